@@ -1,0 +1,52 @@
+#pragma once
+
+#include <chrono>
+#include <map>
+#include <optional>
+#include <string>
+#include <vector>
+
+// Child processes, always started without a shell (posix_spawn of the executable itself).
+// A program that cannot be started throws std::system_error whose what() is
+// "cannot start " + executable + ": " + the system's reason.
+namespace linkferry::Process {
+
+struct Options {
+  bool captureOutput = false;                 // standard output captured, else inherited
+  std::optional<std::string> input;           // written to standard input, else /dev/null
+  std::optional<std::map<std::string, std::string>> environment;  // replaces the environment
+  std::optional<std::string> workingDirectory;
+};
+
+struct Result {
+  int exitStatus = 0;      // the exit code, or 128 + signal number when killed by a signal
+  std::string standardError;
+  std::string standardOutput;  // empty unless captured
+};
+
+// Runs the program and waits for it, reading standard error (and output) to the end first so a
+// chatty child cannot block on a full pipe.
+Result run(const std::string& executable, const std::vector<std::string>& arguments,
+           const Options& options = {});
+
+// Outcome of a detached start.
+struct DetachedResult {
+  bool stillRunning = false;        // the child outlived the window
+  std::optional<int> exitStatus;    // when it exited within the window
+  std::string standardError;        // what it wrote before exiting within the window
+};
+
+// Starts the program in its own session with standard input and output on /dev/null and waits
+// at most `window` for it to exit. A child still running afterwards keeps running on its own: its
+// standard error goes to /dev/null from then on and nothing of ours waits for it or holds a pipe
+// to it.
+DetachedResult launchDetached(const std::string& executable,
+                              const std::vector<std::string>& arguments,
+                              std::chrono::milliseconds window = std::chrono::milliseconds(1500));
+
+// The absolute path of `name` found in the folders of `searchPath` (a PATH-style list) that is
+// an executable regular file; nothing when none is. A name holding "/" is returned as given when
+// it is executable.
+std::optional<std::string> findExecutable(const std::string& name, const std::string& searchPath);
+
+}  // namespace linkferry::Process

@@ -1,0 +1,59 @@
+#pragma once
+
+#include <cstddef>
+#include <memory>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace linkferry {
+
+// A compiled ICU regular expression (icu::RegexPattern). Immutable and safe to share between
+// threads; every search makes its own matcher. Offsets are UTF-8 byte offsets into the searched
+// string. Searching is unanchored: a pattern matches anywhere unless it says "^" or "$".
+class Regex {
+ public:
+  enum class Options { none, caseInsensitive };
+
+  struct Range {
+    std::size_t begin = 0;
+    std::size_t end = 0;
+    bool operator==(const Range&) const = default;
+  };
+  struct Match {
+    Range range;
+    std::vector<std::optional<Range>> groups;  // capture groups 1...n; absent when a group took no part
+  };
+
+  // Nothing when the pattern does not compile.
+  static std::optional<Regex> compile(std::string_view pattern, Options options = Options::none);
+  // The ICU error name for a pattern that does not compile ("U_REGEX_RULE_SYNTAX"), or nothing
+  // when it compiles.
+  static std::optional<std::string> compileError(std::string_view pattern,
+                                                 Options options = Options::none);
+  // The same compiled pattern from a process-wide, thread-safe cache; null when it does not
+  // compile. Results are identical to compiling each time.
+  static std::shared_ptr<const Regex> cached(std::string_view pattern,
+                                             Options options = Options::none);
+
+  const std::string& pattern() const { return m_pattern; }
+
+  bool matches(std::string_view text) const;  // a match anywhere in the text
+  std::optional<Match> firstMatch(std::string_view text) const;
+  // Every match replaced by `replacement`, an ICU template where "$1" is a capture group and
+  // "\$" a dollar sign. Nothing when the template is malformed (a "$9" without group 9).
+  std::optional<std::string> replacingAll(std::string_view text,
+                                          std::string_view replacement) const;
+
+  // The pattern that matches `text` literally (ICU's "\Q...\E" quoting, safe for any text).
+  static std::string escaped(std::string_view text);
+
+ private:
+  struct Compiled;
+  Regex(std::string pattern, std::shared_ptr<const Compiled> compiled);
+  std::string m_pattern;
+  std::shared_ptr<const Compiled> m_compiled;
+};
+
+}  // namespace linkferry
