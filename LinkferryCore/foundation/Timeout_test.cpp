@@ -1,0 +1,59 @@
+#include "foundation/Timeout.h"
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <string>
+#include <vector>
+
+namespace linkferry {
+namespace {
+
+using namespace std::chrono_literals;
+
+TEST(Timeout, ReturnsTheResultOfAFastOperation) {
+  auto result = withTimeout<int>(2s, [] { return 42; });
+  EXPECT_EQ(result, 42);
+}
+
+TEST(Timeout, GivesNothingWhenTheLimitPassesFirst) {
+  auto started = std::chrono::steady_clock::now();
+  auto result = withTimeout<int>(50ms, [] {
+    std::this_thread::sleep_for(2s);
+    return 1;
+  });
+  EXPECT_EQ(result, std::nullopt);
+  EXPECT_LT(std::chrono::steady_clock::now() - started, 1500ms);  // the loser was not joined
+}
+
+TEST(Timeout, AFailingOperationGivesNothing) {
+  auto result = withTimeout<int>(1s, []() -> int { throw std::runtime_error("boom"); });
+  EXPECT_EQ(result, std::nullopt);
+}
+
+// The operation outlives the call and keeps using state it owns; its late result must be dropped
+// without touching the caller's (long gone) frame. AddressSanitizer would flag a use after return.
+TEST(Timeout, TheLoserKeepsRunningOnItsOwnStateAndItsResultIsDropped) {
+  auto progress = std::make_shared<std::atomic<int>>(0);
+  {
+    auto owned = std::make_shared<std::vector<std::string>>();
+    auto result = withTimeout<std::string>(20ms, [owned, progress] {
+      for (int i = 0; i < 20; ++i) {
+        owned->push_back(std::string(100, 'x'));
+        progress->fetch_add(1);
+        std::this_thread::sleep_for(5ms);
+      }
+      return std::string("late");
+    });
+    EXPECT_EQ(result, std::nullopt);
+  }
+  auto deadline = std::chrono::steady_clock::now() + 5s;
+  while (progress->load() < 20 && std::chrono::steady_clock::now() < deadline) {
+    std::this_thread::sleep_for(5ms);
+  }
+  EXPECT_EQ(progress->load(), 20);
+  std::this_thread::sleep_for(20ms);  // let it deliver its late result into the dropped race
+}
+
+}  // namespace
+}  // namespace linkferry

@@ -1,0 +1,44 @@
+#include "settings/LinkferryPaths.h"
+
+#include <cstdlib>
+
+#include "foundation/Files.h"
+#include "launching/Edition.h"
+
+namespace linkferry {
+
+std::filesystem::path LinkferryPaths::linuxConfigRoot(
+    const std::map<std::string, std::string>& environment, const std::filesystem::path& home) {
+  auto config = environment.find("XDG_CONFIG_HOME");
+  if (config != environment.end() && config->second.starts_with("/")) {
+    return std::filesystem::path(config->second) / "linkferry";
+  }
+  return home / ".config" / "linkferry";
+}
+
+LinkferryPaths LinkferryPaths::defaultPaths(const std::map<std::string, std::string>& environment,
+                                            const std::filesystem::path& home) {
+  auto explicitHome = environment.find("LINKFERRY_HOME");
+  if (explicitHome != environment.end() && !explicitHome->second.empty()) {
+    return LinkferryPaths(Files::expandTilde(explicitHome->second, home));
+  }
+  return LinkferryPaths(linuxConfigRoot(environment, home));
+}
+
+std::map<std::string, std::string> LinkferryPaths::processEnvironment() {
+  std::map<std::string, std::string> environment;
+  for (const char* name : {"LINKFERRY_HOME", "XDG_CONFIG_HOME", "HOME"}) {
+    if (const char* value = std::getenv(name)) environment[name] = value;
+  }
+  return environment;
+}
+
+LinkferryPaths LinkferryPaths::defaultPaths() {
+  return defaultPaths(processEnvironment(), Files::home());
+}
+
+std::filesystem::path LinkferryPaths::browserDataRoot() {
+  return Edition::realHome() / "Library" / "Application Support";
+}
+
+}  // namespace linkferry
