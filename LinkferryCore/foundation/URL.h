@@ -52,8 +52,8 @@ class URL {
 
   const std::string& absoluteString() const { return m_text; }
 
-  std::optional<std::string> scheme() const;  // as written, without ":"
-  std::optional<std::string> user() const;     // percent-decoded
+  std::optional<std::string> scheme() const;    // as written, without ":"
+  std::optional<std::string> user() const;      // percent-decoded
   std::optional<std::string> password() const;  // percent-decoded
   // Percent-decoded; nothing when there is no authority or the host is empty. An IP literal
   // keeps its brackets ("[::1]").
@@ -62,7 +62,7 @@ class URL {
   std::optional<int> port() const;
   // Percent-decoded; a trailing "/" is removed except for "/" itself; empty when absent.
   std::string path() const;
-  std::string percentEncodedPath() const;  // as written
+  std::string percentEncodedPath() const;       // as written
   std::optional<std::string> query() const;     // as written, without "?"
   std::optional<std::string> fragment() const;  // as written, without "#"
   // Percent-decoded names and values; "+" stays "+". Empty when there is no query.
@@ -82,6 +82,7 @@ class URL {
   URL() = default;
   std::optional<std::string> slice(Range range) const;
   friend class URLParser;
+  friend struct URLComponents;
 
   std::string m_text;
   Range m_scheme, m_user, m_password, m_host, m_port, m_path, m_query, m_fragment;

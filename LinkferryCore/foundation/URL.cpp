@@ -1,0 +1,578 @@
+#include "foundation/URL.h"
+
+#include <array>
+#include <charconv>
+#include <limits>
+
+#include <uriparser/Uri.h>
+
+namespace linkferry {
+
+namespace {
+
+constexpr char kHexDigits[] = "0123456789ABCDEF";
+
+int hexValue(char c) noexcept {
+  if (c >= '0' && c <= '9') return c - '0';
+  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+  return -1;
+}
+
+bool isAsciiLetter(char c) noexcept {
+  return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z');
+}
+bool isAsciiDigit(char c) noexcept {
+  return c >= '0' && c <= '9';
+}
+
+// RFC 3629 UTF-8: no overlong forms, no surrogates, nothing above U+10FFFF.
+bool isValidUtf8(std::string_view text) noexcept {
+  const auto* bytes = reinterpret_cast<const unsigned char*>(text.data());
+  const std::size_t size = text.size();
+  std::size_t i = 0;
+  while (i < size) {
+    const unsigned char lead = bytes[i];
+    if (lead < 0x80) {
+      ++i;
+      continue;
+    }
+    std::size_t length = 0;
+    unsigned char low = 0x80;
+    unsigned char high = 0xBF;
+    if (lead >= 0xC2 && lead <= 0xDF) {
+      length = 2;
+    } else if (lead >= 0xE0 && lead <= 0xEF) {
+      length = 3;
+      if (lead == 0xE0) low = 0xA0;
+      if (lead == 0xED) high = 0x9F;
+    } else if (lead >= 0xF0 && lead <= 0xF4) {
+      length = 4;
+      if (lead == 0xF0) low = 0x90;
+      if (lead == 0xF4) high = 0x8F;
+    } else {
+      return false;
+    }
+    if (size - i < length) return false;
+    if (bytes[i + 1] < low || bytes[i + 1] > high) return false;
+    for (std::size_t k = 2; k < length; ++k) {
+      if (bytes[i + k] < 0x80 || bytes[i + k] > 0xBF) return false;
+    }
+    i += length;
+  }
+  return true;
+}
+
+// Which bytes each component keeps unescaped, one table per component, built at compile time.
+using ByteSet = std::array<bool, 256>;
+
+constexpr ByteSet makeSet(std::string_view extra) {
+  ByteSet set{};
+  for (int c = 'a'; c <= 'z'; ++c) set[static_cast<std::size_t>(c)] = true;
+  for (int c = 'A'; c <= 'Z'; ++c) set[static_cast<std::size_t>(c)] = true;
+  for (int c = '0'; c <= '9'; ++c) set[static_cast<std::size_t>(c)] = true;
+  for (char c : std::string_view("-._~")) set[static_cast<unsigned char>(c)] = true;
+  for (char c : extra) set[static_cast<unsigned char>(c)] = true;
+  return set;
+}
+
+constexpr std::string_view kSubDelims = "!$&'()*+,;=";
+constexpr ByteSet kUserInfoSet = makeSet(kSubDelims);
+constexpr ByteSet kPathSet = makeSet("!$&'()*+,;=:@/");
+constexpr ByteSet kQuerySet = makeSet("!$&'()*+,;=:@/?");
+constexpr ByteSet kQueryItemSet = makeSet("!$'()*,;:@/?");
+constexpr ByteSet kIpLiteralSet = makeSet("!$&'()*+,;=:");
+
+const ByteSet& allowedSet(PercentEncoding::Component component) {
+  switch (component) {
+    case PercentEncoding::Component::user:
+    case PercentEncoding::Component::password:
+    case PercentEncoding::Component::host:
+      return kUserInfoSet;
+    case PercentEncoding::Component::path:
+      return kPathSet;
+    case PercentEncoding::Component::queryItem:
+      return kQueryItemSet;
+    case PercentEncoding::Component::query:
+    case PercentEncoding::Component::fragment:
+      return kQuerySet;
+  }
+  return kUserInfoSet;
+}
+
+void appendEscaped(std::string& out, unsigned char byte) {
+  out.push_back('%');
+  out.push_back(kHexDigits[byte >> 4]);
+  out.push_back(kHexDigits[byte & 0xF]);
+}
+
+void appendEncoded(std::string& out, std::string_view text, const ByteSet& allowed) {
+  for (char c : text) {
+    const auto byte = static_cast<unsigned char>(c);
+    if (allowed[byte]) {
+      out.push_back(c);
+    } else {
+      appendEscaped(out, byte);
+    }
+  }
+}
+
+// The decoded text, or the text itself when it holds a malformed escape or decodes to bytes that
+// are not UTF-8. Text without "%" is returned as is without being checked: a parsed URL holds
+// only ASCII outside its escapes.
+std::string decodedOrWritten(std::string_view text) {
+  if (text.find('%') == std::string_view::npos) return std::string(text);
+  if (auto decoded = PercentEncoding::decode(text)) return std::move(*decoded);
+  return std::string(text);
+}
+
+// Splits a query into items at "&" and each item at its first "=". An empty query has no items;
+// otherwise every piece counts, empty ones included, so that items written back reproduce it.
+std::vector<QueryItem> splitQuery(std::string_view query) {
+  std::vector<QueryItem> items;
+  if (query.empty()) return items;
+  std::size_t count = 1;
+  for (char c : query) count += c == '&' ? 1 : 0;
+  items.reserve(count);
+  std::size_t start = 0;
+  while (true) {
+    const std::size_t end = std::min(query.find('&', start), query.size());
+    const std::string_view piece = query.substr(start, end - start);
+    const std::size_t equals = piece.find('=');
+    QueryItem& item = items.emplace_back();
+    if (equals == std::string_view::npos) {
+      item.name = decodedOrWritten(piece);
+    } else {
+      item.name = decodedOrWritten(piece.substr(0, equals));
+      item.value = decodedOrWritten(piece.substr(equals + 1));
+    }
+    if (end == query.size()) break;
+    start = end + 1;
+  }
+  return items;
+}
+
+// Owns a uriparser structure; frees its members only after a successful parse or resolution.
+struct UriHolder {
+  UriUriA uri{};
+  bool owned = false;
+  UriHolder() = default;
+  UriHolder(const UriHolder&) = delete;
+  UriHolder& operator=(const UriHolder&) = delete;
+  ~UriHolder() {
+    if (owned) uriFreeUriMembersA(&uri);
+  }
+  bool parse(std::string_view text) {
+    const char* error = nullptr;
+    owned =
+        uriParseSingleUriExA(&uri, text.data(), text.data() + text.size(), &error) == URI_SUCCESS;
+    return owned;
+  }
+};
+
+// Characters real links carry although RFC 3986 forbids them; see URL::parse.
+bool isLenientlyEscaped(unsigned char byte) noexcept {
+  switch (byte) {
+    case '[':
+    case ']':
+    case '|':
+    case '{':
+    case '}':
+    case '^':
+    case '\\':
+    case '"':
+    case '<':
+    case '>':
+      return true;
+    default:
+      return byte > 0x7F;
+  }
+}
+
+bool isControlOrSpace(unsigned char byte) noexcept {
+  return byte <= 0x20 || byte == 0x7F;
+}
+
+// Offsets of the brackets of an IP literal host ("[::1]") in a raw text, so that the lenient step
+// leaves them alone; npos when the text has none. Only the host of an authority can be one.
+std::pair<std::size_t, std::size_t> ipLiteralBrackets(std::string_view text) {
+  constexpr auto none = std::pair{std::string_view::npos, std::string_view::npos};
+  std::size_t authority = 0;
+  if (!text.empty() && isAsciiLetter(text[0])) {
+    std::size_t i = 1;
+    while (i < text.size() && (isAsciiLetter(text[i]) || isAsciiDigit(text[i]) || text[i] == '+' ||
+                               text[i] == '-' || text[i] == '.')) {
+      ++i;
+    }
+    if (i < text.size() && text[i] == ':') authority = i + 1;
+  }
+  if (text.substr(authority, 2) != "//") return none;
+  authority += 2;
+  const std::size_t end = std::min(text.find_first_of("/?#", authority), text.size());
+  const std::string_view part = text.substr(authority, end - authority);
+  const std::size_t at = part.rfind('@');
+  const std::size_t hostStart = authority + (at == std::string_view::npos ? 0 : at + 1);
+  if (hostStart >= end || text[hostStart] != '[') return none;
+  const std::size_t close = text.find(']', hostStart);
+  if (close == std::string_view::npos || close >= end) return none;
+  return {hostStart, close};
+}
+
+bool parsePort(std::string_view digits, int& port) noexcept {
+  int value = 0;
+  for (char c : digits) {
+    if (!isAsciiDigit(c)) return false;
+    value = value * 10 + (c - '0');
+    if (value > 65535) return false;
+  }
+  port = value;
+  return true;
+}
+
+}  // namespace
+
+namespace PercentEncoding {
+
+std::string encode(std::string_view text, Component component) {
+  std::string out;
+  out.reserve(text.size());
+  if (component == Component::host && text.size() >= 2 && text.front() == '[' &&
+      text.back() == ']') {
+    // An IP literal keeps its brackets and colons.
+    out.push_back('[');
+    appendEncoded(out, text.substr(1, text.size() - 2), kIpLiteralSet);
+    out.push_back(']');
+    return out;
+  }
+  appendEncoded(out, text, allowedSet(component));
+  return out;
+}
+
+std::optional<std::string> decode(std::string_view text) {
+  std::string out;
+  out.reserve(text.size());
+  for (std::size_t i = 0; i < text.size(); ++i) {
+    if (text[i] != '%') {
+      out.push_back(text[i]);
+      continue;
+    }
+    if (text.size() - i < 3) return std::nullopt;
+    const int high = hexValue(text[i + 1]);
+    const int low = hexValue(text[i + 2]);
+    if (high < 0 || low < 0) return std::nullopt;
+    out.push_back(static_cast<char>(high * 16 + low));
+    i += 2;
+  }
+  if (!isValidUtf8(out)) return std::nullopt;
+  return out;
+}
+
+}  // namespace PercentEncoding
+
+// Fills the ranges of a URL whose text uriparser has accepted. A valid URI reference splits
+// unambiguously with the expression of RFC 3986 appendix B; doing that here rather than reading
+// uriparser's ranges keeps the offsets exact for empty hosts, where uriparser points elsewhere.
+class URLParser {
+ public:
+  static std::optional<URL> parse(std::string_view text);
+
+ private:
+  static bool split(URL& url);
+};
+
+std::optional<URL> URLParser::parse(std::string_view text) {
+  if (text.size() >= std::numeric_limits<std::uint32_t>::max() / 3) return std::nullopt;
+  std::size_t escapes = 0;
+  bool seenHash = false;
+  for (char c : text) {
+    const auto byte = static_cast<unsigned char>(c);
+    if (isControlOrSpace(byte)) return std::nullopt;
+    if (isLenientlyEscaped(byte) || (byte == '#' && seenHash)) ++escapes;
+    if (byte == '#') seenHash = true;
+  }
+
+  URL url;
+  if (escapes == 0) {
+    url.m_text.assign(text);
+  } else {
+    const auto [open, close] = ipLiteralBrackets(text);
+    url.m_text.reserve(text.size() + 2 * escapes);
+    seenHash = false;
+    for (std::size_t i = 0; i < text.size(); ++i) {
+      const auto byte = static_cast<unsigned char>(text[i]);
+      bool escape = false;
+      if (byte == '#') {
+        escape = seenHash;
+        seenHash = true;
+      } else if (isLenientlyEscaped(byte)) {
+        escape = i != open && i != close;
+      }
+      if (escape) {
+        appendEscaped(url.m_text, byte);
+      } else {
+        url.m_text.push_back(text[i]);
+      }
+    }
+  }
+
+  UriHolder holder;
+  if (!holder.parse(url.m_text)) return std::nullopt;
+  if (!split(url)) return std::nullopt;
+  return url;
+}
+
+bool URLParser::split(URL& url) {
+  const std::string_view text = url.m_text;
+  const auto size = static_cast<std::uint32_t>(text.size());
+  auto range = [](std::size_t begin, std::size_t end) {
+    return URL::Range{static_cast<std::uint32_t>(begin), static_cast<std::uint32_t>(end), true};
+  };
+
+  std::size_t position = 0;
+  const std::size_t schemeEnd = text.find_first_of(":/?#");
+  if (schemeEnd != std::string_view::npos && text[schemeEnd] == ':' && schemeEnd > 0) {
+    url.m_scheme = range(0, schemeEnd);
+    position = schemeEnd + 1;
+  }
+
+  if (text.substr(position, 2) == "//") {
+    url.m_hasAuthority = true;
+    const std::size_t begin = position + 2;
+    const std::size_t end = std::min(text.find_first_of("/?#", begin), text.size());
+    std::size_t hostBegin = begin;
+    const std::size_t at = text.substr(begin, end - begin).find('@');
+    if (at != std::string_view::npos) {
+      const std::size_t userEnd = begin + at;
+      const std::size_t colon = text.substr(begin, at).find(':');
+      if (colon == std::string_view::npos) {
+        url.m_user = range(begin, userEnd);
+      } else {
+        url.m_user = range(begin, begin + colon);
+        url.m_password = range(begin + colon + 1, userEnd);
+      }
+      hostBegin = userEnd + 1;
+    }
+    std::size_t hostEnd = end;
+    if (hostBegin < end && text[hostBegin] == '[') {
+      const std::size_t close = text.find(']', hostBegin);
+      if (close == std::string_view::npos || close >= end) return false;
+      hostEnd = close + 1;
+    } else {
+      hostEnd = std::min(text.find(':', hostBegin), end);
+    }
+    url.m_host = range(hostBegin, hostEnd);
+    if (hostEnd < end) {
+      // uriparser accepted the text, so what follows the host is ":" and digits.
+      url.m_port = range(hostEnd + 1, end);
+      int port = 0;
+      if (!parsePort(text.substr(hostEnd + 1, end - hostEnd - 1), port)) return false;
+    }
+    position = end;
+  }
+
+  const std::size_t pathEnd = std::min(text.find_first_of("?#", position), text.size());
+  url.m_path = range(position, pathEnd);
+  position = pathEnd;
+  if (position < size && text[position] == '?') {
+    const std::size_t end = std::min(text.find('#', position), text.size());
+    url.m_query = range(position + 1, end);
+    position = end;
+  }
+  if (position < size && text[position] == '#') url.m_fragment = range(position + 1, size);
+  return true;
+}
+
+std::optional<URL> URL::parse(std::string_view text) {
+  return URLParser::parse(text);
+}
+
+std::optional<std::string> URL::slice(Range range) const {
+  if (!range.present) return std::nullopt;
+  return m_text.substr(range.begin, range.end - range.begin);
+}
+
+std::optional<std::string> URL::scheme() const {
+  return slice(m_scheme);
+}
+
+std::optional<std::string> URL::user() const {
+  if (!m_user.present) return std::nullopt;
+  return decodedOrWritten(*slice(m_user));
+}
+
+std::optional<std::string> URL::password() const {
+  if (!m_password.present) return std::nullopt;
+  return decodedOrWritten(*slice(m_password));
+}
+
+std::optional<std::string> URL::host() const {
+  if (!m_host.present || m_host.begin == m_host.end) return std::nullopt;
+  return decodedOrWritten(*slice(m_host));
+}
+
+std::optional<std::string> URL::percentEncodedHost() const {
+  if (!m_host.present || m_host.begin == m_host.end) return std::nullopt;
+  return slice(m_host);
+}
+
+std::optional<int> URL::port() const {
+  if (!m_port.present || m_port.begin == m_port.end) return std::nullopt;
+  int port = 0;
+  if (!parsePort(std::string_view(m_text).substr(m_port.begin, m_port.end - m_port.begin), port)) {
+    return std::nullopt;
+  }
+  return port;
+}
+
+std::string URL::path() const {
+  std::string path = decodedOrWritten(percentEncodedPath());
+  if (path.size() > 1 && path.back() == '/') path.pop_back();
+  return path;
+}
+
+std::string URL::percentEncodedPath() const {
+  return slice(m_path).value_or(std::string());
+}
+
+std::optional<std::string> URL::query() const {
+  return slice(m_query);
+}
+
+std::optional<std::string> URL::fragment() const {
+  return slice(m_fragment);
+}
+
+std::vector<QueryItem> URL::queryItems() const {
+  if (!m_query.present) return {};
+  return splitQuery(std::string_view(m_text).substr(m_query.begin, m_query.end - m_query.begin));
+}
+
+std::optional<URL> URL::resolving(std::string_view relative) const {
+  const auto reference = URL::parse(relative);
+  if (!reference) return std::nullopt;
+  UriHolder base;
+  UriHolder ref;
+  if (!base.parse(m_text) || !ref.parse(reference->m_text)) return std::nullopt;
+  UriHolder resolved;
+  resolved.owned =
+      uriAddBaseUriExA(&resolved.uri, &ref.uri, &base.uri, URI_RESOLVE_STRICTLY) == URI_SUCCESS;
+  if (!resolved.owned) return std::nullopt;
+  int length = 0;
+  if (uriToStringCharsRequiredA(&resolved.uri, &length) != URI_SUCCESS || length < 0) {
+    return std::nullopt;
+  }
+  std::string text(static_cast<std::size_t>(length) + 1, '\0');
+  if (uriToStringA(text.data(), &resolved.uri, length + 1, nullptr) != URI_SUCCESS) {
+    return std::nullopt;
+  }
+  text.resize(static_cast<std::size_t>(length));
+  return URL::parse(text);
+}
+
+URLComponents::URLComponents(const URL& url) {
+  scheme = url.slice(url.m_scheme);
+  if (url.m_hasAuthority) {
+    percentEncodedUser = url.slice(url.m_user);
+    percentEncodedPassword = url.slice(url.m_password);
+    percentEncodedHost = url.slice(url.m_host).value_or(std::string());
+    port = url.port();
+  }
+  percentEncodedPath = url.percentEncodedPath();
+  percentEncodedQuery = url.slice(url.m_query);
+  fragment = url.slice(url.m_fragment);
+}
+
+std::optional<URLComponents> URLComponents::parse(std::string_view text) {
+  auto url = URL::parse(text);
+  if (!url) return std::nullopt;
+  return URLComponents(*url);
+}
+
+std::optional<std::string> URLComponents::host() const {
+  if (!percentEncodedHost || percentEncodedHost->empty()) return std::nullopt;
+  return decodedOrWritten(*percentEncodedHost);
+}
+
+void URLComponents::setHost(std::optional<std::string_view> host) {
+  if (!host) {
+    percentEncodedHost.reset();
+    return;
+  }
+  percentEncodedHost = PercentEncoding::encode(*host, PercentEncoding::Component::host);
+}
+
+std::string URLComponents::path() const {
+  return decodedOrWritten(percentEncodedPath);
+}
+
+void URLComponents::setPath(std::string_view path) {
+  percentEncodedPath = PercentEncoding::encode(path, PercentEncoding::Component::path);
+}
+
+std::optional<std::vector<QueryItem>> URLComponents::queryItems() const {
+  if (!percentEncodedQuery) return std::nullopt;
+  return splitQuery(*percentEncodedQuery);
+}
+
+void URLComponents::setQueryItems(const std::optional<std::vector<QueryItem>>& items) {
+  if (!items) {
+    percentEncodedQuery.reset();
+    return;
+  }
+  std::string query;
+  for (std::size_t i = 0; i < items->size(); ++i) {
+    const QueryItem& item = (*items)[i];
+    if (i > 0) query.push_back('&');
+    appendEncoded(query, item.name, kQueryItemSet);
+    if (item.value) {
+      query.push_back('=');
+      appendEncoded(query, *item.value, kQueryItemSet);
+    }
+  }
+  percentEncodedQuery = std::move(query);
+}
+
+std::string URLComponents::string() const {
+  std::string text;
+  if (scheme) {
+    text += *scheme;
+    text.push_back(':');
+  }
+  if (percentEncodedHost) {
+    text += "//";
+    if (percentEncodedUser || percentEncodedPassword) {
+      text += percentEncodedUser.value_or(std::string());
+      if (percentEncodedPassword) {
+        text.push_back(':');
+        text += *percentEncodedPassword;
+      }
+      text.push_back('@');
+    }
+    text += *percentEncodedHost;
+    if (port) {
+      text.push_back(':');
+      text += std::to_string(*port);
+    }
+  }
+  text += percentEncodedPath;
+  if (percentEncodedQuery) {
+    text.push_back('?');
+    text += *percentEncodedQuery;
+  }
+  if (fragment) {
+    text.push_back('#');
+    text += *fragment;
+  }
+  return text;
+}
+
+std::optional<URL> URLComponents::url() const {
+  const std::string text = string();
+  auto url = URL::parse(text);
+  // The text must parse as written and give back exactly these parts: a path without a leading
+  // "/" after a host, or a host holding "/", would otherwise yield a different URL silently.
+  if (!url || url->absoluteString() != text || URLComponents(*url) != *this) return std::nullopt;
+  return url;
+}
+
+}  // namespace linkferry
