@@ -1,0 +1,258 @@
+#include "foundation/Regex.h"
+
+#include <algorithm>
+#include <mutex>
+#include <unordered_map>
+#include <utility>
+
+#include <unicode/regex.h>
+#include <unicode/uchar.h>
+#include <unicode/unistr.h>
+#include <unicode/utf16.h>
+#include <unicode/utf8.h>
+#include <unicode/utypes.h>
+
+namespace linkferry {
+
+namespace {
+
+// A search that runs longer than this many of ICU's time units (roughly milliseconds) fails as
+// "no match". User patterns such as "(a+)+$" backtrack exponentially; without a bound one of them
+// would hang routing for good. Real link patterns finish in microseconds.
+constexpr int32_t kSearchTimeLimit = 250;
+
+// The cache is emptied whole when it grows past this many patterns; programs use a few dozen.
+constexpr std::size_t kCacheCapacity = 1024;
+
+// A UTF-8 text as UTF-16 for ICU, with the byte offset of every UTF-16 index so that results
+// come back as offsets into the caller's string. Ill-formed UTF-8 becomes U+FFFD, which still
+// maps onto the bytes it replaced.
+struct Subject {
+  icu::UnicodeString text;
+  std::vector<std::size_t> offsets;  // empty when the text is ASCII: index == offset
+  std::size_t size = 0;
+
+  explicit Subject(std::string_view utf8) : size(utf8.size()) {
+    const bool ascii = std::all_of(utf8.begin(), utf8.end(),
+                                   [](char c) { return static_cast<unsigned char>(c) < 0x80; });
+    if (ascii) {
+      text = icu::UnicodeString::fromUTF8(
+          icu::StringPiece(utf8.data(), static_cast<int32_t>(utf8.size())));
+      return;
+    }
+    const auto* bytes = reinterpret_cast<const uint8_t*>(utf8.data());
+    const auto length = static_cast<int32_t>(utf8.size());
+    offsets.reserve(utf8.size() + 1);
+    for (int32_t index = 0; index < length;) {
+      const int32_t start = index;
+      UChar32 c;
+      U8_NEXT(bytes, index, length, c);
+      if (c < 0) c = 0xFFFD;
+      text.append(c);
+      offsets.push_back(static_cast<std::size_t>(start));
+      if (U16_LENGTH(c) == 2) offsets.push_back(static_cast<std::size_t>(start));
+    }
+    offsets.push_back(utf8.size());
+  }
+
+  std::size_t byteOffset(int32_t index) const {
+    if (index < 0) return 0;
+    if (offsets.empty()) return std::min(static_cast<std::size_t>(index), size);
+    return offsets[std::min(static_cast<std::size_t>(index), offsets.size() - 1)];
+  }
+};
+
+icu::UnicodeString unicode(std::string_view text) {
+  return icu::UnicodeString::fromUTF8(
+      icu::StringPiece(text.data(), static_cast<int32_t>(text.size())));
+}
+
+std::string utf8(const icu::UnicodeString& text) {
+  std::string out;
+  text.toUTF8String(out);
+  return out;
+}
+
+uint32_t flags(Regex::Options options) {
+  switch (options) {
+    case Regex::Options::none:
+      return 0;
+    case Regex::Options::caseInsensitive:
+      return UREGEX_CASE_INSENSITIVE;
+  }
+  return 0;
+}
+
+// Checks a replacement template the way ICU reads it, so that a malformed template is refused
+// even when the text has no match (ICU itself notices only while substituting): "$" must be
+// followed by the number of an existing group or "{name}" of a named one; "\" escapes the next
+// character.
+bool isValidTemplate(const icu::RegexPattern& pattern, const icu::UnicodeString& replacement) {
+  UErrorCode status = U_ZERO_ERROR;
+  std::unique_ptr<icu::RegexMatcher> probe(pattern.matcher(status));
+  if (U_FAILURE(status)) return false;
+  const int32_t groups = probe->groupCount();
+  const int32_t length = replacement.length();
+  for (int32_t i = 0; i < length;) {
+    const UChar32 c = replacement.char32At(i);
+    i += U16_LENGTH(c);
+    if (c == '\\') {
+      if (i < length) i += U16_LENGTH(replacement.char32At(i));
+      continue;
+    }
+    if (c != '$') continue;
+    if (i >= length) return false;
+    const UChar32 next = replacement.char32At(i);
+    if (next == '{') {
+      const int32_t close = replacement.indexOf(u'}', i);
+      if (close < 0) return false;
+      icu::UnicodeString name = replacement.tempSubStringBetween(i + 1, close);
+      status = U_ZERO_ERROR;
+      pattern.groupNumberFromName(name, status);
+      if (U_FAILURE(status)) return false;
+      i = close + 1;
+      continue;
+    }
+    if (!u_isdigit(next) || u_charDigitValue(next) > groups) return false;
+    i += U16_LENGTH(next);
+  }
+  return true;
+}
+
+struct CacheKey {
+  std::string pattern;
+  Regex::Options options;
+  bool operator==(const CacheKey&) const = default;
+};
+
+struct CacheKeyHash {
+  std::size_t operator()(const CacheKey& key) const noexcept {
+    return std::hash<std::string>()(key.pattern) * 31 + static_cast<std::size_t>(key.options);
+  }
+};
+
+struct Cache {
+  std::mutex mutex;
+  std::unordered_map<CacheKey, std::shared_ptr<const Regex>, CacheKeyHash> entries;
+};
+
+}  // namespace
+
+struct Regex::Compiled {
+  std::unique_ptr<icu::RegexPattern> pattern;
+
+  // A matcher of its own for one search; ICU patterns may be shared, matchers may not.
+  std::unique_ptr<icu::RegexMatcher> matcher(const icu::UnicodeString& text) const {
+    UErrorCode status = U_ZERO_ERROR;
+    std::unique_ptr<icu::RegexMatcher> made(pattern->matcher(text, status));
+    if (U_FAILURE(status)) return nullptr;
+    made->setTimeLimit(kSearchTimeLimit, status);
+    return made;
+  }
+};
+
+Regex::Regex(std::string pattern, std::shared_ptr<const Compiled> compiled)
+    : m_pattern(std::move(pattern)), m_compiled(std::move(compiled)) {}
+
+std::optional<Regex> Regex::compile(std::string_view pattern, Options options) {
+  UErrorCode status = U_ZERO_ERROR;
+  UParseError where{};
+  std::unique_ptr<icu::RegexPattern> compiled(
+      icu::RegexPattern::compile(unicode(pattern), flags(options), where, status));
+  if (U_FAILURE(status) || !compiled) return std::nullopt;
+  auto holder = std::make_shared<Compiled>();
+  holder->pattern = std::move(compiled);
+  return Regex(std::string(pattern), std::move(holder));
+}
+
+std::optional<std::string> Regex::compileError(std::string_view pattern, Options options) {
+  UErrorCode status = U_ZERO_ERROR;
+  UParseError where{};
+  std::unique_ptr<icu::RegexPattern> compiled(
+      icu::RegexPattern::compile(unicode(pattern), flags(options), where, status));
+  if (U_SUCCESS(status) && compiled) return std::nullopt;
+  return std::string(u_errorName(status));
+}
+
+std::shared_ptr<const Regex> Regex::cached(std::string_view pattern, Options options) {
+  // Never destroyed: threads left running at exit (timed-out stages) may still search.
+  static Cache& cache = *new Cache;
+  CacheKey key{std::string(pattern), options};
+  {
+    std::lock_guard lock(cache.mutex);
+    if (const auto found = cache.entries.find(key); found != cache.entries.end()) {
+      return found->second;
+    }
+  }
+  // Compiled outside the lock; two threads racing on a new pattern both compile, one wins.
+  std::shared_ptr<const Regex> made;
+  if (auto compiled = compile(pattern, options)) made = std::make_shared<const Regex>(*compiled);
+  std::lock_guard lock(cache.mutex);
+  if (cache.entries.size() >= kCacheCapacity) cache.entries.clear();
+  return cache.entries.emplace(std::move(key), std::move(made)).first->second;
+}
+
+bool Regex::matches(std::string_view text) const {
+  const icu::UnicodeString subject = unicode(text);
+  auto matcher = m_compiled->matcher(subject);
+  if (!matcher) return false;
+  UErrorCode status = U_ZERO_ERROR;
+  const bool found = matcher->find(0, status);
+  return found && U_SUCCESS(status);
+}
+
+std::optional<Regex::Match> Regex::firstMatch(std::string_view text) const {
+  const Subject subject(text);
+  auto matcher = m_compiled->matcher(subject.text);
+  if (!matcher) return std::nullopt;
+  UErrorCode status = U_ZERO_ERROR;
+  if (!matcher->find(0, status) || U_FAILURE(status)) return std::nullopt;
+  Match match;
+  match.range = {subject.byteOffset(matcher->start(status)),
+                 subject.byteOffset(matcher->end(status))};
+  const int32_t groups = matcher->groupCount();
+  match.groups.reserve(static_cast<std::size_t>(groups));
+  for (int32_t group = 1; group <= groups; ++group) {
+    const int32_t begin = matcher->start(group, status);
+    const int32_t end = matcher->end(group, status);
+    if (U_FAILURE(status) || begin < 0) {
+      match.groups.emplace_back(std::nullopt);
+      status = U_ZERO_ERROR;
+      continue;
+    }
+    match.groups.emplace_back(Range{subject.byteOffset(begin), subject.byteOffset(end)});
+  }
+  if (U_FAILURE(status)) return std::nullopt;
+  return match;
+}
+
+std::optional<std::string> Regex::replacingAll(std::string_view text,
+                                               std::string_view replacement) const {
+  const icu::UnicodeString pattern = unicode(replacement);
+  if (!isValidTemplate(*m_compiled->pattern, pattern)) return std::nullopt;
+  const icu::UnicodeString subject = unicode(text);
+  auto matcher = m_compiled->matcher(subject);
+  if (!matcher) return std::nullopt;
+  UErrorCode status = U_ZERO_ERROR;
+  const icu::UnicodeString result = matcher->replaceAll(pattern, status);
+  if (U_FAILURE(status)) return std::nullopt;
+  return utf8(result);
+}
+
+std::string Regex::escaped(std::string_view text) {
+  // Inside \Q...\E everything is literal except the sequence "\E" itself, which is closed,
+  // written escaped, and reopened.
+  std::string out = "\\Q";
+  std::size_t start = 0;
+  for (std::size_t found = text.find("\\E"); found != std::string_view::npos;
+       found = text.find("\\E", start)) {
+    out.append(text.substr(start, found - start));
+    out.append("\\E\\\\E\\Q");
+    start = found + 2;
+  }
+  out.append(text.substr(start));
+  out.append("\\E");
+  return out;
+}
+
+}  // namespace linkferry
