@@ -33,7 +33,9 @@ template <>
 struct std::hash<linkferry::BrowserTarget> {
   std::size_t operator()(const linkferry::BrowserTarget& target) const noexcept {
     std::size_t hash = std::hash<std::string>()(target.browser);
-    auto mix = [&hash](std::size_t value) { hash ^= value + 0x9e3779b97f4a7c15ull + (hash << 6) + (hash >> 2); };
+    auto mix = [&hash](std::size_t value) {
+      hash ^= value + 0x9e3779b97f4a7c15ull + (hash << 6) + (hash >> 2);
+    };
     mix(target.profile ? std::hash<std::string>()(*target.profile) : 0x51);
     mix(target.container ? std::hash<std::string>()(*target.container) : 0x52);
     mix(target.privateMode ? 1 : 2);

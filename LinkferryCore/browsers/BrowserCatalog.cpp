@@ -1,0 +1,224 @@
+#include "browsers/BrowserCatalog.h"
+
+#include <algorithm>
+#include <system_error>
+#include <utility>
+
+#include "browsers/KnownBrowsers.h"
+#include "browsers/KnownLinuxBrowsers.h"
+#include "browsers/ProcessInspector.h"
+#include "browsers/ProfileScanner.h"
+#include "foundation/Files.h"
+#include "foundation/Json.h"
+
+namespace linkferry {
+namespace {
+
+namespace fs = std::filesystem;
+
+// "/Applications/Google Chrome.app" -> "Google Chrome".
+std::string applicationName(std::string path) {
+  while (path.size() > 1 && path.back() == '/') path.pop_back();
+  return fs::path(path).stem().string();
+}
+
+std::vector<BrowserProfile> discoverProfiles(const BrowserDefinition& definition) {
+  if (!definition.dataDir) return {};
+  switch (definition.family) {
+    case BrowserFamily::chromium:
+      return ProfileScanner::chromium(*definition.dataDir);
+    case BrowserFamily::firefox:
+      return ProfileScanner::firefox(*definition.dataDir);
+    case BrowserFamily::safari:
+    case BrowserFamily::other:
+      return {};
+  }
+  return {};
+}
+
+bool isExecutableFile(const std::string& path) {
+  std::error_code error;
+  const fs::file_status status = fs::status(path, error);
+  if (error || !fs::is_regular_file(status)) return false;
+  constexpr auto anyExecute =
+      fs::perms::owner_exec | fs::perms::group_exec | fs::perms::others_exec;
+  return (status.permissions() & anyExecute) != fs::perms::none;
+}
+
+}  // namespace
+
+std::vector<BrowserTarget> CatalogBrowser::targets() const {
+  std::vector<BrowserTarget> result;
+  if (profiles.empty()) {
+    result.push_back(BrowserTarget{definition.id, std::nullopt, std::nullopt, false});
+    return result;
+  }
+  result.reserve(profiles.size());
+  for (const BrowserProfile& profile : profiles) {
+    result.push_back(BrowserTarget{definition.id, profile.id, std::nullopt, false});
+  }
+  return result;
+}
+
+BrowserCatalog BrowserCatalog::discover(const std::vector<InstalledApp>& installed,
+                                        const std::vector<BrowserDefinition>& custom,
+                                        const fs::path& appSupport) {
+  std::vector<BrowserDefinition> definitions;
+  definitions.reserve(installed.size());
+  for (const InstalledApp& app : installed) {
+    BrowserDefinition definition;
+    definition.id = app.bundleID;
+    definition.appPath = app.path;
+    if (const KnownBrowsers::Entry* known = KnownBrowsers::entry(app.bundleID)) {
+      definition.name = known->name;
+      definition.family = known->family;
+      if (known->dataDir) definition.dataDir = (appSupport / *known->dataDir).string();
+    } else {
+      definition.name = applicationName(app.path);
+      definition.family = BrowserFamily::other;
+    }
+    definitions.push_back(std::move(definition));
+  }
+  return withDefinitions(std::move(definitions), custom);
+}
+
+BrowserCatalog BrowserCatalog::discover(const std::vector<DesktopEntry>& desktopEntries,
+                                        const std::vector<BrowserDefinition>& custom,
+                                        const fs::path& home,
+                                        const std::optional<std::string>& searchPath,
+                                        const DesktopExec::ExecutablePredicate& isExecutable) {
+  std::vector<BrowserDefinition> definitions;
+  definitions.reserve(desktopEntries.size());
+  for (const DesktopEntry& entry : desktopEntries) {
+    if (entry.exec.empty()) continue;  // parse never yields one; a hand-made entry might
+    BrowserDefinition definition;
+    definition.id = entry.id;
+    definition.appPath = DesktopExec::resolve(entry.exec.front(), searchPath, isExecutable);
+    definition.launchArguments.assign(entry.exec.begin() + 1, entry.exec.end());
+    if (const KnownLinuxBrowsers::Entry* known = KnownLinuxBrowsers::entry(entry.id)) {
+      definition.name = known->name;
+      definition.family = known->family;
+      definition.dataDir = KnownLinuxBrowsers::dataDir(*known, home);
+    } else {
+      definition.name = entry.name;
+      definition.family = BrowserFamily::other;
+    }
+    definitions.push_back(std::move(definition));
+  }
+  return withDefinitions(std::move(definitions), custom);
+}
+
+BrowserCatalog BrowserCatalog::discoverLinux(const fs::path& home,
+                                             const DesktopEntries::Environment& environment,
+                                             const std::vector<BrowserDefinition>& custom) {
+  std::optional<std::string> searchPath;
+  if (auto path = environment.find("PATH"); path != environment.end()) searchPath = path->second;
+  return discover(DesktopEntries::httpHandlers(home, environment), custom, home, searchPath,
+                  isExecutableFile);
+}
+
+BrowserCatalog BrowserCatalog::withDefinitions(std::vector<BrowserDefinition> discovered,
+                                               const std::vector<BrowserDefinition>& custom) {
+  for (const BrowserDefinition& definition : custom) {
+    auto same =
+        std::find_if(discovered.begin(), discovered.end(),
+                     [&](const BrowserDefinition& other) { return other.id == definition.id; });
+    if (same != discovered.end()) {
+      *same = definition;
+    } else {
+      discovered.push_back(definition);
+    }
+  }
+  BrowserCatalog catalog;
+  catalog.browsers.reserve(discovered.size());
+  for (BrowserDefinition& definition : discovered) {
+    CatalogBrowser browser;
+    browser.profiles = discoverProfiles(definition);
+    browser.dataBlocked = browser.profiles.empty() && ProfileScanner::isDataBlocked(definition);
+    browser.definition = std::move(definition);
+    catalog.browsers.push_back(std::move(browser));
+  }
+  return catalog;
+}
+
+std::vector<BrowserDefinition> BrowserCatalog::loadCustomDefinitions(const fs::path& file) {
+  std::optional<std::string> text = Files::readIfExists(file);
+  if (!text) return {};
+  const JsonValue document = Json::parse(*text, file.string());
+  const JsonReader root(document, file.string());
+  if (!root.isArray())
+    root.fail("expected an array of browser definitions, got " + Json::typeName(document));
+  std::vector<BrowserDefinition> definitions;
+  for (const JsonReader& element : root.elements()) {
+    definitions.push_back(BrowserDefinition::fromJson(element));
+  }
+  return definitions;
+}
+
+const CatalogBrowser* BrowserCatalog::browser(std::string_view id) const {
+  for (const CatalogBrowser& candidate : browsers) {
+    if (candidate.definition.id == id) return &candidate;
+  }
+  return nullptr;
+}
+
+std::vector<BrowserTarget> BrowserCatalog::allTargets() const {
+  std::vector<BrowserTarget> targets;
+  for (const CatalogBrowser& candidate : browsers) {
+    std::vector<BrowserTarget> own = candidate.targets();
+    targets.insert(targets.end(), std::make_move_iterator(own.begin()),
+                   std::make_move_iterator(own.end()));
+  }
+  return targets;
+}
+
+const BrowserProfile* BrowserCatalog::profile(const BrowserTarget& target) const {
+  if (!target.profile) return nullptr;
+  const CatalogBrowser* owner = browser(target.browser);
+  if (!owner) return nullptr;
+  for (const BrowserProfile& candidate : owner->profiles) {
+    if (candidate.id == *target.profile) return &candidate;
+  }
+  return nullptr;
+}
+
+std::optional<ProfileAvatar> BrowserCatalog::avatar(const BrowserTarget& target) const {
+  const BrowserProfile* found = profile(target);
+  if (!found) return std::nullopt;
+  if (target.container) {
+    for (const FirefoxContainer& container : found->containers) {
+      if (container.id != *target.container) continue;
+      std::optional<std::uint32_t> fill;
+      if (container.color) fill = ProfileAvatar::firefoxColor(*container.color);
+      return ProfileAvatar{ProfileAvatar::initialOf(container.name),
+                           fill.value_or(ProfileAvatar::stableColor(container.name)),
+                           ProfileAvatar::white, std::nullopt};
+    }
+  }
+  return ProfileAvatar{ProfileAvatar::initialOf(found->name),
+                       found->avatarColor.value_or(ProfileAvatar::stableColor(found->name)),
+                       found->avatarTextColor.value_or(ProfileAvatar::white), found->avatarPath};
+}
+
+std::vector<CatalogBrowser> BrowserCatalog::blockedBrowsers() const {
+  std::vector<CatalogBrowser> blocked;
+  std::copy_if(browsers.begin(), browsers.end(), std::back_inserter(blocked),
+               [](const CatalogBrowser& candidate) { return candidate.dataBlocked; });
+  return blocked;
+}
+
+std::optional<std::string> BrowserCatalog::browserID(
+    const std::string& bundleID, const std::optional<std::string>& userDataDir) const {
+  if (userDataDir) {
+    const std::string wanted = ProcessInspector::expand(*userDataDir);
+    for (const CatalogBrowser& candidate : browsers) {
+      const BrowserDefinition& definition = candidate.definition;
+      if (!definition.explicitUserDataDir || !definition.dataDir) continue;
+      if (ProcessInspector::expand(*definition.dataDir) == wanted) return definition.id;
+    }
+  }
+  if (const CatalogBrowser* found = browser(bundleID)) return found->definition.id;
+  return std::nullopt;
+}
+
+}  // namespace linkferry
