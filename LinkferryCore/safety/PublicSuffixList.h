@@ -1,0 +1,52 @@
+#pragma once
+
+#include <memory>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace linkferry {
+
+// The Public Suffix List (the published format: one rule per line, "//" comments, "*." wildcard
+// rules, "!" exception rules) and the registrable domain of a host. This is the one place that
+// decides what "the same site" means: rules, the signal index and site information all ask it.
+//
+// A list is an immutable value; copies share their tables. Lookups are safe from any thread.
+class PublicSuffixList {
+ public:
+  // The empty list: every host falls back to the default rule (the last label is the suffix).
+  PublicSuffixList();
+  // Parses the text of a list. Never fails: lines that are no rule are skipped.
+  explicit PublicSuffixList(std::string_view contents);
+
+  // The list compiled into the program (resources/public_suffix_list.dat), built once on first
+  // use; the empty list when the resource is missing.
+  static const PublicSuffixList& shared();
+
+  // The registrable domain of a host, the public suffix plus one label: "example.co.uk" for
+  // "a.b.example.co.uk". The host is lower-cased and one trailing "." dropped. An IP address is
+  // returned as it is; a single label that is no rule, a host that is itself a public suffix, an
+  // empty host and a host with an empty label have none. Labels are compared as given: no
+  // Punycode conversion happens, so pass the form that matches the list (the published list
+  // writes international rules in Unicode).
+  std::optional<std::string> registrableDomain(std::string_view host) const;
+
+  // True for any text holding ":" (every IPv6 form) and for four "."-separated decimal numbers
+  // from 0 to 255 ("192.168.0.1").
+  static bool isIPAddress(std::string_view text);
+
+  // The rules as parsed, lower-cased and sorted: plain rules, wildcard rules without their "*.",
+  // exception rules without their "!".
+  const std::vector<std::string>& rules() const;
+  const std::vector<std::string>& wildcards() const;
+  const std::vector<std::string>& exceptions() const;
+
+  bool operator==(const PublicSuffixList& other) const;
+
+ private:
+  struct Table;
+  std::shared_ptr<const Table> m_table;
+};
+
+}  // namespace linkferry
