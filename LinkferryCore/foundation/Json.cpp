@@ -21,7 +21,6 @@ constexpr std::size_t kMaxDepth = 512;
 struct SyntaxFailure {
   std::size_t offset = 0;
   std::string message;
-  std::string lastToken;  // what the lexer had read of the offending token
 };
 
 bool startsWith(std::string_view text, std::string_view prefix) {
@@ -137,10 +136,10 @@ class LimitedBuilder {
     --m_depth;
     return m_dom.end_array();
   }
-  bool parse_error(std::size_t position, const std::string& lastToken,
+  bool parse_error(std::size_t position, const std::string& /*lastToken*/,
                    const nlohmann::detail::exception& error) {
     // `position` counts the characters read, the offending one included.
-    m_failure = SyntaxFailure{position > 0 ? position - 1 : 0, translatedMessage(error), lastToken};
+    m_failure = SyntaxFailure{position > 0 ? position - 1 : 0, translatedMessage(error)};
     return false;
   }
 
@@ -172,27 +171,20 @@ std::pair<std::optional<Json_t>, SyntaxFailure> parseDocument(std::string_view t
   if (builder.tooDeep()) {
     return {std::nullopt,
             SyntaxFailure{offsetOfExcessNesting(text),
-                          "nested deeper than " + std::to_string(kMaxDepth) + " levels",
-                          {}}};
+                          "nested deeper than " + std::to_string(kMaxDepth) + " levels"}};
   }
   if (builder.failure()) {
     SyntaxFailure failure = *builder.failure();
     // An unknown word ("tru", "yes") is reported where it begins, not where reading stopped.
-    // The reader may have counted the end of the input as one more character.
-    const std::string& token = failure.lastToken;
-    const bool word = std::all_of(token.begin(), token.end(), [](char c) {
-      return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z');
-    });
-    for (std::size_t end : {failure.offset + 1, failure.offset}) {
-      if (failure.message == "invalid value" && word && !token.empty() && token.size() <= end &&
-          text.substr(end - token.size(), token.size()) == token) {
-        failure.offset = end - token.size();
-        break;
-      }
+    if (failure.message == "invalid value") {
+      const auto isLetter = [](char c) { return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z'); };
+      std::size_t start = std::min(failure.offset, text.size());
+      while (start > 0 && isLetter(text[start - 1])) --start;
+      failure.offset = start;
     }
     return {std::nullopt, std::move(failure)};
   }
-  return {std::nullopt, SyntaxFailure{text.size(), "invalid JSON", {}}};
+  return {std::nullopt, SyntaxFailure{text.size(), "invalid JSON"}};
 }
 
 // Line and column (both from 1) of a byte offset; the column counts characters (code points).
