@@ -1,0 +1,283 @@
+#include "foundation/Process.h"
+
+#include <poll.h>
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <chrono>
+#include <fstream>
+#include <iterator>
+#include <sstream>
+#include <system_error>
+#include <thread>
+
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include "support/TestSupport.h"
+
+namespace linkferry {
+namespace {
+
+using namespace std::chrono_literals;
+using ::testing::HasSubstr;
+using Clock = std::chrono::steady_clock;
+
+Process::Result shell(const std::string& script, const Process::Options& options = {}) {
+  return Process::run("/bin/sh", {"-c", script}, options);
+}
+
+std::string readFile(const std::filesystem::path& path) {
+  std::ifstream in(path, std::ios::binary);
+  return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+TEST(ProcessRun, ReportsExitStatusAndStandardError) {
+  struct Case {
+    std::string script;
+    int status;
+    std::string error;
+  } cases[] = {
+      {"exit 0", 0, ""},
+      {"echo oops >&2; exit 2", 2, "oops\n"},
+      {"printf 'a'; printf 'b' >&2; exit 255", 255, "b"},
+      {"kill -9 $$", 128 + 9, ""},
+  };
+  for (const auto& test : cases) {
+    SCOPED_TRACE(test.script);
+    auto result = shell(test.script);
+    EXPECT_EQ(result.exitStatus, test.status);
+    EXPECT_EQ(result.standardError, test.error);
+    EXPECT_EQ(result.standardOutput, "");  // not captured
+  }
+}
+
+TEST(ProcessRun, PassesArgumentsWithoutAShell) {
+  Process::Options options;
+  options.captureOutput = true;
+  auto result = Process::run("/bin/echo", {"$HOME", "a b", "*", ";", "x'y"}, options);
+  EXPECT_EQ(result.standardOutput, "$HOME a b * ; x'y\n");
+}
+
+TEST(ProcessRun, ChattyChildOnBothStreamsCannotDeadlock) {
+  Process::Options options;
+  options.captureOutput = true;
+  auto result = shell(
+      "head -c 3000000 /dev/zero >&2; head -c 2000000 /dev/zero; "
+      "head -c 1000 /dev/zero >&2; exit 4",
+      options);
+  EXPECT_EQ(result.exitStatus, 4);
+  EXPECT_EQ(result.standardError.size(), 3001000u);
+  EXPECT_EQ(result.standardOutput.size(), 2000000u);
+}
+
+TEST(ProcessRun, FeedsLargeInputWhileReadingOutput) {
+  // More than any pipe buffer in both directions: writing all input before reading would hang.
+  std::string input(3 << 20, 'x');
+  for (std::size_t i = 0; i < input.size(); i += 4097) input[i] = static_cast<char>('a' + i % 26);
+  Process::Options options;
+  options.captureOutput = true;
+  options.input = input;
+  auto result = Process::run("/bin/cat", {}, options);
+  EXPECT_EQ(result.exitStatus, 0);
+  EXPECT_TRUE(result.standardOutput == input);
+}
+
+TEST(ProcessRun, ChildThatIgnoresItsInputDoesNotKillUs) {
+  Process::Options options;
+  options.input = std::string(1 << 20, 'x');
+  auto result = shell("exec 0<&-; exit 3", options);
+  EXPECT_EQ(result.exitStatus, 3);
+}
+
+TEST(ProcessRun, StandardInputIsEmptyWhenNoInputIsGiven) {
+  Process::Options options;
+  options.captureOutput = true;
+  auto result = Process::run("/bin/cat", {}, options);
+  EXPECT_EQ(result.exitStatus, 0);
+  EXPECT_EQ(result.standardOutput, "");
+}
+
+TEST(ProcessRun, ReplacesEnvironmentAndWorkingDirectory) {
+  testing::TemporaryDirectory folder;
+  Process::Options options;
+  options.captureOutput = true;
+  options.environment = std::map<std::string, std::string>{{"ONLY", "this"}};
+  options.workingDirectory = folder.path().string();
+  auto result = shell("echo \"$ONLY|${HOME-unset}|$(pwd -P)\"", options);
+  auto expected = "this|unset|" + std::filesystem::canonical(folder.path()).string() + "\n";
+  EXPECT_EQ(result.standardOutput, expected);
+}
+
+// "<blocked> <ignored>" from /proc/<pid>/status lines, in hexadecimal, leaving out signals 32
+// and 33: the C library reserves them for itself and sets them up in every program it starts.
+std::string signalMasks(const std::string& statusLines) {
+  std::istringstream lines(statusLines);
+  std::string name, blocked, ignored;
+  lines >> name >> blocked >> name >> ignored;
+  auto clean = [](const std::string& hex) {
+    unsigned long long mask = std::stoull(hex.empty() ? "0" : hex, nullptr, 16);
+    mask &= ~(3ull << 31);
+    std::ostringstream text;
+    text << std::hex << mask;
+    return text.str();
+  };
+  return clean(blocked) + " " + clean(ignored);
+}
+
+TEST(ProcessRun, ChildStartsWithNoSignalIgnoredOrBlocked) {
+  // Whatever this process ignores or blocks, a child must not inherit it: a browser that
+  // inherited an ignored SIGPIPE or a blocked SIGTERM would misbehave for its whole life.
+  struct sigaction ignore {
+  }, old{};
+  ignore.sa_handler = SIG_IGN;
+  ::sigaction(SIGPIPE, &ignore, &old);
+  sigset_t term, oldMask;
+  sigemptyset(&term);
+  sigaddset(&term, SIGTERM);
+  ::pthread_sigmask(SIG_BLOCK, &term, &oldMask);
+  Process::Options options;
+  options.captureOutput = true;
+  auto run = Process::run("/bin/grep", {"-E", "^Sig(Blk|Ign)", "/proc/self/status"}, options);
+  auto detached = Process::launchDetached(
+      "/bin/sh", {"-c", "exec grep -E '^Sig(Blk|Ign)' /proc/self/status >&2"}, 5s);
+  ::pthread_sigmask(SIG_SETMASK, &oldMask, nullptr);
+  ::sigaction(SIGPIPE, &old, nullptr);
+  EXPECT_EQ(signalMasks(run.standardOutput), "0 0");
+  EXPECT_EQ(signalMasks(detached.standardError), "0 0");
+}
+
+TEST(ProcessRun, ProgramThatCannotStartThrowsSystemError) {
+  for (std::string executable : {"/nonexistent/program", "/etc/passwd", "/tmp"}) {
+    SCOPED_TRACE(executable);
+    try {
+      Process::run(executable, {});
+      ADD_FAILURE() << "no exception";
+    } catch (const std::system_error& error) {
+      EXPECT_THAT(error.what(), ::testing::StartsWith("cannot start " + executable + ": "));
+    }
+  }
+  try {
+    Process::run("/nonexistent/program", {});
+  } catch (const std::system_error& error) {
+    EXPECT_STREQ(error.what(), "cannot start /nonexistent/program: No such file or directory");
+  }
+}
+
+TEST(ProcessDetached, ChildThatStaysUpIsStillRunningAfterTheWindow) {
+  auto start = Clock::now();
+  auto result = Process::launchDetached("/bin/sleep", {"3"}, 300ms);
+  auto elapsed = Clock::now() - start;
+  EXPECT_TRUE(result.stillRunning);
+  EXPECT_FALSE(result.exitStatus);
+  EXPECT_GE(elapsed, 250ms);
+  EXPECT_LT(elapsed, 2s);
+}
+
+TEST(ProcessDetached, QuickExitsEndTheWaitEarly) {
+  struct Case {
+    std::string script;
+    int status;
+    std::string error;
+  } cases[] = {
+      {"exit 0", 0, ""},
+      {"echo handed over >&2; exit 0", 0, "handed over\n"},
+      {"echo 'no display' >&2; exit 1", 1, "no display\n"},
+      {"kill -TERM $$", 128 + 15, ""},
+  };
+  for (const auto& test : cases) {
+    SCOPED_TRACE(test.script);
+    auto start = Clock::now();
+    auto result = Process::launchDetached("/bin/sh", {"-c", test.script}, 5s);
+    EXPECT_LT(Clock::now() - start, 3s);
+    EXPECT_FALSE(result.stillRunning);
+    EXPECT_EQ(result.exitStatus, test.status);
+    EXPECT_EQ(result.standardError, test.error);
+  }
+}
+
+TEST(ProcessDetached, ProgramThatCannotStartThrowsSystemError) {
+  try {
+    Process::launchDetached("/nonexistent/browser", {"https://a.test/"}, 300ms);
+    ADD_FAILURE() << "no exception";
+  } catch (const std::system_error& error) {
+    EXPECT_STREQ(error.what(), "cannot start /nonexistent/browser: No such file or directory");
+  }
+}
+
+TEST(ProcessDetached, RunsInItsOwnSessionWithNullStandardStreams) {
+  auto result =
+      Process::launchDetached("/bin/sh",
+                              {"-c",
+                               "echo $$ $(cut -d' ' -f6 /proc/$$/stat) $(readlink /proc/$$/fd/0) "
+                               "$(readlink /proc/$$/fd/1) >&2; exit 9"},
+                              5s);
+  ASSERT_EQ(result.exitStatus, 9);
+  std::istringstream words(result.standardError);
+  std::string pid, session, input, output;
+  words >> pid >> session >> input >> output;
+  EXPECT_EQ(pid, session);
+  EXPECT_EQ(input, "/dev/null");
+  EXPECT_EQ(output, "/dev/null");
+}
+
+TEST(ProcessDetached, ChildWritingAfterTheWindowKeepsRunningAndLeavesNoZombie) {
+  testing::TemporaryDirectory folder;
+  auto marker = folder.path() / "alive";
+  // Writes to standard error long after we stopped listening; with a closed pipe the write
+  // would kill it by SIGPIPE before it reached the marker.
+  auto result = Process::launchDetached(
+      "/bin/sh",
+      {"-c", "sleep 0.6; head -c 200000 /dev/zero >&2; echo late >&2; echo ok > '" +
+                 marker.string() + "'"},
+      200ms);
+  EXPECT_TRUE(result.stillRunning);
+  for (int i = 0; i < 100 && readFile(marker) != "ok\n"; ++i) std::this_thread::sleep_for(50ms);
+  EXPECT_EQ(readFile(marker), "ok\n");
+  // Nothing was left for us to reap: the child belongs to its relay, the relay to init.
+  int status = 0;
+  EXPECT_EQ(::waitpid(-1, &status, WNOHANG), -1);
+  EXPECT_EQ(errno, ECHILD);
+}
+
+TEST(ProcessDetached, NeitherRelayNorChildKeepsOurDescriptors) {
+  // A descriptor of ours without close-on-exec, such as the standard output a script reads to
+  // its end: the long-lived helpers of a detached launch must not keep it open.
+  int fds[2];
+  ASSERT_EQ(::pipe(fds), 0);
+  auto result = Process::launchDetached("/bin/sleep", {"3"}, 100ms);
+  EXPECT_TRUE(result.stillRunning);
+  ::close(fds[1]);
+  pollfd reader{fds[0], POLLIN, 0};
+  EXPECT_EQ(::poll(&reader, 1, 1000), 1);
+  char byte;
+  EXPECT_EQ(::read(fds[0], &byte, 1), 0);  // end of file: nobody else holds the write end
+  ::close(fds[0]);
+}
+
+TEST(ProcessFindExecutable, SearchesAbsoluteFoldersInOrder) {
+  testing::TemporaryDirectory folder;
+  auto first = folder.path() / "first";
+  auto second = folder.path() / "second";
+  folder.write("first/tool", "not executable");
+  folder.write("second/tool", "#!/bin/sh\n");
+  std::filesystem::permissions(second / "tool", std::filesystem::perms::owner_all);
+  std::filesystem::create_directories(first / "dir-tool");
+  std::filesystem::create_directories(second / "dir-tool");
+  const std::string path = first.string() + ":" + second.string() + "/";
+
+  EXPECT_EQ(Process::findExecutable("tool", path), (second / "tool").string());
+  EXPECT_EQ(Process::findExecutable("dir-tool", path), std::nullopt);
+  EXPECT_EQ(Process::findExecutable("missing", path), std::nullopt);
+  EXPECT_EQ(Process::findExecutable("", path), std::nullopt);
+  EXPECT_EQ(Process::findExecutable("sh", "/nonexistent::relative:/bin"), "/bin/sh");
+  // Empty and relative entries never mean the current folder.
+  EXPECT_EQ(Process::findExecutable("tool", ":."), std::nullopt);
+  EXPECT_EQ(Process::findExecutable((second / "tool").string(), ""), (second / "tool").string());
+  EXPECT_EQ(Process::findExecutable((first / "tool").string(), "/bin"), std::nullopt);
+}
+
+}  // namespace
+}  // namespace linkferry
