@@ -1,0 +1,196 @@
+#include "rules/RuleEvaluator.h"
+
+#include <algorithm>
+
+#include "foundation/L10n.h"
+#include "foundation/Regex.h"
+#include "foundation/Text.h"
+#include "rules/Glob.h"
+
+namespace linkferry::RuleEvaluator {
+namespace {
+
+template <class... Ts>
+struct Overloaded : Ts... {
+  using Ts::operator()...;
+};
+template <class... Ts>
+Overloaded(Ts...) -> Overloaded<Ts...>;
+
+// A case-insensitive search anywhere in `text`; a pattern that does not compile finds nothing.
+bool found(const std::string& expression, std::string_view text, Patterns patterns) {
+  if (patterns == Patterns::cached) {
+    auto regex = Regex::cached(expression, Regex::Options::caseInsensitive);
+    return regex && regex->matches(text);
+  }
+  auto regex = Regex::compile(expression, Regex::Options::caseInsensitive);
+  return regex && regex->matches(text);
+}
+
+bool hostMatches(std::string_view pattern, const Subject& subject) {
+  const auto& host = subject.lowercasedHost();
+  if (!host) return false;
+  std::string lowered = Text::lowercased(pattern);
+  // "*.example.com" covers example.com itself, not only its subdomains.
+  if (Text::startsWith(lowered, "*.") && std::string_view(lowered).substr(2) == *host) return true;
+  return Glob::wildcard(lowered, *host);
+}
+
+// A prefix counts only when it ends between two user-perceived characters of the path, so "/cafe"
+// is no prefix of "/cafe" followed by a combining accent.
+bool startsWithCharacters(std::string_view text, std::string_view prefix) {
+  if (!Text::startsWith(text, prefix)) return false;
+  if (prefix.size() == text.size() || prefix.empty()) return true;
+  unsigned char next = static_cast<unsigned char>(text[prefix.size()]);
+  if (next < 0x80 && !(prefix.back() == '\r' && next == '\n')) return true;
+  std::size_t offset = 0;
+  for (std::string_view character : Text::characters(text)) {
+    offset += character.size();
+    if (offset == prefix.size()) return true;
+    if (offset > prefix.size()) return false;
+  }
+  return false;
+}
+
+bool queryMatches(const Matcher::Query& query, const Subject& subject) {
+  for (const QueryItem& item : subject.queryItems()) {
+    if (item.name != query.key) continue;
+    if (!query.value || (item.value && *item.value == *query.value)) return true;
+  }
+  return false;
+}
+
+std::string listText(const std::vector<std::int64_t>& numbers) {
+  std::string text = "[";
+  for (std::size_t i = 0; i < numbers.size(); ++i) {
+    if (i > 0) text += ", ";
+    text += std::to_string(numbers[i]);
+  }
+  return text + "]";
+}
+
+void collectProblems(const Matcher& matcher, std::vector<std::string>& problems) {
+  auto checkPattern = [&](const std::string& expression) {
+    if (!Regex::cached(expression)) {
+      problems.push_back(L10n::tr("invalid regular expression: %@", {expression}));
+    }
+  };
+  std::visit(
+      Overloaded{
+          [&](const Matcher::HostRegex& m) { checkPattern(m.expression); },
+          [&](const Matcher::URLRegex& m) { checkPattern(m.expression); },
+          [&](const Matcher::SourceWindow& m) { checkPattern(m.expression); },
+          [&](const TimeWindow& window) {
+            if (!TimeWindow::minutes(window.start) || !TimeWindow::minutes(window.end)) {
+              problems.push_back(L10n::tr("invalid time window %@-%@, expected HH:mm",
+                                          {window.start, window.end}));
+            }
+            if (window.days && std::any_of(window.days->begin(), window.days->end(),
+                                           [](std::int64_t day) { return day < 1 || day > 7; })) {
+              problems.push_back(L10n::tr("invalid days %@, expected 1 (Monday) to 7 (Sunday)",
+                                          {listText(*window.days)}));
+            }
+          },
+          [&](const Matcher::All& m) {
+            for (const Matcher& member : m.members) collectProblems(member, problems);
+          },
+          [&](const Matcher::Any& m) {
+            for (const Matcher& member : m.members) collectProblems(member, problems);
+          },
+          [&](const Matcher::Not& m) { collectProblems(*m.member, problems); },
+          [](const auto&) {},
+      },
+      matcher.value());
+}
+
+}  // namespace
+
+Subject::Subject(const LinkRequest& request, const RoutingContext& context, Patterns patterns)
+    : m_request(request), m_context(context), m_patterns(patterns) {}
+
+const std::optional<std::string>& Subject::host() const {
+  if (!m_host) m_host = m_request.url.host();
+  return *m_host;
+}
+
+const std::optional<std::string>& Subject::lowercasedHost() const {
+  if (!m_lowercasedHost) {
+    const auto& decoded = host();
+    m_lowercasedHost = decoded ? std::optional(Text::lowercased(*decoded)) : std::nullopt;
+  }
+  return *m_lowercasedHost;
+}
+
+const std::string& Subject::path() const {
+  if (!m_path) m_path = m_request.url.path();
+  return *m_path;
+}
+
+const std::vector<QueryItem>& Subject::queryItems() const {
+  if (!m_queryItems) m_queryItems = m_request.url.queryItems();
+  return *m_queryItems;
+}
+
+const std::optional<std::string>& Subject::lowercasedScheme() const {
+  if (!m_lowercasedScheme) {
+    auto scheme = m_request.url.scheme();
+    m_lowercasedScheme = scheme ? std::optional(Text::lowercased(*scheme)) : std::nullopt;
+  }
+  return *m_lowercasedScheme;
+}
+
+bool matches(const Matcher& matcher, const LinkRequest& request, const RoutingContext& context) {
+  return matches(matcher, Subject(request, context));
+}
+
+bool matches(const Matcher& matcher, const Subject& subject) {
+  const LinkRequest& request = subject.request();
+  const RoutingContext& context = subject.context();
+  return std::visit(
+      Overloaded{
+          [&](const Matcher::Host& m) { return hostMatches(m.pattern, subject); },
+          [&](const Matcher::HostRegex& m) {
+            const auto& host = subject.host();
+            return host && found(m.expression, *host, subject.patterns());
+          },
+          [&](const Matcher::PathPrefix& m) {
+            return startsWithCharacters(subject.path(), m.prefix);
+          },
+          [&](const Matcher::URLRegex& m) {
+            return found(m.expression, request.url.absoluteString(), subject.patterns());
+          },
+          [&](const Matcher::Scheme& m) {
+            const auto& scheme = subject.lowercasedScheme();
+            return scheme && *scheme == Text::lowercased(m.value);
+          },
+          [&](const Matcher::Query& m) { return queryMatches(m, subject); },
+          [&](const Matcher::SourceApp& m) {
+            return request.sourceApp &&
+                   Text::lowercased(*request.sourceApp) == Text::lowercased(m.bundleID);
+          },
+          [&](const Matcher::SourceWindow& m) {
+            return request.sourceWindow &&
+                   found(m.expression, *request.sourceWindow, subject.patterns());
+          },
+          [&](const Matcher::Network& m) { return context.activeNetworks.contains(m.name); },
+          [&](const TimeWindow& window) { return window.contains(context.now, context.calendar); },
+          [&](const Matcher::All& m) {
+            return std::all_of(m.members.begin(), m.members.end(),
+                               [&](const Matcher& member) { return matches(member, subject); });
+          },
+          [&](const Matcher::Any& m) {
+            return std::any_of(m.members.begin(), m.members.end(),
+                               [&](const Matcher& member) { return matches(member, subject); });
+          },
+          [&](const Matcher::Not& m) { return !matches(*m.member, subject); },
+      },
+      matcher.value());
+}
+
+std::vector<std::string> problems(const Matcher& matcher) {
+  std::vector<std::string> result;
+  collectProblems(matcher, result);
+  return result;
+}
+
+}  // namespace linkferry::RuleEvaluator

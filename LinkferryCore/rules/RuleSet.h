@@ -1,0 +1,73 @@
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <filesystem>
+#include <functional>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "foundation/Dates.h"
+#include "foundation/Json.h"
+#include "rules/Rule.h"
+
+namespace linkferry {
+
+struct LinkRequest;
+struct RoutingContext;
+struct RouteTarget;
+
+// The user's rules, the content of rules.json. The order of `rules` is their priority: the first
+// active rule that matches decides. An immutable value once built; share it as
+// std::shared_ptr<const RuleSet>.
+struct RuleSet {
+  static constexpr std::int64_t currentVersion = 1;
+
+  std::int64_t version = currentVersion;
+  std::vector<Rule> rules;
+
+  // Reads the rule file. A missing file gives an empty set of the current version (no file is
+  // created). Throws std::system_error when the file cannot be read, JsonError (naming the file
+  // and the key path) when it is malformed, and RuleSetError when its version is 2 or more.
+  // Nothing is loaded partially.
+  static RuleSet load(const std::filesystem::path& file);
+  // Decodes rule-file text as `load` does; `fileName` names the source in errors.
+  static RuleSet decode(std::string_view text, std::string_view fileName);
+
+  // Writes the set atomically (missing folders created): either the old or the new file is on
+  // disk at every moment. Throws std::system_error on failure, leaving the old file as it was.
+  void save(const std::filesystem::path& file) const;
+  // The rule-file text: pretty-printed, keys sorted, "/" not escaped, `version` as stored.
+  std::string encode() const;
+
+  JsonValue toJson() const;
+  // `version` (an integer, checked before anything else) and `rules` are required.
+  static RuleSet fromJson(const JsonReader& json);
+
+  // A copy without the expired rules (Rule::isExpired), keeping order and version.
+  RuleSet removingExpired(Date now) const;
+
+  // The first rule, in order, that is active at `context.now`, whose action sends links to
+  // `target` (an `open` of an equal browser target or an `openInApp` of the same bundle
+  // identifier), and whose condition matches. Nothing for `openLink` and `ignore` targets.
+  std::optional<Rule> decidingRule(const RouteTarget& target, const LinkRequest& request,
+                                   const RoutingContext& context) const;
+
+  bool operator==(const RuleSet&) const = default;
+};
+
+}  // namespace linkferry
+
+template <>
+struct std::hash<linkferry::RuleSet> {
+  std::size_t operator()(const linkferry::RuleSet& set) const noexcept {
+    std::size_t hash = std::hash<std::int64_t>()(set.version);
+    for (const auto& rule : set.rules) {
+      hash ^=
+          std::hash<linkferry::Rule>()(rule) + 0x9e3779b97f4a7c15ull + (hash << 6) + (hash >> 2);
+    }
+    return hash;
+  }
+};
