@@ -1,7 +1,8 @@
 #include "foundation/URL.h"
 
 #include <array>
-#include <charconv>
+#include <cstdlib>
+#include <cstring>
 #include <limits>
 
 #include <uriparser/Uri.h>
@@ -152,46 +153,117 @@ std::vector<QueryItem> splitQuery(std::string_view query) {
   return items;
 }
 
-// Owns a uriparser structure; frees its members only after a successful parse or resolution.
+// A bump allocator on the stack for the nodes uriparser allocates while parsing (one per path
+// segment): a parse then costs no heap traffic beyond the URL's own text. Blocks that do not fit
+// come from the heap. Every block starts with a header holding its size, so that reallocation
+// can copy it.
+class ParseArena {
+ public:
+  ParseArena()
+      : m_manager{&allocate, &allocateZeroed, &reallocate, &reallocateArray, &release, this} {}
+  ParseArena(const ParseArena&) = delete;
+  ParseArena& operator=(const ParseArena&) = delete;
+
+  UriMemoryManager* manager() { return &m_manager; }
+
+ private:
+  static constexpr std::size_t kHeader = 16;
+
+  static ParseArena& of(UriMemoryManager* manager) {
+    return *static_cast<ParseArena*>(manager->userData);
+  }
+  bool owns(const void* block) const {
+    const auto* byte = static_cast<const unsigned char*>(block);
+    return byte >= m_buffer && byte < m_buffer + sizeof(m_buffer);
+  }
+  static std::size_t sizeOf(const void* block) {
+    std::size_t size = 0;
+    std::memcpy(&size, static_cast<const unsigned char*>(block) - kHeader, sizeof(size));
+    return size;
+  }
+
+  static void* allocate(UriMemoryManager* manager, std::size_t size) {
+    ParseArena& arena = of(manager);
+    if (size > std::numeric_limits<std::size_t>::max() / 2) return nullptr;
+    const std::size_t rounded = (size + kHeader - 1) / kHeader * kHeader;
+    unsigned char* block = nullptr;
+    if (rounded + kHeader <= sizeof(m_buffer) - arena.m_used) {
+      block = arena.m_buffer + arena.m_used;
+      arena.m_used += rounded + kHeader;
+    } else {
+      block = static_cast<unsigned char*>(std::malloc(size + kHeader));
+      if (block == nullptr) return nullptr;
+    }
+    std::memcpy(block, &size, sizeof(size));
+    return block + kHeader;
+  }
+  static void* allocateZeroed(UriMemoryManager* manager, std::size_t count, std::size_t size) {
+    if (size != 0 && count > std::numeric_limits<std::size_t>::max() / size) return nullptr;
+    void* block = allocate(manager, count * size);
+    if (block != nullptr) std::memset(block, 0, count * size);
+    return block;
+  }
+  static void* reallocate(UriMemoryManager* manager, void* block, std::size_t size) {
+    void* moved = allocate(manager, size);
+    if (moved == nullptr || block == nullptr) return moved;
+    std::memcpy(moved, block, std::min(size, sizeOf(block)));
+    release(manager, block);
+    return moved;
+  }
+  static void* reallocateArray(UriMemoryManager* manager, void* block, std::size_t count,
+                               std::size_t size) {
+    if (size != 0 && count > std::numeric_limits<std::size_t>::max() / size) return nullptr;
+    return reallocate(manager, block, count * size);
+  }
+  static void release(UriMemoryManager* manager, void* block) {
+    if (block == nullptr || of(manager).owns(block)) return;
+    std::free(static_cast<unsigned char*>(block) - kHeader);
+  }
+
+  alignas(16) unsigned char m_buffer[2048];
+  std::size_t m_used = 0;
+  UriMemoryManager m_manager;
+};
+
+// Owns a uriparser structure and the arena its nodes live in; frees its members only after a
+// successful parse or resolution.
 struct UriHolder {
-  UriUriA uri{};
+  ParseArena arena;
+  UriUriA uri;  // uriparser resets it before filling it in
   bool owned = false;
   UriHolder() = default;
   UriHolder(const UriHolder&) = delete;
   UriHolder& operator=(const UriHolder&) = delete;
   ~UriHolder() {
-    if (owned) uriFreeUriMembersA(&uri);
+    if (owned) uriFreeUriMembersMmA(&uri, arena.manager());
   }
   bool parse(std::string_view text) {
     const char* error = nullptr;
-    owned =
-        uriParseSingleUriExA(&uri, text.data(), text.data() + text.size(), &error) == URI_SUCCESS;
+    owned = uriParseSingleUriExMmA(&uri, text.data(), text.data() + text.size(), &error,
+                                   arena.manager()) == URI_SUCCESS;
+    return owned;
+  }
+  bool resolve(const UriHolder& reference, const UriHolder& base) {
+    owned = uriAddBaseUriExMmA(&uri, &reference.uri, &base.uri, URI_RESOLVE_STRICTLY,
+                               arena.manager()) == URI_SUCCESS;
     return owned;
   }
 };
 
-// Characters real links carry although RFC 3986 forbids them; see URL::parse.
-bool isLenientlyEscaped(unsigned char byte) noexcept {
-  switch (byte) {
-    case '[':
-    case ']':
-    case '|':
-    case '{':
-    case '}':
-    case '^':
-    case '\\':
-    case '"':
-    case '<':
-    case '>':
-      return true;
-    default:
-      return byte > 0x7F;
-  }
-}
+// What the lenient step of URL::parse must know about each byte: white space and control
+// characters make a text unparsable; the characters real links carry although RFC 3986 forbids
+// them (and bytes above 0x7F) are escaped; a "#" is escaped unless it is the first.
+enum LenientClass : std::uint8_t { kPlain = 0, kRefused = 1, kEscaped = 2, kHash = 4 };
 
-bool isControlOrSpace(unsigned char byte) noexcept {
-  return byte <= 0x20 || byte == 0x7F;
-}
+constexpr std::array<std::uint8_t, 256> kLenientClass = [] {
+  std::array<std::uint8_t, 256> table{};
+  for (int byte = 0; byte <= 0x20; ++byte) table[static_cast<std::size_t>(byte)] = kRefused;
+  table[0x7F] = kRefused;
+  for (int byte = 0x80; byte <= 0xFF; ++byte) table[static_cast<std::size_t>(byte)] = kEscaped;
+  for (char c : std::string_view("[]|{}^\\\"<>")) table[static_cast<unsigned char>(c)] = kEscaped;
+  table['#'] = kHash;
+  return table;
+}();
 
 // Offsets of the brackets of an IP literal host ("[::1]") in a raw text, so that the lenient step
 // leaves them alone; npos when the text has none. Only the host of an authority can be one.
@@ -216,6 +288,34 @@ std::pair<std::size_t, std::size_t> ipLiteralBrackets(std::string_view text) {
   const std::size_t close = text.find(']', hostStart);
   if (close == std::string_view::npos || close >= end) return none;
   return {hostStart, close};
+}
+
+// The text after the lenient step of URL::parse; nothing when it holds white space or a control
+// character (never escaped, so it cannot parse) or when there is nothing to escape.
+std::optional<std::string> lenientlyEscaped(std::string_view text) {
+  const auto [open, close] = ipLiteralBrackets(text);
+  std::size_t escapes = 0;
+  bool seenHash = false;
+  for (std::size_t i = 0; i < text.size(); ++i) {
+    const std::uint8_t kind = kLenientClass[static_cast<unsigned char>(text[i])];
+    if (kind == kRefused) return std::nullopt;
+    if ((kind == kEscaped && i != open && i != close) || (kind == kHash && seenHash)) ++escapes;
+    seenHash = seenHash || kind == kHash;
+  }
+  if (escapes == 0) return std::nullopt;
+  std::string escaped;
+  escaped.reserve(text.size() + 2 * escapes);
+  seenHash = false;
+  for (std::size_t i = 0; i < text.size(); ++i) {
+    const std::uint8_t kind = kLenientClass[static_cast<unsigned char>(text[i])];
+    if ((kind == kEscaped && i != open && i != close) || (kind == kHash && seenHash)) {
+      appendEscaped(escaped, static_cast<unsigned char>(text[i]));
+    } else {
+      escaped.push_back(text[i]);
+    }
+    seenHash = seenHash || kind == kHash;
+  }
+  return escaped;
 }
 
 bool parsePort(std::string_view digits, int& port) noexcept {
@@ -282,87 +382,77 @@ class URLParser {
 
 std::optional<URL> URLParser::parse(std::string_view text) {
   if (text.size() >= std::numeric_limits<std::uint32_t>::max() / 3) return std::nullopt;
-  std::size_t escapes = 0;
-  bool seenHash = false;
-  for (char c : text) {
-    const auto byte = static_cast<unsigned char>(c);
-    if (isControlOrSpace(byte)) return std::nullopt;
-    if (isLenientlyEscaped(byte) || (byte == '#' && seenHash)) ++escapes;
-    if (byte == '#') seenHash = true;
-  }
-
   URL url;
-  if (escapes == 0) {
-    url.m_text.assign(text);
-  } else {
-    const auto [open, close] = ipLiteralBrackets(text);
-    url.m_text.reserve(text.size() + 2 * escapes);
-    seenHash = false;
-    for (std::size_t i = 0; i < text.size(); ++i) {
-      const auto byte = static_cast<unsigned char>(text[i]);
-      bool escape = false;
-      if (byte == '#') {
-        escape = seenHash;
-        seenHash = true;
-      } else if (isLenientlyEscaped(byte)) {
-        escape = i != open && i != close;
-      }
-      if (escape) {
-        appendEscaped(url.m_text, byte);
-      } else {
-        url.m_text.push_back(text[i]);
-      }
+  {
+    // uriparser refuses every character the lenient step escapes, so a text it accepts is final
+    // as it stands; most links are, and they skip that step entirely.
+    UriHolder holder;
+    if (holder.parse(text)) {
+      url.m_text.assign(text);
+    } else {
+      auto escaped = lenientlyEscaped(text);
+      if (!escaped) return std::nullopt;
+      UriHolder second;
+      if (!second.parse(*escaped)) return std::nullopt;
+      url.m_text = std::move(*escaped);
     }
   }
-
-  UriHolder holder;
-  if (!holder.parse(url.m_text)) return std::nullopt;
   if (!split(url)) return std::nullopt;
   return url;
 }
 
 bool URLParser::split(URL& url) {
   const std::string_view text = url.m_text;
-  const auto size = static_cast<std::uint32_t>(text.size());
+  const std::size_t size = text.size();
   auto range = [](std::size_t begin, std::size_t end) {
     return URL::Range{static_cast<std::uint32_t>(begin), static_cast<std::uint32_t>(end), true};
   };
-
+  // Plain loops rather than find_first_of: this runs for every parsed link.
   std::size_t position = 0;
-  const std::size_t schemeEnd = text.find_first_of(":/?#");
-  if (schemeEnd != std::string_view::npos && text[schemeEnd] == ':' && schemeEnd > 0) {
-    url.m_scheme = range(0, schemeEnd);
-    position = schemeEnd + 1;
+  std::size_t i = 0;
+  while (i < size && text[i] != ':' && text[i] != '/' && text[i] != '?' && text[i] != '#') ++i;
+  if (i < size && i > 0 && text[i] == ':') {
+    url.m_scheme = range(0, i);
+    position = i + 1;
   }
 
-  if (text.substr(position, 2) == "//") {
+  if (size - position >= 2 && text[position] == '/' && text[position + 1] == '/') {
     url.m_hasAuthority = true;
     const std::size_t begin = position + 2;
-    const std::size_t end = std::min(text.find_first_of("/?#", begin), text.size());
-    std::size_t hostBegin = begin;
-    const std::size_t at = text.substr(begin, end - begin).find('@');
-    if (at != std::string_view::npos) {
-      const std::size_t userEnd = begin + at;
-      const std::size_t colon = text.substr(begin, at).find(':');
-      if (colon == std::string_view::npos) {
-        url.m_user = range(begin, userEnd);
-      } else {
-        url.m_user = range(begin, begin + colon);
-        url.m_password = range(begin + colon + 1, userEnd);
+    std::size_t end = begin;
+    std::size_t at = std::string_view::npos;
+    std::size_t userColon = std::string_view::npos;
+    for (; end < size; ++end) {
+      const char c = text[end];
+      if (c == '/' || c == '?' || c == '#') break;
+      // RFC 3986 allows neither "@" after the user information nor ":" before a password in it.
+      if (c == '@') at = end;
+      if (c == ':' && at == std::string_view::npos && userColon == std::string_view::npos) {
+        userColon = end;
       }
-      hostBegin = userEnd + 1;
     }
-    std::size_t hostEnd = end;
+    std::size_t hostBegin = begin;
+    if (at != std::string_view::npos) {
+      if (userColon != std::string_view::npos && userColon < at) {
+        url.m_user = range(begin, userColon);
+        url.m_password = range(userColon + 1, at);
+      } else {
+        url.m_user = range(begin, at);
+      }
+      hostBegin = at + 1;
+    }
+    std::size_t hostEnd = hostBegin;
     if (hostBegin < end && text[hostBegin] == '[') {
-      const std::size_t close = text.find(']', hostBegin);
-      if (close == std::string_view::npos || close >= end) return false;
-      hostEnd = close + 1;
+      while (hostEnd < end && text[hostEnd] != ']') ++hostEnd;
+      if (hostEnd == end) return false;
+      ++hostEnd;
     } else {
-      hostEnd = std::min(text.find(':', hostBegin), end);
+      while (hostEnd < end && text[hostEnd] != ':') ++hostEnd;
     }
     url.m_host = range(hostBegin, hostEnd);
     if (hostEnd < end) {
-      // uriparser accepted the text, so what follows the host is ":" and digits.
+      // uriparser accepted the text, so what follows the host is ":" and digits; a port that is
+      // no port number (above 65535) makes the whole text unusable as a link.
       url.m_port = range(hostEnd + 1, end);
       int port = 0;
       if (!parsePort(text.substr(hostEnd + 1, end - hostEnd - 1), port)) return false;
@@ -370,15 +460,16 @@ bool URLParser::split(URL& url) {
     position = end;
   }
 
-  const std::size_t pathEnd = std::min(text.find_first_of("?#", position), text.size());
-  url.m_path = range(position, pathEnd);
-  position = pathEnd;
+  i = position;
+  while (i < size && text[i] != '?' && text[i] != '#') ++i;
+  url.m_path = range(position, i);
+  position = i;
   if (position < size && text[position] == '?') {
-    const std::size_t end = std::min(text.find('#', position), text.size());
+    const std::size_t end = std::min(text.find('#', position), size);
     url.m_query = range(position + 1, end);
     position = end;
   }
-  if (position < size && text[position] == '#') url.m_fragment = range(position + 1, size);
+  if (position < size) url.m_fragment = range(position + 1, size);
   return true;
 }
 
@@ -454,9 +545,7 @@ std::optional<URL> URL::resolving(std::string_view relative) const {
   UriHolder ref;
   if (!base.parse(m_text) || !ref.parse(reference->m_text)) return std::nullopt;
   UriHolder resolved;
-  resolved.owned =
-      uriAddBaseUriExA(&resolved.uri, &ref.uri, &base.uri, URI_RESOLVE_STRICTLY) == URI_SUCCESS;
-  if (!resolved.owned) return std::nullopt;
+  if (!resolved.resolve(ref, base)) return std::nullopt;
   int length = 0;
   if (uriToStringCharsRequiredA(&resolved.uri, &length) != URI_SUCCESS || length < 0) {
     return std::nullopt;
