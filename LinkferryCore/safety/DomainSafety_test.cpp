@@ -1,0 +1,109 @@
+#include "safety/DomainSafety.h"
+
+#include <gtest/gtest.h>
+
+namespace linkferry {
+namespace {
+
+using Codes = std::vector<std::string>;
+
+Codes codes(const std::vector<LinkSafety::Finding>& findings) {
+  Codes result;
+  for (const auto& finding : findings) {
+    EXPECT_EQ(finding.kind, LinkSafety::Finding::Kind::domain);
+    result.push_back(finding.code);
+  }
+  return result;
+}
+
+// "аррӏе" and "раура" are written wholly in Cyrillic look-alikes of Latin letters.
+const std::string kCyrillicApple = "\xD0\xB0\xD1\x80\xD1\x80\xD3\x8F\xD0\xB5";
+const std::string kLatinWithCyrillicA = "p\xD0\xB0ypal";
+
+TEST(DomainSafety, FormsConvertBothWaysAfterCleaning) {
+  const DomainSafety::HostForms bucher{
+      "b\xC3\xBC"
+      "cher.de",
+      "xn--bcher-kva.de"};
+  EXPECT_EQ(DomainSafety::forms("B\xC3\x9C"
+                                "CHER.de."),
+            bucher);
+  EXPECT_EQ(DomainSafety::forms("XN--BCHER-KVA.DE"), bucher);
+  EXPECT_EQ(DomainSafety::forms("b%C3%BCcher.de"), bucher);
+  EXPECT_TRUE(bucher.isInternational());
+  EXPECT_FALSE(DomainSafety::forms("example.com")->isInternational());
+  EXPECT_EQ(DomainSafety::forms("100%.com")->ascii, "100%.com");  // invalid escape kept
+  EXPECT_EQ(DomainSafety::forms(""), std::nullopt);
+  EXPECT_EQ(DomainSafety::forms("xn--ab_c.com"), std::nullopt);
+}
+
+TEST(DomainSafety, ScriptsIgnoreDigitsHyphensAndSymbols) {
+  using enum DomainSafety::Script;
+  const std::vector<std::pair<char32_t, std::optional<DomainSafety::Script>>> cases = {
+      {U'a', latin},         {U'\u00E9', latin},    {U'\u1D0F', latin},   {U'\u0436', cyrillic},
+      {U'\uA640', cyrillic}, {U'\u03B1', greek},    {U'\u1F00', greek},   {U'\u0561', armenian},
+      {U'\u13A0', cherokee}, {U'\u10D0', georgian}, {U'\u4E2D', other},   {U'\u00D7', std::nullopt},
+      {U'5', std::nullopt},  {U'-', std::nullopt},  {U'_', std::nullopt}, {U'!', std::nullopt},
+  };
+  for (const auto& [scalar, expected] : cases) {
+    SCOPED_TRACE(static_cast<std::uint32_t>(scalar));
+    EXPECT_EQ(DomainSafety::script(scalar), expected);
+  }
+  EXPECT_EQ(DomainSafety::scripts(kLatinWithCyrillicA + "-24_7"),
+            (std::set<DomainSafety::Script>{latin, cyrillic}));
+  EXPECT_EQ(DomainSafety::scripts("12-3"), std::set<DomainSafety::Script>{});
+}
+
+TEST(DomainSafety, SkeletonsMapLookAlikesOnly) {
+  EXPECT_EQ(DomainSafety::confusables().size(), 69u);
+  EXPECT_EQ(DomainSafety::skeletonOfLabel(kCyrillicApple), "apple");
+  EXPECT_EQ(DomainSafety::skeletonOfLabel("\xD0\x90\xD0\xA0\xD0\xA0\xD3\x80\xD0\x95"), "apple");
+  EXPECT_EQ(DomainSafety::skeletonOfLabel("apple"), std::nullopt);
+  EXPECT_EQ(DomainSafety::skeletonOfLabel("\xD0\xB6pple"), std::nullopt);  // "ж" imitates nothing
+  EXPECT_EQ(DomainSafety::skeletonOfHost("www." + kCyrillicApple + ".com"), "www.apple.com");
+  EXPECT_EQ(DomainSafety::skeletonOfHost("www.apple.com"), std::nullopt);
+}
+
+TEST(DomainSafety, InspectionReportsInternationalMixedAndLookAlikeHosts) {
+  auto apple = DomainSafety::inspectHost(kCyrillicApple + ".com");
+  EXPECT_EQ(codes(apple), (Codes{"idn", "lookalike"}));  // one look-alike alphabet: not mixed
+  ASSERT_EQ(apple.size(), 2u);
+  EXPECT_EQ(apple[0].excerpt, kCyrillicApple + ".com = xn--80ak6aa92e.com");
+  EXPECT_EQ(apple[1].excerpt, "apple.com");
+
+  auto paypal = DomainSafety::inspectHost("www." + kLatinWithCyrillicA + ".com.");
+  EXPECT_EQ(codes(paypal), (Codes{"idn", "mixed-script", "lookalike"}));
+  ASSERT_EQ(paypal.size(), 3u);
+  EXPECT_EQ(paypal[1].excerpt, kLatinWithCyrillicA + " (Latin + Cyrillic)");
+  EXPECT_EQ(paypal[2].excerpt, "www.paypal.com");
+
+  const std::vector<std::pair<std::string, Codes>> cases = {
+      {"\xCE\xB1\xD0\xB6.com", {"idn", "mixed-script"}},  // Greek and Cyrillic, no Latin
+      {"\xD0\xB6pple.com", {"idn", "mixed-script"}},      // "ж" has no look-alike
+      {"b\xC3\xBC"
+       "cher.de",
+       {"idn"}},
+      {"%D0%B0pple.com", {"idn", "mixed-script", "lookalike"}},
+      {"xn--ab_c.com", {"bad-punycode"}},
+      {"Example.COM", {}},
+      {"192.168.0.1", {}},
+      {"[::1]", {}},
+      {"", {}},
+  };
+  for (const auto& [host, expected] : cases) {
+    SCOPED_TRACE(host);
+    EXPECT_EQ(codes(DomainSafety::inspectHost(host)), expected);
+  }
+  EXPECT_EQ(DomainSafety::inspectHost("XN--AB_C.com.")[0].excerpt, "xn--ab_c.com");
+}
+
+TEST(DomainSafety, InspectsTheHostOfALinkDecodingItOnce) {
+  EXPECT_EQ(codes(DomainSafety::inspect(*URL::parse("https://" + kCyrillicApple + ".com/x"))),
+            (Codes{"idn", "lookalike"}));
+  EXPECT_EQ(codes(DomainSafety::inspect(*URL::parse("mailto:someone@example.com"))), Codes{});
+  // "%25D0%25B0" is the text "%D0%B0", not a Cyrillic letter.
+  EXPECT_EQ(codes(DomainSafety::inspect(*URL::parse("https://%25D0%25B0pple.com/"))), Codes{});
+}
+
+}  // namespace
+}  // namespace linkferry

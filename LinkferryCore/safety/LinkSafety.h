@@ -1,0 +1,81 @@
+#pragma once
+
+#include <functional>
+#include <optional>
+#include <set>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "foundation/Json.h"
+#include "foundation/Regex.h"
+#include "foundation/URL.h"
+
+// Warnings about what a link itself carries before it is opened or offered: a script scheme, or
+// script and HTML fragments in its path, query or fragment (the shapes of reflected cross-site
+// scripting), plus the host warnings of DomainSafety. Findings inform the user; they never block a
+// link by themselves. All functions are pure; the tables are built once and may be read from any
+// thread.
+namespace linkferry::LinkSafety {
+
+struct Finding {
+  // "xss" for findings in the link's content, "domain" for findings on its host.
+  enum class Kind { xss, domain };
+
+  std::string code;     // stable identifier of the kind of problem ("script-tag", "idn", ...)
+  std::string label;    // short name of the problem, localised for display
+  std::string excerpt;  // the piece of the link that triggered the finding
+  Kind kind = Kind::xss;
+
+  // {"code", "label", "excerpt", "kind"}.
+  JsonValue toJson() const;
+
+  bool operator==(const Finding&) const = default;
+};
+
+std::string_view toString(Finding::Kind kind);
+std::optional<Finding::Kind> kindFromString(std::string_view text);
+
+// One content check: a stable code, its English label and an ICU regular expression that is
+// searched case-insensitively.
+struct Pattern {
+  std::string_view code;
+  std::string_view label;
+  std::string_view expression;
+};
+
+// "javascript", "vbscript" and "data".
+const std::set<std::string, std::less<>>& dangerousSchemes();
+// The nine content checks, in the order they are tried and reported.
+const std::vector<Pattern>& patterns();
+
+// Content findings (kind xss): a dangerous scheme first, then at most one finding per pattern, in
+// pattern order, searched in the link's path, query and fragment after "+" became a blank, up to
+// three rounds of percent-decoding and the decoding of character references. Never fails.
+std::vector<Finding> inspect(const URL& url);
+// `inspect` followed by the findings on the link's host (DomainSafety), when it has one.
+std::vector<Finding> inspectAll(const URL& url);
+
+// Decodes the named references "&lt;", "&gt;", "&quot;", "&apos;", "&#x27;", "&amp;", "&colon;",
+// "&lpar;" and "&rpar;" (any letter case), then the numeric ones ("&#60;", "&#x3c", the ";" is
+// optional). A numeric reference that is no Unicode scalar value (a surrogate, beyond U+10FFFF,
+// more than 32 bits) is dropped. Text without "&" comes back unchanged. Linear in the text.
+std::string decodeEntities(std::string_view text);
+
+// The text from 12 characters (grapheme clusters) before `around` to 20 after it, trimmed of white
+// space and newlines. `around` is in UTF-8 byte offsets into `text`.
+std::string excerpt(std::string_view text, Regex::Range around);
+
+}  // namespace linkferry::LinkSafety
+
+template <>
+struct std::hash<linkferry::LinkSafety::Finding> {
+  std::size_t operator()(const linkferry::LinkSafety::Finding& finding) const noexcept {
+    std::hash<std::string> text;
+    std::size_t hash = text(finding.code);
+    for (const std::string* part : {&finding.label, &finding.excerpt}) {
+      hash ^= text(*part) + 0x9e3779b97f4a7c15ull + (hash << 6) + (hash >> 2);
+    }
+    return hash ^ static_cast<std::size_t>(finding.kind);
+  }
+};
