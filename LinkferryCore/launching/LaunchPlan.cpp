@@ -1,5 +1,7 @@
 #include "launching/LaunchPlan.h"
 
+#include <utility>
+
 namespace linkferry {
 
 namespace {
@@ -33,6 +35,15 @@ LaunchPlan decode(const JsonReader& json, int depth) {
 }
 
 }  // namespace
+
+LaunchPlan::LaunchPlan(std::string executable, std::vector<std::string> arguments,
+                       std::vector<std::string> warnings, std::vector<LaunchPlan> fallbacks,
+                       std::optional<std::string> fallbackNote)
+    : executable(std::move(executable)),
+      arguments(std::move(arguments)),
+      warnings(std::move(warnings)),
+      fallbacks(std::move(fallbacks)),
+      fallbackNote(std::move(fallbackNote)) {}
 
 JsonValue LaunchPlan::toJson() const {
   JsonValue json = JsonValue::object();

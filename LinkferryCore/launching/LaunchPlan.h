@@ -12,15 +12,18 @@ namespace linkferry {
 // macOS, a desktop entry's command on Linux. Plans are plain values: they are logged, shown in a
 // dry run, checked by the helper's policy, carried inside a helper URL and executed by a
 // LaunchRunner.
-//
-// Built with aggregate initialisation: `LaunchPlan{executable, arguments, warnings}` leaves no
-// fallbacks and no note.
 struct LaunchPlan {
   std::string executable;                   // absolute path of the program
   std::vector<std::string> arguments;       // passed as they are, never through a shell
   std::vector<std::string> warnings;        // short English notes on what the plan cannot honour
   std::vector<LaunchPlan> fallbacks;        // run in order by the caller when this plan fails
   std::optional<std::string> fallbackNote;  // reported by a caller that falls back
+
+  LaunchPlan() = default;
+  // `LaunchPlan(executable, arguments, warnings)` has no fallbacks and no note.
+  LaunchPlan(std::string executable, std::vector<std::string> arguments,
+             std::vector<std::string> warnings, std::vector<LaunchPlan> fallbacks = {},
+             std::optional<std::string> fallbackNote = std::nullopt);
 
   // The JSON object with the keys "executable", "arguments", "warnings", "fallbacks" (always
   // written, each fallback a complete plan object) and "fallbackNote" (only when present).
