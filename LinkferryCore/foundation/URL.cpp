@@ -584,7 +584,11 @@ std::optional<std::string> URLComponents::host() const {
 
 void URLComponents::setHost(std::optional<std::string_view> host) {
   if (!host) {
+    // Without a host there is no authority to hold these either.
     percentEncodedHost.reset();
+    percentEncodedUser.reset();
+    percentEncodedPassword.reset();
+    port.reset();
     return;
   }
   percentEncodedHost = PercentEncoding::encode(*host, PercentEncoding::Component::host);

@@ -30,7 +30,8 @@ enum class Component {
   fragment,
 };
 
-// Escapes every byte that may not appear unescaped in `component`. Never fails.
+// Escapes every byte that may not appear unescaped in `component`, "%" included, with upper-case
+// hex digits. A host written "[...]" keeps its brackets and colons. Never fails.
 std::string encode(std::string_view text, Component component);
 
 // Decodes "%XX" escapes. Nothing when an escape is malformed ("%zz", a lone "%") or the result
@@ -45,9 +46,11 @@ std::optional<std::string> decode(std::string_view text);
 // (`[ ] | { } ^ \ " < >` outside an IP literal, bytes above 0x7F, every "#" after the first);
 // white space and control characters are never encoded, so a text holding them does not parse.
 // Nothing is lower-cased or normalised: `absoluteString()` is the text after that one step.
+// Accessors decode lazily; one whose text does not decode returns it as written.
 class URL {
  public:
-  // Nothing when the text is not a URI reference even after the lenient step.
+  // Nothing when the text is not a URI reference even after the lenient step, and when its port
+  // is above 65535 (no such link can be opened, and URLComponents could not keep it).
   static std::optional<URL> parse(std::string_view text);
 
   const std::string& absoluteString() const { return m_text; }
@@ -58,17 +61,21 @@ class URL {
   // Percent-decoded; nothing when there is no authority or the host is empty. An IP literal
   // keeps its brackets ("[::1]").
   std::optional<std::string> host() const;
-  std::optional<std::string> percentEncodedHost() const;
-  std::optional<int> port() const;
+  std::optional<std::string> percentEncodedHost() const;  // as written; absent as host()
+  std::optional<int> port() const;                        // nothing when absent or empty ("a:")
   // Percent-decoded; a trailing "/" is removed except for "/" itself; empty when absent.
   std::string path() const;
   std::string percentEncodedPath() const;       // as written
   std::optional<std::string> query() const;     // as written, without "?"
   std::optional<std::string> fragment() const;  // as written, without "#"
-  // Percent-decoded names and values; "+" stays "+". Empty when there is no query.
+  // The query split at every "&" and each piece at its first "=": "a&&b=1" gives "a", "" and
+  // "b"="1". Percent-decoded names and values; "+" stays "+". Empty when there is no query or
+  // the query is empty.
   std::vector<QueryItem> queryItems() const;
 
-  // RFC 3986 section 5.2 reference resolution against this URL as the base.
+  // RFC 3986 section 5.2 reference resolution (strict) against this URL as the base; `relative`
+  // goes through the same lenient step as `parse`. Nothing when this URL has no scheme or the
+  // reference does not parse.
   std::optional<URL> resolving(std::string_view relative) const;
 
   bool operator==(const URL& other) const { return m_text == other.m_text; }
@@ -105,18 +112,24 @@ struct URLComponents {
   explicit URLComponents(const URL& url);
   static std::optional<URLComponents> parse(std::string_view text);
 
+  // Percent-decoded; nothing when there is no host or it is empty, as URL::host().
   std::optional<std::string> host() const;
+  // Nothing removes the authority: user, password and port too.
   void setHost(std::optional<std::string_view> host);
+  // Percent-decoded, as written otherwise (no trailing "/" removed).
   std::string path() const;
   void setPath(std::string_view path);
-  // Nothing when there is no query.
+  // Nothing when there is no query; split as URL::queryItems().
   std::optional<std::vector<QueryItem>> queryItems() const;
-  // Nothing removes the query; an empty list leaves an empty query ("?").
+  // Nothing removes the query; an empty list leaves an empty query ("?"). Names and values are
+  // escaped for a query item, so "&", "=", "+" and "#" inside them survive.
   void setQueryItems(const std::optional<std::vector<QueryItem>>& items);
 
-  // The text of the reassembled reference.
+  // The text of the reassembled reference (RFC 3986 section 5.3), whatever the parts hold.
   std::string string() const;
-  // The reassembled reference, parsed; nothing when the parts do not form one.
+  // The reassembled reference, parsed; nothing when the parts do not form one, that is when the
+  // text does not parse unchanged into exactly these parts (a path without a leading "/" after a
+  // host, a host holding "/", a port without a host, a bad scheme...).
   std::optional<URL> url() const;
 
   bool operator==(const URLComponents&) const = default;
