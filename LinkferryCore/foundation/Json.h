@@ -31,7 +31,8 @@ class JsonError : public std::exception {
 
 namespace Json {
 
-// Parses one JSON document. Throws JsonError naming `file`, the line and the column.
+// Parses one JSON document. Throws JsonError naming `file`, the line and the column (counted in
+// characters, from 1). Documents nested deeper than 512 arrays or objects are refused.
 JsonValue parse(std::string_view text, std::string_view file);
 // Parses one JSON document; nothing on any error. Never throws.
 std::optional<JsonValue> tryParse(std::string_view text) noexcept;

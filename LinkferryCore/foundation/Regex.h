@@ -12,6 +12,8 @@ namespace linkferry {
 // A compiled ICU regular expression (icu::RegexPattern). Immutable and safe to share between
 // threads; every search makes its own matcher. Offsets are UTF-8 byte offsets into the searched
 // string. Searching is unanchored: a pattern matches anywhere unless it says "^" or "$".
+// A search that backtracks for more than about a quarter of a second (ICU's match time limit)
+// gives up and counts as no match, so a pathological user pattern cannot hang routing.
 class Regex {
  public:
   enum class Options { none, caseInsensitive };
