@@ -23,12 +23,12 @@ struct BrowserDefinition {
   // The application bundle (macOS) or the program to start (Linux).
   std::string appPath;
   // Absolute path of Chromium's user data folder or Firefox's profiles root.
-  std::optional<std::string> dataDir;
+  std::optional<std::string> dataDir = std::nullopt;
   // `dataDir` is not the browser's default and must be passed on the command line; such a
   // definition is a separate instance of its application.
   bool explicitUserDataDir = false;
   // Extra arguments placed before the link when launching (Linux).
-  std::vector<std::string> launchArguments;
+  std::vector<std::string> launchArguments = {};
 
   // `id`, `name`, `family`, `appPath` and `explicitUserDataDir` always; `dataDir` when present;
   // `launchArguments` only when not empty.

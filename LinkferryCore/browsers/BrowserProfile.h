@@ -22,17 +22,17 @@ struct BrowserProfile {
   // The profile's folder.
   std::filesystem::path path;
   // Firefox containers of this profile; empty for other families.
-  std::vector<FirefoxContainer> containers;
+  std::vector<FirefoxContainer> containers = {};
   // The signed-in account's e-mail, if the browser records one.
-  std::optional<std::string> email;
+  std::optional<std::string> email = {};
   // E-mail addresses of the Google accounts signed in to this profile.
-  std::vector<std::string> googleAccounts;
+  std::vector<std::string> googleAccounts = {};
   // The profile's picture file.
-  std::optional<std::string> avatarPath;
+  std::optional<std::string> avatarPath = {};
   // The profile's colour, ARGB with alpha in the top byte.
-  std::optional<std::uint32_t> avatarColor;
+  std::optional<std::uint32_t> avatarColor = {};
   // The colour to draw text on `avatarColor`, ARGB.
-  std::optional<std::uint32_t> avatarTextColor;
+  std::optional<std::uint32_t> avatarTextColor = {};
 
   // The accounts to show under the name: `googleAccounts` when not empty, else `email`, joined
   // with ", "; nothing when there are none.

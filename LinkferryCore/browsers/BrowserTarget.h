@@ -12,8 +12,8 @@ namespace linkferry {
 // whether in a private window. Stored in rules, settings and the decision log.
 struct BrowserTarget {
   std::string browser;
-  std::optional<std::string> profile;
-  std::optional<std::string> container;
+  std::optional<std::string> profile = std::nullopt;
+  std::optional<std::string> container = std::nullopt;
   bool privateMode = false;
 
   // "browser / profile / container:id / private", with only the parts that exist.

@@ -14,7 +14,7 @@ struct FirefoxContainer {
   // Display name.
   std::string name;
   // Firefox's colour name ("blue", "orange", ...), when the container has one.
-  std::optional<std::string> color;
+  std::optional<std::string> color = std::nullopt;
 
   bool operator==(const FirefoxContainer&) const = default;
 };

@@ -1,0 +1,8 @@
+# The real-browser fixture, and a small program that reads browser data so that a test can run it
+# as an unprivileged user (CI runs as root, where file permissions do not bind).
+target_sources(test_browsers PRIVATE ${CMAKE_SOURCE_DIR}/tests/fixtures/RealBrowsers.cpp)
+add_executable(browsers_probe ${CMAKE_SOURCE_DIR}/tests/fixtures/browsers_probe.cpp)
+target_link_libraries(browsers_probe PRIVATE lf_browsers)
+add_dependencies(test_browsers browsers_probe)
+target_compile_definitions(test_browsers PRIVATE
+  LINKFERRY_BROWSERS_PROBE="$<TARGET_FILE:browsers_probe>")
