@@ -1,0 +1,34 @@
+#pragma once
+
+#include <filesystem>
+#include <optional>
+
+#include "browsers/BrowserCatalog.h"
+#include "foundation/Dates.h"
+#include "safety/PublicSuffixList.h"
+#include "signals/SessionClassifier.h"
+#include "signals/SignalIndex.h"
+
+namespace linkferry {
+
+// Builds the signal index from every profile of the catalog's browsers: cookies become sessions
+// per (registrable domain, target), recent history becomes visit statistics per (registrable
+// domain, target). A source that cannot be read becomes a SourceIssue; a build never fails.
+//
+// Targets: a Chromium- or Firefox-family profile gives (browser id, profile id), session entries
+// adding the cookie's Firefox container; Safari gives the browser id alone. Other families
+// contribute nothing.
+struct IndexBuilder {
+  PublicSuffixList psl;
+  SessionClassifier classifier;
+  double historyWindow = kDefaultHistoryWindow;  // seconds of history read back from `now`
+  // Safari's history database; Safari is read only when this is set.
+  std::optional<std::filesystem::path> safariHistoryDB;
+
+  static constexpr double kDefaultHistoryWindow = 7776000;  // 90 days
+
+  // Reads the files synchronously; safe on any thread, shares nothing.
+  SignalIndex build(const BrowserCatalog& catalog, Date now) const;
+};
+
+}  // namespace linkferry

@@ -1,0 +1,191 @@
+#include "signals/IndexBuilder.h"
+
+#include <sys/stat.h>
+
+#include <gtest/gtest.h>
+
+#include "fixtures/BrowserDatabases.h"
+#include "foundation/Files.h"
+#include "foundation/Json.h"
+#include "support/TestSupport.h"
+
+namespace linkferry {
+namespace {
+
+namespace fs = std::filesystem;
+using fixtures::chromiumTime;
+using fixtures::firefoxTime;
+using testing::TemporaryDirectory;
+
+constexpr double kDay = 86400;
+const Date kNow{1796629939};
+
+CatalogBrowser browser(std::string id, BrowserFamily family,
+                       const std::vector<std::pair<std::string, fs::path>>& profiles) {
+  CatalogBrowser result;
+  result.definition.id = std::move(id);
+  result.definition.name = result.definition.id;
+  result.definition.family = family;
+  for (const auto& [profileID, path] : profiles) {
+    BrowserProfile profile;
+    profile.id = profile.name = profileID;
+    profile.path = path;
+    result.profiles.push_back(profile);
+  }
+  return result;
+}
+
+BrowserTarget target(std::string browser, std::optional<std::string> profile,
+                     std::optional<std::string> container = std::nullopt) {
+  return BrowserTarget{std::move(browser), std::move(profile), std::move(container), false};
+}
+
+IndexBuilder builder(std::optional<fs::path> safari = std::nullopt) {
+  return IndexBuilder{PublicSuffixList::shared(), SessionClassifier(),
+                      IndexBuilder::kDefaultHistoryWindow, std::move(safari)};
+}
+
+TEST(IndexBuilder, CondensesCookiesAndHistoryPerRegistrableDomainAndTarget) {
+  TemporaryDirectory folder;
+  const fs::path chromium = folder.path() / "chromium" / "Default";
+  const auto now = chromiumTime(kNow.secondsSince1970);
+  const auto year = chromiumTime(kNow.secondsSince1970 + 365 * kDay);
+  fixtures::writeChromiumCookies(
+      chromium / "Cookies",
+      {{".mail.example.co.uk", "SESSIONID", year, chromiumTime(kNow.secondsSince1970 - 10 * kDay),
+        true},
+       {"app.example.com", "prefs", 0, now, false},
+       {"stale.example.net", "auth", chromiumTime(kNow.secondsSince1970 - kDay), now, true},
+       {"localhost", "sessionid", year, now, true}});
+  fixtures::writeChromiumHistory(
+      chromium / "History",
+      {{"https://a.example.com/x", chromiumTime(kNow.secondsSince1970 - 3 * kDay), 2},
+       {"https://b.example.com/y", chromiumTime(kNow.secondsSince1970 - kDay), 5},
+       {"http://EXAMPLE.com/", chromiumTime(kNow.secondsSince1970 - 2 * kDay), 1},
+       {"https://old.example.com/", chromiumTime(kNow.secondsSince1970 - 91 * kDay), 40},
+       {"about:blank", now, 3},
+       {"not a url", now, 3},
+       {"http://localhost:8080/", now, 3}});
+
+  const fs::path firefox = folder.path() / "firefox" / "work";
+  const auto ms = [](double seconds) { return static_cast<std::int64_t>(seconds * 1000); };
+  fixtures::writeFirefoxCookies(firefox / "cookies.sqlite",
+                                {{".example.com", "sso_session", ms(kNow.secondsSince1970 + kDay),
+                                  firefoxTime(kNow.secondsSince1970), "^userContextId=2"},
+                                 {"app.example.com", "sessionid", ms(kNow.secondsSince1970 + kDay),
+                                  firefoxTime(kNow.secondsSince1970), "^userContextId=6"},
+                                 {"app.example.com", "lang", ms(kNow.secondsSince1970 + kDay),
+                                  firefoxTime(kNow.secondsSince1970), ""}});
+  fixtures::writeFirefoxPlaces(
+      firefox / "places.sqlite",
+      {{"http://app.example.com/login", firefoxTime(kNow.secondsSince1970 - 60), 2}});
+
+  const fs::path safari = folder.write("History.db", "not a database at all, but long enough.....");
+  BrowserCatalog catalog{{browser("chromium", BrowserFamily::chromium, {{"Default", chromium}}),
+                          browser("firefox-esr", BrowserFamily::firefox, {{"work", firefox}}),
+                          browser("other", BrowserFamily::other, {{"x", chromium}}),
+                          browser("com.apple.Safari", BrowserFamily::safari, {})}};
+
+  const SignalIndex index = builder().build(catalog, kNow);
+  EXPECT_EQ(index.builtAt, kNow);
+  EXPECT_TRUE(index.issues.empty());  // no Safari database given: Safari is not read
+  EXPECT_EQ(index.domains.size(), 2u) << Json::encodePretty(index.toJson());
+
+  auto couk = index.signals("example.co.uk");
+  ASSERT_TRUE(couk);
+  EXPECT_EQ(couk->sessions, (std::unordered_map<BrowserTarget, SessionLevel>{
+                                {target("chromium", "Default"), SessionLevel::strong}}));
+  EXPECT_TRUE(couk->history.empty());
+
+  auto com = index.signals("example.com");
+  ASSERT_TRUE(com);
+  EXPECT_EQ(com->sessions, (std::unordered_map<BrowserTarget, SessionLevel>{
+                               {target("chromium", "Default"), SessionLevel::weak},
+                               {target("firefox-esr", "work", "2"), SessionLevel::strong},
+                               {target("firefox-esr", "work", "6"), SessionLevel::strong},
+                               {target("firefox-esr", "work"), SessionLevel::weak}}));
+  EXPECT_EQ(com->history,
+            (std::unordered_map<BrowserTarget, HistoryStat>{
+                {target("chromium", "Default"), {Date{kNow.secondsSince1970 - kDay}, 8}},
+                {target("firefox-esr", "work"), {Date{kNow.secondsSince1970 - 60}, 2}}}));
+  EXPECT_FALSE(index.signals("www.example.com"));
+  EXPECT_FALSE(index.signals("example.net"));
+
+  // A Safari database that cannot be read is one history issue.
+  const SignalIndex withSafari = builder(safari).build(catalog, kNow);
+  ASSERT_EQ(withSafari.issues.size(), 1u);
+  EXPECT_EQ(
+      withSafari.issues[0],
+      (SourceIssue{target("com.apple.Safari", std::nullopt), "history",
+                   "file is not a database (grant Full Disk Access to read Safari history)"}));
+}
+
+TEST(IndexBuilder, UnreadableSourcesBecomeIssuesAndTheBuildGoesOn) {
+  TemporaryDirectory folder;
+  const fs::path good = folder.path() / "good";
+  fixtures::writeChromiumHistory(
+      good / "History", {{"https://example.org/", chromiumTime(kNow.secondsSince1970), 1}});
+  const fs::path text = folder.path() / "text";
+  folder.write("text/History", "SQLite format? No: plain text pretending to be History.\n");
+  const fs::path truncated = folder.path() / "truncated";
+  std::vector<fixtures::ChromiumCookie> many;
+  for (int i = 0; i < 3000; ++i)
+    many.push_back({"example.org", "c" + std::to_string(i), 0, 1, false});
+  fixtures::writeChromiumCookies(truncated / "Cookies", many);
+  fs::resize_file(truncated / "Cookies", fs::file_size(truncated / "Cookies") / 2);
+  const fs::path columns = folder.path() / "columns";
+  {
+    fixtures::FixtureDatabase db(columns / "cookies.sqlite");
+    db.exec("CREATE TABLE moz_cookies (id INTEGER PRIMARY KEY, host TEXT, name TEXT)");
+  }
+  BrowserCatalog catalog{{browser("chromium", BrowserFamily::chromium,
+                                  {{"text", text}, {"truncated", truncated}, {"good", good}}),
+                          browser("firefox", BrowserFamily::firefox, {{"columns", columns}})}};
+
+  const SignalIndex index = builder().build(catalog, kNow);
+  const std::vector<SourceIssue> expected = {
+      {target("chromium", "text"), "history", "file is not a database"},
+      {target("chromium", "truncated"), "cookies", "database disk image is malformed"},
+      {target("firefox", "columns"), "cookies", "no such column: expiry"},
+  };
+  EXPECT_EQ(index.issues, expected) << Json::encodePretty(index.toJson());
+  EXPECT_TRUE(index.signals("example.org"));
+}
+
+TEST(IndexBuilder, AProfileFolderWithoutPermissionIsAnIssue) {
+  if (geteuid() != 0) GTEST_SKIP() << "needs root to run the build as another user";
+  TemporaryDirectory folder;
+  fs::permissions(folder.path(), fs::perms::owner_all | fs::perms::group_read |
+                                     fs::perms::group_exec | fs::perms::others_read |
+                                     fs::perms::others_exec);
+  const fs::path open = folder.path() / "open";
+  const fs::path locked = folder.path() / "locked";
+  fixtures::writeChromiumHistory(
+      open / "History", {{"https://example.org/", chromiumTime(kNow.secondsSince1970), 1}});
+  fixtures::writeChromiumHistory(
+      locked / "History", {{"https://example.net/", chromiumTime(kNow.secondsSince1970), 1}});
+  fs::permissions(open, fs::perms::owner_all | fs::perms::others_read | fs::perms::others_exec);
+  fs::permissions(open / "History",
+                  fs::perms::owner_read | fs::perms::owner_write | fs::perms::others_read);
+  fs::permissions(locked, fs::perms::owner_all);
+
+  const std::string output = folder.path() / "index.json";
+  const std::string command = "setpriv --reuid=65534 --regid=65534 --clear-groups " +
+                              std::string(LINKFERRY_INDEX_PROBE) + " " +
+                              std::to_string(kNow.secondsSince1970) + " chromium:" + open.string() +
+                              " chromium:" + locked.string() + " > " + output;
+  ASSERT_EQ(std::system(command.c_str()), 0) << command;
+  JsonValue index = Json::parse(Files::read(output), output);
+  EXPECT_TRUE(index["domains"].contains("example.org"));
+  EXPECT_FALSE(index["domains"].contains("example.net"));
+  EXPECT_EQ(index["issues"], JsonValue::parse(R"([
+              {"target": {"browser": "chromium", "profile": "locked"}, "source": "cookies",
+               "message": ")" + (locked / "Cookies").string() +
+                                              R"(: Permission denied"},
+              {"target": {"browser": "chromium", "profile": "locked"}, "source": "history",
+               "message": ")" + (locked / "History").string() +
+                                              R"(: Permission denied"}])"));
+}
+
+}  // namespace
+}  // namespace linkferry

@@ -1,0 +1,58 @@
+#include "signals/SignalIndex.h"
+
+#include <algorithm>
+
+namespace linkferry {
+
+namespace {
+
+template <typename Value>
+std::vector<std::pair<const BrowserTarget*, const Value*>> sortedByTarget(
+    const std::unordered_map<BrowserTarget, Value>& map) {
+  std::vector<std::pair<const BrowserTarget*, const Value*>> entries;
+  entries.reserve(map.size());
+  for (const auto& [target, value] : map) entries.emplace_back(&target, &value);
+  std::sort(entries.begin(), entries.end(), [](const auto& a, const auto& b) {
+    return a.first->description() < b.first->description();
+  });
+  return entries;
+}
+
+}  // namespace
+
+SignalIndex SignalIndex::empty() {
+  return SignalIndex{{}, Date{kDistantPast}, {}};
+}
+
+std::optional<DomainSignals> SignalIndex::signals(std::string_view registrableDomain) const {
+  auto found = domains.find(std::string(registrableDomain));
+  if (found == domains.end()) return std::nullopt;
+  return found->second;
+}
+
+JsonValue SignalIndex::toJson() const {
+  JsonValue domainsJson = JsonValue::object();
+  for (const auto& [domain, signals] : domains) {
+    JsonValue sessions = JsonValue::array();
+    for (const auto& [target, level] : sortedByTarget(signals.sessions)) {
+      sessions.push_back({{"target", target->toJson()}, {"level", std::string(toString(*level))}});
+    }
+    JsonValue history = JsonValue::array();
+    for (const auto& [target, stat] : sortedByTarget(signals.history)) {
+      history.push_back({{"target", target->toJson()},
+                         {"lastVisit", RFC3339::formatUTC(stat->lastVisit)},
+                         {"visits", stat->visits}});
+    }
+    domainsJson[domain] = {{"sessions", std::move(sessions)}, {"history", std::move(history)}};
+  }
+  JsonValue issuesJson = JsonValue::array();
+  for (const SourceIssue& issue : issues) {
+    issuesJson.push_back(
+        {{"target", issue.target.toJson()}, {"source", issue.source}, {"message", issue.message}});
+  }
+  return {{"builtAt", RFC3339::formatUTC(builtAt)},
+          {"domains", std::move(domainsJson)},
+          {"issues", std::move(issuesJson)}};
+}
+
+}  // namespace linkferry
