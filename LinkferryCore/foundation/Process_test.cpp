@@ -92,14 +92,6 @@ TEST(ProcessRun, ChildThatIgnoresItsInputDoesNotKillUs) {
   EXPECT_EQ(result.exitStatus, 3);
 }
 
-TEST(ProcessRun, StandardInputIsEmptyWhenNoInputIsGiven) {
-  Process::Options options;
-  options.captureOutput = true;
-  auto result = Process::run("/bin/cat", {}, options);
-  EXPECT_EQ(result.exitStatus, 0);
-  EXPECT_EQ(result.standardOutput, "");
-}
-
 TEST(ProcessRun, ReplacesEnvironmentAndWorkingDirectory) {
   testing::TemporaryDirectory folder;
   Process::Options options;

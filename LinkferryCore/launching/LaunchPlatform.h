@@ -7,7 +7,8 @@
 namespace linkferry {
 
 // The platform a launch plan is built for. Builders take it as a parameter, so macOS plans are
-// built and tested on Linux too. Stored as "macOS" and "linux".
+// built and tested on Linux too. Stored as "macOS" and "linux". (The case `linux` relies on the
+// build using standard C++ without GNU extensions, where `linux` is no predefined macro.)
 enum class LaunchPlatform {
   macOS,
   linux,
