@@ -65,7 +65,8 @@ class JsonReader {
 
   // True when this is an object holding `key` with a value other than null.
   bool has(std::string_view key) const;
-  // The member `key`; fails with "missing key" when it is absent or null, or when this is no object.
+  // The member `key`; fails with "missing key" when it is absent or null, and with "expected an
+  // object" when this is no object.
   JsonReader operator[](std::string_view key) const;
   // The member `key`, or nothing when it is absent or null; fails when this is no object.
   std::optional<JsonReader> optional(std::string_view key) const;
