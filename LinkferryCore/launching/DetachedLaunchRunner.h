@@ -1,0 +1,36 @@
+#pragma once
+
+#include <chrono>
+
+#include "launching/LaunchRunner.h"
+
+namespace linkferry {
+
+// The Linux runner. A Linux plan usually starts the browser itself rather than a hand-off tool,
+// so waiting for it would block until the user quits the browser: the program is started
+// detached instead (its own session, standard input and output on /dev/null, no pipe of ours left
+// to it once the window has passed) and judged by what it does within a short window.
+//
+// - It is still running after the window, or exited 0 within it (it handed the link to a running
+//   instance): success.
+// - It exited non-zero within the window: LaunchError::failedWithOutput(status, its standard error
+//   as UTF-8 with invalid sequences replaced, trimmed), or LaunchError::failed(status) when that
+//   text is empty. A program killed by a signal has the status 128 + the signal number.
+// - It could not be started: std::system_error ("cannot start <executable>: <reason>").
+//
+// Only the plan itself runs; its fallbacks are the caller's. Stateless apart from the window;
+// safe to use from several threads at once. Each run blocks for at most the window.
+class DetachedLaunchRunner final : public LaunchRunner {
+ public:
+  static constexpr std::chrono::milliseconds kDefaultWindow{1500};
+
+  explicit DetachedLaunchRunner(std::chrono::milliseconds window = kDefaultWindow)
+      : m_window(window) {}
+
+  void run(const LaunchPlan& plan) override;
+
+ private:
+  std::chrono::milliseconds m_window;
+};
+
+}  // namespace linkferry
