@@ -1,5 +1,7 @@
 // The `linkferry` command line: parses arguments and runs one subcommand.
+#include <algorithm>
 #include <exception>
+#include <string>
 #include <iostream>
 #include <memory>
 #include <system_error>
@@ -40,6 +42,16 @@ int run(int argc, char** argv) {
     CommandAction action = setup(program);
     auto subcommands = program.get_subcommands({});
     if (subcommands.size() > before) commands.emplace_back(subcommands.back(), std::move(action));
+  }
+
+  // CLI11 would only say that a subcommand is required; name the word it did not know instead.
+  if (argc > 1 && argv[1][0] != '-') {
+    bool known = false;
+    for (const auto& [subcommand, action] : commands) known |= subcommand->check_name(argv[1]);
+    if (!known) {
+      printError(std::string("unknown command \"") + argv[1] + "\" (see linkferry --help)");
+      return kInputError;
+    }
   }
 
   try {

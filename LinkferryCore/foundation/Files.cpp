@@ -48,7 +48,9 @@ void writeAtomically(const std::filesystem::path& path, std::string_view bytes) 
   if (error) fail(error.value(), "create folder", folder);
 
   TemporaryFile temporary;
-  temporary.path = (folder / ("." + path.filename().string() + ".XXXXXX")).string();
+  std::string name = ".";  // appended piecewise: GCC 12 warns falsely about operator+ at -O3
+  name.append(path.filename().string()).append(".XXXXXX");
+  temporary.path = (folder / name).string();
   temporary.fd = ::mkstemp(temporary.path.data());
   if (temporary.fd < 0) {
     int saved = errno;
