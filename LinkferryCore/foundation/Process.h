@@ -37,9 +37,10 @@ struct DetachedResult {
 };
 
 // Starts the program in its own session with standard input and output on /dev/null and waits
-// at most `window` for it to exit. A child still running afterwards keeps running on its own: its
-// standard error goes to /dev/null from then on and nothing of ours waits for it or holds a pipe
-// to it.
+// at most `window` for it to exit. A child still running afterwards keeps running on its own: a
+// small relay process (adopted by init, not our child) reads and discards its standard error and
+// reaps it, so the program never meets a closed pipe, leaves no zombie and keeps no descriptor of
+// ours, and nothing in our process waits for it.
 DetachedResult launchDetached(const std::string& executable,
                               const std::vector<std::string>& arguments,
                               std::chrono::milliseconds window = std::chrono::milliseconds(1500));
