@@ -2,9 +2,12 @@
 
 #include <sys/stat.h>
 
+#include <map>
+
 #include <gtest/gtest.h>
 
 #include "fixtures/BrowserDatabases.h"
+#include "fixtures/RealBrowserData.h"
 #include "foundation/Files.h"
 #include "foundation/Json.h"
 #include "support/TestSupport.h"
@@ -185,6 +188,75 @@ TEST(IndexBuilder, AProfileFolderWithoutPermissionIsAnIssue) {
               {"target": {"browser": "chromium", "profile": "locked"}, "source": "history",
                "message": ")" + (locked / "History").string() +
                                               R"(: Permission denied"}])"));
+}
+
+// The database files of a profile folder (with their journals and logs) and their bytes.
+std::map<std::string, std::string> databaseFiles(const fs::path& profile) {
+  std::map<std::string, std::string> files;
+  for (const auto& entry : fs::directory_iterator(profile)) {
+    const std::string name = entry.path().filename().string();
+    for (const char* stem : {"History", "Cookies", "places.sqlite", "cookies.sqlite"}) {
+      if (name.rfind(stem, 0) == 0) files[name] = Files::read(entry.path());
+    }
+  }
+  return files;
+}
+
+TEST(IndexBuilder, FindsTheSessionsAndHistoryRealBrowsersWrote) {
+  const auto& data = fixtures::RealBrowserData::get();
+  if (!data.skipReason.empty()) GTEST_SKIP() << data.skipReason;
+  ASSERT_TRUE(data.failure.empty()) << data.failure;
+
+  const fs::path personal = data.chromiumProfile("Default");
+  const fs::path shop = data.chromiumProfile("Profile 1");
+  const fs::path work = data.firefoxProfile("work");
+  const BrowserCatalog catalog{
+      {browser("chromium", BrowserFamily::chromium, {{"Default", personal}, {"Profile 1", shop}}),
+       browser("firefox-esr", BrowserFamily::firefox, {{"work", work}})}};
+  const auto before =
+      std::vector{databaseFiles(personal), databaseFiles(shop), databaseFiles(work)};
+
+  const SignalIndex index = builder().build(catalog, Date::now());
+  const std::string dump = Json::encodePretty(index.toJson());
+  EXPECT_TRUE(index.issues.empty()) << dump;
+
+  using Sessions = std::unordered_map<BrowserTarget, SessionLevel>;
+  auto com = index.signals("example.com");
+  ASSERT_TRUE(com) << dump;
+  // sessionid and sso are persistent with session-like names; Firefox kept the container's
+  // cookies apart.
+  EXPECT_EQ(com->sessions, (Sessions{{target("chromium", "Default"), SessionLevel::strong},
+                                     {target("firefox-esr", "work"), SessionLevel::strong},
+                                     {target("firefox-esr", "work", "2"), SessionLevel::strong}}))
+      << dump;
+  ASSERT_EQ(com->history.count(target("chromium", "Default")), 1u) << dump;
+  EXPECT_EQ(com->history.at(target("chromium", "Default")).visits, 3);  // /login + 2 × /dashboard
+  ASSERT_EQ(com->history.count(target("firefox-esr", "work")), 1u) << dump;
+  EXPECT_EQ(com->history.at(target("firefox-esr", "work")).visits, 2);  // plain + container tab
+
+  auto couk = index.signals("example.co.uk");
+  ASSERT_TRUE(couk) << dump;
+  // "lang" is persistent but no session name: weak in both browsers.
+  EXPECT_EQ(couk->sessions, (Sessions{{target("chromium", "Default"), SessionLevel::weak},
+                                      {target("firefox-esr", "work"), SessionLevel::weak}}))
+      << dump;
+  EXPECT_EQ(couk->history.size(), 2u) << dump;
+
+  auto org = index.signals("example.org");
+  ASSERT_TRUE(org) << dump;
+  // Only Chromium stores session cookies; Firefox keeps its "cart" cookie in memory.
+  EXPECT_EQ(org->sessions, (Sessions{{target("chromium", "Profile 1"), SessionLevel::weak}}))
+      << dump;
+  EXPECT_EQ(org->history.size(), 2u) << dump;
+  const Date recent = Date::now().adding(-3600);
+  for (const auto& [who, stat] : org->history) {
+    SCOPED_TRACE(who.description());
+    EXPECT_GT(stat.lastVisit, recent);
+    EXPECT_EQ(stat.visits, 1);
+  }
+
+  EXPECT_EQ((std::vector{databaseFiles(personal), databaseFiles(shop), databaseFiles(work)}),
+            before);
 }
 
 }  // namespace

@@ -43,9 +43,12 @@ std::map<std::string, std::string> contents(const fs::path& folder) {
   return files;
 }
 
+// Private copies ("linkferry-<UUID>") in a temporary folder; the tests' own folders
+// ("linkferry-test-...") do not count.
 bool hasCopyFolders(const fs::path& temporary) {
   for (const auto& entry : fs::directory_iterator(temporary)) {
-    if (entry.path().filename().string().rfind("linkferry-", 0) == 0) return true;
+    const std::string name = entry.path().filename().string();
+    if (name.rfind("linkferry-", 0) == 0 && name.rfind("linkferry-test-", 0) != 0) return true;
   }
   return false;
 }
