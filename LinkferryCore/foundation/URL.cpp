@@ -7,6 +7,8 @@
 
 #include <uriparser/Uri.h>
 
+#include "foundation/Text.h"
+
 namespace linkferry {
 
 namespace {
@@ -25,43 +27,6 @@ bool isAsciiLetter(char c) noexcept {
 }
 bool isAsciiDigit(char c) noexcept {
   return c >= '0' && c <= '9';
-}
-
-// RFC 3629 UTF-8: no overlong forms, no surrogates, nothing above U+10FFFF.
-bool isValidUtf8(std::string_view text) noexcept {
-  const auto* bytes = reinterpret_cast<const unsigned char*>(text.data());
-  const std::size_t size = text.size();
-  std::size_t i = 0;
-  while (i < size) {
-    const unsigned char lead = bytes[i];
-    if (lead < 0x80) {
-      ++i;
-      continue;
-    }
-    std::size_t length = 0;
-    unsigned char low = 0x80;
-    unsigned char high = 0xBF;
-    if (lead >= 0xC2 && lead <= 0xDF) {
-      length = 2;
-    } else if (lead >= 0xE0 && lead <= 0xEF) {
-      length = 3;
-      if (lead == 0xE0) low = 0xA0;
-      if (lead == 0xED) high = 0x9F;
-    } else if (lead >= 0xF0 && lead <= 0xF4) {
-      length = 4;
-      if (lead == 0xF0) low = 0x90;
-      if (lead == 0xF4) high = 0x8F;
-    } else {
-      return false;
-    }
-    if (size - i < length) return false;
-    if (bytes[i + 1] < low || bytes[i + 1] > high) return false;
-    for (std::size_t k = 2; k < length; ++k) {
-      if (bytes[i + k] < 0x80 || bytes[i + k] > 0xBF) return false;
-    }
-    i += length;
-  }
-  return true;
 }
 
 // Which bytes each component keeps unescaped, one table per component, built at compile time.
@@ -363,7 +328,7 @@ std::optional<std::string> decode(std::string_view text) {
     out.push_back(static_cast<char>(high * 16 + low));
     i += 2;
   }
-  if (!isValidUtf8(out)) return std::nullopt;
+  if (!Text::isValidUTF8(out)) return std::nullopt;
   return out;
 }
 
