@@ -50,7 +50,7 @@ struct Matcher {
   // A query item is named `key` and, when `value` is given, has exactly that value.
   struct Query {
     std::string key;
-    std::optional<std::string> value;
+    std::optional<std::string> value = std::nullopt;
     bool operator==(const Query&) const = default;
   };
   // The app the link came from has this bundle identifier, ignoring case.

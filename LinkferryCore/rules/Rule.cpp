@@ -44,7 +44,13 @@ JsonValue Rule::toJson() const {
   json["enabled"] = enabled;
   json["match"] = match.toJson();
   json["action"] = action.toJson();
-  if (expiresAt) json["expiresAt"] = RFC3339::format(*expiresAt, Calendar::current());
+  if (expiresAt) {
+    // Near the ends of the four-digit years ("9999-12-31T23:59:59Z" meaning "never") the local
+    // offset could push the text into a fifth digit that no load accepts; UTC keeps it readable.
+    std::string text = RFC3339::format(*expiresAt, Calendar::current());
+    if (!hasInternetDateTimeShape(text)) text = RFC3339::formatUTC(*expiresAt);
+    json["expiresAt"] = text;
+  }
   return json;
 }
 
@@ -59,6 +65,9 @@ Rule Rule::fromJson(const JsonReader& json) {
   if (auto expiry = json.optional("expiresAt")) {
     std::string text = expiry->string();
     if (hasInternetDateTimeShape(text)) expiresAt = RFC3339::parse(text);
+    // An instant outside the four-digit years of UTC ("0000-01-01T00:00:00+01:00") could not be
+    // written back in a form that loads.
+    if (expiresAt && !hasInternetDateTimeShape(RFC3339::formatUTC(*expiresAt))) expiresAt.reset();
     if (!expiresAt) expiry->fail("expiresAt must be an ISO 8601 date, got " + text);
   }
   return Rule{

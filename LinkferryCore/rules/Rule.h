@@ -20,7 +20,7 @@ struct Rule {
   Matcher match;
   RuleAction action;
   // The instant from which the rule no longer applies; absent means it never expires.
-  std::optional<Date> expiresAt;
+  std::optional<Date> expiresAt = std::nullopt;
 
   // Enabled, and `now` strictly before the expiry (if any).
   bool isActive(Date now) const;

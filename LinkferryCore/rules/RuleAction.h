@@ -16,8 +16,8 @@ struct RuleAction {
   // it.
   bool preferExistingTab = false;
   // Absent: the global setting decides.
-  std::optional<bool> newWindow;
-  std::optional<bool> background;
+  std::optional<bool> newWindow = std::nullopt;
+  std::optional<bool> background = std::nullopt;
 
   // The kind's key with its payload ("ignore" written as true), `preferExistingTab` only when
   // true, `newWindow` and `background` only when set.

@@ -26,7 +26,7 @@ struct RuleSet {
   static constexpr std::int64_t currentVersion = 1;
 
   std::int64_t version = currentVersion;
-  std::vector<Rule> rules;
+  std::vector<Rule> rules = {};
 
   // Reads the rule file. A missing file gives an empty set of the current version (no file is
   // created). Throws std::system_error when the file cannot be read, JsonError (naming the file

@@ -19,9 +19,9 @@ namespace linkferry {
 // window simply never contains any time, and the rule validation reports it.
 struct TimeWindow {
   // 1 = Monday ... 7 = Sunday; absent means every day. Kept as written, out-of-range numbers too.
-  std::optional<std::vector<std::int64_t>> days;
-  std::string start;  // "HH:mm", inclusive
-  std::string end;    // "HH:mm", exclusive
+  std::optional<std::vector<std::int64_t>> days = std::nullopt;
+  std::string start = {};  // "HH:mm", inclusive
+  std::string end = {};    // "HH:mm", exclusive
 
   // Minutes after midnight of an "HH:mm" text: the text is split at every ":" with empty pieces
   // dropped ("9::30" is 9:30), exactly two integer pieces, hour 0...23, minute 0...59 ("9:5" is
