@@ -1,0 +1,135 @@
+#include "launching/HelperSocket.h"
+
+#include <fcntl.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <sys/un.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+#include <stdexcept>
+
+namespace linkferry::HelperSocket {
+
+namespace {
+
+std::string flattened(const std::string& text) {
+  std::string result = text;
+  for (char& c : result) {
+    if (c == '\n' || c == '\r') c = ' ';
+  }
+  return result;
+}
+
+}  // namespace
+
+std::filesystem::path path(const Environment& environment) {
+  const auto runtime = environment.find("XDG_RUNTIME_DIR");
+  if (runtime != environment.end() && !runtime->second.empty() && runtime->second[0] == '/') {
+    return std::filesystem::path(runtime->second) / "linkferry" / "helper.sock";
+  }
+  return std::filesystem::path("/tmp/linkferry-" + std::to_string(::getuid())) / "helper.sock";
+}
+
+void prepareFolder(const std::filesystem::path& socketPath) {
+  const std::filesystem::path folder = socketPath.parent_path();
+  if (::mkdir(folder.c_str(), 0700) != 0 && errno != EEXIST) {
+    throw std::runtime_error("cannot create " + folder.string() + ": " + std::strerror(errno));
+  }
+  struct stat status {};
+  if (::lstat(folder.c_str(), &status) != 0) {
+    throw std::runtime_error("cannot read " + folder.string() + ": " + std::strerror(errno));
+  }
+  if (!S_ISDIR(status.st_mode)) throw std::runtime_error(folder.string() + " is not a folder");
+  if (status.st_uid != ::getuid()) {
+    throw std::runtime_error(folder.string() + " belongs to another user");
+  }
+  if ((status.st_mode & 077) != 0) {
+    throw std::runtime_error(folder.string() + " is open to other users");
+  }
+}
+
+std::string answerLine(Answer::Status status, const std::string& message) {
+  switch (status) {
+    case Answer::Status::done:
+      return "done";
+    case Answer::Status::refused:
+      return "refused: " + flattened(message);
+    case Answer::Status::failed:
+      return "failed: " + flattened(message);
+  }
+  return "failed: " + flattened(message);
+}
+
+std::optional<Answer> parseAnswer(const std::string& line) {
+  if (line == "done") return Answer{Answer::Status::done, {}};
+  if (line.starts_with("refused: ")) return Answer{Answer::Status::refused, line.substr(9)};
+  if (line.starts_with("failed: ")) return Answer{Answer::Status::failed, line.substr(8)};
+  return std::nullopt;
+}
+
+int connect(const std::filesystem::path& socketPath) {
+  sockaddr_un address{};
+  address.sun_family = AF_UNIX;
+  const std::string text = socketPath.string();
+  if (text.size() >= sizeof(address.sun_path)) {
+    errno = ENAMETOOLONG;
+    return -1;
+  }
+  std::memcpy(address.sun_path, text.c_str(), text.size() + 1);
+  const int descriptor = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  if (descriptor < 0) return -1;
+  if (::connect(descriptor, reinterpret_cast<const sockaddr*>(&address), sizeof(address)) != 0) {
+    const int saved = errno;
+    ::close(descriptor);
+    errno = saved;
+    return -1;
+  }
+  return descriptor;
+}
+
+Answer exchange(int descriptor, const std::string& request, std::chrono::milliseconds timeout) {
+  struct Closer {
+    int fd;
+    ~Closer() { ::close(fd); }
+  } closer{descriptor};
+  if (request.size() + 1 > kMaxRequest) throw std::runtime_error("the request is too long");
+  const std::string message = request + "\n";
+  std::size_t sent = 0;
+  while (sent < message.size()) {
+    const ssize_t written =
+        ::send(descriptor, message.data() + sent, message.size() - sent, MSG_NOSIGNAL);
+    if (written < 0) {
+      if (errno == EINTR) continue;
+      throw std::runtime_error(std::string("cannot send the request: ") + std::strerror(errno));
+    }
+    sent += static_cast<std::size_t>(written);
+  }
+  ::shutdown(descriptor, SHUT_WR);
+
+  std::string answer;
+  const auto deadline = std::chrono::steady_clock::now() + timeout;
+  while (answer.find('\n') == std::string::npos) {
+    const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+        deadline - std::chrono::steady_clock::now());
+    if (left.count() <= 0) throw std::runtime_error("the helper did not answer in time");
+    pollfd entry{descriptor, POLLIN, 0};
+    const int ready = ::poll(&entry, 1, static_cast<int>(left.count()));
+    if (ready < 0 && errno == EINTR) continue;
+    if (ready <= 0) continue;
+    char buffer[4096];
+    const ssize_t got = ::read(descriptor, buffer, sizeof(buffer));
+    if (got < 0 && errno == EINTR) continue;
+    if (got <= 0) throw std::runtime_error("the helper closed the connection without an answer");
+    answer.append(buffer, static_cast<std::size_t>(got));
+    if (answer.size() > kMaxRequest) throw std::runtime_error("the helper's answer is too long");
+  }
+  answer.resize(answer.find('\n'));
+  const auto parsed = parseAnswer(answer);
+  if (!parsed) throw std::runtime_error("the helper's answer is not understood: " + answer);
+  return *parsed;
+}
+
+}  // namespace linkferry::HelperSocket

@@ -1,0 +1,425 @@
+#include "LinuxFront.h"
+
+#include <fcntl.h>
+#include <poll.h>
+#include <sys/eventfd.h>
+#include <sys/file.h>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <sys/un.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
+#include <iostream>
+#include <stdexcept>
+#include <thread>
+
+#include "browsers/DesktopEntries.h"
+#include "browsers/DesktopExec.h"
+#include "foundation/Process.h"
+#include "launching/DetachedLaunchRunner.h"
+#include "launching/Edition.h"
+#include "launching/HelperSocket.h"
+
+extern char** environ;
+
+namespace linkferry::LinuxHelper {
+
+namespace {
+
+constexpr std::string_view kLogPrefix = "LinkFerry Helper: ";
+
+void logLine(const std::string& line) {
+  static std::mutex mutex;
+  std::lock_guard lock(mutex);
+  std::cerr << line << std::endl;
+}
+
+std::string searchPathOf(const Environment& environment) {
+  const auto found = environment.find("PATH");
+  return found != environment.end() && !found->second.empty() ? found->second
+                                                              : DesktopExec::kDefaultSearchPath;
+}
+
+bool isExecutableFile(const std::string& path) {
+  struct stat status {};
+  return ::stat(path.c_str(), &status) == 0 && S_ISREG(status.st_mode) &&
+         ::access(path.c_str(), X_OK) == 0;
+}
+
+// A request read from the socket; the answer goes back on the same connection.
+class SocketRequest final : public HelperRequest {
+ public:
+  SocketRequest(int connection, std::optional<std::string> text, SenderIdentity sender)
+      : m_connection(connection), m_text(std::move(text)), m_sender(std::move(sender)) {}
+  ~SocketRequest() override {
+    if (m_connection >= 0) ::close(m_connection);
+  }
+  std::optional<std::string> directObject() const override { return m_text; }
+  SenderIdentity sender() const override { return m_sender; }
+  void reply(const HelperReply& reply) override {
+    std::lock_guard lock(m_mutex);
+    if (m_connection < 0) return;
+    HelperSocket::Answer::Status status = HelperSocket::Answer::Status::done;
+    switch (reply.status) {
+      case HelperReply::Status::done:
+        status = HelperSocket::Answer::Status::done;
+        break;
+      case HelperReply::Status::refused:
+        status = HelperSocket::Answer::Status::refused;
+        break;
+      case HelperReply::Status::failed:
+        status = HelperSocket::Answer::Status::failed;
+        break;
+    }
+    const std::string line = HelperSocket::answerLine(status, reply.message) + "\n";
+    // Best effort: a client that went away loses its answer, nothing else.
+    (void)::send(m_connection, line.data(), line.size(), MSG_NOSIGNAL | MSG_DONTWAIT);
+    ::close(m_connection);
+    m_connection = -1;
+  }
+
+ private:
+  std::mutex m_mutex;
+  int m_connection;
+  std::optional<std::string> m_text;
+  SenderIdentity m_sender;
+};
+
+}  // namespace
+
+Environment currentEnvironment() {
+  Environment result;
+  for (char** entry = environ; entry && *entry; ++entry) {
+    const std::string text = *entry;
+    const auto equals = text.find('=');
+    if (equals != std::string::npos)
+      result.emplace(text.substr(0, equals), text.substr(equals + 1));
+  }
+  return result;
+}
+
+std::filesystem::path selfPath() {
+  std::error_code error;
+  return std::filesystem::read_symlink("/proc/self/exe", error);
+}
+
+std::optional<std::filesystem::path> siblingProgram(const std::filesystem::path& self,
+                                                    const std::string& name,
+                                                    const std::string& buildFolder) {
+  const std::filesystem::path folder = self.parent_path();
+  for (const auto& candidate : {folder / name, folder.parent_path() / buildFolder / name}) {
+    if (!isExecutableFile(candidate.string())) continue;
+    std::error_code error;
+    const auto canonical = std::filesystem::canonical(candidate, error);
+    if (!error) return canonical;
+  }
+  return std::nullopt;
+}
+
+bool ProcSenderCheck::isLinkFerry(const SenderIdentity& sender) const {
+  if (!sender.userID || *sender.userID != m_user) return false;
+  if (!sender.processID || *sender.processID < 1) return false;
+  std::error_code error;
+  const auto program =
+      std::filesystem::read_symlink("/proc/" + std::to_string(*sender.processID) + "/exe", error);
+  return !error && !m_linkferry.empty() && program == m_linkferry;
+}
+
+std::vector<DesktopEntry> DesktopWorkspace::entries() const {
+  return DesktopEntries::load(DesktopEntries::applicationDirectories(m_home, m_environment));
+}
+
+LinuxHelperPolicy::Installed DesktopWorkspace::installed() const {
+  return LinuxHelperPolicy::installed(entries(), searchPathOf(m_environment), isExecutableFile);
+}
+
+std::vector<std::string> DesktopWorkspace::applicationsToOpen(const URL& probe) {
+  std::vector<std::string> result;
+  const auto scheme = probe.scheme();
+  if (!scheme) return result;
+  std::string type = "x-scheme-handler/" + *scheme;
+  std::transform(type.begin(), type.end(), type.begin(),
+                 [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+  for (const auto& entry : entries()) {
+    if (std::find(entry.mimeTypes.begin(), entry.mimeTypes.end(), type) != entry.mimeTypes.end()) {
+      result.push_back(entry.id);
+    }
+  }
+  return result;
+}
+
+std::optional<std::string> DesktopWorkspace::applicationLocation(const std::string& identifier) {
+  for (const auto& entry : entries()) {
+    if (entry.id == identifier) return entry.path;
+  }
+  return std::nullopt;
+}
+
+void DesktopWorkspace::setDefaultApplication(const std::string& location,
+                                             const std::string& scheme) {
+  std::optional<std::string> identifier;
+  for (const auto& entry : entries()) {
+    if (entry.path == location) identifier = entry.id;
+  }
+  if (!identifier) throw std::runtime_error("the application is no longer installed");
+  const auto program = Process::findExecutable("xdg-mime", searchPathOf(m_environment));
+  if (!program) throw std::runtime_error("xdg-mime is not installed");
+  const auto result =
+      Process::run(*program, {"default", *identifier + ".desktop", "x-scheme-handler/" + scheme});
+  if (result.exitStatus != 0) {
+    throw std::runtime_error(result.standardError.empty() ? "xdg-mime exited with status " +
+                                                                std::to_string(result.exitStatus)
+                                                          : result.standardError);
+  }
+}
+
+void NotifyAlerts::alert(const std::string& title, const std::string& message) {
+  logLine(std::string(kLogPrefix) + title + ": " + message);
+  const auto program = Process::findExecutable("notify-send", m_searchPath);
+  if (!program) return;
+  try {
+    Process::launchDetached(*program, {"--app-name=LinkFerry Helper", "--", title, message},
+                            std::chrono::milliseconds(1000));
+  } catch (const std::exception&) {
+    // The line on standard error is the alert; the notification is a courtesy.
+  }
+}
+
+MainLoop::MainLoop() : m_wake(::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK)) {
+  if (m_wake < 0) throw std::runtime_error(std::string("eventfd: ") + std::strerror(errno));
+}
+
+MainLoop::~MainLoop() {
+  ::close(m_wake);
+}
+
+HelperScheduler::Token MainLoop::schedule(std::chrono::milliseconds delay,
+                                          std::function<void()> action) {
+  const Token token = m_next++;
+  m_timers.emplace(token, Timer{Clock::now() + delay, std::move(action)});
+  return token;
+}
+
+void MainLoop::cancel(Token token) {
+  m_timers.erase(token);
+}
+
+void MainLoop::background(std::function<void()> task) {
+  std::thread(std::move(task)).detach();
+}
+
+void MainLoop::onMain(std::function<void()> task) {
+  {
+    std::lock_guard lock(m_mutex);
+    m_posted.push_back(std::move(task));
+  }
+  const std::uint64_t one = 1;
+  (void)::write(m_wake, &one, sizeof(one));
+}
+
+void MainLoop::terminate() {
+  m_running = false;
+}
+
+void MainLoop::run(int listener, const std::function<void(int)>& accept) {
+  while (m_running) {
+    int timeout = -1;
+    if (!m_timers.empty()) {
+      auto due = m_timers.begin()->second.due;
+      for (const auto& [token, timer] : m_timers) due = std::min(due, timer.due);
+      const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(due - Clock::now());
+      timeout = static_cast<int>(std::max<long long>(0, left.count()) + 1);
+    }
+    pollfd entries[2] = {{listener, POLLIN, 0}, {m_wake, POLLIN, 0}};
+    const int ready = ::poll(entries, 2, timeout);
+    if (ready < 0 && errno != EINTR) throw std::runtime_error(std::strerror(errno));
+
+    if (ready > 0 && (entries[1].revents & POLLIN)) {
+      std::uint64_t count = 0;
+      (void)::read(m_wake, &count, sizeof(count));
+      std::vector<std::function<void()>> tasks;
+      {
+        std::lock_guard lock(m_mutex);
+        tasks.swap(m_posted);
+      }
+      for (auto& task : tasks) task();
+    }
+    if (ready > 0 && (entries[0].revents & POLLIN)) {
+      const int connection = ::accept4(listener, nullptr, nullptr, SOCK_CLOEXEC);
+      if (connection >= 0) accept(connection);
+    }
+    // Timers that are due, earliest first; an action may schedule or cancel others.
+    while (m_running) {
+      auto next = m_timers.end();
+      for (auto it = m_timers.begin(); it != m_timers.end(); ++it) {
+        if (it->second.due <= Clock::now() &&
+            (next == m_timers.end() || it->second.due < next->second.due)) {
+          next = it;
+        }
+      }
+      if (next == m_timers.end()) break;
+      auto action = std::move(next->second.action);
+      m_timers.erase(next);
+      action();
+    }
+  }
+}
+
+int listen(const std::filesystem::path& path, int& lockDescriptor) {
+  HelperSocket::prepareFolder(path);
+  const std::string lockPath = path.string() + ".lock";
+  lockDescriptor = ::open(lockPath.c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0600);
+  if (lockDescriptor < 0) {
+    throw std::runtime_error("cannot open " + lockPath + ": " + std::strerror(errno));
+  }
+  if (::flock(lockDescriptor, LOCK_EX | LOCK_NB) != 0) {
+    ::close(lockDescriptor);
+    lockDescriptor = -1;
+    return -1;
+  }
+  // We hold the lock, so a socket file left here belongs to a helper that is gone.
+  ::unlink(path.c_str());
+  sockaddr_un address{};
+  address.sun_family = AF_UNIX;
+  const std::string text = path.string();
+  if (text.size() >= sizeof(address.sun_path)) throw std::runtime_error(text + ": path too long");
+  std::memcpy(address.sun_path, text.c_str(), text.size() + 1);
+  const int listener = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
+  if (listener < 0) throw std::runtime_error(std::string("socket: ") + std::strerror(errno));
+  const mode_t previous = ::umask(077);
+  const int bound = ::bind(listener, reinterpret_cast<const sockaddr*>(&address), sizeof(address));
+  ::umask(previous);
+  if (bound != 0 || ::listen(listener, 16) != 0) {
+    const std::string reason = std::strerror(errno);
+    ::close(listener);
+    throw std::runtime_error("cannot listen on " + text + ": " + reason);
+  }
+  return listener;
+}
+
+std::shared_ptr<HelperRequest> readRequest(int connection, std::chrono::milliseconds timeout) {
+  SenderIdentity sender;
+  ucred credentials{};
+  socklen_t size = sizeof(credentials);
+  if (::getsockopt(connection, SOL_SOCKET, SO_PEERCRED, &credentials, &size) == 0) {
+    sender.processID = credentials.pid;
+    sender.userID = credentials.uid;
+  }
+  std::string text;
+  bool complete = false;
+  const auto deadline = std::chrono::steady_clock::now() + timeout;
+  while (!complete && text.size() <= HelperSocket::kMaxRequest) {
+    const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+        deadline - std::chrono::steady_clock::now());
+    if (left.count() <= 0) break;
+    pollfd entry{connection, POLLIN, 0};
+    const int ready = ::poll(&entry, 1, static_cast<int>(left.count()));
+    if (ready < 0 && errno == EINTR) continue;
+    if (ready <= 0) break;
+    char buffer[8192];
+    const ssize_t got = ::read(connection, buffer, sizeof(buffer));
+    if (got < 0 && errno == EINTR) continue;
+    if (got <= 0) break;
+    text.append(buffer, static_cast<std::size_t>(got));
+    const auto newline = text.find('\n');
+    if (newline != std::string::npos && newline + 1 <= HelperSocket::kMaxRequest) {
+      text.resize(newline);
+      complete = true;
+    }
+  }
+  return std::make_shared<SocketRequest>(
+      connection, complete ? std::optional<std::string>(text) : std::nullopt, sender);
+}
+
+int main(int argc, char** argv) {
+  std::chrono::milliseconds idle = HelperDelegate::kDefaultIdleInterval;
+  bool forRequest = false;
+  const auto readIdle = [&idle](const std::string& text) {
+    try {
+      const double seconds = std::stod(text);
+      if (!(seconds > 0 && seconds <= 86400)) return false;
+      idle = std::chrono::milliseconds(static_cast<long long>(seconds * 1000));
+      return true;
+    } catch (const std::exception&) {
+      return false;
+    }
+  };
+  // Tests shorten the idle time of a helper that `linkferry` starts through the environment.
+  if (const char* text = std::getenv("LINKFERRY_HELPER_IDLE_SECONDS"); text && *text) {
+    if (!readIdle(text)) {
+      std::cerr << "linkferry-helper: LINKFERRY_HELPER_IDLE_SECONDS needs a number of seconds\n";
+      return 1;
+    }
+  }
+  for (int i = 1; i < argc; ++i) {
+    const std::string argument = argv[i];
+    if (argument == "--for-request") {
+      forRequest = true;
+    } else if (argument == "--idle-seconds" && i + 1 < argc) {
+      if (!readIdle(argv[++i])) {
+        std::cerr << "linkferry-helper: --idle-seconds needs a number of seconds\n";
+        return 1;
+      }
+    } else {
+      std::cerr << "usage: linkferry-helper [--idle-seconds N] [--for-request]\n";
+      return 1;
+    }
+  }
+
+  const Environment environment = currentEnvironment();
+  const std::filesystem::path home = Edition::realHome();
+  const auto self = selfPath();
+  const auto linkferry = siblingProgram(self, "linkferry", "cli");
+  if (!linkferry) {
+    logLine(std::string(kLogPrefix) + "no linkferry program beside " + self.string() +
+            ": every request will be refused");
+  }
+
+  const std::filesystem::path socketPath = HelperSocket::path(environment);
+  int lock = -1;
+  int listener = -1;
+  try {
+    listener = listen(socketPath, lock);
+  } catch (const std::exception& error) {
+    logLine(std::string(kLogPrefix) + error.what());
+    return 2;
+  }
+  if (listener < 0) return 0;  // another helper serves this user
+
+  MainLoop loop;
+  ProcSenderCheck senderCheck(linkferry.value_or(std::filesystem::path()), ::getuid());
+  DesktopWorkspace workspace(home, environment);
+  NotifyAlerts alerts(searchPathOf(environment));
+  DetachedLaunchRunner runner;
+  HelperServices services{
+      senderCheck,
+      workspace,
+      alerts,
+      loop,
+      runner,
+      [&workspace, &home](const LaunchPlan& plan) {
+        LinuxHelperPolicy::validate(plan, workspace.installed(), home);
+      },
+      logLine,
+      DesktopEntries::kOwnID,
+  };
+  HelperDelegate delegate(services, idle);
+  if (forRequest) delegate.markStartedForRequest();
+  delegate.didFinishLaunching();
+  loop.run(listener, [&delegate](int connection) {
+    delegate.handle(readRequest(connection, std::chrono::seconds(2)));
+  });
+
+  // Stop taking requests before anything else, so a client sees the socket gone and starts a
+  // new helper; plans still in flight end with the process.
+  ::unlink(socketPath.c_str());
+  ::close(listener);
+  std::cerr.flush();
+  ::_exit(0);
+}
+
+}  // namespace linkferry::LinuxHelper
