@@ -204,17 +204,5 @@ TEST(CurrentTab, UnavailableCurrentTabGivesTheNewTabPlanWithTheReason) {
                LaunchError);
 }
 
-TEST(CurrentTab, ReasonsHaveRawValuesAndWarningTexts) {
-  for (Reason reason : allCurrentTabReasons) {
-    SCOPED_TRACE(std::string(toString(reason)));
-    EXPECT_EQ(currentTabReasonFromString(toString(reason)), reason);
-    EXPECT_EQ(warningText(reason).has_value(), reason != Reason::privateWindow);
-  }
-  EXPECT_FALSE(currentTabReasonFromString("NotScriptable"));
-  EXPECT_FALSE(CurrentTabSupport::unavailable(Reason::notScriptable).isAvailable());
-  EXPECT_NE(CurrentTabSupport::unavailable(Reason::notScriptable),
-            CurrentTabSupport::unavailable(Reason::privateWindow));
-}
-
 }  // namespace
 }  // namespace linkferry
