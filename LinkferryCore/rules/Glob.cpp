@@ -9,16 +9,24 @@
 namespace linkferry::Glob {
 namespace {
 
+bool isWildcard(char c, char wildcard) {
+  return c == wildcard;
+}
+bool isWildcard(std::string_view c, char wildcard) {
+  return c.size() == 1 && c[0] == wildcard;
+}
+
+// Works on bytes (printable ASCII, one character each) or on grapheme clusters alike.
 template <class Sequence>
 bool walk(const Sequence& pattern, const Sequence& text) {
   std::size_t t = 0, p = 0;
   std::optional<std::size_t> star;
   std::size_t starText = 0;
   while (t < text.size()) {
-    if (p < pattern.size() && (pattern[p] == "?" || pattern[p] == text[t])) {
+    if (p < pattern.size() && (isWildcard(pattern[p], '?') || pattern[p] == text[t])) {
       ++t;
       ++p;
-    } else if (p < pattern.size() && pattern[p] == "*") {
+    } else if (p < pattern.size() && isWildcard(pattern[p], '*')) {
       star = p;
       starText = t;
       ++p;
@@ -29,7 +37,7 @@ bool walk(const Sequence& pattern, const Sequence& text) {
       return false;
     }
   }
-  while (p < pattern.size() && pattern[p] == "*") ++p;
+  while (p < pattern.size() && isWildcard(pattern[p], '*')) ++p;
   return p == pattern.size();
 }
 
@@ -42,18 +50,11 @@ bool isPrintableASCII(std::string_view text) {
   return true;
 }
 
-// Single bytes viewed as one-character strings, so both paths share one walk.
-struct ByteSequence {
-  std::string_view bytes;
-  std::size_t size() const { return bytes.size(); }
-  std::string_view operator[](std::size_t i) const { return bytes.substr(i, 1); }
-};
-
 }  // namespace
 
 bool wildcard(std::string_view pattern, std::string_view text) {
   if (isPrintableASCII(pattern) && isPrintableASCII(text)) {
-    return walk(ByteSequence{pattern}, ByteSequence{text});
+    return walk(pattern, text);
   }
   return walk(Text::characters(pattern), Text::characters(text));
 }

@@ -27,12 +27,22 @@ bool found(const std::string& expression, std::string_view text, Patterns patter
   return regex && regex->matches(text);
 }
 
-bool hostMatches(std::string_view pattern, const Subject& subject) {
+// Rule texts are nearly always lower-case ASCII already; those are used as they are.
+bool needsLowercasing(std::string_view text) {
+  for (char c : text) {
+    if ((c >= 'A' && c <= 'Z') || static_cast<unsigned char>(c) >= 0x80) return true;
+  }
+  return false;
+}
+
+bool hostMatches(const std::string& pattern, const Subject& subject) {
   const auto& host = subject.lowercasedHost();
   if (!host) return false;
-  std::string lowered = Text::lowercased(pattern);
+  std::string copy;
+  if (needsLowercasing(pattern)) copy = Text::lowercased(pattern);
+  std::string_view lowered = needsLowercasing(pattern) ? std::string_view(copy) : pattern;
   // "*.example.com" covers example.com itself, not only its subdomains.
-  if (Text::startsWith(lowered, "*.") && std::string_view(lowered).substr(2) == *host) return true;
+  if (Text::startsWith(lowered, "*.") && lowered.substr(2) == *host) return true;
   return Glob::wildcard(lowered, *host);
 }
 
@@ -161,7 +171,9 @@ bool matches(const Matcher& matcher, const Subject& subject) {
           },
           [&](const Matcher::Scheme& m) {
             const auto& scheme = subject.lowercasedScheme();
-            return scheme && *scheme == Text::lowercased(m.value);
+            if (!scheme) return false;
+            return needsLowercasing(m.value) ? *scheme == Text::lowercased(m.value)
+                                             : *scheme == m.value;
           },
           [&](const Matcher::Query& m) { return queryMatches(m, subject); },
           [&](const Matcher::SourceApp& m) {
