@@ -28,13 +28,6 @@ extern char** environ;
 
 namespace linkferry::cli {
 
-// Until the helper's client is part of the build, --via-helper says so; the client's own
-// definition replaces this one at link time.
-__attribute__((weak)) int launchViaHelper(const LaunchPlan&) {
-  printError("the helper is not available in this build");
-  return kInternalError;
-}
-
 namespace {
 
 struct LaunchArguments {
