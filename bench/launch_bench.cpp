@@ -5,6 +5,7 @@
 
 #include "browsers/BrowserCatalog.h"
 #include "foundation/URL.h"
+#include "launching/HelperPolicy.h"
 #include "launching/HelperProtocol.h"
 #include "launching/LaunchCommand.h"
 #include "routing/RouteTarget.h"
@@ -71,6 +72,25 @@ void launchPlanThroughHelperURL(benchmark::State& state) {
   }
 }
 BENCHMARK(launchPlanThroughHelperURL);
+
+// The whole path as the helper sees it: build, encode, decode, then the policy check.
+void launchPlanThroughHelperAndPolicy(benchmark::State& state) {
+  const BrowserCatalog browsers = catalog();
+  const OpenOptions options{OpenIn::newWindow, true};
+  const HelperPolicy::AppPredicate isApp = [](const std::string& path) {
+    return path.starts_with("/Applications/") && path.ends_with(".app");
+  };
+  const std::filesystem::path home = "/Users/ann";
+  for (auto _ : state) {
+    auto plan = LaunchCommand::plan(target(), link(), browsers, options, LaunchPlatform::macOS);
+    const std::string text = HelperProtocol::url(*plan).absoluteString();
+    auto decoded = HelperProtocol::plan(*URL::parse(text));
+    if (!decoded) state.SkipWithError("the helper could not read the plan");
+    HelperPolicy::validate(*decoded, isApp, home);
+    benchmark::DoNotOptimize(decoded);
+  }
+}
+BENCHMARK(launchPlanThroughHelperAndPolicy);
 
 void linuxLaunchPlanBuild(benchmark::State& state) {
   BrowserCatalog browsers = catalog();
