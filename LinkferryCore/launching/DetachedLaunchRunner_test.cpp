@@ -155,24 +155,33 @@ class OneRequestServer {
 
   int port() const { return m_port; }
 
+  // The first request line any connection sends within `limit`. Chromium may open a connection
+  // ahead of time and close it unused, so connections that send nothing are skipped.
   std::optional<std::string> requestLine(std::chrono::milliseconds limit) {
-    pollfd ready{m_socket, POLLIN, 0};
-    if (::poll(&ready, 1, static_cast<int>(limit.count())) != 1) return std::nullopt;
-    const int connection = ::accept4(m_socket, nullptr, nullptr, SOCK_CLOEXEC);
-    if (connection < 0) return std::nullopt;
-    std::string request;
-    char buffer[1024];
-    while (request.find("\r\n") == std::string::npos) {
-      pollfd readable{connection, POLLIN, 0};
-      if (::poll(&readable, 1, 10000) != 1) break;
-      const ssize_t count = ::read(connection, buffer, sizeof(buffer));
-      if (count <= 0) break;
-      request.append(buffer, static_cast<std::size_t>(count));
+    const auto deadline = std::chrono::steady_clock::now() + limit;
+    while (true) {
+      const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+          deadline - std::chrono::steady_clock::now());
+      if (left.count() <= 0) return std::nullopt;
+      pollfd ready{m_socket, POLLIN, 0};
+      if (::poll(&ready, 1, static_cast<int>(left.count())) != 1) return std::nullopt;
+      const int connection = ::accept4(m_socket, nullptr, nullptr, SOCK_CLOEXEC);
+      if (connection < 0) continue;
+      std::string request;
+      char buffer[1024];
+      while (request.find("\r\n") == std::string::npos) {
+        pollfd readable{connection, POLLIN, 0};
+        if (::poll(&readable, 1, 10000) != 1) break;
+        const ssize_t count = ::read(connection, buffer, sizeof(buffer));
+        if (count <= 0) break;
+        request.append(buffer, static_cast<std::size_t>(count));
+      }
+      const std::string reply =
+          "HTTP/1.1 200 OK\r\nContent-Length: 2\r\nConnection: close\r\n\r\nok";
+      [[maybe_unused]] auto written = ::write(connection, reply.data(), reply.size());
+      ::close(connection);
+      if (request.find("\r\n") != std::string::npos) return request.substr(0, request.find("\r\n"));
     }
-    const std::string reply = "HTTP/1.1 200 OK\r\nContent-Length: 2\r\nConnection: close\r\n\r\nok";
-    [[maybe_unused]] auto written = ::write(connection, reply.data(), reply.size());
-    ::close(connection);
-    return request.substr(0, request.find("\r\n"));
   }
 
  private:
