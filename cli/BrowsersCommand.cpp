@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "Command.h"
+#include "Environment.h"
 #include "browsers/BrowserCatalog.h"
 #include "browsers/DesktopEntries.h"
 #include "foundation/Files.h"
@@ -15,22 +16,8 @@
 #include "foundation/Text.h"
 #include "settings/LinkferryPaths.h"
 
-extern char** environ;
-
 namespace linkferry::cli {
 namespace {
-
-DesktopEntries::Environment processEnvironment() {
-  DesktopEntries::Environment environment;
-  for (char** variable = environ; variable && *variable; ++variable) {
-    std::string_view entry(*variable);
-    const auto equals = entry.find('=');
-    if (equals == std::string_view::npos) continue;
-    environment.emplace(std::string(entry.substr(0, equals)),
-                        std::string(entry.substr(equals + 1)));
-  }
-  return environment;
-}
 
 JsonValue optionalJson(const std::optional<std::string>& value) {
   return value ? JsonValue(*value) : JsonValue(nullptr);

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "Command.h"
+#include "Environment.h"
 #include "browsers/BrowserCatalog.h"
 #include "browsers/DesktopEntries.h"
 #include "foundation/Files.h"
@@ -18,22 +19,8 @@
 #include "settings/LinkferryPaths.h"
 #include "signals/IndexBuilder.h"
 
-extern char** environ;
-
 namespace linkferry::cli {
 namespace {
-
-DesktopEntries::Environment processEnvironment() {
-  DesktopEntries::Environment environment;
-  for (char** variable = environ; variable && *variable; ++variable) {
-    std::string_view entry(*variable);
-    const auto equals = entry.find('=');
-    if (equals == std::string_view::npos) continue;
-    environment.emplace(std::string(entry.substr(0, equals)),
-                        std::string(entry.substr(equals + 1)));
-  }
-  return environment;
-}
 
 template <typename Value>
 std::vector<std::pair<BrowserTarget, Value>> byDescription(

@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "Command.h"
+#include "Environment.h"
 #include "ViaHelper.h"
 #include "browsers/BrowserCatalog.h"
 #include "browsers/DesktopEntries.h"
@@ -23,8 +24,6 @@
 #include "launching/LaunchPlatform.h"
 #include "routing/RouteTarget.h"
 #include "settings/LinkferryPaths.h"
-
-extern char** environ;
 
 namespace linkferry::cli {
 
@@ -76,19 +75,6 @@ void printPlan(const LaunchPlan& plan, bool json) {
   for (const LaunchPlan& fallback : plan.fallbacks) {
     std::cout << "fallback: " << commandLine(fallback) << '\n';
   }
-}
-
-// Every variable: discovery reads XDG_DATA_HOME, XDG_DATA_DIRS and PATH besides the data folder's.
-DesktopEntries::Environment processEnvironment() {
-  DesktopEntries::Environment environment;
-  for (char** variable = environ; variable && *variable; ++variable) {
-    std::string_view entry(*variable);
-    const auto equals = entry.find('=');
-    if (equals == std::string_view::npos) continue;
-    environment.emplace(std::string(entry.substr(0, equals)),
-                        std::string(entry.substr(equals + 1)));
-  }
-  return environment;
 }
 
 BrowserCatalog machineCatalog() {
