@@ -129,17 +129,7 @@ void printHuman(const BrowserCatalog& catalog) {
 }
 
 int runBrowsers(bool json) {
-  const DesktopEntries::Environment environment = processEnvironment();
-  const std::filesystem::path home = Files::home();
-  const LinkferryPaths paths = LinkferryPaths::defaultPaths(environment, home);
-  std::vector<BrowserDefinition> custom;
-  try {
-    custom = BrowserCatalog::loadCustomDefinitions(paths.customBrowsers());
-  } catch (const std::system_error& error) {
-    // An unreadable browsers.json is the user's file to fix, like a malformed one.
-    throw InputError(error.what());
-  }
-  const BrowserCatalog catalog = BrowserCatalog::discoverLinux(home, environment, custom);
+  const BrowserCatalog catalog = machineCatalog();
   if (json) {
     printJson(catalogJson(catalog));
   } else {

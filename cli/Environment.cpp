@@ -1,6 +1,12 @@
 #include "Environment.h"
 
 #include <string_view>
+#include <system_error>
+#include <vector>
+
+#include "Command.h"
+#include "foundation/Files.h"
+#include "settings/LinkferryPaths.h"
 
 extern char** environ;
 
@@ -16,6 +22,20 @@ std::map<std::string, std::string> processEnvironment() {
                         std::string(entry.substr(equals + 1)));
   }
   return environment;
+}
+
+BrowserCatalog machineCatalog() {
+  const std::map<std::string, std::string> environment = processEnvironment();
+  const std::filesystem::path home = Files::home();
+  const LinkferryPaths paths = LinkferryPaths::defaultPaths(environment, home);
+  std::vector<BrowserDefinition> custom;
+  try {
+    custom = BrowserCatalog::loadCustomDefinitions(paths.customBrowsers());
+  } catch (const std::system_error& error) {
+    // An unreadable browsers.json is the user's file to fix, like a malformed one.
+    throw InputError(error.what());
+  }
+  return BrowserCatalog::discoverLinux(home, environment, custom);
 }
 
 }  // namespace linkferry::cli

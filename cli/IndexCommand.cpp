@@ -59,16 +59,7 @@ void printHuman(const SignalIndex& index) {
 }
 
 int runIndex(bool json, const std::string& domain) {
-  const DesktopEntries::Environment environment = processEnvironment();
-  const std::filesystem::path home = Files::home();
-  const LinkferryPaths paths = LinkferryPaths::defaultPaths(environment, home);
-  std::vector<BrowserDefinition> custom;
-  try {
-    custom = BrowserCatalog::loadCustomDefinitions(paths.customBrowsers());
-  } catch (const std::system_error& error) {
-    throw InputError(error.what());
-  }
-  const BrowserCatalog catalog = BrowserCatalog::discoverLinux(home, environment, custom);
+  const BrowserCatalog catalog = machineCatalog();
   const IndexBuilder builder{PublicSuffixList::shared(), SessionClassifier(),
                              IndexBuilder::kDefaultHistoryWindow, std::nullopt};
   SignalIndex index = builder.build(catalog, Date::now());

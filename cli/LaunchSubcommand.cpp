@@ -77,19 +77,6 @@ void printPlan(const LaunchPlan& plan, bool json) {
   }
 }
 
-BrowserCatalog machineCatalog() {
-  const DesktopEntries::Environment environment = processEnvironment();
-  const std::filesystem::path home = Files::home();
-  const LinkferryPaths paths = LinkferryPaths::defaultPaths(environment, home);
-  std::vector<BrowserDefinition> custom;
-  try {
-    custom = BrowserCatalog::loadCustomDefinitions(paths.customBrowsers());
-  } catch (const std::system_error& error) {
-    throw InputError(error.what());
-  }
-  return BrowserCatalog::discoverLinux(home, environment, custom);
-}
-
 // Runs the plan, then its fallbacks in order while they fail. Returns the exit code.
 int runPlan(const LaunchPlan& plan) {
   DetachedLaunchRunner runner;

@@ -6,7 +6,7 @@
 #include <string_view>
 #include <vector>
 
-// The `Exec` key of a desktop entry (freedesktop.org Desktop Entry Specification).
+// The `Exec` key of a desktop entry (as the freedesktop.org desktop entry rules define it).
 namespace linkferry::DesktopExec {
 
 // The command split into arguments. Outside quotes, spaces and tabs separate arguments; a double
