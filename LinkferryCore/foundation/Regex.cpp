@@ -24,43 +24,9 @@ constexpr int32_t kSearchTimeLimit = 250;
 // The cache is emptied whole when it grows past this many patterns; programs use a few dozen.
 constexpr std::size_t kCacheCapacity = 1024;
 
-// A UTF-8 text as UTF-16 for ICU, with the byte offset of every UTF-16 index so that results
-// come back as offsets into the caller's string. Ill-formed UTF-8 becomes U+FFFD, which still
-// maps onto the bytes it replaced.
-struct Subject {
-  icu::UnicodeString text;
-  std::vector<std::size_t> offsets;  // empty when the text is ASCII: index == offset
-  std::size_t size = 0;
-
-  explicit Subject(std::string_view utf8) : size(utf8.size()) {
-    const bool ascii = std::all_of(utf8.begin(), utf8.end(),
-                                   [](char c) { return static_cast<unsigned char>(c) < 0x80; });
-    if (ascii) {
-      text = icu::UnicodeString::fromUTF8(
-          icu::StringPiece(utf8.data(), static_cast<int32_t>(utf8.size())));
-      return;
-    }
-    const auto* bytes = reinterpret_cast<const uint8_t*>(utf8.data());
-    const auto length = static_cast<int32_t>(utf8.size());
-    offsets.reserve(utf8.size() + 1);
-    for (int32_t index = 0; index < length;) {
-      const int32_t start = index;
-      UChar32 c;
-      U8_NEXT(bytes, index, length, c);
-      if (c < 0) c = 0xFFFD;
-      text.append(c);
-      offsets.push_back(static_cast<std::size_t>(start));
-      if (U16_LENGTH(c) == 2) offsets.push_back(static_cast<std::size_t>(start));
-    }
-    offsets.push_back(utf8.size());
-  }
-
-  std::size_t byteOffset(int32_t index) const {
-    if (index < 0) return 0;
-    if (offsets.empty()) return std::min(static_cast<std::size_t>(index), size);
-    return offsets[std::min(static_cast<std::size_t>(index), offsets.size() - 1)];
-  }
-};
+// Matchers kept per pattern for reuse; more than this many searching one pattern at once is rare,
+// and the extra ones are simply freed after their search.
+constexpr std::size_t kIdleMatchers = 4;
 
 icu::UnicodeString unicode(std::string_view text) {
   return icu::UnicodeString::fromUTF8(
@@ -119,35 +85,119 @@ bool isValidTemplate(const icu::RegexPattern& pattern, const icu::UnicodeString&
   return true;
 }
 
-struct CacheKey {
-  std::string pattern;
-  Regex::Options options;
-  bool operator==(const CacheKey&) const = default;
-};
-
-struct CacheKeyHash {
-  std::size_t operator()(const CacheKey& key) const noexcept {
-    return std::hash<std::string>()(key.pattern) * 31 + static_cast<std::size_t>(key.options);
+// Looked up by string_view, so a hit costs no allocation.
+struct PatternHash {
+  using is_transparent = void;
+  std::size_t operator()(std::string_view pattern) const noexcept {
+    return std::hash<std::string_view>()(pattern);
   }
 };
 
+using PatternTable =
+    std::unordered_map<std::string, std::shared_ptr<const Regex>, PatternHash, std::equal_to<>>;
+
 struct Cache {
   std::mutex mutex;
-  std::unordered_map<CacheKey, std::shared_ptr<const Regex>, CacheKeyHash> entries;
+  PatternTable entries[2];  // one table per Options value
 };
 
 }  // namespace
 
+// A UTF-8 text as UTF-16 for ICU, with the byte offset of every UTF-16 index so that results
+// come back as offsets into the caller's string. Ill-formed UTF-8 becomes U+FFFD, which still
+// maps onto the bytes it replaced.
+struct Regex::Subject::Prepared {
+  icu::UnicodeString text;
+  std::vector<std::size_t> offsets;  // empty when the text is ASCII: index == offset
+  std::size_t size = 0;
+
+  explicit Prepared(std::string_view utf8) : size(utf8.size()) {
+    const bool ascii = std::all_of(utf8.begin(), utf8.end(),
+                                   [](char c) { return static_cast<unsigned char>(c) < 0x80; });
+    if (ascii) {
+      text = unicode(utf8);
+      return;
+    }
+    const auto* bytes = reinterpret_cast<const uint8_t*>(utf8.data());
+    const auto length = static_cast<int32_t>(utf8.size());
+    offsets.reserve(utf8.size() + 1);
+    for (int32_t index = 0; index < length;) {
+      const int32_t start = index;
+      UChar32 c;
+      U8_NEXT(bytes, index, length, c);
+      if (c < 0) c = 0xFFFD;
+      text.append(c);
+      offsets.push_back(static_cast<std::size_t>(start));
+      if (U16_LENGTH(c) == 2) offsets.push_back(static_cast<std::size_t>(start));
+    }
+    offsets.push_back(utf8.size());
+  }
+
+  std::size_t byteOffset(int32_t index) const {
+    if (index < 0) return 0;
+    if (offsets.empty()) return std::min(static_cast<std::size_t>(index), size);
+    return offsets[std::min(static_cast<std::size_t>(index), offsets.size() - 1)];
+  }
+};
+
+Regex::Subject::Subject(std::string_view utf8) : m_prepared(std::make_unique<Prepared>(utf8)) {}
+Regex::Subject::~Subject() = default;
+Regex::Subject::Subject(Subject&&) noexcept = default;
+Regex::Subject& Regex::Subject::operator=(Subject&&) noexcept = default;
+
 struct Regex::Compiled {
   std::unique_ptr<icu::RegexPattern> pattern;
+  mutable std::mutex mutex;
+  mutable std::vector<std::unique_ptr<icu::RegexMatcher>> idle;
 
-  // A matcher of its own for one search; ICU patterns may be shared, matchers may not.
-  std::unique_ptr<icu::RegexMatcher> matcher(const icu::UnicodeString& text) const {
+  // A matcher lent for one search and given back to the pool when the lease ends; ICU patterns
+  // may be shared between threads, matchers may not. Creating a matcher costs more than a typical
+  // link search, hence the pool.
+  class Lease {
+   public:
+    Lease(const Compiled& owner, std::unique_ptr<icu::RegexMatcher> matcher)
+        : m_owner(owner), m_matcher(std::move(matcher)) {}
+    Lease(const Lease&) = delete;
+    Lease& operator=(const Lease&) = delete;
+    ~Lease() {
+      if (m_matcher) m_owner.giveBack(std::move(m_matcher));
+    }
+    explicit operator bool() const { return m_matcher != nullptr; }
+    icu::RegexMatcher* operator->() const { return m_matcher.get(); }
+
+   private:
+    const Compiled& m_owner;
+    std::unique_ptr<icu::RegexMatcher> m_matcher;
+  };
+
+  // A matcher over `text`, which must outlive the lease.
+  Lease matcher(const icu::UnicodeString& text) const {
+    std::unique_ptr<icu::RegexMatcher> lent;
+    {
+      std::lock_guard lock(mutex);
+      if (!idle.empty()) {
+        lent = std::move(idle.back());
+        idle.pop_back();
+      }
+    }
+    if (lent) {
+      lent->reset(text);
+      return Lease(*this, std::move(lent));
+    }
     UErrorCode status = U_ZERO_ERROR;
-    std::unique_ptr<icu::RegexMatcher> made(pattern->matcher(text, status));
-    if (U_FAILURE(status)) return nullptr;
-    made->setTimeLimit(kSearchTimeLimit, status);
-    return made;
+    lent.reset(pattern->matcher(text, status));
+    if (U_FAILURE(status)) return Lease(*this, nullptr);
+    lent->setTimeLimit(kSearchTimeLimit, status);
+    return Lease(*this, std::move(lent));
+  }
+
+ private:
+  void giveBack(std::unique_ptr<icu::RegexMatcher> matcher) const {
+    // Let go of the searched text, which is about to end.
+    static const auto& nothing = *new icu::UnicodeString;
+    matcher->reset(nothing);
+    std::lock_guard lock(mutex);
+    if (idle.size() < kIdleMatchers) idle.push_back(std::move(matcher));
   }
 };
 
@@ -177,24 +227,25 @@ std::optional<std::string> Regex::compileError(std::string_view pattern, Options
 std::shared_ptr<const Regex> Regex::cached(std::string_view pattern, Options options) {
   // Never destroyed: threads left running at exit (timed-out stages) may still search.
   static Cache& cache = *new Cache;
-  CacheKey key{std::string(pattern), options};
+  auto& entries = cache.entries[options == Options::none ? 0 : 1];
   {
     std::lock_guard lock(cache.mutex);
-    if (const auto found = cache.entries.find(key); found != cache.entries.end()) {
-      return found->second;
-    }
+    if (const auto found = entries.find(pattern); found != entries.end()) return found->second;
   }
   // Compiled outside the lock; two threads racing on a new pattern both compile, one wins.
   std::shared_ptr<const Regex> made;
   if (auto compiled = compile(pattern, options)) made = std::make_shared<const Regex>(*compiled);
   std::lock_guard lock(cache.mutex);
-  if (cache.entries.size() >= kCacheCapacity) cache.entries.clear();
-  return cache.entries.emplace(std::move(key), std::move(made)).first->second;
+  if (entries.size() >= kCacheCapacity) entries.clear();
+  return entries.emplace(std::string(pattern), std::move(made)).first->second;
 }
 
 bool Regex::matches(std::string_view text) const {
-  const icu::UnicodeString subject = unicode(text);
-  auto matcher = m_compiled->matcher(subject);
+  return matches(Subject(text));
+}
+
+bool Regex::matches(const Subject& subject) const {
+  auto matcher = m_compiled->matcher(subject.m_prepared->text);
   if (!matcher) return false;
   UErrorCode status = U_ZERO_ERROR;
   const bool found = matcher->find(0, status);
@@ -202,14 +253,18 @@ bool Regex::matches(std::string_view text) const {
 }
 
 std::optional<Regex::Match> Regex::firstMatch(std::string_view text) const {
-  const Subject subject(text);
-  auto matcher = m_compiled->matcher(subject.text);
+  return firstMatch(Subject(text));
+}
+
+std::optional<Regex::Match> Regex::firstMatch(const Subject& subject) const {
+  const Subject::Prepared& prepared = *subject.m_prepared;
+  auto matcher = m_compiled->matcher(prepared.text);
   if (!matcher) return std::nullopt;
   UErrorCode status = U_ZERO_ERROR;
   if (!matcher->find(0, status) || U_FAILURE(status)) return std::nullopt;
   Match match;
-  match.range = {subject.byteOffset(matcher->start(status)),
-                 subject.byteOffset(matcher->end(status))};
+  match.range = {prepared.byteOffset(matcher->start(status)),
+                 prepared.byteOffset(matcher->end(status))};
   const int32_t groups = matcher->groupCount();
   match.groups.reserve(static_cast<std::size_t>(groups));
   for (int32_t group = 1; group <= groups; ++group) {
@@ -220,7 +275,7 @@ std::optional<Regex::Match> Regex::firstMatch(std::string_view text) const {
       status = U_ZERO_ERROR;
       continue;
     }
-    match.groups.emplace_back(Range{subject.byteOffset(begin), subject.byteOffset(end)});
+    match.groups.emplace_back(Range{prepared.byteOffset(begin), prepared.byteOffset(end)});
   }
   if (U_FAILURE(status)) return std::nullopt;
   return match;

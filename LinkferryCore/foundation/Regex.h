@@ -10,7 +10,8 @@
 namespace linkferry {
 
 // A compiled ICU regular expression (icu::RegexPattern). Immutable and safe to share between
-// threads; every search makes its own matcher. Offsets are UTF-8 byte offsets into the searched
+// threads; a search borrows a matcher from the pattern's own small pool, so concurrent searches
+// never share one. Offsets are UTF-8 byte offsets into the searched
 // string. Searching is unanchored: a pattern matches anywhere unless it says "^" or "$".
 // A search that backtracks for more than about a quarter of a second (ICU's match time limit)
 // gives up and counts as no match, so a pathological user pattern cannot hang routing.
@@ -28,6 +29,21 @@ class Regex {
     std::vector<std::optional<Range>> groups;  // capture groups 1...n; absent when a group took no part
   };
 
+  // A text converted once to the form ICU searches, for texts that meet many patterns (one link
+  // against a whole rule list). Holds its own copy; not tied to any pattern.
+  class Subject {
+   public:
+    explicit Subject(std::string_view utf8);
+    ~Subject();
+    Subject(Subject&&) noexcept;
+    Subject& operator=(Subject&&) noexcept;
+
+   private:
+    friend class Regex;
+    struct Prepared;
+    std::unique_ptr<const Prepared> m_prepared;
+  };
+
   // Nothing when the pattern does not compile.
   static std::optional<Regex> compile(std::string_view pattern, Options options = Options::none);
   // The ICU error name for a pattern that does not compile ("U_REGEX_RULE_SYNTAX"), or nothing
@@ -42,7 +58,9 @@ class Regex {
   const std::string& pattern() const { return m_pattern; }
 
   bool matches(std::string_view text) const;  // a match anywhere in the text
+  bool matches(const Subject& subject) const;
   std::optional<Match> firstMatch(std::string_view text) const;
+  std::optional<Match> firstMatch(const Subject& subject) const;
   // Every match replaced by `replacement`, an ICU template where "$1" is a capture group and
   // "\$" a dollar sign. Nothing when the template is malformed (a "$9" without group 9).
   std::optional<std::string> replacingAll(std::string_view text,

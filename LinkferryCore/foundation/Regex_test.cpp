@@ -2,8 +2,10 @@
 
 #include <atomic>
 #include <chrono>
+#include <memory>
 #include <string>
 #include <thread>
+#include <vector>
 
 #include <gtest/gtest.h>
 
@@ -150,6 +152,66 @@ TEST(RegexCache, GivesTheSameResultsFromManyThreadsPastItsCapacity) {
         const auto b = compiled->firstMatch(text);
         if (!a || !b || a->range != b->range || a->groups != b->groups) ++wrong;
         if (cached->matches("ID-x")) ++wrong;
+      }
+    });
+  }
+  for (auto& thread : threads) thread.join();
+  EXPECT_EQ(wrong, 0);
+}
+
+TEST(RegexSubject, PreparedTextGivesTheSameResultsAsTheString) {
+  const auto regex = Regex::compile("(ü+)(x)?-(\\d+)", Options::caseInsensitive);
+  ASSERT_TRUE(regex);
+  for (std::string_view text : {"pre ÜÜü-42 post", "ascii only", "\xff\xfeü-7", "𝄞ü-1"}) {
+    SCOPED_TRACE(text);
+    const Regex::Subject subject(text);
+    EXPECT_EQ(regex->matches(subject), regex->matches(text));
+    const auto prepared = regex->firstMatch(subject);
+    const auto plain = regex->firstMatch(text);
+    ASSERT_EQ(prepared.has_value(), plain.has_value());
+    if (!prepared) continue;
+    EXPECT_EQ(prepared->range, plain->range);
+    EXPECT_EQ(prepared->groups, plain->groups);
+  }
+}
+
+TEST(RegexSubject, OneSubjectServesManyPatternsAndOutlivesNone) {
+  // Matchers are reused between searches: each must forget the text of the last one, which is
+  // gone by the time the next search starts (the sanitizers would see a stale read).
+  const auto regex = Regex::compile("b+");
+  ASSERT_TRUE(regex);
+  for (int round = 0; round < 3; ++round) {
+    auto subject = std::make_unique<Regex::Subject>("a" + std::string(50 + round, 'b') + "c");
+    ASSERT_TRUE(regex->firstMatch(*subject));
+    EXPECT_EQ(regex->firstMatch(*subject)->range, (Regex::Range{1, 51u + round}));
+    subject.reset();
+    EXPECT_FALSE(regex->matches("xyz"));
+  }
+  const Regex::Subject link("https://shop.example.com/items/7?ref=x");
+  int found = 0;
+  for (int i = 0; i < 20; ++i) {
+    found += Regex::cached("/items/" + std::to_string(i) + "(\\?|$)")->matches(link) ? 1 : 0;
+  }
+  EXPECT_EQ(found, 1);
+}
+
+TEST(RegexSubject, OnePatternSearchedFromManyThreadsAtOnce) {
+  // More threads than the pattern keeps idle matchers, all searching the same compiled pattern.
+  const auto regex = Regex::compile("^(\\w+)-(\\d+)$");
+  ASSERT_TRUE(regex);
+  std::atomic<int> wrong = 0;
+  std::vector<std::thread> threads;
+  for (int t = 0; t < 8; ++t) {
+    threads.emplace_back([&, t] {
+      for (int i = 0; i < 500; ++i) {
+        const std::string word(static_cast<std::size_t>(1 + (i + t) % 9), 'w');
+        const std::string text = word + "-" + std::to_string(i);
+        const auto match = regex->firstMatch(Regex::Subject(text));
+        if (!match || match->groups.size() != 2 || !match->groups[0] ||
+            match->groups[0]->end != word.size() || match->range.end != text.size()) {
+          ++wrong;
+        }
+        if (regex->matches(text + " ")) ++wrong;
       }
     });
   }

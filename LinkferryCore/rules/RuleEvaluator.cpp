@@ -18,7 +18,7 @@ template <class... Ts>
 Overloaded(Ts...) -> Overloaded<Ts...>;
 
 // A case-insensitive search anywhere in `text`; a pattern that does not compile finds nothing.
-bool found(const std::string& expression, std::string_view text, Patterns patterns) {
+bool found(const std::string& expression, const Regex::Subject& text, Patterns patterns) {
   if (patterns == Patterns::cached) {
     auto regex = Regex::cached(expression, Regex::Options::caseInsensitive);
     return regex && regex->matches(text);
@@ -141,6 +141,37 @@ const std::vector<QueryItem>& Subject::queryItems() const {
   return *m_queryItems;
 }
 
+const std::optional<std::string>& Subject::lowercasedSourceApp() const {
+  if (!m_lowercasedSourceApp) {
+    const auto& app = m_request.sourceApp;
+    m_lowercasedSourceApp = app ? std::optional(Text::lowercased(*app)) : std::nullopt;
+  }
+  return *m_lowercasedSourceApp;
+}
+
+const std::optional<Regex::Subject>& Subject::hostForSearch() const {
+  if (!m_hostForSearch) {
+    const auto& decoded = host();
+    m_hostForSearch.emplace(decoded ? std::optional<Regex::Subject>(std::in_place, *decoded)
+                                    : std::nullopt);
+  }
+  return *m_hostForSearch;
+}
+
+const Regex::Subject& Subject::urlForSearch() const {
+  if (!m_urlForSearch) m_urlForSearch.emplace(m_request.url.absoluteString());
+  return *m_urlForSearch;
+}
+
+const std::optional<Regex::Subject>& Subject::sourceWindowForSearch() const {
+  if (!m_sourceWindowForSearch) {
+    const auto& window = m_request.sourceWindow;
+    m_sourceWindowForSearch.emplace(
+        window ? std::optional<Regex::Subject>(std::in_place, *window) : std::nullopt);
+  }
+  return *m_sourceWindowForSearch;
+}
+
 const std::optional<std::string>& Subject::lowercasedScheme() const {
   if (!m_lowercasedScheme) {
     auto scheme = m_request.url.scheme();
@@ -154,20 +185,19 @@ bool matches(const Matcher& matcher, const LinkRequest& request, const RoutingCo
 }
 
 bool matches(const Matcher& matcher, const Subject& subject) {
-  const LinkRequest& request = subject.request();
   const RoutingContext& context = subject.context();
   return std::visit(
       Overloaded{
           [&](const Matcher::Host& m) { return hostMatches(m.pattern, subject); },
           [&](const Matcher::HostRegex& m) {
-            const auto& host = subject.host();
+            const auto& host = subject.hostForSearch();
             return host && found(m.expression, *host, subject.patterns());
           },
           [&](const Matcher::PathPrefix& m) {
             return startsWithCharacters(subject.path(), m.prefix);
           },
           [&](const Matcher::URLRegex& m) {
-            return found(m.expression, request.url.absoluteString(), subject.patterns());
+            return found(m.expression, subject.urlForSearch(), subject.patterns());
           },
           [&](const Matcher::Scheme& m) {
             const auto& scheme = subject.lowercasedScheme();
@@ -177,12 +207,14 @@ bool matches(const Matcher& matcher, const Subject& subject) {
           },
           [&](const Matcher::Query& m) { return queryMatches(m, subject); },
           [&](const Matcher::SourceApp& m) {
-            return request.sourceApp &&
-                   Text::lowercased(*request.sourceApp) == Text::lowercased(m.bundleID);
+            const auto& app = subject.lowercasedSourceApp();
+            if (!app) return false;
+            return needsLowercasing(m.bundleID) ? *app == Text::lowercased(m.bundleID)
+                                                : *app == m.bundleID;
           },
           [&](const Matcher::SourceWindow& m) {
-            return request.sourceWindow &&
-                   found(m.expression, *request.sourceWindow, subject.patterns());
+            const auto& window = subject.sourceWindowForSearch();
+            return window && found(m.expression, *window, subject.patterns());
           },
           [&](const Matcher::Network& m) { return context.activeNetworks.contains(m.name); },
           [&](const TimeWindow& window) { return window.contains(context.now, context.calendar); },

@@ -4,6 +4,7 @@
 #include <string>
 #include <vector>
 
+#include "foundation/Regex.h"
 #include "foundation/URL.h"
 #include "routing/LinkRequest.h"
 #include "routing/RoutingContext.h"
@@ -35,12 +36,20 @@ class Subject {
   const std::string& path() const;
   const std::vector<QueryItem>& queryItems() const;
   const std::optional<std::string>& lowercasedScheme() const;
+  const std::optional<std::string>& lowercasedSourceApp() const;
+  // The texts regular expressions search, prepared once for the whole rule list.
+  const std::optional<Regex::Subject>& hostForSearch() const;
+  const Regex::Subject& urlForSearch() const;
+  const std::optional<Regex::Subject>& sourceWindowForSearch() const;
 
  private:
   const LinkRequest& m_request;
   const RoutingContext& m_context;
   Patterns m_patterns;
-  mutable std::optional<std::optional<std::string>> m_host, m_lowercasedHost, m_lowercasedScheme;
+  mutable std::optional<std::optional<std::string>> m_host, m_lowercasedHost, m_lowercasedScheme,
+      m_lowercasedSourceApp;
+  mutable std::optional<std::optional<Regex::Subject>> m_hostForSearch, m_sourceWindowForSearch;
+  mutable std::optional<Regex::Subject> m_urlForSearch;
   mutable std::optional<std::string> m_path;
   mutable std::optional<std::vector<QueryItem>> m_queryItems;
 };
