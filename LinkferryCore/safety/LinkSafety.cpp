@@ -195,11 +195,12 @@ std::vector<Finding> inspect(const URL& url) {
   }
   text = decodeEntities(text);
 
+  const Regex::Subject searched(text);
   for (const Pattern& pattern : patterns()) {
     std::shared_ptr<const Regex> regex =
         Regex::cached(pattern.expression, Regex::Options::caseInsensitive);
     if (!regex) continue;
-    if (std::optional<Regex::Match> match = regex->firstMatch(text)) {
+    if (std::optional<Regex::Match> match = regex->firstMatch(searched)) {
       findings.push_back(contentFinding(pattern.code, pattern.label, excerpt(text, match->range)));
     }
   }
