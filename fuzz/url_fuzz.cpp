@@ -1,7 +1,8 @@
 // Arbitrary bytes through URL::parse, every accessor, resolution both ways, percent encoding and
 // URLComponents. Besides not crashing, the properties the rest of the code relies on must hold:
 // parsing is idempotent, a parsed URL always rebuilds from its components, and query items, paths
-// and hosts survive being set through URLComponents.
+// and hosts survive being set through URLComponents; the quick host reading agrees with a full
+// parse.
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
@@ -82,7 +83,9 @@ void checkEncoding(std::string_view text) {
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   const std::string_view text(reinterpret_cast<const char*>(data), size);
-  if (auto url = URL::parse(text)) checkParsed(*url);
+  const auto parsed = URL::parse(text);
+  FUZZ_CHECK(URL::hostOf(text) == (parsed ? parsed->host() : std::nullopt));
+  if (parsed) checkParsed(*parsed);
   if (auto components = URLComponents::parse(text)) (void)components->string();
 
   static const auto base = URL::parse("http://a/b/c/d;p?q");

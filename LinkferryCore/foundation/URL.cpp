@@ -442,6 +442,55 @@ std::optional<URL> URL::parse(std::string_view text) {
   return URLParser::parse(text);
 }
 
+namespace {
+
+constexpr ByteSet kPlainHostSet = makeSet("");
+
+// The host of "scheme://host[/path][?query][#fragment]" when every part is written with RFC 3986
+// characters only: such a text always parses, unchanged by the lenient step, and its host needs
+// no decoding. Nothing for any other shape (user info, port, escapes in the host, characters the
+// lenient step would touch, white space...), which the caller leaves to the full parser.
+std::optional<std::string_view> plainWebHost(std::string_view text) {
+  if (text.empty() || !isAsciiLetter(text[0])) return std::nullopt;
+  std::size_t i = 1;
+  for (; i < text.size(); ++i) {
+    const char c = text[i];
+    if (!isAsciiLetter(c) && !isAsciiDigit(c) && c != '+' && c != '-' && c != '.') break;
+  }
+  if (text.substr(i, 3) != "://") return std::nullopt;
+  const std::size_t hostStart = i + 3;
+  std::size_t hostEnd = hostStart;
+  while (hostEnd < text.size() && kPlainHostSet[static_cast<unsigned char>(text[hostEnd])]) {
+    ++hostEnd;
+  }
+  if (hostEnd == hostStart) return std::nullopt;
+  bool inFragment = false;
+  for (std::size_t j = hostEnd; j < text.size(); ++j) {
+    const char c = text[j];
+    if (j == hostEnd && c != '/' && c != '?' && c != '#') return std::nullopt;
+    if (kQuerySet[static_cast<unsigned char>(c)]) continue;
+    if (c == '%' && j + 2 < text.size() && hexValue(text[j + 1]) >= 0 &&
+        hexValue(text[j + 2]) >= 0) {
+      j += 2;
+      continue;
+    }
+    if (c == '#' && !inFragment) {
+      inFragment = true;
+      continue;
+    }
+    return std::nullopt;
+  }
+  return text.substr(hostStart, hostEnd - hostStart);
+}
+
+}  // namespace
+
+std::optional<std::string> URL::hostOf(std::string_view text) {
+  if (auto plain = plainWebHost(text)) return std::string(*plain);
+  auto url = parse(text);
+  return url ? url->host() : std::nullopt;
+}
+
 std::optional<std::string> URL::slice(Range range) const {
   if (!range.present) return std::nullopt;
   return m_text.substr(range.begin, range.end - range.begin);

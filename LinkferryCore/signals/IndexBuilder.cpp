@@ -35,24 +35,32 @@ class DomainCache {
   std::unordered_map<std::string, std::optional<std::string>> m_domains;
 };
 
+void merge(HistoryStat& stat, Date lastVisit, std::int64_t visits) {
+  if (lastVisit > stat.lastVisit) stat.lastVisit = lastVisit;
+  stat.visits += visits;
+}
+
 class Build {
  public:
   Build(const IndexBuilder& builder, Date now)
       : m_builder(builder), m_now(now), m_domains(builder.psl) {}
 
   void addHistory(const std::vector<HistoryRecord>& records, const BrowserTarget& target) {
+    // Gathered per host first: a history repeats a few thousand hosts over and over, so the
+    // suffix list and the index are consulted once per host rather than once per link.
+    std::unordered_map<std::string, HistoryStat> byHost;
     for (const HistoryRecord& record : records) {
-      auto url = URL::parse(record.url);
-      if (!url) continue;
-      auto host = url->host();
+      auto host = URL::hostOf(record.url);
       if (!host) continue;
-      const auto& domain = m_domains.domain(*host);
+      auto [entry, added] = byHost.try_emplace(std::move(*host), HistoryStat{record.lastVisit, 0});
+      merge(entry->second, record.lastVisit, record.visitCount);
+    }
+    for (const auto& [host, hostStat] : byHost) {
+      const auto& domain = m_domains.domain(host);
       if (!domain) continue;
       auto& history = m_index.domains[*domain].history;
-      auto [entry, added] = history.try_emplace(target, HistoryStat{record.lastVisit, 0});
-      HistoryStat& stat = entry->second;
-      if (record.lastVisit > stat.lastVisit) stat.lastVisit = record.lastVisit;
-      stat.visits += record.visitCount;
+      auto [entry, added] = history.try_emplace(target, hostStat);
+      if (!added) merge(entry->second, hostStat.lastVisit, hostStat.visits);
     }
   }
 

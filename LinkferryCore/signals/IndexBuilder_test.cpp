@@ -64,6 +64,8 @@ TEST(IndexBuilder, CondensesCookiesAndHistoryPerRegistrableDomainAndTarget) {
       chromium / "History",
       {{"https://a.example.com/x", chromiumTime(kNow.secondsSince1970 - 3 * kDay), 2},
        {"https://b.example.com/y", chromiumTime(kNow.secondsSince1970 - kDay), 5},
+       {"https://a.example.com/z?q=%41", chromiumTime(kNow.secondsSince1970 - 5 * kDay), 4},
+       {"https://a.example.com/100%", now, 7},  // no link: skipped although its host reads well
        {"http://EXAMPLE.com/", chromiumTime(kNow.secondsSince1970 - 2 * kDay), 1},
        {"https://old.example.com/", chromiumTime(kNow.secondsSince1970 - 91 * kDay), 40},
        {"about:blank", now, 3},
@@ -109,7 +111,7 @@ TEST(IndexBuilder, CondensesCookiesAndHistoryPerRegistrableDomainAndTarget) {
                                {target("firefox-esr", "work"), SessionLevel::weak}}));
   EXPECT_EQ(com->history,
             (std::unordered_map<BrowserTarget, HistoryStat>{
-                {target("chromium", "Default"), {Date{kNow.secondsSince1970 - kDay}, 8}},
+                {target("chromium", "Default"), {Date{kNow.secondsSince1970 - kDay}, 12}},
                 {target("firefox-esr", "work"), {Date{kNow.secondsSince1970 - 60}, 2}}}));
   EXPECT_FALSE(index.signals("www.example.com"));
   EXPECT_FALSE(index.signals("example.net"));
