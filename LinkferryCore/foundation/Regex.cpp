@@ -1,6 +1,7 @@
 #include "foundation/Regex.h"
 
 #include <algorithm>
+#include <atomic>
 #include <mutex>
 #include <unordered_map>
 #include <utility>
@@ -23,10 +24,6 @@ constexpr int32_t kSearchTimeLimit = 250;
 
 // The cache is emptied whole when it grows past this many patterns; programs use a few dozen.
 constexpr std::size_t kCacheCapacity = 1024;
-
-// Matchers kept per pattern for reuse; more than this many searching one pattern at once is rare,
-// and the extra ones are simply freed after their search.
-constexpr std::size_t kIdleMatchers = 4;
 
 icu::UnicodeString unicode(std::string_view text) {
   return icu::UnicodeString::fromUTF8(
@@ -147,12 +144,17 @@ Regex::Subject& Regex::Subject::operator=(Subject&&) noexcept = default;
 
 struct Regex::Compiled {
   std::unique_ptr<icu::RegexPattern> pattern;
-  mutable std::mutex mutex;
-  mutable std::vector<std::unique_ptr<icu::RegexMatcher>> idle;
+  // One matcher kept between searches: creating one costs more than a typical link search.
+  // Whoever finds the slot empty (a search running at the same time) makes a fresh one.
+  mutable std::atomic<icu::RegexMatcher*> idle = nullptr;
 
-  // A matcher lent for one search and given back to the pool when the lease ends; ICU patterns
-  // may be shared between threads, matchers may not. Creating a matcher costs more than a typical
-  // link search, hence the pool.
+  Compiled() = default;
+  Compiled(const Compiled&) = delete;
+  Compiled& operator=(const Compiled&) = delete;
+  ~Compiled() { delete idle.load(); }
+
+  // A matcher lent for one search, given back when the lease ends; ICU patterns may be shared
+  // between threads, matchers may not.
   class Lease {
    public:
     Lease(const Compiled& owner, std::unique_ptr<icu::RegexMatcher> matcher)
@@ -172,14 +174,7 @@ struct Regex::Compiled {
 
   // A matcher over `text`, which must outlive the lease.
   Lease matcher(const icu::UnicodeString& text) const {
-    std::unique_ptr<icu::RegexMatcher> lent;
-    {
-      std::lock_guard lock(mutex);
-      if (!idle.empty()) {
-        lent = std::move(idle.back());
-        idle.pop_back();
-      }
-    }
+    std::unique_ptr<icu::RegexMatcher> lent(idle.exchange(nullptr));
     if (lent) {
       lent->reset(text);
       return Lease(*this, std::move(lent));
@@ -196,8 +191,8 @@ struct Regex::Compiled {
     // Let go of the searched text, which is about to end.
     static const auto& nothing = *new icu::UnicodeString;
     matcher->reset(nothing);
-    std::lock_guard lock(mutex);
-    if (idle.size() < kIdleMatchers) idle.push_back(std::move(matcher));
+    icu::RegexMatcher* expected = nullptr;
+    if (idle.compare_exchange_strong(expected, matcher.get())) matcher.release();
   }
 };
 

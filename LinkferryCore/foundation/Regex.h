@@ -10,8 +10,8 @@
 namespace linkferry {
 
 // A compiled ICU regular expression (icu::RegexPattern). Immutable and safe to share between
-// threads; a search borrows a matcher from the pattern's own small pool, so concurrent searches
-// never share one. Offsets are UTF-8 byte offsets into the searched
+// threads; a search reuses the matcher the pattern keeps when no other search holds it, so
+// concurrent searches never share one. Offsets are UTF-8 byte offsets into the searched
 // string. Searching is unanchored: a pattern matches anywhere unless it says "^" or "$".
 // A search that backtracks for more than about a quarter of a second (ICU's match time limit)
 // gives up and counts as no match, so a pathological user pattern cannot hang routing.

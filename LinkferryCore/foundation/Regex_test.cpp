@@ -196,7 +196,7 @@ TEST(RegexSubject, OneSubjectServesManyPatternsAndOutlivesNone) {
 }
 
 TEST(RegexSubject, OnePatternSearchedFromManyThreadsAtOnce) {
-  // More threads than the pattern keeps idle matchers, all searching the same compiled pattern.
+  // Many threads searching the same compiled pattern, which keeps one matcher between searches.
   const auto regex = Regex::compile("^(\\w+)-(\\d+)$");
   ASSERT_TRUE(regex);
   std::atomic<int> wrong = 0;
