@@ -1,6 +1,5 @@
-# The real-browser fixture, and a small program that reads browser data so that a test can run it
-# as an unprivileged user (CI runs as root, where file permissions do not bind).
-target_sources(test_browsers PRIVATE ${CMAKE_SOURCE_DIR}/tests/fixtures/RealBrowsers.cpp)
+# A small program that reads browser data so that a test can run it as an unprivileged user (CI
+# runs as root, where file permissions do not bind).
 add_executable(browsers_probe ${CMAKE_SOURCE_DIR}/tests/fixtures/browsers_probe.cpp)
 target_link_libraries(browsers_probe PRIVATE lf_browsers)
 add_dependencies(test_browsers browsers_probe)

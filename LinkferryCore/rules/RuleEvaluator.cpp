@@ -166,8 +166,8 @@ const Regex::Subject& Subject::urlForSearch() const {
 const std::optional<Regex::Subject>& Subject::sourceWindowForSearch() const {
   if (!m_sourceWindowForSearch) {
     const auto& window = m_request.sourceWindow;
-    m_sourceWindowForSearch.emplace(
-        window ? std::optional<Regex::Subject>(std::in_place, *window) : std::nullopt);
+    m_sourceWindowForSearch.emplace(window ? std::optional<Regex::Subject>(std::in_place, *window)
+                                           : std::nullopt);
   }
   return *m_sourceWindowForSearch;
 }

@@ -7,7 +7,7 @@
 #include <gtest/gtest.h>
 
 #include "fixtures/BrowserDatabases.h"
-#include "fixtures/RealBrowserData.h"
+#include "fixtures/RealBrowsers.h"
 #include "foundation/Files.h"
 #include "foundation/Json.h"
 #include "support/TestSupport.h"
@@ -205,9 +205,13 @@ std::map<std::string, std::string> databaseFiles(const fs::path& profile) {
 }
 
 TEST(IndexBuilder, FindsTheSessionsAndHistoryRealBrowsersWrote) {
-  const auto& data = fixtures::RealBrowserData::get();
-  if (!data.skipReason.empty()) GTEST_SKIP() << data.skipReason;
-  ASSERT_TRUE(data.failure.empty()) << data.failure;
+  const auto& data = testing::realBrowserData();
+  for (const char* browser : {"chromium", "firefox"}) {
+    if (auto why = data.unavailable(browser)) GTEST_SKIP() << *why;
+    ASSERT_TRUE(data.ok(browser)) << data.failure(browser);
+  }
+  const std::string clientA = data.firefoxContainer("Client A");
+  ASSERT_FALSE(clientA.empty());
 
   const fs::path personal = data.chromiumProfile("Default");
   const fs::path shop = data.chromiumProfile("Profile 1");
@@ -227,9 +231,10 @@ TEST(IndexBuilder, FindsTheSessionsAndHistoryRealBrowsersWrote) {
   ASSERT_TRUE(com) << dump;
   // sessionid and sso are persistent with session-like names; Firefox kept the container's
   // cookies apart.
-  EXPECT_EQ(com->sessions, (Sessions{{target("chromium", "Default"), SessionLevel::strong},
-                                     {target("firefox-esr", "work"), SessionLevel::strong},
-                                     {target("firefox-esr", "work", "2"), SessionLevel::strong}}))
+  EXPECT_EQ(com->sessions,
+            (Sessions{{target("chromium", "Default"), SessionLevel::strong},
+                      {target("firefox-esr", "work"), SessionLevel::strong},
+                      {target("firefox-esr", "work", clientA), SessionLevel::strong}}))
       << dump;
   ASSERT_EQ(com->history.count(target("chromium", "Default")), 1u) << dump;
   EXPECT_EQ(com->history.at(target("chromium", "Default")).visits, 3);  // /login + 2 × /dashboard

@@ -8,13 +8,14 @@
 #include <chrono>
 #include <fstream>
 #include <map>
+#include <string_view>
 #include <thread>
 
 #include <gtest/gtest.h>
 #include <sqlite3.h>
 
 #include "fixtures/BrowserDatabases.h"
-#include "fixtures/RealBrowserData.h"
+#include "fixtures/RealBrowsers.h"
 #include "foundation/Files.h"
 #include "signals/SQLiteError.h"
 #include "support/TestSupport.h"
@@ -190,7 +191,7 @@ pid_t spawn(const std::vector<std::string>& arguments) {
 // fixture could run, else one with the same schema.
 fs::path placesDatabase(const fs::path& folder) {
   const fs::path target = folder / "places.sqlite";
-  if (const auto& data = fixtures::RealBrowserData::get(); data.ok()) {
+  if (const auto& data = testing::realBrowserData(); data.ok("firefox")) {
     fs::copy_file(data.firefoxProfile("work") / "places.sqlite", target);
   } else {
     fixtures::writeFirefoxPlaces(target, {{"http://app.example.com/login", 1796629972367632, 2}});
@@ -214,7 +215,7 @@ TEST(SQLiteSnapshot, EveryReadIsConsistentWhileAWriterCommitsAndCheckpoints) {
   const std::string sql =
       "SELECT (SELECT COALESCE(SUM(visit_count), 0) FROM moz_places WHERE url LIKE "
       "'http://writer.example/%'), (SELECT visits FROM writer_total)";
-  int reads = 0, copies = 0;
+  int reads = 0, copies = 0, refused = 0;
   std::int64_t last = 0;
   const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(3);
   while (std::chrono::steady_clock::now() < end) {
@@ -227,6 +228,13 @@ TEST(SQLiteSnapshot, EveryReadIsConsistentWhileAWriterCommitsAndCheckpoints) {
         last = row.integer(1);
       });
       ++reads;
+    } catch (const SQLiteError& error) {
+      // A writer committing every few milliseconds can outpace the copy on a busy machine; the
+      // snapshot then refuses rather than pair a database with a log of another moment.
+      if (std::string_view(error.what()).find("kept changing") == std::string_view::npos) {
+        ADD_FAILURE() << "read " << reads << ": " << error.what();
+      }
+      ++refused;
     } catch (const std::exception& error) {
       ADD_FAILURE() << "read " << reads << ": " << error.what();
     }
@@ -237,6 +245,7 @@ TEST(SQLiteSnapshot, EveryReadIsConsistentWhileAWriterCommitsAndCheckpoints) {
   waitpid(writer, &status, 0);
   EXPECT_TRUE(WIFSIGNALED(status)) << "the writer stopped on its own";
   EXPECT_GT(reads, 10);
+  EXPECT_LT(refused, reads) << "most snapshots should succeed";
   EXPECT_GT(copies, 0);
   EXPECT_GT(last, 0);
 
