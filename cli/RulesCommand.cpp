@@ -11,6 +11,7 @@
 #include "Command.h"
 #include "foundation/Dates.h"
 #include "foundation/Json.h"
+#include "foundation/Overloaded.h"
 #include "rules/RuleEvaluator.h"
 #include "rules/RuleSet.h"
 #include "rules/RuleSetError.h"
@@ -18,13 +19,6 @@
 
 namespace linkferry::cli {
 namespace {
-
-template <class... Ts>
-struct Overloaded : Ts... {
-  using Ts::operator()...;
-};
-template <class... Ts>
-Overloaded(Ts...) -> Overloaded<Ts...>;
 
 std::string dayName(std::int64_t day) {
   static const char* const kNames[] = {"Mon", "Tue", "Wed", "Thu", "Fri", "Sat", "Sun"};

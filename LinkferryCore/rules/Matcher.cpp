@@ -2,15 +2,10 @@
 
 #include <type_traits>
 
+#include "foundation/Overloaded.h"
+
 namespace linkferry {
 namespace {
-
-template <class... Ts>
-struct Overloaded : Ts... {
-  using Ts::operator()...;
-};
-template <class... Ts>
-Overloaded(Ts...) -> Overloaded<Ts...>;
 
 JsonValue membersJson(const std::vector<Matcher>& members) {
   JsonValue list = JsonValue::array();

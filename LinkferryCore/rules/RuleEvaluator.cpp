@@ -3,19 +3,13 @@
 #include <algorithm>
 
 #include "foundation/L10n.h"
+#include "foundation/Overloaded.h"
 #include "foundation/Regex.h"
 #include "foundation/Text.h"
 #include "rules/Glob.h"
 
 namespace linkferry::RuleEvaluator {
 namespace {
-
-template <class... Ts>
-struct Overloaded : Ts... {
-  using Ts::operator()...;
-};
-template <class... Ts>
-Overloaded(Ts...) -> Overloaded<Ts...>;
 
 // A case-insensitive search anywhere in `text`; a pattern that does not compile finds nothing.
 bool found(const std::string& expression, const Regex::Subject& text, Patterns patterns) {

@@ -3,18 +3,12 @@
 #include <type_traits>
 
 #include "foundation/L10n.h"
+#include "foundation/Overloaded.h"
 #include "foundation/Regex.h"
 #include "foundation/Text.h"
 
 namespace linkferry {
 namespace {
-
-template <class... Ts>
-struct Overloaded : Ts... {
-  using Ts::operator()...;
-};
-template <class... Ts>
-Overloaded(Ts...) -> Overloaded<Ts...>;
 
 std::optional<URL> withReplacedHost(const URL& url, std::string_view newHost) {
   std::string host = Text::lowercased(Text::trimmed(newHost, Text::TrimSet::spacesAndTabs));
