@@ -24,8 +24,6 @@
 #include "launching/Edition.h"
 #include "launching/HelperSocket.h"
 
-extern char** environ;
-
 namespace linkferry::LinuxHelper {
 
 namespace {
@@ -90,17 +88,6 @@ class SocketRequest final : public HelperRequest {
 };
 
 }  // namespace
-
-Environment currentEnvironment() {
-  Environment result;
-  for (char** entry = environ; entry && *entry; ++entry) {
-    const std::string text = *entry;
-    const auto equals = text.find('=');
-    if (equals != std::string::npos)
-      result.emplace(text.substr(0, equals), text.substr(equals + 1));
-  }
-  return result;
-}
 
 std::filesystem::path selfPath() {
   std::error_code error;
@@ -370,7 +357,7 @@ int main(int argc, char** argv) {
     }
   }
 
-  const Environment environment = currentEnvironment();
+  const Environment environment = Process::currentEnvironment();
   const std::filesystem::path home = Edition::realHome();
   const auto self = selfPath();
   const auto linkferry = siblingProgram(self, "linkferry", "cli");

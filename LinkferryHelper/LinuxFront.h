@@ -22,9 +22,6 @@ namespace linkferry::LinuxHelper {
 
 using Environment = std::map<std::string, std::string>;
 
-// The process environment as a map.
-Environment currentEnvironment();
-
 // Where the two programs find each other: `linkferry` next to the helper, else (in a build
 // tree, where the helper is <build>/LinkferryHelper/linkferry-helper) <build>/cli/linkferry;
 // and the reverse for the helper. Both resolved to canonical paths; nothing when absent.

@@ -19,8 +19,6 @@
 #include "launching/HelperProtocol.h"
 #include "launching/HelperSocket.h"
 
-extern char** environ;
-
 namespace linkferry::cli {
 
 namespace {
@@ -28,17 +26,6 @@ namespace {
 constexpr auto kStartTimeout = std::chrono::seconds(10);
 // Long enough for the detached launch window and a fallback or two.
 constexpr auto kAnswerTimeout = std::chrono::seconds(30);
-
-HelperSocket::Environment environment() {
-  HelperSocket::Environment result;
-  for (char** entry = environ; entry && *entry; ++entry) {
-    const std::string text = *entry;
-    const auto equals = text.find('=');
-    if (equals != std::string::npos)
-      result.emplace(text.substr(0, equals), text.substr(equals + 1));
-  }
-  return result;
-}
 
 std::optional<std::filesystem::path> helperProgram() {
   std::error_code error;
@@ -101,7 +88,7 @@ int launchViaHelper(const LaunchPlan& plan) {
     printError(std::string("cannot encode the plan: ") + error.what());
     return kInternalError;
   }
-  const auto socket = HelperSocket::path(environment());
+  const auto socket = HelperSocket::path(Process::currentEnvironment());
   const auto descriptor = connectToHelper(socket);
   if (!descriptor) return kInternalError;
   try {

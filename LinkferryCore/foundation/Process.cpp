@@ -15,6 +15,7 @@
 #include <cerrno>
 #include <cstdint>
 #include <cstring>
+#include <string_view>
 #include <system_error>
 #include <utility>
 
@@ -607,6 +608,17 @@ std::optional<std::string> findExecutable(const std::string& name, const std::st
     begin = end + 1;
   }
   return std::nullopt;
+}
+
+std::map<std::string, std::string> currentEnvironment() {
+  std::map<std::string, std::string> variables;
+  for (char** entry = environ; entry && *entry; ++entry) {
+    const std::string_view text(*entry);
+    const auto equals = text.find('=');
+    if (equals == std::string_view::npos) continue;
+    variables.emplace(std::string(text.substr(0, equals)), std::string(text.substr(equals + 1)));
+  }
+  return variables;
 }
 
 }  // namespace linkferry::Process

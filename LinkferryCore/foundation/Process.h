@@ -50,4 +50,7 @@ DetachedResult launchDetached(const std::string& executable,
 // it is executable.
 std::optional<std::string> findExecutable(const std::string& name, const std::string& searchPath);
 
+// Every variable of this process's environment, by name. An entry without "=" is skipped.
+std::map<std::string, std::string> currentEnvironment();
+
 }  // namespace linkferry::Process

@@ -271,5 +271,15 @@ TEST(ProcessFindExecutable, SearchesAbsoluteFoldersInOrder) {
   EXPECT_EQ(Process::findExecutable((first / "tool").string(), "/bin"), std::nullopt);
 }
 
+TEST(ProcessEnvironment, ReadsEveryVariableWithValuesHoldingEqualSigns) {
+  testing::ScopedEnvironment equals("LINKFERRY_TEST_EQUALS", "a=b=c");
+  testing::ScopedEnvironment empty("LINKFERRY_TEST_EMPTY", "");
+  testing::ScopedEnvironment unset("LINKFERRY_TEST_UNSET", nullptr);
+  const auto variables = Process::currentEnvironment();
+  EXPECT_EQ(variables.at("LINKFERRY_TEST_EQUALS"), "a=b=c");
+  EXPECT_EQ(variables.at("LINKFERRY_TEST_EMPTY"), "");
+  EXPECT_EQ(variables.count("LINKFERRY_TEST_UNSET"), 0u);
+}
+
 }  // namespace
 }  // namespace linkferry
