@@ -230,19 +230,24 @@ constexpr std::array<std::uint8_t, 256> kLenientClass = [] {
   return table;
 }();
 
+// Where a scheme name at the start of `text` ends (a letter, then letters, digits, "+", "-" and
+// "."); 0 when the text does not start with a letter.
+std::size_t schemeNameEnd(std::string_view text) {
+  if (text.empty() || !isAsciiLetter(text[0])) return 0;
+  std::size_t i = 1;
+  while (i < text.size() && (isAsciiLetter(text[i]) || isAsciiDigit(text[i]) || text[i] == '+' ||
+                             text[i] == '-' || text[i] == '.')) {
+    ++i;
+  }
+  return i;
+}
+
 // Offsets of the brackets of an IP literal host ("[::1]") in a raw text, so that the lenient step
 // leaves them alone; npos when the text has none. Only the host of an authority can be one.
 std::pair<std::size_t, std::size_t> ipLiteralBrackets(std::string_view text) {
   constexpr auto none = std::pair{std::string_view::npos, std::string_view::npos};
-  std::size_t authority = 0;
-  if (!text.empty() && isAsciiLetter(text[0])) {
-    std::size_t i = 1;
-    while (i < text.size() && (isAsciiLetter(text[i]) || isAsciiDigit(text[i]) || text[i] == '+' ||
-                               text[i] == '-' || text[i] == '.')) {
-      ++i;
-    }
-    if (i < text.size() && text[i] == ':') authority = i + 1;
-  }
+  const std::size_t name = schemeNameEnd(text);
+  std::size_t authority = name > 0 && name < text.size() && text[name] == ':' ? name + 1 : 0;
   if (text.substr(authority, 2) != "//") return none;
   authority += 2;
   const std::size_t end = std::min(text.find_first_of("/?#", authority), text.size());
@@ -451,14 +456,9 @@ constexpr ByteSet kPlainHostSet = makeSet("");
 // no decoding. Nothing for any other shape (user info, port, escapes in the host, characters the
 // lenient step would touch, white space...), which the caller leaves to the full parser.
 std::optional<std::string_view> plainWebHost(std::string_view text) {
-  if (text.empty() || !isAsciiLetter(text[0])) return std::nullopt;
-  std::size_t i = 1;
-  for (; i < text.size(); ++i) {
-    const char c = text[i];
-    if (!isAsciiLetter(c) && !isAsciiDigit(c) && c != '+' && c != '-' && c != '.') break;
-  }
-  if (text.substr(i, 3) != "://") return std::nullopt;
-  const std::size_t hostStart = i + 3;
+  const std::size_t name = schemeNameEnd(text);
+  if (name == 0 || text.substr(name, 3) != "://") return std::nullopt;
+  const std::size_t hostStart = name + 3;
   std::size_t hostEnd = hostStart;
   while (hostEnd < text.size() && kPlainHostSet[static_cast<unsigned char>(text[hostEnd])]) {
     ++hostEnd;

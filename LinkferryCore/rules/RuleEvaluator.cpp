@@ -112,66 +112,59 @@ void collectProblems(const Matcher& matcher, std::vector<std::string>& problems)
 Subject::Subject(const LinkRequest& request, const RoutingContext& context, Patterns patterns)
     : m_request(request), m_context(context), m_patterns(patterns) {}
 
+namespace {
+
+// The value of `slot`, computed on first use.
+template <class T, class Compute>
+const T& once(std::optional<T>& slot, Compute compute) {
+  if (!slot) slot.emplace(compute());
+  return *slot;
+}
+
+std::optional<std::string> lowered(const std::optional<std::string>& text) {
+  return text ? std::optional(Text::lowercased(*text)) : std::nullopt;
+}
+
+std::optional<Regex::Subject> prepared(const std::optional<std::string>& text) {
+  return text ? std::optional<Regex::Subject>(std::in_place, *text) : std::nullopt;
+}
+
+}  // namespace
+
 const std::optional<std::string>& Subject::host() const {
-  if (!m_host) m_host = m_request.url.host();
-  return *m_host;
+  return once(m_host, [&] { return m_request.url.host(); });
 }
 
 const std::optional<std::string>& Subject::lowercasedHost() const {
-  if (!m_lowercasedHost) {
-    const auto& decoded = host();
-    m_lowercasedHost = decoded ? std::optional(Text::lowercased(*decoded)) : std::nullopt;
-  }
-  return *m_lowercasedHost;
+  return once(m_lowercasedHost, [&] { return lowered(host()); });
 }
 
 const std::string& Subject::path() const {
-  if (!m_path) m_path = m_request.url.path();
-  return *m_path;
+  return once(m_path, [&] { return m_request.url.path(); });
 }
 
 const std::vector<QueryItem>& Subject::queryItems() const {
-  if (!m_queryItems) m_queryItems = m_request.url.queryItems();
-  return *m_queryItems;
+  return once(m_queryItems, [&] { return m_request.url.queryItems(); });
 }
 
 const std::optional<std::string>& Subject::lowercasedSourceApp() const {
-  if (!m_lowercasedSourceApp) {
-    const auto& app = m_request.sourceApp;
-    m_lowercasedSourceApp = app ? std::optional(Text::lowercased(*app)) : std::nullopt;
-  }
-  return *m_lowercasedSourceApp;
+  return once(m_lowercasedSourceApp, [&] { return lowered(m_request.sourceApp); });
 }
 
 const std::optional<Regex::Subject>& Subject::hostForSearch() const {
-  if (!m_hostForSearch) {
-    const auto& decoded = host();
-    m_hostForSearch.emplace(decoded ? std::optional<Regex::Subject>(std::in_place, *decoded)
-                                    : std::nullopt);
-  }
-  return *m_hostForSearch;
+  return once(m_hostForSearch, [&] { return prepared(host()); });
 }
 
 const Regex::Subject& Subject::urlForSearch() const {
-  if (!m_urlForSearch) m_urlForSearch.emplace(m_request.url.absoluteString());
-  return *m_urlForSearch;
+  return once(m_urlForSearch, [&] { return Regex::Subject(m_request.url.absoluteString()); });
 }
 
 const std::optional<Regex::Subject>& Subject::sourceWindowForSearch() const {
-  if (!m_sourceWindowForSearch) {
-    const auto& window = m_request.sourceWindow;
-    m_sourceWindowForSearch.emplace(window ? std::optional<Regex::Subject>(std::in_place, *window)
-                                           : std::nullopt);
-  }
-  return *m_sourceWindowForSearch;
+  return once(m_sourceWindowForSearch, [&] { return prepared(m_request.sourceWindow); });
 }
 
 const std::optional<std::string>& Subject::lowercasedScheme() const {
-  if (!m_lowercasedScheme) {
-    auto scheme = m_request.url.scheme();
-    m_lowercasedScheme = scheme ? std::optional(Text::lowercased(*scheme)) : std::nullopt;
-  }
-  return *m_lowercasedScheme;
+  return once(m_lowercasedScheme, [&] { return lowered(m_request.url.scheme()); });
 }
 
 bool matches(const Matcher& matcher, const LinkRequest& request, const RoutingContext& context) {

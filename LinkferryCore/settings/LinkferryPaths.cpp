@@ -1,8 +1,7 @@
 #include "settings/LinkferryPaths.h"
 
-#include <cstdlib>
-
 #include "foundation/Files.h"
+#include "foundation/Process.h"
 #include "launching/Edition.h"
 
 namespace linkferry {
@@ -25,16 +24,8 @@ LinkferryPaths LinkferryPaths::defaultPaths(const std::map<std::string, std::str
   return LinkferryPaths(linuxConfigRoot(environment, home));
 }
 
-std::map<std::string, std::string> LinkferryPaths::processEnvironment() {
-  std::map<std::string, std::string> environment;
-  for (const char* name : {"LINKFERRY_HOME", "XDG_CONFIG_HOME", "HOME"}) {
-    if (const char* value = std::getenv(name)) environment[name] = value;
-  }
-  return environment;
-}
-
 LinkferryPaths LinkferryPaths::defaultPaths() {
-  return defaultPaths(processEnvironment(), Files::home());
+  return defaultPaths(Process::currentEnvironment(), Files::home());
 }
 
 std::filesystem::path LinkferryPaths::browserDataRoot() {

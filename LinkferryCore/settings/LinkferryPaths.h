@@ -35,9 +35,6 @@ struct LinkferryPaths {
   // layouts.
   static std::filesystem::path browserDataRoot();
 
-  // The variables of the current process that decide the data folder.
-  static std::map<std::string, std::string> processEnvironment();
-
   bool operator==(const LinkferryPaths&) const = default;
 };
 

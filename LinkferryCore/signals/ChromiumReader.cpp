@@ -4,7 +4,6 @@
 #include <optional>
 #include <string>
 
-#include "foundation/Text.h"
 #include "signals/SQLiteSnapshot.h"
 
 namespace linkferry::ChromiumReader {
@@ -24,12 +23,6 @@ Date dateFrom1601Microseconds(std::int64_t value) {
 std::optional<Date> optionalDate(std::int64_t value) {
   if (value < 1) return std::nullopt;
   return dateFrom1601Microseconds(value);
-}
-
-std::string cookieHost(std::string host) {
-  std::string lowered = Text::lowercased(host);
-  if (!lowered.empty() && lowered.front() == '.') lowered.erase(0, 1);
-  return lowered;
 }
 
 }  // namespace
@@ -62,7 +55,7 @@ std::vector<CookieRecord> cookies(const fs::path& profileDir) {
       file, "SELECT host_key, name, expires_utc, last_access_utc, is_persistent FROM cookies",
       [&] { records.clear(); },
       [&](const SQLiteRow& row) {
-        records.push_back({cookieHost(row.text(0)), row.text(1), optionalDate(row.integer(2)),
+        records.push_back({CookieRecord::normalizedHost(row.text(0)), row.text(1), optionalDate(row.integer(2)),
                            optionalDate(row.integer(3)), row.integer(4) != 0, std::nullopt});
       });
   return records;

@@ -3,8 +3,10 @@
 #include <functional>
 #include <optional>
 #include <string>
+#include <string_view>
 
 #include "foundation/Dates.h"
+#include "foundation/Text.h"
 
 namespace linkferry {
 
@@ -18,6 +20,13 @@ struct CookieRecord {
   std::optional<std::string> container;  // Firefox user context id; none outside containers
 
   bool operator==(const CookieRecord&) const = default;
+
+  // A cookie's host as browsers store it (".Example.com") in the form of `host`.
+  static std::string normalizedHost(std::string_view stored) {
+    std::string lowered = Text::lowercased(stored);
+    if (!lowered.empty() && lowered.front() == '.') lowered.erase(0, 1);
+    return lowered;
+  }
 };
 
 }  // namespace linkferry

@@ -29,12 +29,6 @@ std::optional<Date> expiry(std::int64_t value) {
   return Date{static_cast<double>(value)};
 }
 
-std::string cookieHost(const std::string& host) {
-  std::string lowered = Text::lowercased(host);
-  if (!lowered.empty() && lowered.front() == '.') lowered.erase(0, 1);
-  return lowered;
-}
-
 }  // namespace
 
 std::optional<std::string> containerID(std::string_view originAttributes) {
@@ -77,7 +71,7 @@ std::vector<CookieRecord> cookies(const fs::path& profileDir) {
       file, "SELECT host, name, expiry, lastAccessed, originAttributes FROM moz_cookies",
       [&] { records.clear(); },
       [&](const SQLiteRow& row) {
-        records.push_back({cookieHost(row.text(0)), row.text(1), expiry(row.integer(2)),
+        records.push_back({CookieRecord::normalizedHost(row.text(0)), row.text(1), expiry(row.integer(2)),
                            optionalMicroseconds(row.integer(3)), true, containerID(row.text(4))});
       });
   return records;
