@@ -5,6 +5,7 @@
 #include <unordered_set>
 
 #include "routing/Candidate.h"
+#include "routing/FocusDefault.h"
 #include "routing/LinkRequest.h"
 #include "routing/RoutingContext.h"
 
@@ -59,6 +60,16 @@ TEST(LinkRequest, SourceDefaultsToUnknown) {
   EXPECT_EQ(request.sourceApp, std::nullopt);
   EXPECT_EQ(request.sourceWindow, std::nullopt);
   EXPECT_NE(request, LinkRequest(url("https://a.test/"), "com.app", std::nullopt, Date{5}));
+}
+
+TEST(FocusDefault, RoundTripsAndRequiresBothKeys) {
+  const FocusDefault focus{BrowserTarget{"firefox", "work", std::nullopt, true}, true};
+  const JsonValue json = focus.toJson();
+  EXPECT_EQ(FocusDefault::fromJson(JsonReader(json, "settings.json")), focus);
+  JsonValue withoutFlag = json;
+  withoutFlag.erase("alwaysUse");
+  EXPECT_THROW(FocusDefault::fromJson(JsonReader(withoutFlag, "settings.json", "focusDefault")),
+               JsonError);
 }
 
 }  // namespace
