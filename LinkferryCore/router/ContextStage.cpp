@@ -1,0 +1,30 @@
+#include "router/ContextStage.h"
+
+#include <string>
+#include <utility>
+
+#include "foundation/L10n.h"
+
+namespace linkferry {
+
+ContextStage::ContextStage(std::shared_ptr<const std::vector<BrowserTarget>> targets)
+    : m_targets(targets ? std::move(targets)
+                        : std::make_shared<const std::vector<BrowserTarget>>()) {}
+
+StageResult ContextStage::evaluate(const LinkRequest&, const RoutingContext& context) const {
+  std::vector<Candidate> candidates;
+  auto addTargetsOf = [&](const std::string& browser, double weight, std::string_view detail) {
+    const Reason reason{std::string(kID), L10n::tr(detail)};
+    for (const BrowserTarget& target : *m_targets) {
+      if (target.browser == browser) candidates.push_back(Candidate{target, weight, {reason}});
+    }
+  };
+  const auto& frontmost = context.frontmostBrowser;
+  const auto& lastUsed = context.lastUsedBrowser;
+  if (frontmost) addTargetsOf(*frontmost, kFrontmostWeight, "frontmost browser");
+  if (lastUsed && lastUsed != frontmost) addTargetsOf(*lastUsed, kLastUsedWeight, "last used browser");
+  if (candidates.empty()) return StageResult::abstain("no browser context");
+  return StageResult::ranked(std::move(candidates));
+}
+
+}  // namespace linkferry
