@@ -3,6 +3,8 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <condition_variable>
+#include <mutex>
 #include <string>
 #include <vector>
 
@@ -53,6 +55,27 @@ TEST(Timeout, TheLoserKeepsRunningOnItsOwnStateAndItsResultIsDropped) {
   }
   EXPECT_EQ(progress->load(), 20);
   std::this_thread::sleep_for(20ms);  // let it deliver its late result into the dropped race
+}
+
+// Operations that overran hold their workers; a later operation must still get a worker of its
+// own at once rather than queue behind them.
+TEST(Timeout, OverrunningOperationsNeverHoldUpTheNextOne) {
+  struct Gate {
+    std::mutex mutex;
+    std::condition_variable opened;
+    bool open = false;
+  };
+  auto gate = std::make_shared<Gate>();
+  auto blocked = [gate] {
+    std::unique_lock lock(gate->mutex);
+    gate->opened.wait(lock, [&] { return gate->open; });
+    return 0;
+  };
+  for (int i = 0; i < 8; ++i) EXPECT_EQ(withTimeout<int>(1ms, blocked), std::nullopt);
+  for (int i = 0; i < 3; ++i) EXPECT_EQ(withTimeout<int>(60s, [] { return 7; }), 7);
+  std::lock_guard lock(gate->mutex);
+  gate->open = true;
+  gate->opened.notify_all();
 }
 
 }  // namespace
