@@ -10,9 +10,16 @@
 namespace linkferry {
 namespace {
 
+// A new host holding one of these would be percent-encoded into a host that cannot be looked up
+// ("new.com:8080" becomes "new.com%3A8080"), or would end the host early: the rule editor refuses
+// it, and a rule file that holds one leaves links unchanged.
+bool holdsNoHostCharacters(std::string_view host) {
+  return host.find_first_of("/:?#@ \t\n\r\f\v") == std::string_view::npos;
+}
+
 std::optional<URL> withReplacedHost(const URL& url, std::string_view newHost) {
   std::string host = Text::lowercased(Text::trimmed(newHost, Text::TrimSet::spacesAndTabs));
-  if (host.empty()) return std::nullopt;
+  if (host.empty() || !holdsNoHostCharacters(host)) return std::nullopt;
   if (!url.host()) return std::nullopt;
   URLComponents components(url);
   components.setHost(host);
@@ -79,7 +86,7 @@ std::vector<std::string> URLRewrite::problems() const {
                           std::string_view host =
                               Text::trimmed(rewrite.newHost, Text::TrimSet::whitespace);
                           if (host.empty()) return {L10n::tr("Enter the new host name.")};
-                          if (Text::contains(host, "/") || Text::contains(host, " ")) {
+                          if (!holdsNoHostCharacters(host)) {
                             return {L10n::tr("A host name has no spaces or slashes.")};
                           }
                           return {};
