@@ -40,11 +40,12 @@ std::string HistoryStage::ago(Date date, Date now) {
 
 StageResult HistoryStage::evaluate(const LinkRequest& request,
                                    const RoutingContext& context) const {
-  const auto domain = siteDomain(request.url, m_psl);
-  if (!domain) return StageResult::abstain("no registrable domain");
-  const auto found = m_index->domains.find(*domain);
+  const auto site = SiteDomain::of(request.url, m_psl);
+  if (!site) return StageResult::abstain("no registrable domain");
+  const std::string& domain = site->shown;
+  const auto found = m_index->domains.find(site->key);
   if (found == m_index->domains.end() || found->second.history.empty()) {
-    return StageResult::abstain("no history for " + *domain);
+    return StageResult::abstain("no history for " + domain);
   }
   const auto& history = found->second.history;
 
@@ -62,7 +63,7 @@ StageResult HistoryStage::evaluate(const LinkRequest& request,
           RouteTarget::open(recent->first),
           Reason{std::string(kID),
                  L10n::tr("only target that visited %@ recently (%@)",
-                          {*domain, ago(recent->second.lastVisit, context.now)})});
+                          {domain, ago(recent->second.lastVisit, context.now)})});
     }
   }
 

@@ -14,11 +14,12 @@ SessionStage::SessionStage(std::shared_ptr<const SignalIndex> index, PublicSuffi
       m_psl(std::move(psl)) {}
 
 StageResult SessionStage::evaluate(const LinkRequest& request, const RoutingContext&) const {
-  const auto domain = siteDomain(request.url, m_psl);
-  if (!domain) return StageResult::abstain("no registrable domain");
-  const auto found = m_index->domains.find(*domain);
+  const auto site = SiteDomain::of(request.url, m_psl);
+  if (!site) return StageResult::abstain("no registrable domain");
+  const std::string& domain = site->shown;
+  const auto found = m_index->domains.find(site->key);
   if (found == m_index->domains.end() || found->second.sessions.empty()) {
-    return StageResult::abstain("no session for " + *domain);
+    return StageResult::abstain("no session for " + domain);
   }
   const auto& sessions = found->second.sessions;
 
@@ -32,7 +33,7 @@ StageResult SessionStage::evaluate(const LinkRequest& request, const RoutingCont
   }
   if (strongCount == 1) {
     return StageResult::decided(RouteTarget::open(*strong),
-                                Reason{std::string(kID), L10n::tr("signed in to %@", {*domain})});
+                                Reason{std::string(kID), L10n::tr("signed in to %@", {domain})});
   }
 
   const std::string signedIn = L10n::tr("signed in");

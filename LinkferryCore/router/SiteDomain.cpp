@@ -2,12 +2,13 @@
 
 namespace linkferry {
 
-std::optional<std::string> siteDomain(const URL& url, const PublicSuffixList& psl) {
+std::optional<SiteDomain> SiteDomain::of(const URL& url, const PublicSuffixList& psl) {
   const auto host = url.host();
   if (!host || PublicSuffixList::isIPAddress(*host)) return std::nullopt;
-  auto domain = psl.registrableDomain(*host);
-  if (!domain || PublicSuffixList::isIPAddress(*domain)) return std::nullopt;
-  return domain;
+  auto key = psl.siteKey(*host);
+  if (!key || PublicSuffixList::isIPAddress(*key)) return std::nullopt;
+  auto shown = psl.registrableDomain(*host);
+  return SiteDomain{*key, shown ? std::move(*shown) : *key};
 }
 
 }  // namespace linkferry

@@ -8,9 +8,16 @@
 
 namespace linkferry {
 
-// The key under which the signal index files the site of `url`: the registrable domain of its
-// host. Nothing for a link without a host, an IP address, a single-label host or a public suffix,
-// where no site can be told apart. Shared by the session and history stages.
-std::optional<std::string> siteDomain(const URL& url, const PublicSuffixList& psl);
+// The site of a link as the session and history stages see it.
+struct SiteDomain {
+  // What the signal index is keyed by: PublicSuffixList::siteKey, the ASCII form lower-cased.
+  std::string key;
+  // What the user reads: the registrable domain in the form the link wrote it ("bücher.de").
+  std::string shown;
+
+  // Nothing for a link without a host, an IP address, a single-label host, a public suffix, or a
+  // host without an ASCII form, where no site can be told apart.
+  static std::optional<SiteDomain> of(const URL& url, const PublicSuffixList& psl);
+};
 
 }  // namespace linkferry

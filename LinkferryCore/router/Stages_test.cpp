@@ -98,6 +98,22 @@ std::shared_ptr<const SignalIndex> indexWith(std::string domain, DomainSignals s
   return index;
 }
 
+// Browsers store international hosts in ASCII form; a link may bring the Unicode form. Both are
+// one site, and the user reads the domain as the link wrote it.
+TEST(SessionStage, FindsAnInternationalSiteWhicheverFormTheLinkUses) {
+  DomainSignals signals;
+  signals.sessions = {{target("firefox"), SessionLevel::strong}};
+  SessionStage stage(indexWith("xn--bcher-kva.de", signals), PublicSuffixList::shared());
+  EXPECT_EQ(stage.evaluate(request("https://www.Bücher.de/x"), context()),
+            StageResult::decided(RouteTarget::open(target("firefox")),
+                                 Reason{"session", "signed in to bücher.de"}));
+  EXPECT_EQ(stage.evaluate(request("https://shop.xn--bcher-kva.de/"), context()),
+            StageResult::decided(RouteTarget::open(target("firefox")),
+                                 Reason{"session", "signed in to xn--bcher-kva.de"}));
+  EXPECT_EQ(stage.evaluate(request("https://bucher.de/"), context()),
+            StageResult::abstain("no session for bucher.de"));
+}
+
 TEST(SessionStage, DecidesForTheOneStrongSessionAndRanksTheRest) {
   const auto& psl = PublicSuffixList::shared();
   auto evaluate = [&](DomainSignals signals, std::string_view link = "https://mail.example.co.uk/x") {
