@@ -26,9 +26,13 @@ std::optional<URL> withReplacedHost(const URL& url, std::string_view newHost) {
   return components.url();
 }
 
+std::shared_ptr<const Regex> compiled(const URLRewrite::RegexReplacement& rewrite) {
+  return Regex::cached(rewrite.pattern, Regex::Options::caseInsensitive);
+}
+
 std::optional<URL> withRegexReplacement(const URL& url,
                                         const URLRewrite::RegexReplacement& rewrite) {
-  auto regex = Regex::cached(rewrite.pattern, Regex::Options::caseInsensitive);
+  auto regex = compiled(rewrite);
   if (!regex) return std::nullopt;
   const std::string& text = url.absoluteString();
   if (!regex->matches(text)) return std::nullopt;
@@ -66,6 +70,11 @@ std::optional<URL> URLRewrite::apply(const URL& url) const {
       m_value);
   if (!candidate || !candidate->scheme() || *candidate == url) return std::nullopt;
   return candidate;
+}
+
+std::shared_ptr<const Regex> URLRewrite::compiledPattern() const {
+  const auto* rewrite = std::get_if<RegexReplacement>(&m_value);
+  return rewrite ? compiled(*rewrite) : nullptr;
 }
 
 std::string URLRewrite::summary() const {
