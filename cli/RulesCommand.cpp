@@ -197,9 +197,11 @@ int check(bool json, bool strict) {
       }
     }
   } catch (const JsonError& error) {
+    notes.fileExists = true;  // only what was read can be malformed
     problems.push_back({{"message", error.what()}, {"path", error.path()}});
     lines.push_back(error.what());
   } catch (const RuleSetError& error) {
+    notes.fileExists = true;
     problems.push_back({{"message", std::string(file.string()) + ": " + error.what()}});
     lines.push_back(file.string() + ": " + error.what());
   } catch (const std::system_error& error) {

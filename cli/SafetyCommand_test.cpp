@@ -52,7 +52,7 @@ TEST(SafetyCommand, ShowsTheRealHostFirstAndNoDomainForAddresses) {
             "  link: https://www.paypal.com@evil.example/login\n"
             "  unicode: evil.example\n"
             "  ascii: evil.example\n"
-            "  registrable domain: (none)\n"
+            "  registrable domain: evil.example\n"
             "  findings:\n"
             "    userinfo-host (domain): user name that looks like a host: www.paypal.com@");
   EXPECT_NE(result.standardOutput.find("host: [::1]\n"), std::string::npos);
