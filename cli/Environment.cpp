@@ -6,6 +6,7 @@
 #include "Command.h"
 #include "foundation/Files.h"
 #include "foundation/Process.h"
+#include "foundation/Text.h"
 #include "settings/LinkferryPaths.h"
 
 namespace linkferry::cli {
@@ -22,6 +23,13 @@ BrowserCatalog machineCatalog() {
     throw InputError(error.what());
   }
   return BrowserCatalog::discoverLinux(home, environment, custom);
+}
+
+bool holdsWhiteSpace(std::string_view text) {
+  for (std::string_view character : Text::characters(text)) {
+    if (Text::trimmed(character).size() != character.size()) return true;
+  }
+  return false;
 }
 
 }  // namespace linkferry::cli

@@ -4,7 +4,9 @@
 #include <algorithm>
 #include <iostream>
 #include <memory>
+#include <optional>
 #include <string>
+#include <string_view>
 #include <system_error>
 #include <vector>
 
@@ -15,6 +17,8 @@
 #include "foundation/Files.h"
 #include "foundation/Json.h"
 #include "foundation/Text.h"
+#include "foundation/URL.h"
+#include "safety/DomainSafety.h"
 #include "safety/PublicSuffixList.h"
 #include "settings/LinkferryPaths.h"
 #include "signals/IndexBuilder.h"
@@ -58,16 +62,46 @@ void printHuman(const SignalIndex& index) {
   }
 }
 
-int runIndex(bool json, const std::string& domain) {
+// The host `--domain` asks for, lower-cased: a pasted link gives its host; anything that is no
+// host name or IP address is refused (InputError), so a typo is not silently an empty answer.
+std::string requestedHost(const std::string& text) {
+  if (text.empty()) throw InputError("--domain needs a domain such as example.com");
+  std::string host = text;
+  if (text.find("://") != std::string::npos) {
+    std::optional<URL> url = URL::parse(text);
+    if (!url || !url->host()) throw InputError("--domain: not a link with a host: \"" + text + "\"");
+    host = *url->host();
+  }
+  const std::optional<DomainSafety::HostForms> forms = DomainSafety::forms(host);
+  const std::string name = forms ? forms->unicode : Text::lowercased(host);
+  if (PublicSuffixList::isIPAddress(name) ||
+      (name.starts_with('[') && PublicSuffixList::isIPAddress(name.substr(1, name.size() - 2)))) {
+    return name;
+  }
+  // Letters, digits and "-" in labels between dots, in the ASCII form.
+  bool valid = forms && !forms->ascii.empty() && forms->ascii.size() <= 253;
+  if (valid) {
+    for (std::string_view label : Text::split(forms->ascii, '.')) {
+      valid &= !label.empty() && label.size() <= 63 &&
+               label.find_first_not_of("abcdefghijklmnopqrstuvwxyz0123456789-_") ==
+                   std::string_view::npos;
+    }
+  }
+  if (!valid) throw InputError("--domain: not a domain or host name: \"" + text + "\"");
+  return name;
+}
+
+int runIndex(bool json, const std::optional<std::string>& domain) {
+  const std::optional<std::string> host =
+      domain ? std::optional<std::string>(requestedHost(*domain)) : std::nullopt;
   const BrowserCatalog catalog = machineCatalog();
   const IndexBuilder builder{PublicSuffixList::shared(), SessionClassifier(),
                              IndexBuilder::kDefaultHistoryWindow, std::nullopt};
   SignalIndex index = builder.build(catalog, Date::now());
 
-  if (!domain.empty()) {
+  if (host) {
     // A host is narrowed to its registrable domain, so "www.example.com" shows example.com.
-    const std::string lowered = Text::lowercased(domain);
-    const std::string key = PublicSuffixList::shared().registrableDomain(lowered).value_or(lowered);
+    const std::string key = PublicSuffixList::shared().registrableDomain(*host).value_or(*host);
     auto found = index.domains.find(key);
     decltype(index.domains) only;
     if (found != index.domains.end()) only.emplace(found->first, std::move(found->second));
@@ -87,8 +121,11 @@ RegisterCommand registerIndex([](CLI::App& program) -> CommandAction {
   auto json = std::make_shared<bool>(false);
   auto domain = std::make_shared<std::string>();
   command->add_flag("--json", *json, "Print the index as JSON");
-  command->add_option("--domain", *domain, "Only this registrable domain (a host is narrowed)");
-  return [json, domain] { return runIndex(*json, *domain); };
+  CLI::Option* domainOption = command->add_option(
+      "--domain", *domain, "Only this registrable domain (a host or a link is narrowed to it)");
+  return [json, domain, domainOption] {
+    return runIndex(*json, domainOption->count() > 0 ? std::optional(*domain) : std::nullopt);
+  };
 });
 
 }  // namespace

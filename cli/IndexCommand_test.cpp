@@ -111,6 +111,18 @@ TEST_F(IndexCommand, DomainOptionNarrowsAHostToItsSite) {
   EXPECT_NE(text.standardOutput.find("chromium / Profile 1 (history): file is not a database"),
             std::string::npos)
       << text.standardOutput;
+
+  auto link = run({"--json", "--domain", "https://www.example.com/path?q=1"});
+  ASSERT_EQ(link.exitStatus, 0) << link.standardError;
+  EXPECT_TRUE(JsonValue::parse(link.standardOutput)["domains"].contains("example.com"));
+  for (const char* bad : {"not a domain!", "", "a..b", "exa mple.com"}) {
+    SCOPED_TRACE(bad);
+    auto refused = run({"--domain", bad});
+    EXPECT_EQ(refused.exitStatus, 1);
+    EXPECT_EQ(refused.standardOutput, "");
+    EXPECT_NE(refused.standardError.find("linkferry: --domain"), std::string::npos)
+        << refused.standardError;
+  }
 }
 
 }  // namespace

@@ -94,11 +94,13 @@ TEST_F(LaunchCommandLine, DryRunAsJsonWithWarningsOnStandardError) {
   EXPECT_EQ(result.exitStatus, 0) << result.standardError;
   EXPECT_EQ(result.standardError,
             "linkferry: warning: opening in the background is not available on Linux\n"
-            "linkferry: warning: current tab is not available on Linux: opened in a new tab\n");
+            "linkferry: warning: current tab is not available on Linux: opened in a new tab\n"
+            "linkferry: warning: containers are a Firefox feature; opening in Chromium without "
+            "container 1\n");
   const JsonValue plan = Json::parse(result.standardOutput, "output");
   EXPECT_EQ(plan["executable"], m_chromium);
   EXPECT_EQ(plan["arguments"], JsonValue({"--class=recorded", "https://a.test/"}));
-  EXPECT_EQ(plan["warnings"].size(), 2u);
+  EXPECT_EQ(plan["warnings"].size(), 3u);
 }
 
 TEST_F(LaunchCommandLine, RefusesWhatCannotBeOpened) {
@@ -111,6 +113,14 @@ TEST_F(LaunchCommandLine, RefusesWhatCannotBeOpened) {
       {{"--browser", "chromium", "--", "--incognito"},
        "linkferry: not a link with a scheme: --incognito\n"},
       {{"https://a.test/", "--browser", "nothing"}, "linkferry: unknown browser nothing\n"},
+      {{"https://example.com/ --incognito", "--browser", "chromium"},
+       "linkferry: white space is not allowed in a link: \"https://example.com/ --incognito\"\n"},
+      {{"javascript:alert(1)", "--browser", "chromium"},
+       "linkferry: refusing a javascript: link: its text would run as a script or page of its "
+       "own, not open a site\n"},
+      {{"DATA:text/html,<script>alert(1)</script>", "--browser", "chromium"},
+       "linkferry: refusing a data: link: its text would run as a script or page of its own, "
+       "not open a site\n"},
       {{"https://a.test/", "--browser", "chromium", "--profile", "Profile 7"},
        "linkferry: unknown profile Profile 7 for chromium\n"},
   };
@@ -140,6 +150,46 @@ TEST_F(LaunchCommandLine, LaunchesTheBrowserAndReportsItsFailure) {
   EXPECT_EQ(failed.standardError,
             "linkferry: warning: private mode is not supported for Failing Browser\n"
             "linkferry: exited with status 3: profile is locked by another process\n");
+
+  const auto file = linkferry({"file:///etc/hostname", "--browser", "chromium", "--dry-run"});
+  EXPECT_EQ(file.exitStatus, 0);
+  EXPECT_EQ(file.standardError,
+            "linkferry: warning: this opens a file of this machine, not a web page: "
+            "file:///etc/hostname\n");
+}
+
+TEST_F(LaunchCommandLine, AFailureIsOneLineUnlessVerbose) {
+  const std::string noisy = program(
+      "noisy", "printf 'starting\\n[12:34:ERROR:gpu] no GPU\\n\\nprofile in use\\n' >&2; exit 21");
+  entry("noisy", "Noisy", noisy + " %u");
+  const auto brief = linkferry({"https://a.test/", "--browser", "noisy"});
+  EXPECT_EQ(brief.exitStatus, 2);
+  EXPECT_EQ(brief.standardError,
+            "linkferry: exited with status 21: profile in use (2 more lines with --verbose)\n");
+  const auto verbose = linkferry({"https://a.test/", "--browser", "noisy", "--verbose"});
+  EXPECT_NE(verbose.standardError.find("[12:34:ERROR:gpu] no GPU\n"), std::string::npos)
+      << verbose.standardError;
+  EXPECT_NE(verbose.standardError.find("linkferry: exited with status 21: profile in use\n"),
+            std::string::npos)
+      << verbose.standardError;
+}
+
+// The relay that stays beside a running browser is a copy of `linkferry`: its process title,
+// readable by every user, must not carry the link.
+TEST_F(LaunchCommandLine, NoProcessShowsTheLinkInItsTitle) {
+  entry("sleeper", "Sleeper", program("sleeper", "exec sleep 3") + " %u");
+  const std::string secret = "https://a.test/reset?token=s3cr3t-title-check";
+  const auto launched = linkferry({secret, "--browser", "sleeper"});
+  ASSERT_EQ(launched.exitStatus, 0) << launched.standardError;
+  const auto program = std::filesystem::canonical(testing::binaryDirectory() / "cli/linkferry");
+  int copies = 0;
+  for (const auto& process : std::filesystem::directory_iterator("/proc")) {
+    std::error_code error;
+    if (std::filesystem::read_symlink(process.path() / "exe", error) != program) continue;
+    ++copies;
+    EXPECT_EQ(readFile(process.path() / "cmdline").find("s3cr3t"), std::string::npos);
+  }
+  EXPECT_GE(copies, 1) << "the relay beside the running browser was not found";
 }
 
 }  // namespace

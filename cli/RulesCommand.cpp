@@ -1,24 +1,48 @@
-// `linkferry rules check [--json]`: every problem of rules.json (a load error with its key path, or
-// per rule its malformed patterns, time windows and rewrites); exit 1 when there is any.
-// `linkferry rules list [--json]`: each rule in one line with its condition and whether it is
-// active now.
+// `linkferry rules check [--json] [--strict]`: every problem of rules.json (a load error with its
+// key path, or per rule its malformed patterns, time windows and rewrites; exit 1 when there is
+// any), then the warnings: keys that nothing reads and targets this machine's catalog does not
+// have (exit 1 for those only with --strict). A missing file is said plainly and is no failure.
+// `linkferry rules list [--json]`: each rule in one line with its condition, whether it is
+// enabled, disabled or expired, whether its time window holds now and whether it has problems.
 #include <exception>
+#include <optional>
+#include <string_view>
+#include <utility>
 #include <iostream>
 #include <string>
 #include <system_error>
 #include <vector>
 
 #include "Command.h"
+#include "Environment.h"
 #include "foundation/Dates.h"
 #include "foundation/Json.h"
 #include "foundation/Overloaded.h"
 #include "rules/RuleEvaluator.h"
 #include "rules/RuleSet.h"
+#include "rules/RuleSetCheck.h"
 #include "rules/RuleSetError.h"
 #include "settings/LinkferryPaths.h"
 
 namespace linkferry::cli {
 namespace {
+
+// Shown by `linkferry rules --help`; a test loads it, so it stays a valid rule file.
+constexpr std::string_view kExampleRules = R"({"version": 1, "rules": [
+  {"name": "Work sites in the work profile", "match": {"host": "*.corp.example"},
+   "action": {"open": {"browser": "firefox", "profile": "work"}}},
+  {"name": "Ask for video sites", "match": {"any": [{"host": "*.youtube.com"}, {"host": "vimeo.com"}]},
+   "action": {"prompt": [{"browser": "firefox"}, {"browser": "chromium", "privateMode": true}]}},
+  {"name": "Meetings in their app", "match": {"urlRegex": "^https://[^/]*zoom\\.us/j/"},
+   "action": {"openInApp": "us.zoom.Zoom"}},
+  {"name": "Old wiki moved", "match": {"host": "wiki.old.example"},
+   "action": {"rewrite": {"host": "wiki.example"}}},
+  {"name": "No news on weekday mornings", "enabled": false,
+   "match": {"all": [{"host": "news.example"},
+                     {"timeWindow": {"days": [1, 2, 3, 4, 5], "start": "08:00", "end": "12:00"}}]},
+   "action": {"ignore": true}}
+]}
+)";
 
 std::string dayName(std::int64_t day) {
   static const char* const kNames[] = {"Mon", "Tue", "Wed", "Thu", "Fri", "Sat", "Sun"};
@@ -94,10 +118,43 @@ std::string actionText(const RuleAction& action) {
   return text;
 }
 
-// The rule's state at `now`: "active", "disabled" or "expired".
+// What the user set: "enabled", "disabled", or "expired" (whether enabled or not).
 std::string stateText(const Rule& rule, Date now) {
   if (rule.isExpired(now)) return "expired";
-  return rule.isActive(now) ? "active" : "disabled";
+  return rule.enabled ? "enabled" : "disabled";
+}
+
+void collectWindows(const Matcher& matcher, std::vector<const TimeWindow*>& windows) {
+  std::visit(Overloaded{
+                 [&](const TimeWindow& window) { windows.push_back(&window); },
+                 [&](const Matcher::All& m) {
+                   for (const Matcher& member : m.members) collectWindows(member, windows);
+                 },
+                 [&](const Matcher::Any& m) {
+                   for (const Matcher& member : m.members) collectWindows(member, windows);
+                 },
+                 [&](const Matcher::Not& m) { collectWindows(*m.member, windows); },
+                 [](const auto&) {},
+             },
+             matcher.value());
+}
+
+// How many of the rule's time windows contain `now`, of how many; nothing without any.
+std::optional<std::pair<std::size_t, std::size_t>> windowsNow(const Rule& rule, Date now,
+                                                              const Calendar& calendar) {
+  std::vector<const TimeWindow*> windows;
+  collectWindows(rule.match, windows);
+  if (windows.empty()) return std::nullopt;
+  std::size_t inside = 0;
+  for (const TimeWindow* window : windows) inside += window->contains(now, calendar) ? 1 : 0;
+  return std::pair{inside, windows.size()};
+}
+
+std::string windowText(std::pair<std::size_t, std::size_t> windows) {
+  const auto [inside, count] = windows;
+  if (inside == count) return "in its time window now";
+  if (inside == 0) return "outside its time window now";
+  return "in " + std::to_string(inside) + " of " + std::to_string(count) + " time windows now";
 }
 
 // Every problem of one rule, in the order the editor would show them.
@@ -109,14 +166,28 @@ std::vector<std::string> ruleProblems(const Rule& rule) {
   return problems;
 }
 
-int check(bool json) {
+// The catalog's warnings about the rules' targets; a browsers.json that does not load is one
+// warning itself, so the rest of the check still runs.
+std::vector<RuleSetWarning> targetWarnings(const RuleSet& set, const RuleSet::LoadNotes& notes) {
+  try {
+    return RuleSetCheck::targetWarnings(set, machineCatalog(), notes.hasStoredId);
+  } catch (const std::exception& error) {
+    return {{"", std::string("targets not checked: ") + error.what()}};
+  }
+}
+
+int check(bool json, bool strict) {
   const std::filesystem::path file = LinkferryPaths::defaultPaths().rules();
   JsonValue problems = JsonValue::array();
   std::vector<std::string> lines;
+  std::vector<RuleSetWarning> warnings;
+  RuleSet::LoadNotes notes;
   std::size_t ruleCount = 0;
   try {
-    RuleSet set = RuleSet::load(file);
+    RuleSet set = RuleSet::load(file, &notes);
     ruleCount = set.rules.size();
+    warnings = notes.unreadKeys;
+    for (RuleSetWarning& warning : targetWarnings(set, notes)) warnings.push_back(warning);
     for (std::size_t i = 0; i < set.rules.size(); ++i) {
       const Rule& rule = set.rules[i];
       for (const std::string& problem : ruleProblems(rule)) {
@@ -126,44 +197,75 @@ int check(bool json) {
       }
     }
   } catch (const JsonError& error) {
+    notes.fileExists = true;  // only what was read can be malformed
     problems.push_back({{"message", error.what()}, {"path", error.path()}});
     lines.push_back(error.what());
   } catch (const RuleSetError& error) {
+    notes.fileExists = true;
     problems.push_back({{"message", std::string(file.string()) + ": " + error.what()}});
     lines.push_back(file.string() + ": " + error.what());
   } catch (const std::system_error& error) {
+    notes.fileExists = true;  // it is there, only unreadable
     problems.push_back({{"message", error.what()}});
     lines.push_back(error.what());
   }
+  const int status =
+      !lines.empty() || (strict && !warnings.empty()) ? kInputError : kSuccess;
 
   if (json) {
-    printJson({{"file", file.string()}, {"rules", ruleCount}, {"problems", problems}});
+    JsonValue warningList = JsonValue::array();
+    for (const RuleSetWarning& warning : warnings) {
+      warningList.push_back({{"path", warning.path}, {"message", warning.message}});
+    }
+    printJson({{"file", file.string()},
+               {"exists", notes.fileExists},
+               {"rules", ruleCount},
+               {"problems", problems},
+               {"warnings", warningList}});
+    return status;
+  }
+  for (const std::string& line : lines) std::cout << line << '\n';
+  for (const RuleSetWarning& warning : warnings) std::cout << "warning: " << warning.text() << '\n';
+  if (!notes.fileExists) {
+    std::cout << file.string() << ": no such file, so there are no rules\n";
   } else if (lines.empty()) {
     std::cout << file.string() << ": " << ruleCount << (ruleCount == 1 ? " rule" : " rules")
-              << ", no problems\n";
-  } else {
-    for (const std::string& line : lines) std::cout << line << '\n';
+              << ", no problems";
+    if (!warnings.empty()) {
+      std::cout << ", " << warnings.size() << (warnings.size() == 1 ? " warning" : " warnings");
+    }
+    std::cout << '\n';
   }
-  return lines.empty() ? kSuccess : kInputError;
+  return status;
 }
 
 int list(bool json) {
   const std::filesystem::path file = LinkferryPaths::defaultPaths().rules();
   RuleSet set;
+  RuleSet::LoadNotes notes;
   try {
-    set = RuleSet::load(file);
+    set = RuleSet::load(file, &notes);
   } catch (const RuleSetError& error) {
     throw InputError(file.string() + ": " + error.what());
   } catch (const std::system_error& error) {
     throw InputError(error.what());
   }
   const Date now = Date::now();
+  const Calendar calendar = Calendar::current();
 
   if (json) {
     JsonValue rules = JsonValue::array();
-    for (const Rule& rule : set.rules) {
+    for (std::size_t i = 0; i < set.rules.size(); ++i) {
+      const Rule& rule = set.rules[i];
       JsonValue entry = rule.toJson();
+      // A missing id is made up afresh on every load; showing one would promise a stable id.
+      if (i < notes.hasStoredId.size() && !notes.hasStoredId[i]) entry.erase("id");
+      entry["state"] = stateText(rule, now);
       entry["active"] = rule.isActive(now);
+      const auto windows = windowsNow(rule, now, calendar);
+      entry["inTimeWindowNow"] = windows ? JsonValue(windows->first == windows->second)
+                                         : JsonValue(nullptr);
+      entry["problems"] = ruleProblems(rule);
       entry["condition"] = conditionText(rule.match, false);
       entry["summary"] = actionText(rule.action);
       if (rule.expiresAt) entry["expiresAt"] = RFC3339::formatUTC(*rule.expiresAt);
@@ -172,35 +274,59 @@ int list(bool json) {
     printJson(rules);
     return kSuccess;
   }
+  if (!notes.fileExists) {
+    std::cout << "no rules: " << file.string() << " does not exist\n";
+    return kSuccess;
+  }
   if (set.rules.empty()) {
     std::cout << "no rules in " << file.string() << '\n';
     return kSuccess;
   }
-  const Calendar calendar = Calendar::current();
   for (std::size_t i = 0; i < set.rules.size(); ++i) {
     const Rule& rule = set.rules[i];
     std::cout << i + 1 << ". [" << stateText(rule, now) << "] " << rule.name << ": if "
               << conditionText(rule.match, false) << " then " << actionText(rule.action);
     if (rule.expiresAt)
       std::cout << " (until " << RFC3339::format(*rule.expiresAt, calendar) << ")";
+    if (const auto windows = windowsNow(rule, now, calendar)) {
+      std::cout << "; " << windowText(*windows);
+    }
+    if (const std::size_t count = ruleProblems(rule).size()) {
+      std::cout << "; " << count << (count == 1 ? " problem" : " problems")
+                << " (see linkferry rules check)";
+    }
     std::cout << '\n';
   }
   return kSuccess;
 }
 
+// Where the rules are and what they look like, for `linkferry rules --help`.
+std::string rulesHelp() {
+  return "Rules are read from " + LinkferryPaths::defaultPaths().rules().string() +
+         "\n(the data folder is $LINKFERRY_HOME, else $XDG_CONFIG_HOME/linkferry, else "
+         "~/.config/linkferry).\nThe first enabled rule that matches a link decides. One rule "
+         "of each kind:\n\n" +
+         std::string(kExampleRules);
+}
+
 const RegisterCommand kRegister([](CLI::App& program) -> CommandAction {
   CLI::App* rules = program.add_subcommand("rules", "Check or list the rules in rules.json");
   rules->require_subcommand(1);
+  rules->footer(rulesHelp());
   auto checkJson = std::make_shared<bool>(false);
+  auto strict = std::make_shared<bool>(false);
   auto listJson = std::make_shared<bool>(false);
   CLI::App* checkCommand = rules->add_subcommand(
-      "check", "Report malformed rules: load errors, bad patterns, time windows and rewrites");
+      "check",
+      "Report malformed rules (exit 1), and as warnings keys nothing reads and targets this "
+      "machine does not have");
   checkCommand->add_flag("--json", *checkJson, "Machine-readable output");
-  CLI::App* listCommand =
-      rules->add_subcommand("list", "Each rule with its condition and whether it is active now");
+  checkCommand->add_flag("--strict", *strict, "Exit 1 on warnings too");
+  CLI::App* listCommand = rules->add_subcommand(
+      "list", "Each rule with its condition, whether it is enabled, and its time window now");
   listCommand->add_flag("--json", *listJson, "Machine-readable output");
-  return [checkCommand, checkJson, listJson]() {
-    if (checkCommand->parsed()) return check(*checkJson);
+  return [checkCommand, checkJson, strict, listJson]() {
+    if (checkCommand->parsed()) return check(*checkJson, *strict);
     return list(*listJson);
   };
 });

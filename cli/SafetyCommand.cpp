@@ -1,5 +1,7 @@
-// `linkferry safety URL... [--json]`: for each link, the findings of the link safety check (its
-// content, then its host), with the host's Unicode and ASCII forms and its registrable domain.
+// `linkferry safety URL... [--json]`: for each link, the real host first, then the findings of the
+// link safety check (its content, its user information, its host), with the host's Unicode and
+// ASCII forms and its registrable domain (with its ASCII form beside a Unicode one; none for an IP
+// address).
 // Findings are information: the exit status is 0 whether or not there are any, and 1 only for a
 // text that is not a link.
 #include <iostream>
@@ -9,6 +11,7 @@
 #include <vector>
 
 #include "Command.h"
+#include "Environment.h"
 #include "foundation/Json.h"
 #include "foundation/URL.h"
 #include "safety/DomainSafety.h"
@@ -23,11 +26,17 @@ struct Report {
   std::optional<std::string> host;
   std::optional<DomainSafety::HostForms> forms;
   std::optional<std::string> registrableDomain;
+  // Its ASCII ("xn--") form, when it differs from the Unicode one.
+  std::optional<std::string> registrableDomainASCII;
+  bool ipAddress = false;
   std::vector<LinkSafety::Finding> findings;
 };
 
 // Throws InputError for a text that is no URL or has no scheme.
 Report inspect(const std::string& text) {
+  if (holdsWhiteSpace(text)) {
+    throw InputError("not a URL: white space is not allowed in a link: \"" + text + "\"");
+  }
   std::optional<URL> url = URL::parse(text);
   if (!url) throw InputError("not a URL: \"" + text + "\"");
   if (!url->scheme()) throw InputError("not a URL (no scheme such as https:): \"" + text + "\"");
@@ -37,10 +46,20 @@ Report inspect(const std::string& text) {
   report.host = url->host();
   if (report.host) {
     report.forms = DomainSafety::forms(*report.host);
+    const std::string& name = report.forms ? report.forms->unicode : *report.host;
+    // An address has no registrable domain, whatever the suffix list's lookup gives back.
+    report.ipAddress = name.starts_with('[') || PublicSuffixList::isIPAddress(name);
     // The published list writes international rules in Unicode, so the Unicode form is the one
     // that matches them.
-    report.registrableDomain = PublicSuffixList::shared().registrableDomain(
-        report.forms ? report.forms->unicode : *report.host);
+    if (!report.ipAddress) {
+      report.registrableDomain = PublicSuffixList::shared().registrableDomain(name);
+    }
+    if (report.registrableDomain) {
+      if (auto forms = DomainSafety::forms(*report.registrableDomain);
+          forms && forms->isInternational()) {
+        report.registrableDomainASCII = forms->ascii;
+      }
+    }
   }
   report.findings = LinkSafety::inspectAll(*url);
   return report;
@@ -59,21 +78,32 @@ JsonValue reportJson(const Report& report) {
       {"unicode", report.forms ? JsonValue(report.forms->unicode) : JsonValue(nullptr)},
       {"ascii", report.forms ? JsonValue(report.forms->ascii) : JsonValue(nullptr)},
       {"registrableDomain", optionalJson(report.registrableDomain)},
+      {"registrableDomainASCII", optionalJson(report.registrableDomainASCII)},
+      {"ipAddress", report.ipAddress},
       {"findings", std::move(findings)},
   };
 }
 
+// The host the link really leads to comes first: what precedes it in the link (user information
+// such as "www.bank.example@") is the classic disguise.
 void printReport(const Report& report) {
-  std::cout << report.url << '\n';
+  std::cout << "host: " << report.host.value_or("(none)") << '\n';
+  std::cout << "  link: " << report.url << '\n';
   if (report.host) {
-    std::cout << "  host: " << *report.host << '\n';
     if (report.forms) {
       std::cout << "  unicode: " << report.forms->unicode << '\n';
       std::cout << "  ascii: " << report.forms->ascii << '\n';
     }
-    std::cout << "  registrable domain: " << report.registrableDomain.value_or("(none)") << '\n';
-  } else {
-    std::cout << "  host: (none)\n";
+    std::cout << "  registrable domain: ";
+    if (report.ipAddress) {
+      std::cout << "(none: IP address)";
+    } else if (report.registrableDomain) {
+      std::cout << *report.registrableDomain;
+      if (report.registrableDomainASCII) std::cout << " (" << *report.registrableDomainASCII << ")";
+    } else {
+      std::cout << "(none)";
+    }
+    std::cout << '\n';
   }
   if (report.findings.empty()) {
     std::cout << "  no findings\n";

@@ -29,30 +29,63 @@ TEST(SafetyCommand, ReportsFindingsFormsAndRegistrableDomainAsJson) {
   EXPECT_EQ(first["unicode"], "www.\xD0\xB0pple.co.uk");
   EXPECT_EQ(first["ascii"], "www.xn--pple-43d.co.uk");
   EXPECT_EQ(first["registrableDomain"], "\xD0\xB0pple.co.uk");
+  EXPECT_EQ(first["registrableDomainASCII"], "xn--pple-43d.co.uk");
   std::vector<std::string> codes;
   for (const JsonValue& finding : first["findings"]) codes.push_back(finding["code"]);
   EXPECT_EQ(codes, (std::vector<std::string>{"script-tag", "idn", "mixed-script", "lookalike"}));
   EXPECT_EQ(first["findings"][0], JsonValue({{"code", "script-tag"},
                                              {"label", "script tag"},
-                                             {"excerpt", "/?q=<script>#"},
+                                             {"excerpt", "/?q=<script>"},
                                              {"kind", "xss"}}));
   EXPECT_EQ(reports[1]["host"], nullptr);
   EXPECT_EQ(reports[1]["registrableDomain"], nullptr);
   EXPECT_EQ(reports[1]["findings"], JsonValue::array());
 }
 
-TEST(SafetyCommand, RefusesTextsThatAreNoLinksButReportsTheOthers) {
-  Process::Result result = safety({"example.com/path", "https://example.com/", "not a url"});
-  EXPECT_EQ(result.exitStatus, 1);
-  EXPECT_NE(result.standardOutput.find("https://example.com/\n  host: example.com\n"),
+TEST(SafetyCommand, ShowsTheRealHostFirstAndNoDomainForAddresses) {
+  Process::Result result = safety({"https://www.paypal.com@evil.example/login",
+                                   "http://[::1]:8080/", "http://192.168.0.1/",
+                                   "https://b\xC3\xBC" "cher.de/"});
+  EXPECT_EQ(result.exitStatus, 0) << result.standardError;
+  EXPECT_EQ(result.standardOutput.substr(0, result.standardOutput.find("\n\n")),
+            "host: evil.example\n"
+            "  link: https://www.paypal.com@evil.example/login\n"
+            "  unicode: evil.example\n"
+            "  ascii: evil.example\n"
+            "  registrable domain: evil.example\n"
+            "  findings:\n"
+            "    userinfo-host (domain): user name that looks like a host: www.paypal.com@");
+  EXPECT_NE(result.standardOutput.find("host: [::1]\n"), std::string::npos);
+  EXPECT_EQ(result.standardOutput.find("registrable domain: [::1]"), std::string::npos);
+  EXPECT_EQ(result.standardOutput.find("registrable domain: 192.168.0.1"), std::string::npos);
+  EXPECT_NE(result.standardOutput.find("registrable domain: b\xC3\xBC" "cher.de (xn--bcher-kva.de)"),
             std::string::npos)
       << result.standardOutput;
+
+  JsonValue reports = Json::parse(safety({"--json", "http://[::1]/"}).standardOutput, "output");
+  EXPECT_EQ(reports[0]["registrableDomain"], nullptr);
+  EXPECT_EQ(reports[0]["ipAddress"], true);
+}
+
+TEST(SafetyCommand, RefusesTextsThatAreNoLinksButReportsTheOthers) {
+  Process::Result result = safety({"example.com/path", "https://example.com/", "not a url",
+                                   "https://example.com/ --incognito"});
+  EXPECT_EQ(result.exitStatus, 1);
+  EXPECT_NE(result.standardOutput.find("host: example.com\n  link: https://example.com/\n"),
+            std::string::npos)
+      << result.standardOutput;
+  EXPECT_NE(result.standardError.find("white space is not allowed in a link: "
+                                      "\"https://example.com/ --incognito\""),
+            std::string::npos)
+      << result.standardError;
   EXPECT_NE(result.standardOutput.find("registrable domain: example.com"), std::string::npos);
   EXPECT_NE(result.standardError.find("linkferry: not a URL (no scheme such as https:): "
                                       "\"example.com/path\""),
             std::string::npos)
       << result.standardError;
-  EXPECT_NE(result.standardError.find("linkferry: not a URL: \"not a url\""), std::string::npos);
+  EXPECT_NE(result.standardError.find("linkferry: not a URL: white space is not allowed in a link: "
+                                      "\"not a url\""),
+            std::string::npos);
   EXPECT_EQ(safety({"javascript:alert(1)"}).exitStatus, 0);  // findings are no failure
 }
 

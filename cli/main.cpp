@@ -1,5 +1,7 @@
 // The `linkferry` command line: parses arguments and runs one subcommand.
 #include <algorithm>
+#include <cctype>
+#include <cstring>
 #include <exception>
 #include <string>
 #include <iostream>
@@ -30,6 +32,29 @@ void printError(std::string_view message) { std::cerr << "linkferry: " << messag
 
 int worst(int a, int b) { return std::max(a, b); }
 
+namespace {
+
+// CLI11's own messages in the program's style: a lower-case start (unless the first word is an
+// abbreviation such as "URL"), no final period, and where to look next.
+std::string styled(std::string message) {
+  while (!message.empty() && (message.back() == '.' || message.back() == '\n')) message.pop_back();
+  if (message.size() > 1 && std::isupper(static_cast<unsigned char>(message[0])) &&
+      !std::isupper(static_cast<unsigned char>(message[1]))) {
+    message[0] = static_cast<char>(std::tolower(static_cast<unsigned char>(message[0])));
+  }
+  return message + " (see linkferry --help)";
+}
+
+// The arguments after the command word are blanked in our own memory once parsed, so that the
+// process title ("ps", /proc/<pid>/cmdline) shows "linkferry launch" but not the link: links
+// carry tokens, the title is readable by every user, and the relay that stays beside a launched
+// browser is a copy of this process.
+void hideArguments(int argc, char** argv) {
+  for (int i = 2; i < argc; ++i) std::memset(argv[i], 0, std::strlen(argv[i]));
+}
+
+}  // namespace
+
 int run(int argc, char** argv) {
   CLI::App program{"LinkFerry routes every link you click to the right browser, profile or app."};
   program.name("linkferry");
@@ -44,8 +69,12 @@ int run(int argc, char** argv) {
     if (subcommands.size() > before) commands.emplace_back(subcommands.back(), std::move(action));
   }
 
+  if (argc < 2) {
+    printError("a command is required (see linkferry --help)");
+    return kInputError;
+  }
   // CLI11 would only say that a subcommand is required; name the word it did not know instead.
-  if (argc > 1 && argv[1][0] != '-') {
+  if (argv[1][0] != '-') {
     bool known = false;
     for (const auto& [subcommand, action] : commands) known |= subcommand->check_name(argv[1]);
     if (!known) {
@@ -63,9 +92,10 @@ int run(int argc, char** argv) {
   } catch (const CLI::CallForVersion& version) {
     return program.exit(version);
   } catch (const CLI::ParseError& error) {
-    printError(error.what());
+    printError(styled(error.what()));
     return kInputError;
   }
+  hideArguments(argc, argv);
 
   for (auto& [subcommand, action] : commands) {
     if (!subcommand->parsed()) continue;

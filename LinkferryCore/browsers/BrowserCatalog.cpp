@@ -1,6 +1,7 @@
 #include "browsers/BrowserCatalog.h"
 
 #include <algorithm>
+#include <map>
 #include <system_error>
 #include <utility>
 
@@ -104,6 +105,16 @@ BrowserCatalog BrowserCatalog::discover(const std::vector<DesktopEntry>& desktop
       definition.family = BrowserFamily::other;
     }
     definitions.push_back(std::move(definition));
+  }
+  // Two builds of one known browser (Firefox and Firefox ESR, a package and a Flatpak) would
+  // both carry the table's name; their desktop entries tell them apart.
+  std::map<std::string, int> nameCount;
+  for (const BrowserDefinition& definition : definitions) ++nameCount[definition.name];
+  std::size_t index = 0;
+  for (const DesktopEntry& entry : desktopEntries) {
+    if (entry.exec.empty()) continue;
+    BrowserDefinition& definition = definitions[index++];
+    if (nameCount[definition.name] > 1 && !entry.name.empty()) definition.name = entry.name;
   }
   return withDefinitions(std::move(definitions), custom);
 }

@@ -50,8 +50,9 @@ struct BrowserCatalog {
   // Linux: one definition per desktop entry (well-known browsers get their family and data
   // folder below `home`, the rest are `other` browsers under the entry's name); the program is
   // the entry's first Exec argument resolved on `searchPath` (the default search path when
-  // absent) and the rest of Exec becomes its launch arguments. Custom definitions and profiles
-  // as on macOS.
+  // absent) and the rest of Exec becomes its launch arguments. Where two entries would get one
+  // known name (Firefox and Firefox ESR), each keeps its entry's own name. Custom definitions and
+  // profiles as on macOS.
   static BrowserCatalog discover(const std::vector<DesktopEntry>& desktopEntries,
                                  const std::vector<BrowserDefinition>& custom,
                                  const std::filesystem::path& home,

@@ -227,6 +227,22 @@ TEST(BrowserCatalog, LinuxDiscoveryUsesTheKnownTableAndTheSearchPath) {
             (home.path() / ".config/google-chrome").string());
 }
 
+TEST(BrowserCatalog, TwoBuildsOfOneKnownBrowserKeepTheirEntryNames) {
+  TemporaryDirectory home;
+  auto entry = [](std::string id, std::string name) {
+    return DesktopEntry{std::move(id), std::move(name), {"/usr/bin/" + id}, {}, false, "/f"};
+  };
+  auto isExecutable = [](const std::string&) { return true; };
+  auto both = BrowserCatalog::discover({entry("firefox", "Firefox"), entry("firefox-esr", "Firefox ESR")},
+                                       {}, home.path(), std::nullopt, isExecutable);
+  ASSERT_EQ(both.browsers.size(), 2u);
+  EXPECT_EQ(both.browsers[0].definition.name, "Firefox");
+  EXPECT_EQ(both.browsers[1].definition.name, "Firefox ESR");
+  auto one = BrowserCatalog::discover({entry("firefox-esr", "Firefox ESR")}, {}, home.path(),
+                                      std::nullopt, isExecutable);
+  EXPECT_EQ(one.browsers[0].definition.name, "Firefox");
+}
+
 TEST(KnownLinuxBrowsers, DataFolderIsTheFirstWithAnIndexFileElseTheFirst) {
   TemporaryDirectory home;
   const auto* firefox = KnownLinuxBrowsers::entry("firefox");

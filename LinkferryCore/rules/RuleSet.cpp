@@ -6,19 +6,34 @@
 #include "routing/RouteTarget.h"
 #include "routing/RoutingContext.h"
 #include "rules/RuleEvaluator.h"
+#include "rules/RuleSetCheck.h"
 #include "rules/RuleSetError.h"
 
 namespace linkferry {
 
-RuleSet RuleSet::load(const std::filesystem::path& file) {
-  std::optional<std::string> text = Files::readIfExists(file);
-  if (!text) return RuleSet{};
-  return decode(*text, file.string());
+std::string RuleSetWarning::text() const {
+  return path.empty() ? message : path + ": " + message;
 }
 
-RuleSet RuleSet::decode(std::string_view text, std::string_view fileName) {
+RuleSet RuleSet::load(const std::filesystem::path& file, LoadNotes* notes) {
+  std::optional<std::string> text = Files::readIfExists(file);
+  if (!text) return RuleSet{};
+  return decode(*text, file.string(), notes);
+}
+
+RuleSet RuleSet::decode(std::string_view text, std::string_view fileName, LoadNotes* notes) {
   JsonValue document = Json::parse(text, fileName);
-  return fromJson(JsonReader(document, std::string(fileName)));
+  RuleSet set = fromJson(JsonReader(document, std::string(fileName)));
+  if (notes) {
+    // Decoding succeeded, so the document has the shape the walk below relies on.
+    notes->fileExists = true;
+    notes->unreadKeys = RuleSetCheck::unreadKeys(document);
+    notes->hasStoredId.clear();
+    for (const JsonValue& rule : document["rules"]) {
+      notes->hasStoredId.push_back(rule.contains("id") && !rule["id"].is_null());
+    }
+  }
+  return set;
 }
 
 void RuleSet::save(const std::filesystem::path& file) const {

@@ -21,6 +21,17 @@ struct LinkRequest;
 struct RoutingContext;
 struct RouteTarget;
 
+// Something a rule file holds that loads but will not do what its writer meant (see RuleSetCheck).
+struct RuleSetWarning {
+  // The key path ("rules[0].action.open"), empty for the top level.
+  std::string path;
+  std::string message;
+
+  // "<path>: <message>", or the message alone at the top level.
+  std::string text() const;
+  bool operator==(const RuleSetWarning&) const = default;
+};
+
 // The user's rules, the content of rules.json. The order of `rules` is their priority: the first
 // active rule that matches decides. An immutable value once built; share it as
 // std::shared_ptr<const RuleSet>.
@@ -44,13 +55,23 @@ struct RuleSet {
   // `decode`) does it; a set built in code calls it once the rules are in place.
   void compilePatterns();
 
+  // What a load saw beside the rules, for those who report on the file (`rules check`).
+  struct LoadNotes {
+    bool fileExists = false;
+    // Keys that nothing read (RuleSetCheck::unreadKeys).
+    std::vector<RuleSetWarning> unreadKeys = {};
+    // Per rule: whether the file gave its `id` (a missing one is made up afresh on every load).
+    std::vector<bool> hasStoredId = {};
+  };
+
   // Reads the rule file. A missing file gives an empty set of the current version (no file is
   // created). Throws std::system_error when the file cannot be read, JsonError (naming the file
   // and the key path) when it is malformed, and RuleSetError when its version is 2 or more.
-  // Nothing is loaded partially.
-  static RuleSet load(const std::filesystem::path& file);
+  // Nothing is loaded partially. Unknown keys are ignored; `notes`, when given, collects them.
+  static RuleSet load(const std::filesystem::path& file, LoadNotes* notes = nullptr);
   // Decodes rule-file text as `load` does; `fileName` names the source in errors.
-  static RuleSet decode(std::string_view text, std::string_view fileName);
+  static RuleSet decode(std::string_view text, std::string_view fileName,
+                        LoadNotes* notes = nullptr);
 
   // Writes the set atomically (missing folders created): either the old or the new file is on
   // disk at every moment. Throws std::system_error on failure, leaving the old file as it was.

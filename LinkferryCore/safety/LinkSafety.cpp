@@ -1,11 +1,14 @@
 #include "safety/LinkSafety.h"
 
+#include <algorithm>
 #include <array>
+#include <cctype>
 #include <cstdint>
 
 #include "foundation/L10n.h"
 #include "foundation/Text.h"
 #include "safety/DomainSafety.h"
+#include "safety/PublicSuffixList.h"
 
 namespace linkferry::LinkSafety {
 namespace {
@@ -181,9 +184,11 @@ std::vector<Finding> inspect(const URL& url) {
     }
   }
 
-  // Only what the server or page receives: the authority is no place for a payload.
-  std::string text =
-      url.percentEncodedPath() + "?" + url.query().value_or("") + "#" + url.fragment().value_or("");
+  // Only what the server or page receives: the authority is no place for a payload. Separators
+  // are added only for parts the link has, so an excerpt never shows a "?" or "#" it lacks.
+  std::string text = url.percentEncodedPath();
+  if (std::optional<std::string> query = url.query()) text += "?" + *query;
+  if (std::optional<std::string> fragment = url.fragment()) text += "#" + *fragment;
   for (char& c : text) {
     if (c == '+') c = ' ';
   }
@@ -207,8 +212,48 @@ std::vector<Finding> inspect(const URL& url) {
   return findings;
 }
 
+std::optional<Finding> inspectUserInfo(const URL& url) {
+  std::optional<std::string> user = url.user();
+  std::optional<std::string> password = url.password();
+  if (!user && !password) return std::nullopt;
+  std::string userInfo = user.value_or("");
+  if (password) userInfo += ":" + *password;
+  // Pieces that could be a host name: runs of letters, digits, "." and "-" (non-ASCII letters
+  // included, for look-alike names), each judged on its own.
+  bool hostLike = false;
+  std::string piece;
+  auto judge = [&] {
+    std::string_view name = piece;
+    while (!name.empty() && name.back() == '.') name.remove_suffix(1);
+    if (name.find('.') != std::string_view::npos) {
+      // The list's default rule would make any "first.last" a domain; a login name such as
+      // "john.smith" is not one unless its last label is a top-level domain the list knows.
+      const std::string lowered = Text::lowercased(name);
+      const std::string topLevel = lowered.substr(lowered.rfind('.') + 1);
+      const std::vector<std::string>& rules = PublicSuffixList::shared().rules();
+      hostLike |= PublicSuffixList::isIPAddress(lowered) ||
+                  (std::binary_search(rules.begin(), rules.end(), topLevel) &&
+                   PublicSuffixList::shared().registrableDomain(lowered).has_value());
+    }
+    piece.clear();
+  };
+  for (char c : userInfo) {
+    const auto byte = static_cast<unsigned char>(c);
+    if (std::isalnum(byte) || c == '.' || c == '-' || byte >= 0x80) {
+      piece += c;
+    } else {
+      judge();
+    }
+  }
+  judge();
+  if (!hostLike) return std::nullopt;
+  return Finding{"userinfo-host", L10n::tr("user name that looks like a host"), userInfo + "@",
+                 Finding::Kind::domain};
+}
+
 std::vector<Finding> inspectAll(const URL& url) {
   std::vector<Finding> findings = inspect(url);
+  if (std::optional<Finding> userInfo = inspectUserInfo(url)) findings.push_back(*userInfo);
   std::vector<Finding> hostFindings = DomainSafety::inspect(url);
   findings.insert(findings.end(), hostFindings.begin(), hostFindings.end());
   return findings;
@@ -227,11 +272,21 @@ std::string decodeEntities(std::string_view text) {
 std::string excerpt(std::string_view text, Regex::Range around) {
   std::size_t begin = std::min(around.begin, text.size());
   std::size_t end = std::clamp(around.end, begin, text.size());
+  // A match may start or stop inside a character (a base letter and its combining mark).
+  for (std::string_view character : Text::characters(text)) {
+    const auto start = static_cast<std::size_t>(character.data() - text.data());
+    const std::size_t stop = start + character.size();
+    if (start < begin && begin < stop) begin = start;
+    if (start < end && end < stop) end = stop;
+  }
   std::string_view before = Text::suffix(text.substr(0, begin), 12);
   std::string_view after = Text::prefix(text.substr(end), 20);
-  std::string_view piece =
-      text.substr(begin - before.size(), before.size() + (end - begin) + after.size());
-  return std::string(Text::trimmed(piece));
+  const std::size_t from = begin - before.size();
+  const std::size_t to = end + after.size();
+  std::string piece(Text::trimmed(text.substr(from, to - from)));
+  if (from > 0) piece.insert(0, "…");
+  if (to < text.size()) piece += "…";
+  return piece;
 }
 
 }  // namespace linkferry::LinkSafety

@@ -53,7 +53,14 @@ const std::vector<Pattern>& patterns();
 // pattern order, searched in the link's path, query and fragment after "+" became a blank, up to
 // three rounds of percent-decoding and the decoding of character references. Never fails.
 std::vector<Finding> inspect(const URL& url);
-// `inspect` followed by the findings on the link's host (DomainSafety), when it has one.
+// The classic disguise "https://www.bank.example@evil.example/": user information (user name and
+// password) holding a piece that is an IP address or a name with a registrable domain, so that
+// the link seems to lead to that host. One finding of kind domain, code "userinfo-host", the user
+// information and "@" as excerpt; nothing for a link without user information or with one that
+// names no host ("user@example.com" as a login name is fine: "user" is no host).
+std::optional<Finding> inspectUserInfo(const URL& url);
+// `inspect`, then `inspectUserInfo`, then the findings on the link's host (DomainSafety) when it
+// has one.
 std::vector<Finding> inspectAll(const URL& url);
 
 // Decodes the named references "&lt;", "&gt;", "&quot;", "&apos;", "&#x27;", "&amp;", "&colon;",
@@ -62,8 +69,9 @@ std::vector<Finding> inspectAll(const URL& url);
 // more than 32 bits) is dropped. Text without "&" comes back unchanged. Linear in the text.
 std::string decodeEntities(std::string_view text);
 
-// The text from 12 characters (grapheme clusters) before `around` to 20 after it, trimmed of white
-// space and newlines. `around` is in UTF-8 byte offsets into `text`.
+// A slice of `text` from 12 characters (grapheme clusters) before `around` to 20 after it, trimmed
+// of white space and newlines, with "…" on each side where the slice stops short of the text's
+// end. `around` is in UTF-8 byte offsets into `text`; it is widened to whole characters.
 std::string excerpt(std::string_view text, Regex::Range around);
 
 }  // namespace linkferry::LinkSafety
