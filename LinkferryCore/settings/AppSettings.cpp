@@ -265,7 +265,7 @@ IndexBuilder AppSettings::indexBuilder() const {
 }
 
 AppSettings AppSettings::load(const std::filesystem::path& file) {
-  std::optional<std::string> text = Files::readIfExists(file);
+  std::optional<std::string> text = Files::readIfExists(file, kFileLimit);
   if (!text) return AppSettings{};
   return decode(*text, file.string());
 }

@@ -79,6 +79,8 @@ struct AppSettings {
   static constexpr std::int64_t kMinPickerVisibleCount = 4;
   static constexpr std::int64_t kMaxPickerVisibleCount = 20;
   static constexpr std::int64_t kMaxPickerColumns = 4;
+  // A settings file above this size is refused when read (a few kilobytes is usual).
+  static constexpr std::uint64_t kFileLimit = 4 * 1024 * 1024;
 
   // The legacy view of `openIn`: true exactly when it is `newWindow`. Setting true selects
   // `newWindow`; setting false turns `newWindow` into `newTab` and leaves `currentTab` alone.
@@ -98,7 +100,8 @@ struct AppSettings {
   IndexBuilder indexBuilder() const;
 
   // The settings in `file`; the defaults when no file exists (nothing is written). Throws
-  // std::system_error when the file cannot be read and JsonError ("<file>: <key>: <problem>")
+  // std::system_error when the file cannot be read, is no regular file or is larger than
+  // `kFileLimit`, and JsonError ("<file>: <key>: <problem>")
   // when it is not valid settings. Never changes the file.
   static AppSettings load(const std::filesystem::path& file);
   // The settings of a file's text, `fileName` naming it in errors. Missing and null keys take

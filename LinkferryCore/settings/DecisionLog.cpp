@@ -100,7 +100,7 @@ bool DecisionLog::synchronize() {
   if (version->exists) {
     std::string bytes;
     try {
-      bytes = Files::read(m_file);
+      bytes = Files::read(m_file, kFileLimit);
     } catch (const std::system_error& failure) {
       m_seen.reset();
       m_blocked = failure.what();

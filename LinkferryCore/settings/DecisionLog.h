@@ -73,6 +73,9 @@ class DecisionLog {
   // Pending entries younger than this are never pruned, whatever the retention, so that the
   // entry `record` has just written is still there for its `update`.
   static constexpr double kPendingGrace = 86400;
+  // A log file above this size is not read (and so never written over); retention keeps the
+  // usual log at a few megabytes.
+  static constexpr std::uint64_t kFileLimit = 64 * 1024 * 1024;
 
  private:
   // What identifies one version of the file on disk (a replaced file is a new inode).

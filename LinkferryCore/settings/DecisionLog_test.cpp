@@ -168,24 +168,34 @@ TEST(DecisionLog, MovesEveryBadFileAsideKeepingItsBytes) {
   EXPECT_EQ(Files::read(fixture.file.string() + ".corrupt.1"), second);
 }
 
-// A log that exists but cannot be read is reported and never written over.
+// A log that exists but cannot be read is reported and never written over; a FIFO does not
+// block the log.
 TEST(DecisionLog, NeverWritesOverALogItCannotRead) {
-  Fixture fixture;
-  std::filesystem::create_directories(fixture.file / "inside");
-  DecisionLog log(fixture.file, 30, true, fixture.clock());
-  ASSERT_TRUE(log.lastError().has_value());
-  EXPECT_TRUE(log.lastError()->starts_with("cannot read " + fixture.file.string() + ": "))
-      << *log.lastError();
-  log.record(arrival(1));
-  log.clear();
-  EXPECT_TRUE(log.lastError()->starts_with("cannot read ")) << *log.lastError();
-  EXPECT_TRUE(std::filesystem::is_directory(fixture.file / "inside"));
+  for (bool fifo : {false, true}) {
+    SCOPED_TRACE(fifo);
+    Fixture fixture;
+    std::filesystem::create_directories(fixture.file.parent_path());
+    if (fifo) {
+      ASSERT_EQ(::mkfifo(fixture.file.c_str(), 0600), 0);
+    } else {
+      std::filesystem::create_directories(fixture.file / "inside");
+    }
+    DecisionLog log(fixture.file, 30, true, fixture.clock());
+    ASSERT_TRUE(log.lastError().has_value());
+    EXPECT_TRUE(log.lastError()->starts_with("cannot read " + fixture.file.string() + ": "))
+        << *log.lastError();
+    log.record(arrival(1));
+    log.clear();
+    EXPECT_TRUE(log.lastError()->starts_with("cannot read ")) << *log.lastError();
+    EXPECT_EQ(std::filesystem::is_fifo(fixture.file), fifo);
+    EXPECT_EQ(std::filesystem::is_directory(fixture.file / "inside"), !fifo);
 
-  // Once the file can be read again, it is used and written.
-  std::filesystem::remove_all(fixture.file);
-  log.record(arrival(2));
-  EXPECT_EQ(log.lastError(), std::nullopt);
-  EXPECT_EQ(fixture.onDisk().size(), 1u);
+    // Once the file can be read again, it is used and written.
+    std::filesystem::remove_all(fixture.file);
+    log.record(arrival(2));
+    EXPECT_EQ(log.lastError(), std::nullopt);
+    EXPECT_EQ(fixture.onDisk().size(), 1u);
+  }
 }
 
 TEST(DecisionLog, ReportsAFailedWriteAndKeepsTheChangeInMemory) {
