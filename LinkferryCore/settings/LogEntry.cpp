@@ -118,10 +118,19 @@ void appendString(std::string& out, std::string_view text) {
   out += '"';
 }
 
-void appendKey(std::string& out, std::string_view key) {
+// `"key":`, after a comma unless it is the object's first member.
+void appendKey(std::string& out, std::string_view key, bool first = false) {
+  if (!first) out += ',';
   out += '"';
   out += key;
   out += "\":";
+}
+
+void appendOptional(std::string& out, std::string_view key,
+                    const std::optional<std::string>& value) {
+  if (!value) return;
+  appendKey(out, key);
+  appendString(out, *value);
 }
 
 // Shortest text that reads back as the same double. A whole number is written without a
@@ -139,70 +148,46 @@ void appendNumber(std::string& out, double value) {
 
 void appendTarget(std::string& out, const BrowserTarget& target) {
   out += '{';
-  appendKey(out, "browser");
+  appendKey(out, "browser", true);
   appendString(out, target.browser);
-  if (target.container) {
-    out += ',';
-    appendKey(out, "container");
-    appendString(out, *target.container);
-  }
+  appendOptional(out, "profile", target.profile);
+  appendOptional(out, "container", target.container);
   if (target.privateMode) {
-    out += ',';
     appendKey(out, "privateMode");
     out += "true";
-  }
-  if (target.profile) {
-    out += ',';
-    appendKey(out, "profile");
-    appendString(out, *target.profile);
   }
   out += '}';
 }
 
+// The members in any order: readers do not depend on it.
 void appendEntry(std::string& out, const LogEntry& entry) {
   out += '{';
-  appendKey(out, "id");
+  appendKey(out, "id", true);
   out += '"';
   out += entry.id.string();
-  out += "\",";
-  if (entry.reason) {
-    appendKey(out, "reason");
-    appendString(out, *entry.reason);
-    out += ',';
-  }
+  out += '"';
+  appendKey(out, "url");
+  appendString(out, entry.url.absoluteString());
+  appendOptional(out, "sourceApp", entry.sourceApp);
+  appendOptional(out, "sourceWindow", entry.sourceWindow);
   appendKey(out, "receivedAt");
   appendNumber(out, entry.receivedAt.secondsSinceReferenceDate());
-  if (entry.sourceApp) {
-    out += ',';
-    appendKey(out, "sourceApp");
-    appendString(out, *entry.sourceApp);
-  }
-  if (entry.sourceWindow) {
-    out += ',';
-    appendKey(out, "sourceWindow");
-    appendString(out, *entry.sourceWindow);
-  }
-  out += ',';
   appendKey(out, "status");
   out += '"';
   out += toString(entry.status);
   out += '"';
   if (entry.target) {
-    out += ',';
     appendKey(out, "target");
     appendTarget(out, *entry.target);
   }
-  out += ',';
+  appendOptional(out, "reason", entry.reason);
   appendKey(out, "trace");
   out += '[';
   for (std::size_t i = 0; i < entry.trace.size(); ++i) {
     if (i > 0) out += ',';
     appendString(out, entry.trace[i]);
   }
-  out += "],";
-  appendKey(out, "url");
-  appendString(out, entry.url.absoluteString());
-  out += '}';
+  out += "]}";
 }
 
 std::optional<std::string> optionalString(const JsonReader& json, std::string_view key) {
