@@ -67,11 +67,17 @@ void requireBrowserTail(const Arguments& a, std::size_t from) {
       ++i;
       continue;
     }
+    constexpr std::string_view kProfileDirectory = "--profile-directory=";
+    if (startsWith(argument, kProfileDirectory)) {
+      const std::string folder = argument.substr(kProfileDirectory.size());
+      require(!folder.empty() && folder.find('/') == std::string::npos &&
+              folder.find("..") == std::string::npos);
+      continue;
+    }
+    // Where a separate instance keeps its data is the policy's to judge against the home folder.
     require(argument == "--incognito" || argument == "--new-window" ||
             argument == "--private-window" || argument == "--new-tab" ||
-            startsWith(argument, "--profile-directory=") ||
             startsWith(argument, "--user-data-dir="));
-    require(argument.find("..") == std::string::npos);
   }
 }
 
