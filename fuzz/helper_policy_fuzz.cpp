@@ -109,9 +109,9 @@ void requireMacForm(const LaunchPlan& plan) {
   } else {
     require(plan.executable == "/usr/bin/open");
     if (!a.empty() && a[0] == "-g") a.erase(a.begin());
-    require(a.size() >= 2 && !startsWith(a[1], "-"));
+    require(a.size() >= 2);
     if (a[0] == "-b") {
-      require(a.size() == 2 || (a.size() == 3 && hasScheme(a[2])));
+      require(!startsWith(a[1], "-") && (a.size() == 2 || (a.size() == 3 && hasScheme(a[2]))));
     } else if (a[0] == "-a") {
       require(a[1].ends_with(".app") && (a.size() == 2 || (a.size() == 3 && isWebLink(a[2]))));
     } else {
