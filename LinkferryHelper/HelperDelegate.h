@@ -17,7 +17,9 @@
 // The helper's behaviour, written against small interfaces so that the same logic serves the
 // macOS application (Apple events, NSWorkspace, NSAlert, NSTimer) and the Linux program (a Unix
 // socket, desktop entries and xdg-mime, notifications, a poll loop), and can be tested with
-// fakes. Every entry point runs on the platform's main thread; only plans run elsewhere.
+// fakes. Every entry point runs on the platform's main thread. What may take long runs on
+// background tasks, so that one request never holds up the next: the policy check and the run of
+// a plan, and the workspace's queries and change for a handler request.
 namespace linkferry {
 
 // How a request ended, for platforms whose channel can carry an answer back (the Linux socket).
@@ -46,6 +48,7 @@ class HelperRequest {
 };
 
 // Handler queries and changes (NSWorkspace on macOS, desktop entries and xdg-mime on Linux).
+// Called from background threads, possibly several at once.
 class HelperWorkspace {
  public:
   virtual ~HelperWorkspace() = default;

@@ -59,7 +59,8 @@ class ProcSenderCheck final : public SenderCheck {
   uid_t m_user;
 };
 
-// Desktop entries of the helper's own XDG folders, read afresh for every question.
+// Desktop entries of the helper's own XDG folders, read afresh (through the bounded reader, so
+// a FIFO or a device among them is skipped) for every question. Safe from any thread.
 class DesktopWorkspace final : public HelperWorkspace {
  public:
   DesktopWorkspace(std::filesystem::path home, Environment environment)
