@@ -16,6 +16,13 @@ std::string tr(const std::string& key) {
   return L10n::tr(key);
 }
 
+// Logs "LinkFerry Helper: <what>", made loggable, and refuses the request with the same line.
+void refuse(const HelperServices& services, HelperRequest& request, const std::string& what) {
+  const std::string line = HelperDelegate::loggable(std::string(kLogPrefix) + what);
+  services.log(line);
+  request.reply({HelperReply::Status::refused, line});
+}
+
 }  // namespace
 
 HelperDelegate::HelperDelegate(HelperServices services, std::chrono::milliseconds idleInterval)
@@ -81,9 +88,7 @@ void HelperDelegate::handle(std::shared_ptr<HelperRequest> request) {
     return;
   }
   if (!m_services.senderCheck.isLinkFerry(request->sender())) {
-    const std::string line = std::string(kLogPrefix) + "request refused, not sent by LinkFerry";
-    m_services.log(line);
-    request->reply({HelperReply::Status::refused, line});
+    refuse(m_services, *request, "request refused, not sent by LinkFerry");
     return;
   }
   // The two decoders look at the host, so a "handler" URL is never a plan and a "run" URL never
@@ -107,10 +112,7 @@ void HelperDelegate::startPlan(const LaunchPlan& plan, std::shared_ptr<HelperReq
     try {
       services.validatePlan(plan);
     } catch (const HelperPolicy::Rejection& rejection) {
-      const std::string line =
-          loggable(std::string(kLogPrefix) + "plan refused: " + rejection.description());
-      services.log(line);
-      request->reply({HelperReply::Status::refused, line});
+      refuse(services, *request, "plan refused: " + rejection.description());
       return;
     }
     std::string lastError;
@@ -144,10 +146,7 @@ void HelperDelegate::setHandler(const std::string& scheme, const std::string& id
     try {
       HelperPolicy::validateHandler(scheme, identifier, declaring, services.ownApplication);
     } catch (const HelperPolicy::Rejection& rejection) {
-      const std::string line =
-          loggable(std::string(kLogPrefix) + "handler change refused: " + rejection.description());
-      services.log(line);
-      request->reply({HelperReply::Status::refused, line});
+      refuse(services, *request, "handler change refused: " + rejection.description());
       return;
     }
     const auto location = services.workspace.applicationLocation(identifier);
