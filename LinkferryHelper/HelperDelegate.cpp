@@ -16,6 +16,13 @@ std::string tr(const std::string& key) {
   return L10n::tr(key);
 }
 
+// Logs "LinkFerry Helper: <what>", made loggable, and refuses the request with the same line.
+void refuse(const HelperServices& services, HelperRequest& request, const std::string& what) {
+  const std::string line = HelperDelegate::loggable(std::string(kLogPrefix) + what);
+  services.log(line);
+  request.reply({HelperReply::Status::refused, line});
+}
+
 }  // namespace
 
 HelperDelegate::HelperDelegate(HelperServices services, std::chrono::milliseconds idleInterval)
@@ -44,7 +51,30 @@ void HelperDelegate::scheduleQuit() {
 }
 
 void HelperDelegate::showInstalledAlert() {
-  m_services.alerts.alert(tr(kInstalledTitle), tr(kInstalledMessage));
+  m_services.alerts.alert(tr(kInstalledTitle), tr(m_services.installedMessage.empty()
+                                                       ? kInstalledMessage
+                                                       : m_services.installedMessage));
+}
+
+std::string HelperDelegate::loggable(std::string_view text) {
+  static constexpr char kDigits[] = "0123456789abcdef";
+  std::string result;
+  result.reserve(text.size());
+  for (std::size_t i = 0; i < text.size(); ++i) {
+    const auto byte = static_cast<unsigned char>(text[i]);
+    const auto next = i + 1 < text.size() ? static_cast<unsigned char>(text[i + 1]) : 0;
+    if (byte < 0x20 || byte == 0x7f) {
+      result.append("\\x").push_back(kDigits[byte >> 4]);
+      result.push_back(kDigits[byte & 0xf]);
+    } else if (byte == 0xc2 && next >= 0x80 && next <= 0x9f) {  // C1 controls in UTF-8
+      result.append("\\u00").push_back(kDigits[next >> 4]);
+      result.push_back(kDigits[next & 0xf]);
+      ++i;
+    } else {
+      result.push_back(text[i]);
+    }
+  }
+  return result;
 }
 
 void HelperDelegate::handle(std::shared_ptr<HelperRequest> request) {
@@ -58,84 +88,83 @@ void HelperDelegate::handle(std::shared_ptr<HelperRequest> request) {
     return;
   }
   if (!m_services.senderCheck.isLinkFerry(request->sender())) {
-    const std::string line = std::string(kLogPrefix) + "request refused, not sent by LinkFerry";
-    m_services.log(line);
-    request->reply({HelperReply::Status::refused, line});
+    refuse(m_services, *request, "request refused, not sent by LinkFerry");
     return;
   }
   // The two decoders look at the host, so a "handler" URL is never a plan and a "run" URL never
   // a handler change.
   if (const auto change = HelperProtocol::handlerRequest(*url)) {
-    setHandler(change->scheme, change->bundleID, request);
+    setHandler(change->scheme, change->bundleID, std::move(request));
     return;
   }
   if (const auto plan = HelperProtocol::plan(*url)) {
-    try {
-      m_services.validatePlan(*plan);
-    } catch (const HelperPolicy::Rejection& rejection) {
-      const std::string line = std::string(kLogPrefix) + "plan refused: " + rejection.description();
-      m_services.log(line);
-      request->reply({HelperReply::Status::refused, line});
-      return;
-    }
     startPlan(*plan, std::move(request));
     return;
   }
   request->reply({HelperReply::Status::refused, "not a LinkFerry request"});
 }
 
+// Every line below may carry text of the request (a link, a scheme, an identifier), so each is
+// made loggable before it reaches the log, an alert or the reply.
 void HelperDelegate::startPlan(const LaunchPlan& plan, std::shared_ptr<HelperRequest> request) {
-  LaunchRunner& runner = m_services.runner;
-  HelperScheduler& scheduler = m_services.scheduler;
-  HelperAlerts& alerts = m_services.alerts;
-  scheduler.background([plan, request, &runner, &scheduler, &alerts] {
+  HelperServices& services = m_services;
+  services.scheduler.background([plan, request, &services] {
+    try {
+      services.validatePlan(plan);
+    } catch (const HelperPolicy::Rejection& rejection) {
+      refuse(services, *request, "plan refused: " + rejection.description());
+      return;
+    }
     std::string lastError;
     // Only the top-level fallbacks are walked; theirs are not.
     for (std::size_t attempt = 0; attempt <= plan.fallbacks.size(); ++attempt) {
       const LaunchPlan& current = attempt == 0 ? plan : plan.fallbacks[attempt - 1];
       try {
-        runner.run(current);
+        services.runner.run(current);
         request->reply({HelperReply::Status::done, {}});
         return;
       } catch (const std::exception& error) {
-        lastError = error.what();
+        lastError = loggable(error.what());
       } catch (...) {
         lastError = "unknown error";
       }
     }
     request->reply({HelperReply::Status::failed, lastError});
-    scheduler.onMain([&alerts, lastError] { alerts.alert(tr(kOpenFailedTitle), lastError); });
+    services.scheduler.onMain(
+        [&services, lastError] { services.alerts.alert(tr(kOpenFailedTitle), lastError); });
   });
 }
 
 void HelperDelegate::setHandler(const std::string& scheme, const std::string& identifier,
-                                const std::shared_ptr<HelperRequest>& request) {
-  std::vector<std::string> declaring;
-  if (const auto probe = URL::parse(scheme + ":x")) {
-    declaring = m_services.workspace.applicationsToOpen(*probe);
-  }
-  try {
-    HelperPolicy::validateHandler(scheme, identifier, declaring, m_services.ownApplication);
-  } catch (const HelperPolicy::Rejection& rejection) {
-    const std::string line =
-        std::string(kLogPrefix) + "handler change refused: " + rejection.description();
-    m_services.log(line);
-    request->reply({HelperReply::Status::refused, line});
-    return;
-  }
-  const auto location = m_services.workspace.applicationLocation(identifier);
-  if (!location) {
-    request->reply({HelperReply::Status::refused, "not an installed app: " + identifier});
-    return;
-  }
-  try {
-    m_services.workspace.setDefaultApplication(*location, scheme);
-  } catch (const std::exception& error) {
-    request->reply({HelperReply::Status::failed, error.what()});
-    m_services.alerts.alert(tr(kHandlerFailedTitle), error.what());
-    return;
-  }
-  request->reply({HelperReply::Status::done, {}});
+                                std::shared_ptr<HelperRequest> request) {
+  HelperServices& services = m_services;
+  services.scheduler.background([scheme, identifier, request, &services] {
+    std::vector<std::string> declaring;
+    if (const auto probe = URL::parse(scheme + ":x")) {
+      declaring = services.workspace.applicationsToOpen(*probe);
+    }
+    try {
+      HelperPolicy::validateHandler(scheme, identifier, declaring, services.ownApplication);
+    } catch (const HelperPolicy::Rejection& rejection) {
+      refuse(services, *request, "handler change refused: " + rejection.description());
+      return;
+    }
+    const auto location = services.workspace.applicationLocation(identifier);
+    if (!location) {
+      request->reply({HelperReply::Status::refused, loggable("not an installed app: " + identifier)});
+      return;
+    }
+    try {
+      services.workspace.setDefaultApplication(*location, scheme);
+    } catch (const std::exception& error) {
+      const std::string message = loggable(error.what());
+      request->reply({HelperReply::Status::failed, message});
+      services.scheduler.onMain(
+          [&services, message] { services.alerts.alert(tr(kHandlerFailedTitle), message); });
+      return;
+    }
+    request->reply({HelperReply::Status::done, {}});
+  });
 }
 
 }  // namespace linkferry

@@ -17,7 +17,9 @@
 // The helper's behaviour, written against small interfaces so that the same logic serves the
 // macOS application (Apple events, NSWorkspace, NSAlert, NSTimer) and the Linux program (a Unix
 // socket, desktop entries and xdg-mime, notifications, a poll loop), and can be tested with
-// fakes. Every entry point runs on the platform's main thread; only plans run elsewhere.
+// fakes. Every entry point runs on the platform's main thread. What may take long runs on
+// background tasks, so that one request never holds up the next: the policy check and the run of
+// a plan, and the workspace's queries and change for a handler request.
 namespace linkferry {
 
 // How a request ended, for platforms whose channel can carry an answer back (the Linux socket).
@@ -46,6 +48,7 @@ class HelperRequest {
 };
 
 // Handler queries and changes (NSWorkspace on macOS, desktop entries and xdg-mime on Linux).
+// Called from background threads, possibly several at once.
 class HelperWorkspace {
  public:
   virtual ~HelperWorkspace() = default;
@@ -93,13 +96,18 @@ struct HelperServices {
   // Runs one plan (not its fallbacks): Launcher on macOS, the detached runner on Linux. Used
   // from background threads.
   LaunchRunner& runner;
-  // Throws HelperPolicy::Rejection for a plan the platform's policy refuses.
+  // Throws HelperPolicy::Rejection for a plan the platform's policy refuses. Called from
+  // background threads, like the workspace, so that reading what is installed never holds up
+  // the main thread's other requests.
   std::function<void(const LaunchPlan&)> validatePlan;
   // A line for the system log ("LinkFerry Helper: …"); safe from any thread.
   std::function<void(const std::string&)> log;
   // The product's own application, which may always take a scheme: the App Store edition's
   // bundle identifier on macOS, the desktop identifier "linkferry" on Linux.
   std::string ownApplication;
+  // The installed alert's message; empty for HelperDelegate::kInstalledMessage (the App Store
+  // edition's text).
+  std::string installedMessage = {};
 };
 
 class HelperDelegate {
@@ -112,6 +120,10 @@ class HelperDelegate {
       "It works in the background for LinkFerry from the Mac App Store: it opens links in the "
       "right browser profile, in private windows and in the current tab. There is nothing else "
       "to do; it has no window and quits by itself.";
+  inline static const std::string kLinuxInstalledMessage =
+      "It works in the background for LinkFerry: it opens links in the right browser profile "
+      "and in private windows, and changes which application opens a kind of link. There is "
+      "nothing else to do; it has no window and quits by itself.";
   inline static const std::string kOpenFailedTitle = "LinkFerry Helper could not open the link";
   inline static const std::string kHandlerFailedTitle =
       "Could not change which app opens these links";
@@ -132,6 +144,11 @@ class HelperDelegate {
   // Restarts the idle timer.
   void scheduleQuit();
 
+  // `text` with every control character (C0, DEL, C1) written as "\x0a" or "\u0085", so that
+  // text taken from a request can never start a line of its own in a log, an alert or a reply.
+  // Idempotent; other characters are unchanged.
+  static std::string loggable(std::string_view text);
+
   bool handledAURL() const { return m_handledAURL; }
   // The helper was started to deliver a request (the Linux program says so on its command
   // line): no welcome alert even if the request is slow to arrive.
@@ -139,7 +156,7 @@ class HelperDelegate {
 
  private:
   void setHandler(const std::string& scheme, const std::string& identifier,
-                  const std::shared_ptr<HelperRequest>& request);
+                  std::shared_ptr<HelperRequest> request);
   void startPlan(const LaunchPlan& plan, std::shared_ptr<HelperRequest> request);
   void showInstalledAlert();
 

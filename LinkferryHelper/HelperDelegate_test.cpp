@@ -235,6 +235,8 @@ TEST_F(HelperDelegateTest, HandlerChanges) {
   send(HelperProtocol::handlerURL("https", "us.zoom.xos").absoluteString());
   workspace.declaring["tel"] = {"gone.app"};
   send(HelperProtocol::handlerURL("tel", "gone.app").absoluteString());  // not installed: nothing
+  EXPECT_TRUE(workspace.changes.empty());  // the workspace is asked off the main thread
+  scheduler.drain();
   EXPECT_EQ(workspace.changes,
             (std::vector<std::pair<std::string, std::string>>{
                 {"/Applications/zoom.us.app", "zoommtg"}, {"/Own.app", "zoommtg"}}));
@@ -246,10 +248,26 @@ TEST_F(HelperDelegateTest, HandlerChanges) {
 
   workspace.failure = "permission denied";
   send(HelperProtocol::handlerURL("zoommtg", "us.zoom.xos").absoluteString());
+  scheduler.drain();
   ASSERT_EQ(alerts.shown.size(), 1u);
   EXPECT_EQ(alerts.shown[0],
             std::make_pair(std::string("Could not change which app opens these links"),
                            std::string("permission denied")));
+}
+
+// A link or identifier with a line break cannot forge a second log line or reply line.
+TEST_F(HelperDelegateTest, RequestTextIsEscapedInLogsAndReplies) {
+  const auto forged = send(
+      HelperProtocol::handlerURL("zoommtg", "com.evil\nLinkFerry Helper: handler changed\x7f\u0085")
+          .absoluteString());
+  scheduler.drain();
+  const std::string line =
+      "LinkFerry Helper: handler change refused: not an installed app: "
+      "com.evil\\x0aLinkFerry Helper: handler changed\\x7f\\u0085";
+  EXPECT_EQ(log, std::vector<std::string>{line});
+  EXPECT_EQ(forged->replies, (std::vector<HelperReply>{{HelperReply::Status::refused, line}}));
+  EXPECT_EQ(HelperDelegate::loggable(line), line);
+  EXPECT_EQ(HelperDelegate::loggable("ünïcode\ttab"), "ünïcode\\x09tab");
 }
 
 TEST_F(HelperDelegateTest, RequestKindsFollowTheHost) {

@@ -6,6 +6,7 @@
 #include <sys/file.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
+#include <sys/syscall.h>
 #include <sys/un.h>
 #include <unistd.h>
 
@@ -30,10 +31,13 @@ namespace {
 
 constexpr std::string_view kLogPrefix = "LinkFerry Helper: ";
 
+// SO_PEERPIDFD of Linux 6.5, absent from older headers; older kernels refuse it.
+constexpr int kPeerPidfdOption = 77;
+
 void logLine(const std::string& line) {
   static std::mutex mutex;
   std::lock_guard lock(mutex);
-  std::cerr << line << std::endl;
+  std::cerr << HelperDelegate::loggable(line) << std::endl;
 }
 
 std::string searchPathOf(const Environment& environment) {
@@ -87,7 +91,109 @@ class SocketRequest final : public HelperRequest {
   SenderIdentity m_sender;
 };
 
+// A connection whose request is still being read.
+struct PendingConnection {
+  int connection = -1;
+  std::unique_ptr<PinnedPeer> peer;
+  bool passedAtAccept = false;
+  RequestFrame frame;
+  MainLoop::Clock::time_point deadline;
+};
+
+void readMore(MainLoop& loop, const std::shared_ptr<PendingConnection>& pending,
+              const SenderCheck& check,
+              const std::function<void(std::shared_ptr<HelperRequest>)>& handle) {
+  loop.watch(pending->connection, pending->deadline, [&loop, pending, &check, handle](bool readable) {
+    if (!readable) pending->frame.finish();
+    while (readable && pending->frame.state() == RequestFrame::State::reading) {
+      char buffer[8192];
+      const ssize_t got = ::read(pending->connection, buffer, sizeof(buffer));
+      if (got > 0) {
+        pending->frame.feed(std::string_view(buffer, static_cast<std::size_t>(got)));
+      } else if (got < 0 && errno == EINTR) {
+        continue;
+      } else if (got < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {
+        break;
+      } else {
+        pending->frame.finish();
+      }
+    }
+    if (pending->frame.state() == RequestFrame::State::reading) {
+      readMore(loop, pending, check, handle);
+      return;
+    }
+    SenderIdentity sender = pending->peer->identity();
+    if (!pending->passedAtAccept || !pending->peer->passes(check)) sender.processID.reset();
+    handle(std::make_shared<SocketRequest>(pending->connection, pending->frame.request(), sender));
+  });
+}
+
 }  // namespace
+
+RequestFrame::State RequestFrame::feed(std::string_view bytes) {
+  if (m_state != State::reading) return m_state;
+  const auto newline = bytes.find('\n');
+  const std::string_view part = bytes.substr(0, newline);
+  const std::size_t total = m_buffer.size() + part.size() + (newline == std::string_view::npos ? 0 : 1);
+  if (total > HelperSocket::kMaxRequest) {
+    std::string().swap(m_buffer);
+    m_state = State::invalid;
+    return m_state;
+  }
+  m_buffer.append(part);
+  if (newline != std::string_view::npos) m_state = State::complete;
+  return m_state;
+}
+
+void RequestFrame::finish() {
+  if (m_state == State::reading) m_state = State::invalid;
+}
+
+std::optional<std::string> RequestFrame::request() const {
+  if (m_state != State::complete) return std::nullopt;
+  return m_buffer;
+}
+
+PinnedPeer::PinnedPeer(int connection) {
+  ucred credentials{};
+  socklen_t size = sizeof(credentials);
+  if (::getsockopt(connection, SOL_SOCKET, SO_PEERCRED, &credentials, &size) == 0) {
+    m_identity.processID = credentials.pid;
+    m_identity.userID = credentials.uid;
+  }
+  int pidfd = -1;
+  socklen_t length = sizeof(pidfd);
+  if (::getsockopt(connection, SOL_SOCKET, kPeerPidfdOption, &pidfd, &length) == 0 && pidfd >= 0) {
+    m_pidfd = pidfd;
+  } else if (m_identity.processID && *m_identity.processID > 0) {
+    // The process could have died and its id been reused between connect and this call; the
+    // kernels without SO_PEERPIDFD leave that small window open.
+    m_pidfd = static_cast<int>(::syscall(SYS_pidfd_open, *m_identity.processID, 0));
+  }
+}
+
+PinnedPeer::~PinnedPeer() {
+  if (m_pidfd >= 0) ::close(m_pidfd);
+}
+
+bool PinnedPeer::alive() const {
+  return m_pidfd >= 0 && ::syscall(SYS_pidfd_send_signal, m_pidfd, 0, nullptr, 0) == 0;
+}
+
+bool PinnedPeer::passes(const SenderCheck& check) const {
+  return alive() && check.isLinkFerry(m_identity) && alive();
+}
+
+void serveConnection(MainLoop& loop, int connection, const SenderCheck& check,
+                     std::chrono::milliseconds timeout,
+                     const std::function<void(std::shared_ptr<HelperRequest>)>& handle) {
+  auto pending = std::make_shared<PendingConnection>();
+  pending->connection = connection;
+  pending->peer = std::make_unique<PinnedPeer>(connection);
+  pending->passedAtAccept = pending->peer->passes(check);
+  pending->deadline = MainLoop::Clock::now() + timeout;
+  readMore(loop, pending, check, handle);
+}
 
 std::filesystem::path selfPath() {
   std::error_code error;
@@ -212,20 +318,44 @@ void MainLoop::terminate() {
   m_running = false;
 }
 
+void MainLoop::watch(int descriptor, Clock::time_point deadline,
+                     std::function<void(bool)> action) {
+  m_watches.push_back({descriptor, deadline, std::move(action)});
+}
+
 void MainLoop::run(int listener, const std::function<void(int)>& accept) {
+  std::vector<pollfd> entries;
   while (m_running) {
+    auto due = Clock::time_point::max();
+    for (const auto& [token, timer] : m_timers) due = std::min(due, timer.due);
+    for (const auto& watch : m_watches) due = std::min(due, watch.deadline);
     int timeout = -1;
-    if (!m_timers.empty()) {
-      auto due = m_timers.begin()->second.due;
-      for (const auto& [token, timer] : m_timers) due = std::min(due, timer.due);
+    if (due != Clock::time_point::max()) {
       const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(due - Clock::now());
-      timeout = static_cast<int>(std::max<long long>(0, left.count()) + 1);
+      timeout = static_cast<int>(std::clamp<long long>(left.count(), 0, 86'400'000) + 1);
     }
-    pollfd entries[2] = {{listener, POLLIN, 0}, {m_wake, POLLIN, 0}};
-    const int ready = ::poll(entries, 2, timeout);
+    const bool accepting = m_watches.size() < kMaxWatched;
+    entries.assign({{m_wake, POLLIN, 0}, {accepting ? listener : -1, POLLIN, 0}});
+    for (const auto& watch : m_watches) entries.push_back({watch.descriptor, POLLIN, 0});
+    const int ready = ::poll(entries.data(), entries.size(), timeout);
     if (ready < 0 && errno != EINTR) throw std::runtime_error(std::strerror(errno));
 
-    if (ready > 0 && (entries[1].revents & POLLIN)) {
+    // The watches that fired leave the list before any action runs, since an action may add one.
+    std::vector<std::pair<std::function<void(bool)>, bool>> fired;
+    std::vector<Watch> waiting;
+    const auto now = Clock::now();
+    for (std::size_t i = 0; i < m_watches.size(); ++i) {
+      const bool readable = ready > 0 && entries[i + 2].revents != 0;
+      if (readable || m_watches[i].deadline <= now) {
+        fired.emplace_back(std::move(m_watches[i].action), readable);
+      } else {
+        waiting.push_back(std::move(m_watches[i]));
+      }
+    }
+    m_watches = std::move(waiting);
+    for (auto& [action, readable] : fired) action(readable);
+
+    if (ready > 0 && (entries[0].revents & POLLIN)) {
       std::uint64_t count = 0;
       (void)::read(m_wake, &count, sizeof(count));
       std::vector<std::function<void()>> tasks;
@@ -235,9 +365,13 @@ void MainLoop::run(int listener, const std::function<void(int)>& accept) {
       }
       for (auto& task : tasks) task();
     }
-    if (ready > 0 && (entries[0].revents & POLLIN)) {
-      const int connection = ::accept4(listener, nullptr, nullptr, SOCK_CLOEXEC);
-      if (connection >= 0) accept(connection);
+    if (ready > 0 && (entries[1].revents & POLLIN)) {
+      while (m_running && m_watches.size() < kMaxWatched) {
+        const int connection =
+            ::accept4(listener, nullptr, nullptr, SOCK_CLOEXEC | SOCK_NONBLOCK);
+        if (connection < 0) break;
+        accept(connection);
+      }
     }
     // Timers that are due, earliest first; an action may schedule or cancel others.
     while (m_running) {
@@ -268,8 +402,16 @@ int listen(const std::filesystem::path& path, int& lockDescriptor) {
     lockDescriptor = -1;
     return -1;
   }
-  // We hold the lock, so a socket file left here belongs to a helper that is gone.
-  ::unlink(path.c_str());
+  // We hold the lock, so a socket left here belongs to a helper that is gone. Anything else at
+  // this path is not ours to remove.
+  struct stat existing {};
+  if (::lstat(path.c_str(), &existing) == 0) {
+    if (!S_ISSOCK(existing.st_mode)) {
+      throw std::runtime_error(path.string() +
+                               " is taken by something that is not the helper's socket; remove it");
+    }
+    ::unlink(path.c_str());
+  }
   sockaddr_un address{};
   address.sun_family = AF_UNIX;
   const std::string text = path.string();
@@ -286,40 +428,6 @@ int listen(const std::filesystem::path& path, int& lockDescriptor) {
     throw std::runtime_error("cannot listen on " + text + ": " + reason);
   }
   return listener;
-}
-
-std::shared_ptr<HelperRequest> readRequest(int connection, std::chrono::milliseconds timeout) {
-  SenderIdentity sender;
-  ucred credentials{};
-  socklen_t size = sizeof(credentials);
-  if (::getsockopt(connection, SOL_SOCKET, SO_PEERCRED, &credentials, &size) == 0) {
-    sender.processID = credentials.pid;
-    sender.userID = credentials.uid;
-  }
-  std::string text;
-  bool complete = false;
-  const auto deadline = std::chrono::steady_clock::now() + timeout;
-  while (!complete && text.size() <= HelperSocket::kMaxRequest) {
-    const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
-        deadline - std::chrono::steady_clock::now());
-    if (left.count() <= 0) break;
-    pollfd entry{connection, POLLIN, 0};
-    const int ready = ::poll(&entry, 1, static_cast<int>(left.count()));
-    if (ready < 0 && errno == EINTR) continue;
-    if (ready <= 0) break;
-    char buffer[8192];
-    const ssize_t got = ::read(connection, buffer, sizeof(buffer));
-    if (got < 0 && errno == EINTR) continue;
-    if (got <= 0) break;
-    text.append(buffer, static_cast<std::size_t>(got));
-    const auto newline = text.find('\n');
-    if (newline != std::string::npos && newline + 1 <= HelperSocket::kMaxRequest) {
-      text.resize(newline);
-      complete = true;
-    }
-  }
-  return std::make_shared<SocketRequest>(
-      connection, complete ? std::optional<std::string>(text) : std::nullopt, sender);
 }
 
 int main(int argc, char** argv) {
@@ -357,6 +465,9 @@ int main(int argc, char** argv) {
     }
   }
 
+  // Before any thread or child exists: every program the helper starts is found on the fixed
+  // search path, and so is every program the policy resolves for a desktop entry.
+  ::setenv("PATH", kFixedSearchPath, 1);
   const Environment environment = Process::currentEnvironment();
   const std::filesystem::path home = Edition::realHome();
   const auto self = selfPath();
@@ -393,12 +504,15 @@ int main(int argc, char** argv) {
       },
       logLine,
       DesktopEntries::kOwnID,
+      HelperDelegate::kLinuxInstalledMessage,
   };
   HelperDelegate delegate(services, idle);
   if (forRequest) delegate.markStartedForRequest();
   delegate.didFinishLaunching();
-  loop.run(listener, [&delegate](int connection) {
-    delegate.handle(readRequest(connection, std::chrono::seconds(2)));
+  const std::function<void(std::shared_ptr<HelperRequest>)> handle =
+      [&delegate](std::shared_ptr<HelperRequest> request) { delegate.handle(std::move(request)); };
+  loop.run(listener, [&](int connection) {
+    serveConnection(loop, connection, senderCheck, std::chrono::seconds(2), handle);
   });
 
   // Stop taking requests before anything else, so a client sees the socket gone and starts a

@@ -7,9 +7,11 @@
 #include <filesystem>
 #include <functional>
 #include <map>
+#include <memory>
 #include <mutex>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "HelperDelegate.h"
@@ -31,9 +33,20 @@ std::optional<std::filesystem::path> siblingProgram(const std::filesystem::path&
 // The path of the running program (/proc/self/exe).
 std::filesystem::path selfPath();
 
+// The search path every plan, xdg-mime and notify-send run with, and on which the policy resolves
+// desktop entries' programs: never the helper's inherited PATH, where a program of the same user
+// could have put its own "gtk-launch" first.
+inline constexpr const char* kFixedSearchPath = "/usr/local/bin:/usr/bin:/bin";
+
 // The sender is LinkFerry when it runs as this user and its program (/proc/<pid>/exe) is
 // exactly `linkferry`. Anything unknown fails closed. Linux has no application bundles, so no
 // path is an installed app (the Linux policy does not ask).
+//
+// What this proves, and what it does not: the peer process runs as this user and runs the
+// linkferry program. It does not prove that linkferry wrote the request: any program of the same
+// user can write a request and then exec linkferry on the same connection, or trace a running
+// linkferry. Code of the same user is no security boundary on Linux; the request policy (only
+// the plans LinkFerry itself builds for installed desktop entries) is the guard.
 class ProcSenderCheck final : public SenderCheck {
  public:
   ProcSenderCheck(std::filesystem::path linkferry, uid_t user)
@@ -46,7 +59,8 @@ class ProcSenderCheck final : public SenderCheck {
   uid_t m_user;
 };
 
-// Desktop entries of the helper's own XDG folders, read afresh for every question.
+// Desktop entries of the helper's own XDG folders, read afresh (through the bounded reader, so
+// a FIFO or a device among them is skipped) for every question. Safe from any thread.
 class DesktopWorkspace final : public HelperWorkspace {
  public:
   DesktopWorkspace(std::filesystem::path home, Environment environment)
@@ -91,17 +105,29 @@ class MainLoop final : public HelperScheduler {
   void onMain(std::function<void()> task) override;
   void terminate() override;
 
-  // Serves `listener` (a listening socket), handing each accepted connection to `accept`, until
-  // terminate() is called.
+  using Clock = std::chrono::steady_clock;
+  // Calls `action` once on the main thread: with true when `descriptor` is readable (or closed
+  // by its peer), with false at `deadline`. The action may watch the descriptor again.
+  void watch(int descriptor, Clock::time_point deadline, std::function<void(bool readable)> action);
+
+  // Serves `listener` (a listening socket), handing each accepted connection (non-blocking,
+  // close-on-exec) to `accept`, until terminate() is called. While kMaxWatched descriptors are
+  // watched no further connection is accepted; they wait in the listen queue.
   void run(int listener, const std::function<void(int connection)>& accept);
+  static constexpr std::size_t kMaxWatched = 256;
 
  private:
-  using Clock = std::chrono::steady_clock;
   struct Timer {
     Clock::time_point due;
     std::function<void()> action;
   };
+  struct Watch {
+    int descriptor;
+    Clock::time_point deadline;
+    std::function<void(bool)> action;
+  };
   std::map<Token, Timer> m_timers;
+  std::vector<Watch> m_watches;
   Token m_next = 1;
   std::mutex m_mutex;  // guards m_posted
   std::vector<std::function<void()>> m_posted;
@@ -115,10 +141,55 @@ class MainLoop final : public HelperScheduler {
 // std::runtime_error on any other failure.
 int listen(const std::filesystem::path& path, int& lockDescriptor);
 
-// Reads one request from an accepted connection (at most HelperSocket::kMaxRequest bytes up to a
-// newline, waiting at most `timeout`) and wraps it with the peer's credentials. A request that
-// is too long, unterminated or late has no direct object.
-std::shared_ptr<HelperRequest> readRequest(int connection, std::chrono::milliseconds timeout);
+// The framing of one request on the helper's socket: the request URL's bytes up to a newline, at
+// most HelperSocket::kMaxRequest bytes with the newline. Bytes arrive in any pieces; what comes
+// after the newline is ignored.
+class RequestFrame {
+ public:
+  enum class State { reading, complete, invalid };
+  // Takes the next bytes of the connection; returns the state after them. Once the frame is
+  // complete or invalid, further bytes change nothing.
+  State feed(std::string_view bytes);
+  // The connection ended (end of file, an error or its deadline): a frame still reading becomes
+  // invalid.
+  void finish();
+  State state() const { return m_state; }
+  // The request without its newline when complete; nothing otherwise.
+  std::optional<std::string> request() const;
+
+ private:
+  std::string m_buffer;
+  State m_state = State::reading;
+};
+
+// The peer of an accepted connection, pinned by a pidfd taken at accept (SO_PEERPIDFD where the
+// kernel has it, else pidfd_open of the SO_PEERCRED process id) so that a process id reused by
+// another process can never pass for the one that connected.
+class PinnedPeer {
+ public:
+  explicit PinnedPeer(int connection);
+  ~PinnedPeer();
+  PinnedPeer(const PinnedPeer&) = delete;
+  PinnedPeer& operator=(const PinnedPeer&) = delete;
+  const SenderIdentity& identity() const { return m_identity; }
+  // The sender check passes while the pinned process is alive before and after it: the program
+  // the check read belongs to the process that connected.
+  bool passes(const SenderCheck& check) const;
+
+ private:
+  bool alive() const;
+  SenderIdentity m_identity;
+  int m_pidfd = -1;
+};
+
+// Reads the requests of accepted connections on `loop` without letting one connection wait for
+// another: each is read as its bytes arrive, until its newline or its deadline (`timeout` after
+// accept). The sender check runs at accept and again once the request is read, both on the pinned
+// peer; a request that fails either carries no process id, so the delegate's own check refuses
+// it. `handle` gets every request, complete or not, on the main thread.
+void serveConnection(MainLoop& loop, int connection, const SenderCheck& check,
+                     std::chrono::milliseconds timeout,
+                     const std::function<void(std::shared_ptr<HelperRequest>)>& handle);
 
 // The helper program: arguments are [--idle-seconds N] [--for-request]; the environment variable
 // LINKFERRY_HELPER_IDLE_SECONDS sets the idle time too (the option wins). Returns the exit code.

@@ -40,6 +40,7 @@ class LinuxHelperEndToEnd : public ::testing::Test {
   testing::TemporaryDirectory folder;
   std::filesystem::path record = folder.path() / "record.txt";
   std::filesystem::path pwned = folder.path() / "pwned";
+  std::filesystem::path searchPath = folder.path() / "search-path.txt";
   std::map<std::string, std::string> environment;
   std::filesystem::path socket;
 
@@ -52,11 +53,14 @@ class LinuxHelperEndToEnd : public ::testing::Test {
     // The recorder is the test's stand-in browser; a shell script is fine here, the helper
     // itself never uses a shell.
     const auto recorder = folder.write(
-        "bin/recorder", "#!/bin/sh\nprintf '%s\\n' \"$@\" > '" + record.string() + "'\n");
+        "bin/recorder", "#!/bin/sh\nprintf '%s\\n' \"$PATH\" > '" + searchPath.string() +
+                            "'\nprintf '%s\\n' \"$@\" > '" + record.string() + "'\n");
     ::chmod(recorder.c_str(), 0755);
     folder.write("data/applications/recorder.desktop",
                  "[Desktop Entry]\nType=Application\nName=Recorder\nExec=" + recorder.string() +
                      " --from-entry %u\nMimeType=x-scheme-handler/http;x-scheme-handler/https;\n");
+    // A desktop entry that is a FIFO would block any reader that opens it for reading.
+    ASSERT_EQ(::mkfifo((root / "data/applications/stuck.desktop").c_str(), 0600), 0);
     // A custom definition LinkFerry would happily build a plan for, but the helper must refuse.
     folder.write("config/linkferry/browsers.json",
                  R"([{"id":"evil","name":"Evil","family":"other","appPath":"/usr/bin/touch",)"
@@ -96,7 +100,21 @@ TEST_F(LinuxHelperEndToEnd, RunsLinkFerrysPlansAndRefusesTheRest) {
   EXPECT_EQ(opened.exitStatus, 0) << opened.standardError;
   ASSERT_TRUE(waitFor([&] { return std::filesystem::exists(record); }, 10s));
   EXPECT_EQ(readFile(record), "--from-entry\nhttps://a.test/page?x=1\n");
+  // Not the PATH the helper was started with, where a planted gtk-launch would come first.
+  EXPECT_EQ(readFile(searchPath), std::string(LinuxHelper::kFixedSearchPath) + "\n");
   EXPECT_TRUE(std::filesystem::exists(socket));
+
+  // Silent clients hold connections open; the next request is answered all the same.
+  std::vector<int> silent;
+  for (int i = 0; i < 20; ++i) silent.push_back(HelperSocket::connect(socket));
+  std::filesystem::remove(record);
+  const auto past = linkferry({"launch", "https://a.test/2", "--browser", "recorder", "--via-helper"});
+  EXPECT_EQ(past.exitStatus, 0) << past.standardError;
+  EXPECT_TRUE(waitFor([&] { return std::filesystem::exists(record); }, 10s));
+  for (const int connection : silent) {
+    EXPECT_GE(connection, 0);
+    ::close(connection);
+  }
 
   // A plan of another program, from the real program: refused, nothing runs.
   const auto refused =
@@ -141,24 +159,58 @@ TEST(LinuxHelperFront, SocketFolderMustBeOurs) {
             "/tmp/linkferry-" + std::to_string(::getuid()) + "/helper.sock");
 }
 
-TEST(LinuxHelperFront, OversizedAndUnterminatedRequestsCarryNothing) {
-  int pair[2];
-  ASSERT_EQ(::socketpair(AF_UNIX, SOCK_STREAM, 0, pair), 0);
-  std::thread writer([&] {
-    const std::string big(HelperSocket::kMaxRequest + 10, 'a');
-    (void)::write(pair[1], big.data(), big.size());
-    (void)::write(pair[1], "\n", 1);
-    ::close(pair[1]);
-  });
-  const auto request = LinuxHelper::readRequest(pair[0], 5s);
-  writer.join();
-  EXPECT_FALSE(request->directObject().has_value());
-  EXPECT_EQ(request->sender().userID, ::getuid());
+TEST(LinuxHelperFront, RequestFramesEndAtTheNewlineWithinTheLimit) {
+  using State = LinuxHelper::RequestFrame::State;
+  LinuxHelper::RequestFrame pieces;
+  EXPECT_EQ(pieces.feed("https://a"), State::reading);
+  EXPECT_EQ(pieces.request(), std::nullopt);
+  EXPECT_EQ(pieces.feed(".test\nignored"), State::complete);
+  EXPECT_EQ(pieces.feed("more\n"), State::complete);
+  EXPECT_EQ(pieces.request(), "https://a.test");
 
-  ASSERT_EQ(::socketpair(AF_UNIX, SOCK_STREAM, 0, pair), 0);
-  (void)::write(pair[1], "https://a.test", 14);
-  ::close(pair[1]);
-  EXPECT_FALSE(LinuxHelper::readRequest(pair[0], 5s)->directObject().has_value());
+  LinuxHelper::RequestFrame exact;  // the newline counts against the limit
+  EXPECT_EQ(exact.feed(std::string(HelperSocket::kMaxRequest - 1, 'a')), State::reading);
+  EXPECT_EQ(exact.feed("\n"), State::complete);
+  LinuxHelper::RequestFrame over;
+  EXPECT_EQ(over.feed(std::string(HelperSocket::kMaxRequest, 'a')), State::reading);
+  EXPECT_EQ(over.feed("\n"), State::invalid);
+  EXPECT_EQ(over.request(), std::nullopt);
+
+  LinuxHelper::RequestFrame unterminated;
+  unterminated.feed("https://a.test");
+  unterminated.finish();
+  EXPECT_EQ(unterminated.state(), State::invalid);
+}
+
+// The helper on its own: it refuses a socket path that something else holds, and its welcome
+// alert speaks of no App Store.
+TEST(LinuxHelperFront, StandaloneHelperSaysWhatIsWrong) {
+  testing::TemporaryDirectory folder;
+  std::filesystem::create_directories(folder.path() / "run" / "linkferry");
+  ::chmod((folder.path() / "run").c_str(), 0700);
+  ::chmod((folder.path() / "run" / "linkferry").c_str(), 0700);
+  const auto taken = folder.write("run/linkferry/helper.sock", "mine");
+  Process::Options options;
+  options.environment = std::map<std::string, std::string>{
+      {"HOME", folder.path().string()},
+      {"XDG_RUNTIME_DIR", (folder.path() / "run").string()},
+      {"XDG_DATA_HOME", (folder.path() / "data").string()},
+      {"XDG_DATA_DIRS", (folder.path() / "sys").string()},
+      {"PATH", "/usr/bin:/bin"}};
+  const auto helper = (testing::binaryDirectory() / "LinkferryHelper/linkferry-helper").string();
+  const auto refused = Process::run(helper, {"--idle-seconds", "1.5"}, options);
+  EXPECT_NE(refused.exitStatus, 0);
+  EXPECT_NE(refused.standardError.find(taken.string() + " is taken by something"),
+            std::string::npos)
+      << refused.standardError;
+  EXPECT_EQ(readFile(taken), "mine");
+
+  std::filesystem::remove(taken);
+  const auto idle = Process::run(helper, {"--idle-seconds", "1.5"}, options);
+  EXPECT_EQ(idle.exitStatus, 0) << idle.standardError;
+  EXPECT_NE(idle.standardError.find("LinkFerry Helper is installed"), std::string::npos)
+      << idle.standardError;
+  EXPECT_EQ(idle.standardError.find("App Store"), std::string::npos) << idle.standardError;
 }
 
 }  // namespace

@@ -153,7 +153,7 @@ BrowserCatalog BrowserCatalog::withDefinitions(std::vector<BrowserDefinition> di
 }
 
 std::vector<BrowserDefinition> BrowserCatalog::loadCustomDefinitions(const fs::path& file) {
-  std::optional<std::string> text = Files::readIfExists(file);
+  std::optional<std::string> text = Files::readIfExists(file, 4 * Files::kMegabyte);
   if (!text) return {};
   const JsonValue document = Json::parse(*text, file.string());
   const JsonReader root(document, file.string());

@@ -82,7 +82,7 @@ std::vector<DesktopEntry> load(const std::vector<fs::path>& folders) {
       const fs::path path = folder / relative;
       std::optional<std::string> text;
       try {
-        text = Files::readIfExists(path);
+        text = Files::readIfExists(path, Files::kMegabyte);
       } catch (const std::system_error&) {
         continue;
       }

@@ -2,7 +2,6 @@
 
 #include <algorithm>
 #include <cstdint>
-#include <fstream>
 #include <limits>
 #include <system_error>
 #include <utility>
@@ -17,16 +16,20 @@ namespace {
 
 namespace fs = std::filesystem;
 
-std::optional<std::string> readFile(const fs::path& path) {
+// The default limit is generous even for a Preferences file with many extensions; the small
+// index files take less.
+std::optional<std::string> readFile(const fs::path& path,
+                                    std::uint64_t limit = Files::kDefaultReadLimit) {
   try {
-    return Files::readIfExists(path);
+    return Files::readIfExists(path, limit);
   } catch (const std::system_error&) {
     return std::nullopt;
   }
 }
 
-std::optional<JsonValue> readJson(const fs::path& path) {
-  auto bytes = readFile(path);
+std::optional<JsonValue> readJson(const fs::path& path,
+                                  std::uint64_t limit = Files::kDefaultReadLimit) {
+  auto bytes = readFile(path, limit);
   if (!bytes) return std::nullopt;
   return Json::tryParse(*bytes);
 }
@@ -56,13 +59,6 @@ std::int64_t chromiumRank(const std::string& key) {
 bool isFolderName(const std::string& key) {
   return !key.empty() && key != "." && key != ".." && key.find('/') == std::string::npos &&
          key.find('\0') == std::string::npos;
-}
-
-bool isReadableFile(const fs::path& path) {
-  std::error_code error;
-  if (!fs::is_regular_file(path, error)) return false;
-  std::ifstream file(path, std::ios::binary);
-  return file.is_open();
 }
 
 bool isPermissionError(const std::error_code& error) {
@@ -181,13 +177,13 @@ std::optional<std::string> chromiumPicture(const fs::path& profileDir, const Jso
       continue;
     }
     const fs::path path = profileDir / candidate;
-    if (isReadableFile(path)) return path.string();
+    if (Files::isReadableRegularFile(path)) return path.string();
   }
   return std::nullopt;
 }
 
 std::vector<BrowserProfile> firefox(const fs::path& dataDir) {
-  auto text = readFile(dataDir / "profiles.ini");
+  auto text = readFile(dataDir / "profiles.ini", Files::kMegabyte);
   if (!text || !Text::isValidUTF8(*text)) return {};
   std::vector<BrowserProfile> profiles;
   for (const INI::Section& section : INI::parse(*text)) {
@@ -216,7 +212,7 @@ std::vector<BrowserProfile> firefox(const fs::path& dataDir) {
 }
 
 std::vector<FirefoxContainer> containers(const fs::path& profileDir) {
-  auto document = readJson(profileDir / "containers.json");
+  auto document = readJson(profileDir / "containers.json", 4 * Files::kMegabyte);
   if (!document) return {};
   const JsonValue* identities = member(*document, "identities");
   if (!identities || !identities->is_array()) return {};

@@ -220,7 +220,8 @@ std::optional<std::string> readIfExists(const fs::path& path, std::uint64_t limi
   std::vector<char> buffer(64 * 1024);
   while (true) {
     // One byte beyond the limit tells a file that grew past it from one that ends there.
-    const std::uint64_t wanted = std::min<std::uint64_t>(buffer.size(), limit + 1 - content.size());
+    const std::uint64_t room = limit - content.size();
+    const std::uint64_t wanted = room >= buffer.size() ? buffer.size() : room + 1;
     const ssize_t count = ::read(fd, buffer.data(), static_cast<std::size_t>(wanted));
     if (count < 0) {
       if (errno == EINTR) continue;
