@@ -1,9 +1,6 @@
 #include "preparation/NetworkShortLinkExpander.h"
 
 #include <gtest/gtest.h>
-#include <signal.h>
-#include <spawn.h>
-#include <sys/wait.h>
 
 #include <chrono>
 #include <fstream>
@@ -14,73 +11,13 @@
 
 #include "foundation/Json.h"
 #include "preparation/ShortLinks.h"
-#include "support/TestSupport.h"
-
-extern char** environ;
+#include "fixtures/RedirectServer.h"
 
 namespace linkferry {
 namespace {
 
 using namespace std::chrono_literals;
-
-// tests/fixtures/redirect-server.py on 127.0.0.1, answering from a route table and logging every
-// request it served (see the script for both).
-class RedirectServer {
- public:
-  explicit RedirectServer(const JsonValue& routes) {
-    const auto routesFile = m_folder.write("routes.json", Json::encodeCompact(routes));
-    const std::string script =
-        (testing::sourceDirectory() / "tests" / "fixtures" / "redirect-server.py").string();
-    const std::string portFile = (m_folder.path() / "port").string();
-    m_log = m_folder.path() / "log.jsonl";
-    std::vector<std::string> arguments = {"python3", script, routesFile.string(), portFile,
-                                          m_log.string()};
-    std::vector<char*> argv;
-    for (auto& argument : arguments) argv.push_back(argument.data());
-    argv.push_back(nullptr);
-    if (posix_spawnp(&m_pid, "python3", nullptr, nullptr, argv.data(), environ) != 0) m_pid = 0;
-    for (int i = 0; i < 200 && m_pid != 0 && !std::filesystem::exists(portFile); ++i)
-      std::this_thread::sleep_for(25ms);
-    std::ifstream in(portFile);
-    in >> m_port;
-  }
-  ~RedirectServer() {
-    if (m_pid == 0) return;
-    kill(m_pid, SIGTERM);
-    waitpid(m_pid, nullptr, 0);
-  }
-
-  int port() const { return m_port; }
-  std::string origin(const std::string& host) const {
-    return "http://" + host + ":" + std::to_string(m_port);
-  }
-  // Each shortener name the tests use, mapped to this server.
-  NetworkShortLinkExpander::Configuration configuration() const {
-    NetworkShortLinkExpander::Configuration configuration;
-    for (const char* host : {"bit.ly", "tinyurl.com", "t.co", "is.gd", "ow.ly"})
-      configuration.resolve.push_back(std::string(host) + ":" + std::to_string(m_port) +
-                                      ":127.0.0.1");
-    return configuration;
-  }
-  // The requests served so far, waiting up to `wait` for at least `count` of them.
-  std::vector<JsonValue> requests(std::size_t count = 0,
-                                  std::chrono::milliseconds wait = 3000ms) const {
-    auto deadline = std::chrono::steady_clock::now() + wait;
-    while (true) {
-      std::vector<JsonValue> entries;
-      std::ifstream in(m_log);
-      for (std::string line; std::getline(in, line);) entries.push_back(Json::parse(line, "log"));
-      if (entries.size() >= count || std::chrono::steady_clock::now() > deadline) return entries;
-      std::this_thread::sleep_for(20ms);
-    }
-  }
-
- private:
-  testing::TemporaryDirectory m_folder;
-  std::filesystem::path m_log;
-  pid_t m_pid = 0;
-  int m_port = 0;
-};
+using testing::RedirectServer;
 
 URL link(const std::string& text) { return *URL::parse(text); }
 
@@ -126,6 +63,7 @@ class NetworkShortLinkExpanderTest : public ::testing::Test {
   }
 
   RedirectServer server{routes()};
+
 };
 
 TEST_F(NetworkShortLinkExpanderTest, FollowsAChainOfShortenersWithoutBodiesOrCookies) {
