@@ -21,7 +21,7 @@ void unwrapInto(Result& result) {
 
 }  // namespace
 
-Result prepare(const LinkRequest& request, const RoutingContext& context, const Switches& settings,
+Result prepare(const LinkRequest& request, const RoutingContext& context, const AppSettings& settings,
                const RuleSet& rules, const ShortLinkExpanding* expander) {
   Result result{request.url, std::nullopt, {}};
   if (settings.unwrapRedirects) unwrapInto(result);

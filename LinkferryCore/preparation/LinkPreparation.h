@@ -9,6 +9,7 @@
 #include "routing/LinkRequest.h"
 #include "routing/RoutingContext.h"
 #include "rules/RuleSet.h"
+#include "settings/AppSettings.h"
 
 namespace linkferry {
 
@@ -27,20 +28,12 @@ struct Result {
   bool operator==(const Result&) const = default;
 };
 
-// The settings the chain reads.
-struct Switches {
-  bool unwrapRedirects = true;
-  bool expandShortLinks = true;
-  bool forceHTTPS = false;
-  std::vector<std::string> forceHTTPSExceptions;
-  bool operator==(const Switches&) const = default;
-};
-
-// Runs the chain on the request's link. Without an expander no request is made: a short link
+// Runs the chain on the request's link, each step switched by its setting (`unwrapRedirects`,
+// `expandShortLinks`, `forceHTTPS` with `forceHTTPSExceptions`; the rewrites always run). Without an expander no request is made: a short link
 // stays as it is, with the trace line "[expand] short link not expanded here (no network)". An
 // expander's failure is only noted in the trace; the short link is then prepared as it is. Blocks
 // while the expander works; never fails. Callable from any thread.
-Result prepare(const LinkRequest& request, const RoutingContext& context, const Switches& settings,
+Result prepare(const LinkRequest& request, const RoutingContext& context, const AppSettings& settings,
                const RuleSet& rules, const ShortLinkExpanding* expander);
 
 }  // namespace LinkPreparation

@@ -17,7 +17,7 @@ using Trace = std::vector<std::string>;
 
 RoutingContext context() { return RoutingContext({}, {}, {}, Date::now(), Calendar::current()); }
 
-LinkPreparation::Result prepared(const std::string& text, const LinkPreparation::Switches& switches,
+LinkPreparation::Result prepared(const std::string& text, const AppSettings& switches,
                                  const ShortLinkExpanding* expander = nullptr,
                                  const RuleSet& rules = RuleSet()) {
   auto url = URL::parse(text);
@@ -33,8 +33,7 @@ TEST(LinkPreparation, UnwrapsRewritesAndUpgradesWithATraceLineEach) {
   RuleSet rules = RuleSet::decode(R"({"version": 1, "rules": [{"name": "mobile",
       "match": {"host": "news.example"}, "action": {"rewrite": {"host": "m.news.example"}}}]})",
                                   "rules.json");
-  LinkPreparation::Switches on;
-  on.forceHTTPS = true;
+  const AppSettings on{.forceHTTPS = true};
   auto result = prepared(kWrapped, on, nullptr, rules);
   EXPECT_EQ(result.url.absoluteString(), "https://m.news.example/a");
   ASSERT_EQ(result.trace.size(), 3u);
@@ -42,8 +41,7 @@ TEST(LinkPreparation, UnwrapsRewritesAndUpgradesWithATraceLineEach) {
   EXPECT_TRUE(result.trace[1].starts_with("[rewrite] rule \u201cmobile\u201d: ")) << result.trace[1];
   EXPECT_EQ(result.trace[2], "[https] upgraded to https://m.news.example/a");
 
-  LinkPreparation::Switches off;
-  off.unwrapRedirects = off.expandShortLinks = false;
+  const AppSettings off{.unwrapRedirects = false, .expandShortLinks = false};
   auto untouched = prepared(kWrapped, off);
   EXPECT_EQ(untouched.url.absoluteString(), kWrapped);
   EXPECT_EQ(untouched.trace, Trace{});
