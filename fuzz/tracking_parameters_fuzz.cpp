@@ -1,9 +1,11 @@
 // Arbitrary links through TrackingParameters::clean. Besides not crashing: a link without tracking
 // parameters comes back byte for byte, every removed name counts as tracking on the link's host,
-// and cleaning a cleaned link removes nothing more.
+// and cleaning a cleaned link removes nothing more, unless the query is gone and a "?" in the
+// fragment now comes first (a hash route's parameters are then judged like a query's).
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
+#include <string>
 #include <string_view>
 
 #include "foundation/Text.h"
@@ -35,6 +37,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   const std::string host = Text::lowercased(url->host().value_or(""));
   for (const auto& name : cleaned.removed) FUZZ_CHECK(TrackingParameters::isTracking(name, host));
   FUZZ_CHECK(cleaned.url.absoluteString().size() < url->absoluteString().size());
-  FUZZ_CHECK(TrackingParameters::clean(cleaned.url).removed.empty());
+  const std::string& after = cleaned.url.absoluteString();
+  const auto question = after.find('?');
+  const auto hash = after.find('#');
+  if (question == std::string::npos || hash == std::string::npos || question < hash)
+    FUZZ_CHECK(TrackingParameters::clean(cleaned.url).removed.empty());
   return 0;
 }
