@@ -29,7 +29,8 @@ const std::vector<URL>& withTracking() {
   static const auto urls = parsed({
       "https://www.example.com/products/shoes/running?utm_source=newsletter&utm_medium=email"
       "&id=12345&color=blue#reviews",
-      "https://news.example.org/2026/12/07/world/some-long-article.html?fbclid=IwAR0abcdef&ref=home",
+      "https://news.example.org/2026/12/07/world/"
+      "some-long-article.html?fbclid=IwAR0abcdef&ref=home",
       "https://www.youtube.com/watch?v=dQw4w9WgXcQ&list=PL0123456789abcdef&si=AbCdEfGhIjKlMnOp",
       "https://shop.example.co.uk/search?q=running+shoes&sort=price_asc&page=2&gclid=Cj0KCQiA",
   });

@@ -65,9 +65,10 @@ Prepared prepareOne(const std::string& text, const AppSettings& settings, const 
   if (!url) throw InputError("not a URL: \"" + text + "\"");
   if (!url->scheme()) throw InputError("not a URL (no scheme such as https:): \"" + text + "\"");
   const RoutingContext context({}, {}, {}, Date::now(), Calendar::current());
-  Prepared prepared{text, LinkPreparation::prepare(LinkRequest(*url, Date::now()), context,
-                                                   settings, rules, expander),
-                    {}};
+  Prepared prepared{
+      text,
+      LinkPreparation::prepare(LinkRequest(*url, Date::now()), context, settings, rules, expander),
+      {}};
   if (settings.stripTracking) {
     auto cleaned = TrackingParameters::clean(prepared.result.url);
     if (!cleaned.removed.empty()) {
@@ -111,8 +112,7 @@ int runPrepare(const std::vector<std::string>& texts, bool json, bool noNetwork)
   JsonValue results = JsonValue::array();
   for (const std::string& text : texts) {
     try {
-      Prepared prepared =
-          prepareOne(text, settings, rules, expander ? &*expander : nullptr);
+      Prepared prepared = prepareOne(text, settings, rules, expander ? &*expander : nullptr);
       if (json) {
         results.push_back(preparedJson(prepared));
       } else {
@@ -131,7 +131,8 @@ int runPrepare(const std::vector<std::string>& texts, bool json, bool noNetwork)
 
 RegisterCommand registerPrepare([](CLI::App& program) -> CommandAction {
   auto* command = program.add_subcommand(
-      "prepare", "Show the link that would open: unwrapped, expanded, rewritten, upgraded, cleaned");
+      "prepare",
+      "Show the link that would open: unwrapped, expanded, rewritten, upgraded, cleaned");
   auto texts = std::make_shared<std::vector<std::string>>();
   auto json = std::make_shared<bool>(false);
   auto noNetwork = std::make_shared<bool>(false);

@@ -28,9 +28,9 @@ TEST(PrepareCommand, PrintsThePreparedLinkItsTraceAndTheRemovedParameters) {
   home.write("rules.json", R"({"version": 1, "rules": [{"name": "old reddit",
       "match": {"host": "www.reddit.com"}, "action": {"rewrite": {"host": "old.reddit.com"}}}]})");
   const std::string wrapped =
-      "https://www.google.com/url?q=https%3A%2F%2Fwww.reddit.com%2Fr%2Fx%3Futm_source%3Dmail%26s%3D1";
-  Process::Result result =
-      prepare(home, {"--json", "--no-network", wrapped, "https://bit.ly/abc"});
+      "https://www.google.com/"
+      "url?q=https%3A%2F%2Fwww.reddit.com%2Fr%2Fx%3Futm_source%3Dmail%26s%3D1";
+  Process::Result result = prepare(home, {"--json", "--no-network", wrapped, "https://bit.ly/abc"});
   EXPECT_EQ(result.exitStatus, 0) << result.standardError;
   JsonValue reports = Json::parse(result.standardOutput, "output");
   ASSERT_EQ(reports.size(), 2u);

@@ -14,12 +14,12 @@
 
 namespace {
 
-#define FUZZ_CHECK(condition)                                                     \
-  do {                                                                            \
-    if (!(condition)) {                                                           \
-      std::fprintf(stderr, "force_https_fuzz: check failed: %s\n", #condition);   \
-      std::abort();                                                               \
-    }                                                                             \
+#define FUZZ_CHECK(condition)                                                   \
+  do {                                                                          \
+    if (!(condition)) {                                                         \
+      std::fprintf(stderr, "force_https_fuzz: check failed: %s\n", #condition); \
+      std::abort();                                                             \
+    }                                                                           \
   } while (false)
 
 }  // namespace

@@ -12,12 +12,12 @@
 
 namespace {
 
-#define FUZZ_CHECK(condition)                                                        \
-  do {                                                                               \
-    if (!(condition)) {                                                              \
-      std::fprintf(stderr, "redirect_unwrap_fuzz: check failed: %s\n", #condition);  \
-      std::abort();                                                                  \
-    }                                                                                \
+#define FUZZ_CHECK(condition)                                                       \
+  do {                                                                              \
+    if (!(condition)) {                                                             \
+      std::fprintf(stderr, "redirect_unwrap_fuzz: check failed: %s\n", #condition); \
+      std::abort();                                                                 \
+    }                                                                               \
   } while (false)
 
 bool isWebLink(const linkferry::URL& url) {

@@ -22,14 +22,15 @@ bool isPublicIPv4(std::uint32_t address) {
   const unsigned a = address >> 24;
   const unsigned b = (address >> 16) & 0xFF;
   const unsigned c = (address >> 8) & 0xFF;
-  if (a == 0 || a == 10 || a == 127 || a >= 224) return false;  // "this", private, loopback,
-                                                                  // multicast and reserved
-  if (a == 100 && b >= 64 && b <= 127) return false;              // shared (carrier NAT)
-  if (a == 169 && b == 254) return false;                         // link-local
+  if (a == 0 || a == 10 || a == 127 || a >= 224)
+    return false;                                     // "this", private, loopback,
+                                                      // multicast and reserved
+  if (a == 100 && b >= 64 && b <= 127) return false;  // shared (carrier NAT)
+  if (a == 169 && b == 254) return false;             // link-local
   if (a == 172 && b >= 16 && b <= 31) return false;
   if (a == 192 && b == 168) return false;
-  if (a == 192 && b == 0 && c == 0) return false;                 // protocol assignments
-  if (a == 198 && (b == 18 || b == 19)) return false;             // benchmarking
+  if (a == 192 && b == 0 && c == 0) return false;      // protocol assignments
+  if (a == 198 && (b == 18 || b == 19)) return false;  // benchmarking
   return true;
 }
 
@@ -39,13 +40,14 @@ bool isPublicIPv6(const std::array<unsigned char, 16>& bytes) {
     return isPublicIPv4(std::uint32_t(bytes[12]) << 24 | std::uint32_t(bytes[13]) << 16 |
                         std::uint32_t(bytes[14]) << 8 | bytes[15]);
   }
-  if (zeroPrefix && std::all_of(bytes.begin() + 10, bytes.end() - 1, [](auto b) { return b == 0; }) &&
+  if (zeroPrefix &&
+      std::all_of(bytes.begin() + 10, bytes.end() - 1, [](auto b) { return b == 0; }) &&
       bytes[15] <= 1)
-    return false;                                                 // "::" and "::1"
-  if ((bytes[0] & 0xFE) == 0xFC) return false;                    // unique local
+    return false;                                                   // "::" and "::1"
+  if ((bytes[0] & 0xFE) == 0xFC) return false;                      // unique local
   if (bytes[0] == 0xFE && (bytes[1] & 0xC0) == 0x80) return false;  // link-local
   if (bytes[0] == 0xFE && (bytes[1] & 0xC0) == 0xC0) return false;  // old site-local
-  return bytes[0] != 0xFF;                                        // multicast
+  return bytes[0] != 0xFF;                                          // multicast
 }
 
 // The canonical text of a numeric address, so pinned and connected addresses compare equal.
@@ -71,7 +73,7 @@ struct Transfer {
   const Request* request = nullptr;
   std::set<std::string> pinned;  // addresses the caller's resolve list allows
   std::optional<std::string> refusedAddress;
-  int headStatus = 0;            // of the status line being read
+  int headStatus = 0;  // of the status line being read
   bool headComplete = false;
   bool bodyTooLarge = false;
   Response response;
@@ -83,9 +85,8 @@ std::size_t onHeader(char* data, std::size_t size, std::size_t count, void* user
   if (line.starts_with("HTTP/")) {  // a new response head (after an interim 1xx one)
     transfer.response.headers.clear();
     auto space = line.find(' ');
-    auto status = space == std::string_view::npos
-                      ? std::nullopt
-                      : Text::parseInteger(line.substr(space + 1, 3));
+    auto status = space == std::string_view::npos ? std::nullopt
+                                                  : Text::parseInteger(line.substr(space + 1, 3));
     transfer.headStatus = status ? static_cast<int>(*status) : 0;
     return line.size();
   }
@@ -218,7 +219,8 @@ Response send(const Request& request) {
   curl_easy_setopt(curl, CURLOPT_FORBID_REUSE, 1L);
   curl_easy_setopt(curl, CURLOPT_FRESH_CONNECT, 1L);
   curl_easy_setopt(curl, CURLOPT_ERRORBUFFER, errorText);
-  if (!request.userAgent.empty()) curl_easy_setopt(curl, CURLOPT_USERAGENT, request.userAgent.c_str());
+  if (!request.userAgent.empty())
+    curl_easy_setopt(curl, CURLOPT_USERAGENT, request.userAgent.c_str());
   if (headers) curl_easy_setopt(curl, CURLOPT_HTTPHEADER, headers.get());
   if (resolve) curl_easy_setopt(curl, CURLOPT_RESOLVE, resolve.get());
   if (request.method == Method::head) curl_easy_setopt(curl, CURLOPT_NOBODY, 1L);

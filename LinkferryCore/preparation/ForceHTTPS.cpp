@@ -33,10 +33,14 @@ std::optional<std::uint64_t> ipv4Part(std::string_view text) {
   std::uint64_t value = 0;
   for (char c : text) {
     int digit;
-    if (c >= '0' && c <= '9') digit = c - '0';
-    else if (c >= 'a' && c <= 'f') digit = c - 'a' + 10;
-    else if (c >= 'A' && c <= 'F') digit = c - 'A' + 10;
-    else return std::nullopt;
+    if (c >= '0' && c <= '9')
+      digit = c - '0';
+    else if (c >= 'a' && c <= 'f')
+      digit = c - 'a' + 10;
+    else if (c >= 'A' && c <= 'F')
+      digit = c - 'A' + 10;
+    else
+      return std::nullopt;
     if (digit >= base) return std::nullopt;
     value = value * base + static_cast<std::uint64_t>(digit);
   }
@@ -78,9 +82,9 @@ bool isLocalIPv6(std::string_view host) {
   }
   bool zeroUpTo15 = zeroUpTo10 && bytes[10] == 0 && bytes[11] == 0 && bytes[12] == 0 &&
                     bytes[13] == 0 && bytes[14] == 0;
-  if (zeroUpTo15 && bytes[15] <= 1) return true;                     // "::1" and "::"
-  if (bytes[0] == 0xFE && (bytes[1] & 0xC0) == 0x80) return true;    // fe80::/10
-  return (bytes[0] & 0xFE) == 0xFC;                                  // fc00::/7
+  if (zeroUpTo15 && bytes[15] <= 1) return true;                   // "::1" and "::"
+  if (bytes[0] == 0xFE && (bytes[1] & 0xC0) == 0x80) return true;  // fe80::/10
+  return (bytes[0] & 0xFE) == 0xFC;                                // fc00::/7
 }
 
 }  // namespace

@@ -26,13 +26,27 @@ TEST(ForceHTTPS, UpgradesPublicHttpLinks) {
 }
 
 TEST(ForceHTTPS, LeavesOtherSchemesLocalHostsAndExceptionsAlone) {
-  for (const std::string text :
-       {"https://example.org/", "ftp://example.org/", "mailto:a@example.org", "http:/path",
-        "http://localhost:3000/", "http://nas/", "http://192.168.1.4/", "http://[::1]:8080/",
-        "http://localhost./", "http://printer.local./", "http://127.1/", "http://0x7f.1/",
-        "http://[0:0:0:0:0:0:0:1]/", "http://[::ffff:127.0.0.1]/", "http://[::ffff:10.0.0.2]/",
-        "http://[fe80::1]/", "http://[febf::1]/", "http://[fd12::1]/",
-        "http://172.20.0.1/", "http://169.254.1.1/", "http://router.lan/"}) {
+  for (const std::string text : {"https://example.org/",
+                                 "ftp://example.org/",
+                                 "mailto:a@example.org",
+                                 "http:/path",
+                                 "http://localhost:3000/",
+                                 "http://nas/",
+                                 "http://192.168.1.4/",
+                                 "http://[::1]:8080/",
+                                 "http://localhost./",
+                                 "http://printer.local./",
+                                 "http://127.1/",
+                                 "http://0x7f.1/",
+                                 "http://[0:0:0:0:0:0:0:1]/",
+                                 "http://[::ffff:127.0.0.1]/",
+                                 "http://[::ffff:10.0.0.2]/",
+                                 "http://[fe80::1]/",
+                                 "http://[febf::1]/",
+                                 "http://[fd12::1]/",
+                                 "http://172.20.0.1/",
+                                 "http://169.254.1.1/",
+                                 "http://router.lan/"}) {
     EXPECT_EQ(upgraded(text), std::nullopt) << text;
   }
   const std::vector<std::string> exceptions = {"", "  *.Example.org\t", "legacy-?.test"};

@@ -21,8 +21,9 @@ void unwrapInto(Result& result) {
 
 }  // namespace
 
-Result prepare(const LinkRequest& request, const RoutingContext& context, const AppSettings& settings,
-               const RuleSet& rules, const ShortLinkExpanding* expander) {
+Result prepare(const LinkRequest& request, const RoutingContext& context,
+               const AppSettings& settings, const RuleSet& rules,
+               const ShortLinkExpanding* expander) {
   Result result{request.url, std::nullopt, {}};
   if (settings.unwrapRedirects) unwrapInto(result);
 
@@ -32,8 +33,8 @@ Result prepare(const LinkRequest& request, const RoutingContext& context, const 
     } else {
       ShortLinkExpansion expansion = expander->expand(result.url);
       if (expansion.url == result.url) {
-        result.trace.push_back("[expand] " + result.url.absoluteString() + " not expanded: " +
-                               expansion.failure.value_or("no redirect") +
+        result.trace.push_back("[expand] " + result.url.absoluteString() +
+                               " not expanded: " + expansion.failure.value_or("no redirect") +
                                "; routing the short link");
       } else {
         std::string line = "[expand] " + result.url.absoluteString() + " \u2192 " +

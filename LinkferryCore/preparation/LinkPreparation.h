@@ -29,12 +29,14 @@ struct Result {
 };
 
 // Runs the chain on the request's link, each step switched by its setting (`unwrapRedirects`,
-// `expandShortLinks`, `forceHTTPS` with `forceHTTPSExceptions`; the rewrites always run). Without an expander no request is made: a short link
-// stays as it is, with the trace line "[expand] short link not expanded here (no network)". An
-// expander's failure is only noted in the trace; the short link is then prepared as it is. Blocks
-// while the expander works; never fails. Callable from any thread.
-Result prepare(const LinkRequest& request, const RoutingContext& context, const AppSettings& settings,
-               const RuleSet& rules, const ShortLinkExpanding* expander);
+// `expandShortLinks`, `forceHTTPS` with `forceHTTPSExceptions`; the rewrites always run). Without
+// an expander no request is made: a short link stays as it is, with the trace line "[expand] short
+// link not expanded here (no network)". An expander's failure is only noted in the trace; the short
+// link is then prepared as it is. Blocks while the expander works; never fails. Callable from any
+// thread.
+Result prepare(const LinkRequest& request, const RoutingContext& context,
+               const AppSettings& settings, const RuleSet& rules,
+               const ShortLinkExpanding* expander);
 
 }  // namespace LinkPreparation
 }  // namespace linkferry

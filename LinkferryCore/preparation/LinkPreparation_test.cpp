@@ -15,7 +15,9 @@ using namespace std::chrono_literals;
 using testing::RedirectServer;
 using Trace = std::vector<std::string>;
 
-RoutingContext context() { return RoutingContext({}, {}, {}, Date::now(), Calendar::current()); }
+RoutingContext context() {
+  return RoutingContext({}, {}, {}, Date::now(), Calendar::current());
+}
 
 LinkPreparation::Result prepared(const std::string& text, const AppSettings& switches,
                                  const ShortLinkExpanding* expander = nullptr,
@@ -38,7 +40,8 @@ TEST(LinkPreparation, UnwrapsRewritesAndUpgradesWithATraceLineEach) {
   EXPECT_EQ(result.url.absoluteString(), "https://m.news.example/a");
   ASSERT_EQ(result.trace.size(), 3u);
   EXPECT_EQ(result.trace[0], "[unwrap] Safe Links: http://news.example/a");
-  EXPECT_TRUE(result.trace[1].starts_with("[rewrite] rule \u201cmobile\u201d: ")) << result.trace[1];
+  EXPECT_TRUE(result.trace[1].starts_with("[rewrite] rule \u201cmobile\u201d: "))
+      << result.trace[1];
   EXPECT_EQ(result.trace[2], "[https] upgraded to https://m.news.example/a");
 
   const AppSettings off{.unwrapRedirects = false, .expandShortLinks = false};
@@ -69,12 +72,14 @@ TEST(LinkPreparation, ExpandsShortLinksAndUnwrapsWhatTheyRevealed) {
   auto result = prepared(shortLink, {}, &expander);
   EXPECT_EQ(result.url.absoluteString(), "http://news.example/a");
   EXPECT_EQ(result.expandedFrom, URL::parse(shortLink));
-  EXPECT_EQ(result.trace, (Trace{"[expand] " + shortLink + " \u2192 " + kWrapped + " (1 request(s))",
-                                 "[unwrap] Safe Links: http://news.example/a"}));
+  EXPECT_EQ(result.trace,
+            (Trace{"[expand] " + shortLink + " \u2192 " + kWrapped + " (1 request(s))",
+                   "[unwrap] Safe Links: http://news.example/a"}));
 
   const std::string plain = server.origin("bit.ly") + "/plain";
-  EXPECT_EQ(prepared(plain, {}, &expander).trace,
-            Trace{"[expand] " + plain + " not expanded: HTTP 200, no redirect; routing the short link"});
+  EXPECT_EQ(
+      prepared(plain, {}, &expander).trace,
+      Trace{"[expand] " + plain + " not expanded: HTTP 200, no redirect; routing the short link"});
   const std::string chain = server.origin("bit.ly") + "/chain";
   EXPECT_EQ(prepared(chain, {}, &expander).trace,
             Trace{"[expand] " + chain + " not expanded: " + server.origin("tinyurl.com") +

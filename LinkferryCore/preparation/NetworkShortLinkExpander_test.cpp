@@ -9,9 +9,9 @@
 #include <thread>
 #include <vector>
 
+#include "fixtures/RedirectServer.h"
 #include "foundation/Json.h"
 #include "preparation/ShortLinks.h"
-#include "fixtures/RedirectServer.h"
 
 namespace linkferry {
 namespace {
@@ -19,7 +19,9 @@ namespace {
 using namespace std::chrono_literals;
 using testing::RedirectServer;
 
-URL link(const std::string& text) { return *URL::parse(text); }
+URL link(const std::string& text) {
+  return *URL::parse(text);
+}
 
 std::vector<std::string> texts(const std::vector<URL>& urls) {
   std::vector<std::string> result;
@@ -63,30 +65,29 @@ class NetworkShortLinkExpanderTest : public ::testing::Test {
   }
 
   RedirectServer server{routes()};
-
 };
 
 TEST_F(NetworkShortLinkExpanderTest, FollowsAChainOfShortenersWithoutBodiesOrCookies) {
   ASSERT_NE(server.port(), 0) << "the loopback server did not start";
   auto expansion = expand(at("bit.ly", "/a"));
   EXPECT_EQ(expansion.url.absoluteString(), "https://example.org/dest?x=1");
-  EXPECT_EQ(texts(expansion.hops), (std::vector<std::string>{at("bit.ly", "/a"),
-                                                             at("bit.ly", "/a2"),
-                                                             at("tinyurl.com", "/b")}));
+  EXPECT_EQ(
+      texts(expansion.hops),
+      (std::vector<std::string>{at("bit.ly", "/a"), at("bit.ly", "/a2"), at("tinyurl.com", "/b")}));
   EXPECT_EQ(expansion.failure, std::nullopt);
 
   auto requests = server.requests(4);
   ASSERT_EQ(requests.size(), 4u);
   std::vector<std::string> seen;
   for (const JsonValue& request : requests) {
-    seen.push_back(request["method"].get<std::string>() + " " +
-                   request["host"].get<std::string>() + request["path"].get<std::string>());
+    seen.push_back(request["method"].get<std::string>() + " " + request["host"].get<std::string>() +
+                   request["path"].get<std::string>());
     EXPECT_EQ(request["cookie"], nullptr) << "a cookie came back: " << request["cookie"];
     EXPECT_EQ(request["userAgent"], "LinkFerry link expander");
     EXPECT_EQ(request["bodyBytes"], 0) << "a body was downloaded";
   }
-  EXPECT_EQ(seen, (std::vector<std::string>{"HEAD bit.ly/a", "HEAD bit.ly/a2",
-                                            "HEAD tinyurl.com/b", "GET tinyurl.com/b"}));
+  EXPECT_EQ(seen, (std::vector<std::string>{"HEAD bit.ly/a", "HEAD bit.ly/a2", "HEAD tinyurl.com/b",
+                                            "GET tinyurl.com/b"}));
   // The GET was closed as soon as its head had arrived, long before the server's one second.
   EXPECT_LT(requests[3]["closedAfter"].get<double>(), 0.5);
 }

@@ -41,25 +41,41 @@ std::vector<RedirectUnwrapper::Wrapper> buildWrappers() {
   using W = RedirectUnwrapper::Wrapper;
   return {
       W{"Safe Links", on("safelinks.protection.outlook.com"), {}, {"url"}, {}},
-      W{"Teams Safe Links", exactly({"statics.teams.cdn.office.net"}),
-        [](std::string_view path) { return Text::contains(path, "safelink"); }, {"url"}, {}},
-      W{"Google", [](std::string_view host) { return RedirectUnwrapper::isGoogle(host); },
-        equalsAny({"/url"}), {"q", "url"}, {}},
-      W{"Facebook", exactly({"l.facebook.com", "lm.facebook.com", "l.messenger.com"}),
-        equalsAny({"/l.php"}), {"u"}, {}},
+      W{"Teams Safe Links",
+        exactly({"statics.teams.cdn.office.net"}),
+        [](std::string_view path) { return Text::contains(path, "safelink"); },
+        {"url"},
+        {}},
+      W{"Google",
+        [](std::string_view host) { return RedirectUnwrapper::isGoogle(host); },
+        equalsAny({"/url"}),
+        {"q", "url"},
+        {}},
+      W{"Facebook",
+        exactly({"l.facebook.com", "lm.facebook.com", "l.messenger.com"}),
+        equalsAny({"/l.php"}),
+        {"u"},
+        {}},
       W{"Instagram", exactly({"l.instagram.com"}), {}, {"u"}, {}},
       W{"Slack", on("slack-redir.net"), equalsAny({"/link"}), {"url"}, {}},
-      W{"LinkedIn", on("linkedin.com"),
-        equalsAny({"/redir/redirect", "/redir/redirect/", "/safety/go", "/safety/go/"}), {"url"},
+      W{"LinkedIn",
+        on("linkedin.com"),
+        equalsAny({"/redir/redirect", "/redir/redirect/", "/safety/go", "/safety/go/"}),
+        {"url"},
         {}},
       W{"YouTube", on("youtube.com"), equalsAny({"/redirect"}), {"q"}, {}},
       W{"Reddit", exactly({"out.reddit.com"}), {}, {"url"}, {}},
-      W{"Steam", exactly({"steamcommunity.com"}),
+      W{"Steam",
+        exactly({"steamcommunity.com"}),
         [](std::string_view path) { return Text::startsWith(path, "/linkfilter"); },
-        {"u", "url"}, {}},
+        {"u", "url"},
+        {}},
       W{"DuckDuckGo", on("duckduckgo.com"), equalsAny({"/l/", "/l"}), {"uddg"}, {}},
       W{"VK", on("vk.com"), equalsAny({"/away.php"}), {"to"}, {}},
-      W{"Bing", on("bing.com"), equalsAny({"/ck/a"}), {"u"},
+      W{"Bing",
+        on("bing.com"),
+        equalsAny({"/ck/a"}),
+        {"u"},
         [](std::string_view value) { return RedirectUnwrapper::decodeBing(value); }},
   };
 }
@@ -154,8 +170,10 @@ std::optional<std::string> RedirectUnwrapper::decodeBing(std::string_view value)
   if (!Text::startsWith(value, "a1")) return std::nullopt;
   std::string text(value.substr(2));
   for (char& c : text) {
-    if (c == '-') c = '+';
-    else if (c == '_') c = '/';
+    if (c == '-')
+      c = '+';
+    else if (c == '_')
+      c = '/';
   }
   while (text.size() % 4 != 0) text += '=';
   auto bytes = Base64::decode(text);

@@ -18,10 +18,10 @@ namespace linkferry {
 struct RedirectUnwrapper {
   // One known wrapper.
   struct Wrapper {
-    std::string name;                                           // shown in the trace
-    std::function<bool(std::string_view host)> host;            // takes the lower-cased host
-    std::function<bool(std::string_view path)> path;            // empty: any path (percent-decoded)
-    std::vector<std::string> params;                            // tried in order, case-sensitive
+    std::string name;                                 // shown in the trace
+    std::function<bool(std::string_view host)> host;  // takes the lower-cased host
+    std::function<bool(std::string_view path)> path;  // empty: any path (percent-decoded)
+    std::vector<std::string> params;                  // tried in order, case-sensitive
     std::function<std::optional<std::string>(std::string_view)> decode;  // empty: value as is
   };
 

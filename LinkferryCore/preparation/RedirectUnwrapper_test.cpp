@@ -59,11 +59,11 @@ TEST(RedirectUnwrapper, LeavesLinksThatAreNoWrapperAlone) {
            "https://l.facebook.com/groups?u=https%3A%2F%2Fexample.org",   // another page
            "https://images.google.com/url?q=https%3A%2F%2Fexample.org",   // not the search host
            "https://google.a.b.c.d/url?q=https%3A%2F%2Fexample.org",      // four labels after it
-           "https://www.bing.com/ck/a?u=aHR0cHM6Ly9leGFtcGxlLm9yZw",       // no "a1" prefix
-           "https://www.bing.com/ck/a?u=a1!!!",                            // not Base64
-           "https://l.instagram.com/?u=javascript%3Aalert(1)",             // not a web address
-           "https://l.instagram.com/?u=example.org",                       // no scheme
-           "ftp://l.instagram.com/?u=https%3A%2F%2Fexample.org",           // not a web link
+           "https://www.bing.com/ck/a?u=aHR0cHM6Ly9leGFtcGxlLm9yZw",      // no "a1" prefix
+           "https://www.bing.com/ck/a?u=a1!!!",                           // not Base64
+           "https://l.instagram.com/?u=javascript%3Aalert(1)",            // not a web address
+           "https://l.instagram.com/?u=example.org",                      // no scheme
+           "ftp://l.instagram.com/?u=https%3A%2F%2Fexample.org",          // not a web link
        }) {
     SCOPED_TRACE(text);
     EXPECT_EQ(unwrapped(text), std::make_pair(std::string(text), Steps{}));
@@ -90,8 +90,8 @@ TEST(RedirectUnwrapper, PeelsNestedWrappersUpToTheDepthLimit) {
     nested.push_back(text);
   }
   auto two = unwrapped(nested[1]);
-  EXPECT_EQ(two, std::make_pair(std::string("https://example.org/"),
-                                Steps{"Safe Links", "Safe Links"}));
+  EXPECT_EQ(two,
+            std::make_pair(std::string("https://example.org/"), Steps{"Safe Links", "Safe Links"}));
   auto six = RedirectUnwrapper::unwrap(link(nested[5]));
   EXPECT_EQ(six.steps.size(), RedirectUnwrapper::maxDepth);
   EXPECT_EQ(six.url.absoluteString(), nested[0]);  // the innermost wrapper stays

@@ -5,25 +5,28 @@
 namespace linkferry::ShortLinks {
 
 const std::set<std::string, std::less<>>& hosts() {
+  // clang-format off
   static const auto& table = *new std::set<std::string, std::less<>>{
-      "t.co",                                                   // Twitter's link wrapper
-      "bit.ly", "bitly.com", "j.mp",                            // Bitly
-      "tinyurl.com",                                            // TinyURL
-      "lnkd.in",                                                // LinkedIn
-      "buff.ly",                                                // Buffer
-      "ow.ly",                                                  // Hootsuite
-      "goo.gl", "g.co", "forms.gle", "maps.app.goo.gl",         // Google
-      "aka.ms", "msft.it", "1drv.ms",                           // Microsoft
-      "a.co", "amzn.to",                                        // Amazon
-      "fb.me",                                                  // Facebook
-      "ift.tt",                                                 // IFTTT
-      "spoti.fi",                                               // Spotify
-      "apple.co",                                               // Apple
-      "hubs.ly", "hubs.la",                                     // HubSpot
-      "dlvr.it",                                                // social publishing
-      "rebrand.ly", "cutt.ly", "bl.ink", "is.gd", "v.gd", "tiny.cc",  // public shorteners
+      "t.co",                                           // Twitter's link wrapper
+      "bit.ly", "bitly.com", "j.mp",                    // Bitly
+      "tinyurl.com",                                    // TinyURL
+      "lnkd.in",                                        // LinkedIn
+      "buff.ly",                                        // Buffer
+      "ow.ly",                                          // Hootsuite
+      "goo.gl", "g.co", "forms.gle", "maps.app.goo.gl", // Google: legacy, short, Forms, Maps
+      "aka.ms", "msft.it", "1drv.ms",                   // Microsoft: short, shortener, OneDrive
+      "a.co", "amzn.to",                                // Amazon
+      "fb.me",                                          // Facebook
+      "ift.tt",                                         // IFTTT
+      "spoti.fi",                                       // Spotify
+      "apple.co",                                       // Apple
+      "hubs.ly", "hubs.la",                             // HubSpot
+      "dlvr.it",                                        // social publishing
+      // public shortening services
+      "rebrand.ly", "cutt.ly", "bl.ink", "is.gd", "v.gd", "tiny.cc",
       "shorturl.at", "rb.gy", "t.ly", "s.id", "snip.ly", "bit.do",
   };
+  // clang-format on
   return table;
 }
 

@@ -12,17 +12,17 @@ namespace linkferry::TrackingParameters {
 namespace {
 
 const std::unordered_set<std::string_view>& names() {
+  // clang-format off
   static const auto& table = *new std::unordered_set<std::string_view>{
-      "fbclid", "gclid",  "gclsrc",   "dclid",     "gbraid",        "wbraid",
-      "msclkid", "mc_cid", "mc_eid",  "_hsenc",    "_hsmi",         "hsctatracking",
-      "igshid", "igsh",   "yclid",    "ysclid",    "ttclid",        "twclid",
-      "li_fat_id", "epik", "rb_clickid", "s_cid",  "mkt_tok",       "wickedid",
-      "_ga",    "_gl",    "_kx",      "irclickid", "sc_cid",        "ml_subscriber",
-      "ml_subscriber_hash", "trk"};
+      "fbclid", "gclid", "gclsrc", "dclid", "gbraid", "wbraid", "msclkid", "mc_cid", "mc_eid",
+      "_hsenc", "_hsmi", "hsctatracking", "igshid", "igsh", "yclid", "ysclid", "ttclid", "twclid",
+      "li_fat_id", "epik", "rb_clickid", "s_cid", "mkt_tok", "wickedid", "_ga", "_gl", "_kx",
+      "irclickid", "sc_cid", "ml_subscriber", "ml_subscriber_hash", "trk"};
+  // clang-format on
   return table;
 }
 
-constexpr std::array<std::string_view, 8> kPrefixes = {"utm_", "pk_",  "mtm_", "hsa_",
+constexpr std::array<std::string_view, 8> kPrefixes = {"utm_", "pk_",  "mtm_",  "hsa_",
                                                        "__hs", "oly_", "vero_", "_bta_"};
 
 bool isSiteSpecific(std::string_view lowered, std::string_view host) {
