@@ -55,9 +55,12 @@ struct Report {
 // naming it, and the remembered defaults are written before anything is changed.
 Report install(const Setup& setup);
 
-// Restores the remembered defaults where they still point at LinkFerry (a default the user has
-// changed since is left alone), removes the desktop entry and the remembered file, and refreshes
-// the desktop database. Without remembered defaults, keys that name LinkFerry are removed.
+// Restores the remembered defaults where they still point at LinkFerry: xdg-settings gets the
+// previous default browser back, and each remembered key of mimeapps.list that names LinkFerry
+// gets its previous value (or is removed when it had none). A key the user has changed since keeps
+// the user's value, even where xdg-settings rewrote it. Then the desktop entry and the remembered
+// file are removed and the desktop database refreshed. Without remembered defaults (or with a
+// malformed file, a warning), keys that name LinkFerry are removed.
 // Throws std::system_error naming a file that cannot be written.
 Report uninstall(const Setup& setup);
 
@@ -73,7 +76,8 @@ struct Check {
 // this program; the program path it names is current; the defaults for http and https that GNOME,
 // KDE and Xfce read (their own mimeapps.list first, then the shared ones, plus KDE's
 // BrowserApplication and Xfce's helpers.rc) name LinkFerry; xdg-settings agrees; the data folder
-// is readable; rules.json and browsers.json load. Never throws.
+// is readable; rules.json and browsers.json load. Never throws. (settings.json is not checked
+// yet: see checkSettingsHook in the implementation.)
 std::vector<Check> doctor(const Setup& setup);
 
 }  // namespace linkferry::DesktopIntegration
