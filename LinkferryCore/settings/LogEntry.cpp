@@ -1,0 +1,301 @@
+#include "settings/LogEntry.h"
+
+#include <charconv>
+#include <cstdint>
+#include <cstring>
+#include <cmath>
+#include <utility>
+
+namespace linkferry {
+namespace {
+
+// The length of the well-formed UTF-8 sequence that starts at `i` with a byte above 0x7F (no
+// overlong forms, surrogates or values past U+10FFFF); 0 when there is none.
+std::size_t sequenceLength(std::string_view text, std::size_t i) {
+  const auto byte = static_cast<unsigned char>(text[i]);
+  std::size_t length;
+  unsigned char low = 0x80, high = 0xBF;
+  if (byte >= 0xC2 && byte <= 0xDF) {
+    length = 2;
+  } else if (byte >= 0xE0 && byte <= 0xEF) {
+    length = 3;
+    if (byte == 0xE0) low = 0xA0;
+    if (byte == 0xED) high = 0x9F;
+  } else if (byte >= 0xF0 && byte <= 0xF4) {
+    length = 4;
+    if (byte == 0xF0) low = 0x90;
+    if (byte == 0xF4) high = 0x8F;
+  } else {
+    return 0;
+  }
+  if (i + length > text.size()) return 0;
+  const auto second = static_cast<unsigned char>(text[i + 1]);
+  if (second < low || second > high) return 0;
+  for (std::size_t k = 2; k < length; ++k) {
+    const auto next = static_cast<unsigned char>(text[i + k]);
+    if (next < 0x80 || next > 0xBF) return 0;
+  }
+  return length;
+}
+
+// Whether any of eight bytes is a control character, '"', '\\' or above 0x7F: the bytes a
+// plain copy cannot take. May answer true for a word that holds none after such a byte, never
+// false for one that holds one.
+bool needsCare(std::uint64_t word) {
+  constexpr std::uint64_t kOnes = 0x0101010101010101ull;
+  constexpr std::uint64_t kHigh = 0x8080808080808080ull;
+  auto hasZeroByte = [](std::uint64_t x) { return (x - kOnes) & ~x & kHigh; };
+  const std::uint64_t control = (word - kOnes * 0x20) & ~word & kHigh;
+  return (control | hasZeroByte(word ^ (kOnes * '"')) | hasZeroByte(word ^ (kOnes * '\\')) |
+          (word & kHigh)) != 0;
+}
+
+// One pass over the text, eight bytes at a time through plain ASCII.
+void appendString(std::string& out, std::string_view text) {
+  static constexpr char kHex[] = "0123456789abcdef";
+  const std::size_t rollback = out.size();
+  out += '"';
+  std::size_t plainStart = 0;
+  std::size_t i = 0;
+  const std::size_t size = text.size();
+  while (i < size) {
+    if (i + 8 <= size) {
+      std::uint64_t word;
+      std::memcpy(&word, text.data() + i, 8);
+      if (!needsCare(word)) {
+        i += 8;
+        continue;
+      }
+    }
+    const auto c = static_cast<unsigned char>(text[i]);
+    if (c >= 0x80) {
+      const std::size_t length = sequenceLength(text, i);
+      if (length == 0) {
+        // Rare: let the generic encoder replace what is not UTF-8, so both write the same.
+        out.resize(rollback);
+        out += Json::encodeCompact(JsonValue(std::string(text)));
+        return;
+      }
+      i += length;
+      continue;
+    }
+    if (c >= 0x20 && c != '"' && c != '\\') {
+      ++i;
+      continue;
+    }
+    out.append(text.data() + plainStart, i - plainStart);
+    plainStart = ++i;
+    switch (c) {
+      case '"':
+        out += "\\\"";
+        break;
+      case '\\':
+        out += "\\\\";
+        break;
+      case '\n':
+        out += "\\n";
+        break;
+      case '\r':
+        out += "\\r";
+        break;
+      case '\t':
+        out += "\\t";
+        break;
+      case '\b':
+        out += "\\b";
+        break;
+      case '\f':
+        out += "\\f";
+        break;
+      default:
+        out += "\\u00";
+        out += kHex[c >> 4];
+        out += kHex[c & 0xF];
+        break;
+    }
+  }
+  out.append(text.data() + plainStart, size - plainStart);
+  out += '"';
+}
+
+// `"key":`, after a comma unless it is the object's first member.
+void appendKey(std::string& out, std::string_view key, bool first = false) {
+  if (!first) out += ',';
+  out += '"';
+  out += key;
+  out += "\":";
+}
+
+void appendOptional(std::string& out, std::string_view key,
+                    const std::optional<std::string>& value) {
+  if (!value) return;
+  appendKey(out, key);
+  appendString(out, *value);
+}
+
+// Shortest text that reads back as the same double. A whole number is written without a
+// fraction, as the generic encoder does ("3.0"); both read back equal.
+void appendNumber(std::string& out, double value) {
+  if (!std::isfinite(value)) {
+    out += "null";
+    return;
+  }
+  char buffer[64];
+  auto [end, error] = std::to_chars(buffer, buffer + sizeof(buffer), value);
+  (void)error;
+  out.append(buffer, end);
+}
+
+void appendTarget(std::string& out, const BrowserTarget& target) {
+  out += '{';
+  appendKey(out, "browser", true);
+  appendString(out, target.browser);
+  appendOptional(out, "profile", target.profile);
+  appendOptional(out, "container", target.container);
+  if (target.privateMode) {
+    appendKey(out, "privateMode");
+    out += "true";
+  }
+  out += '}';
+}
+
+// The members in any order: readers do not depend on it.
+void appendEntry(std::string& out, const LogEntry& entry) {
+  out += '{';
+  appendKey(out, "id", true);
+  out += '"';
+  out += entry.id.string();
+  out += '"';
+  appendKey(out, "url");
+  appendString(out, entry.url.absoluteString());
+  appendOptional(out, "sourceApp", entry.sourceApp);
+  appendOptional(out, "sourceWindow", entry.sourceWindow);
+  appendKey(out, "receivedAt");
+  appendNumber(out, entry.receivedAt.secondsSinceReferenceDate());
+  appendKey(out, "status");
+  out += '"';
+  out += toString(entry.status);
+  out += '"';
+  if (entry.target) {
+    appendKey(out, "target");
+    appendTarget(out, *entry.target);
+  }
+  appendOptional(out, "reason", entry.reason);
+  appendKey(out, "trace");
+  out += '[';
+  for (std::size_t i = 0; i < entry.trace.size(); ++i) {
+    if (i > 0) out += ',';
+    appendString(out, entry.trace[i]);
+  }
+  out += "]}";
+}
+
+std::optional<std::string> optionalString(const JsonReader& json, std::string_view key) {
+  if (auto member = json.optional(key)) return member->string();
+  return std::nullopt;
+}
+
+}  // namespace
+
+std::string_view toString(DecisionStatus status) {
+  switch (status) {
+    case DecisionStatus::pending:
+      return "pending";
+    case DecisionStatus::routed:
+      return "routed";
+    case DecisionStatus::picked:
+      return "picked";
+    case DecisionStatus::cancelled:
+      return "cancelled";
+    case DecisionStatus::failed:
+      return "failed";
+    case DecisionStatus::ignored:
+      return "ignored";
+  }
+  return "pending";
+}
+
+std::optional<DecisionStatus> decisionStatusFromString(std::string_view text) {
+  for (DecisionStatus status : allDecisionStatusCases) {
+    if (toString(status) == text) return status;
+  }
+  return std::nullopt;
+}
+
+LogEntry::LogEntry(Uuid id, URL url, std::optional<std::string> sourceApp,
+                   std::optional<std::string> sourceWindow, Date receivedAt,
+                   DecisionStatus status, std::optional<BrowserTarget> target,
+                   std::optional<std::string> reason, std::vector<std::string> trace)
+    : id(id),
+      url(std::move(url)),
+      sourceApp(std::move(sourceApp)),
+      sourceWindow(std::move(sourceWindow)),
+      receivedAt(receivedAt),
+      status(status),
+      target(std::move(target)),
+      reason(std::move(reason)),
+      trace(std::move(trace)) {}
+
+JsonValue LogEntry::toJson() const {
+  JsonValue json = JsonValue::object();
+  json["id"] = id.string();
+  json["url"] = url.absoluteString();
+  if (sourceApp) json["sourceApp"] = *sourceApp;
+  if (sourceWindow) json["sourceWindow"] = *sourceWindow;
+  json["receivedAt"] = receivedAt.secondsSinceReferenceDate();
+  json["status"] = std::string(toString(status));
+  if (target) json["target"] = target->toJson();
+  if (reason) json["reason"] = *reason;
+  json["trace"] = trace;
+  return json;
+}
+
+LogEntry LogEntry::fromJson(const JsonReader& json) {
+  JsonReader idJson = json["id"];
+  std::optional<Uuid> id = Uuid::parse(idJson.string());
+  if (!id) idJson.fail("expected a UUID such as \"E621E1F8-C36C-495A-93FC-0C247A3E6E5F\"");
+  JsonReader urlJson = json["url"];
+  std::optional<URL> url = URL::parse(urlJson.string());
+  if (!url) urlJson.fail("not a URL");
+  JsonReader statusJson = json["status"];
+  std::string statusName = statusJson.string();
+  std::optional<DecisionStatus> status = decisionStatusFromString(statusName);
+  if (!status) statusJson.fail("unknown status \"" + statusName + "\"");
+  std::optional<BrowserTarget> target;
+  if (auto targetJson = json.optional("target")) target = BrowserTarget::fromJson(*targetJson);
+  std::vector<std::string> trace;
+  for (const JsonReader& line : json["trace"].elements()) trace.push_back(line.string());
+  return LogEntry(*id, std::move(*url), optionalString(json, "sourceApp"),
+                  optionalString(json, "sourceWindow"),
+                  Date::fromSecondsSinceReferenceDate(json["receivedAt"].number()), *status,
+                  std::move(target), optionalString(json, "reason"), std::move(trace));
+}
+
+namespace LogFile {
+
+std::string encode(const std::vector<LogEntry>& entries) {
+  std::string out;
+  // Usually 300 to 600 bytes an entry: one allocation for the usual file.
+  out.reserve(entries.size() * 640 + 2);
+  out += '[';
+  for (std::size_t i = 0; i < entries.size(); ++i) {
+    if (i > 0) out += ',';
+    appendEntry(out, entries[i]);
+  }
+  out += ']';
+  return out;
+}
+
+std::vector<LogEntry> decode(std::string_view text, std::string_view fileName) {
+  JsonValue document = Json::parse(text, fileName);
+  JsonReader json(document, std::string(fileName));
+  std::vector<LogEntry> entries;
+  std::vector<JsonReader> elements = json.elements();
+  entries.reserve(elements.size());
+  for (const JsonReader& element : elements) entries.push_back(LogEntry::fromJson(element));
+  return entries;
+}
+
+}  // namespace LogFile
+
+}  // namespace linkferry
