@@ -15,6 +15,7 @@
 #include "foundation/Process.h"
 #include "foundation/Text.h"
 #include "rules/RuleSet.h"
+#include "settings/AppSettings.h"
 #include "settings/LinkferryPaths.h"
 
 namespace linkferry::DesktopIntegration {
@@ -330,10 +331,6 @@ void checkDesktopSettings(const Setup& setup, std::vector<Check>& checks) {
   }
 }
 
-// Settings loading. settings.json is read by AppSettings, which this build does not have yet:
-// when it does, load paths.settings() here as the rules are loaded above and report its error.
-void checkSettingsHook(const Setup& /*setup*/, std::vector<Check>& /*checks*/) {}
-
 void checkDataFolder(const Setup& setup, std::vector<Check>& checks) {
   const LinkferryPaths paths(setup.dataFolder);
   std::error_code error;
@@ -367,7 +364,14 @@ void checkDataFolder(const Setup& setup, std::vector<Check>& checks) {
   } catch (const std::exception& failure) {
     checks.push_back(problem("browsers", failure.what(), "correct or remove the file"));
   }
-  checkSettingsHook(setup, checks);
+  try {
+    AppSettings::load(paths.settings());
+    checks.push_back(good("settings", paths.settings().string() + " loads"));
+  } catch (const std::exception& failure) {
+    checks.push_back(problem("settings", failure.what(),
+                             "correct the file, or set a value with `linkferry settings set KEY "
+                             "VALUE` (a missing settings.json means the defaults)"));
+  }
 }
 
 }  // namespace

@@ -76,8 +76,7 @@ struct Check {
 // this program; the program path it names is current; the defaults for http and https that GNOME,
 // KDE and Xfce read (their own mimeapps.list first, then the shared ones, plus KDE's
 // BrowserApplication and Xfce's helpers.rc) name LinkFerry; xdg-settings agrees; the data folder
-// is readable; rules.json and browsers.json load. Never throws. (settings.json is not checked
-// yet: see checkSettingsHook in the implementation.)
+// is readable; rules.json, browsers.json and settings.json load. Never throws.
 std::vector<Check> doctor(const Setup& setup);
 
 }  // namespace linkferry::DesktopIntegration

@@ -113,6 +113,7 @@ TEST(DesktopIntegration, InstallMakesLinkFerryTheDefaultAndUninstallGivesItBackE
   session.write("config/gnome-mimeapps.list",
                 "[Default Applications]\nx-scheme-handler/http=oldbrowser.desktop\n");
   session.write("config/linkferry/rules.json", "{\"version\": 1, \"rules\": [}");
+  session.write("config/linkferry/settings.json", "{\"alwaysAsk\": \"sometimes\"}");
   const auto broken = session.linkferry({"doctor", "--json"});
   EXPECT_EQ(broken.exitStatus, 1);
   const JsonValue checks = checksByName(broken);
@@ -126,6 +127,10 @@ TEST(DesktopIntegration, InstallMakesLinkFerryTheDefaultAndUninstallGivesItBackE
   EXPECT_NE(checks["rules"]["message"].get<std::string>().find("rules.json: line 1"),
             std::string::npos)
       << checks["rules"];
+  EXPECT_FALSE(checks["settings"]["ok"].get<bool>());
+  EXPECT_NE(checks["settings"]["message"].get<std::string>().find("settings.json: alwaysAsk"),
+            std::string::npos)
+      << checks["settings"];
   fs::remove(session.path("config/gnome-mimeapps.list"));
 
   const auto uninstall = session.linkferry({"uninstall"});
