@@ -236,12 +236,12 @@ TEST(IndexRefresher, RebuildsOnRealFileChangesIncludingNewSubfolders) {
             [&](std::vector<fs::path> paths, std::chrono::milliseconds latency,
                 DirectoryWatcher::OnChange onChange) {
               return DirectoryWatcher::create(std::move(paths), latency, [&, onChange] {
+                onChange();  // first: once counted, the rebuild is scheduled
                 {
                   std::lock_guard lock(mutex);
                   ++changes;
                 }
                 changed.notify_all();
-                onChange();
               });
             });
   h.refresher->start({folder.path()});
