@@ -30,7 +30,7 @@ struct Tree {
     // Ten folders per level, like cache shards: 0/0/0 ...
     for (int n = 0; n < folders; ++n) {
       fs::path folder = root;
-      for (int rest = n; ; rest /= 10) {
+      for (int rest = n;; rest /= 10) {
         folder /= std::to_string(rest % 10);
         if (rest < 10) break;
       }

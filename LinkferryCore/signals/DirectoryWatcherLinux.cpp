@@ -114,7 +114,8 @@ class InotifyWatcher final : public DirectoryWatcher {
           continue;
         }
         changed = true;  // includes IN_Q_OVERFLOW: events were lost, so something changed
-        const bool newFolder = (event->mask & IN_ISDIR) && (event->mask & (IN_CREATE | IN_MOVED_TO));
+        const bool newFolder =
+            (event->mask & IN_ISDIR) && (event->mask & (IN_CREATE | IN_MOVED_TO));
         if (newFolder && event->len > 0) {
           auto parent = m_folders.find(event->wd);
           if (parent != m_folders.end()) addTree(parent->second / event->name);
@@ -155,7 +156,7 @@ class InotifyWatcher final : public DirectoryWatcher {
   std::chrono::milliseconds m_latency;
   OnChange m_onChange;
   int m_inotify = -1;
-  int m_wake = -1;  // eventfd: written by stop to end the thread's poll
+  int m_wake = -1;                              // eventfd: written by stop to end the thread's poll
   std::unordered_map<int, fs::path> m_folders;  // by watch descriptor; the thread's while it runs
   std::thread m_thread;
 };

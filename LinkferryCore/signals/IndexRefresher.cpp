@@ -64,7 +64,8 @@ void IndexRefresher::start(const std::vector<std::filesystem::path>& folders) {
     try {
       // The callback only touches the timers, never the operation lock: stopping the watcher
       // under that lock waits for a callback in flight.
-      auto watcher = m_watcherFactory(std::move(existing), m_watcherLatency, [this] { schedule(); });
+      auto watcher =
+          m_watcherFactory(std::move(existing), m_watcherLatency, [this] { schedule(); });
       if (watcher) {
         watcher->start();
         m_watcher = std::move(watcher);

@@ -46,8 +46,8 @@ class IndexRefresher {
   };
 
   struct Options {
-    std::shared_ptr<Clock> clock;             // null: the steady clock
-    DirectoryWatcherFactory watcherFactory;   // empty: DirectoryWatcher::create
+    std::shared_ptr<Clock> clock;            // null: the steady clock
+    DirectoryWatcherFactory watcherFactory;  // empty: DirectoryWatcher::create
     std::chrono::milliseconds watcherLatency{1000};
   };
 
