@@ -6,6 +6,7 @@
 
 #include "foundation/Resources.h"
 #include "foundation/Text.h"
+#include "safety/Punycode.h"
 
 namespace linkferry {
 namespace {
@@ -54,6 +55,26 @@ void sortUnique(std::vector<std::string>& strings) {
   strings.erase(std::unique(strings.begin(), strings.end()), strings.end());
 }
 
+bool isASCII(std::string_view text) {
+  for (char c : text) {
+    if (static_cast<unsigned char>(c) >= 0x80) return false;
+  }
+  return true;
+}
+
+// The ASCII ("xn--") forms of the international rules of a set: the published list writes them in
+// Unicode, while browsers and most links carry hosts in ASCII.
+std::vector<std::string> asciiForms(const std::vector<std::string>& set) {
+  std::vector<std::string> forms;
+  for (const std::string& rule : set) {
+    if (isASCII(rule)) continue;
+    if (auto ascii = Punycode::toASCIIHost(rule); ascii && *ascii != rule) {
+      forms.push_back(std::move(*ascii));
+    }
+  }
+  return forms;
+}
+
 bool isDecimalOctet(std::string_view part) {
   if (part.empty()) return false;
   unsigned value = 0;
@@ -71,7 +92,8 @@ bool isDecimalOctet(std::string_view part) {
 // of one open-addressing table keyed by the text's backward hash. A node's flags say which sets
 // hold it; a node without flags only records that some longer rule ends with it, so a
 // right-to-left walk over a host can stop at the first suffix that is no node: no rule can
-// match further left.
+// match further left. An international rule is a node under its Unicode form and under its
+// ASCII form, so a host matches in either form.
 struct PublicSuffixList::Table {
   struct Slot {
     std::uint64_t hash = 0;
@@ -93,10 +115,15 @@ struct PublicSuffixList::Table {
     sortUnique(rules);
     sortUnique(wildcards);
     sortUnique(exceptions);
+    const std::vector<std::string> asciiRules = asciiForms(rules);
+    const std::vector<std::string> asciiWildcards = asciiForms(wildcards);
+    const std::vector<std::string> asciiExceptions = asciiForms(exceptions);
 
     std::size_t nodeBound = 0;
     std::size_t bytes = 0;
-    for (const auto* set : {&rules, &wildcards, &exceptions}) {
+    const std::vector<std::string>* sets[] = {&rules,      &wildcards,      &exceptions,
+                                              &asciiRules, &asciiWildcards, &asciiExceptions};
+    for (const std::vector<std::string>* set : sets) {
       for (const std::string& rule : *set) {
         nodeBound += 1 + static_cast<std::size_t>(std::count(rule.begin(), rule.end(), '.'));
         bytes += rule.size();
@@ -124,6 +151,9 @@ struct PublicSuffixList::Table {
     addAll(rules, kRule);
     addAll(wildcards, kWildcard);
     addAll(exceptions, kException);
+    addAll(asciiRules, kRule);
+    addAll(asciiWildcards, kWildcard);
+    addAll(asciiExceptions, kException);
   }
 
   void add(std::uint32_t offset, std::uint32_t length, std::uint8_t flags) {
@@ -200,14 +230,7 @@ std::optional<std::string> PublicSuffixList::registrableDomain(std::string_view 
   char buffer[256];
   std::string heap;
   std::string_view name;
-  bool ascii = true;
-  for (char c : host) {
-    if (static_cast<unsigned char>(c) >= 0x80) {
-      ascii = false;
-      break;
-    }
-  }
-  if (!ascii) {
+  if (!isASCII(host)) {
     heap = Text::lowercased(host);
     name = heap;
   } else {
@@ -266,6 +289,17 @@ std::optional<std::string> PublicSuffixList::registrableDomain(std::string_view 
   if (matchStart == 0) return std::nullopt;
   std::size_t dot = name.rfind('.', matchStart - 2);
   return std::string(name.substr(dot == std::string_view::npos ? 0 : dot + 1));
+}
+
+std::optional<std::string> PublicSuffixList::siteKey(std::string_view host) const {
+  if (isASCII(host)) return registrableDomain(host);  // lower-cased there
+  // An ASCII form holds at least one byte per code point, and a DNS name at most 253 bytes: a
+  // longer text has no ASCII form, and encoding it would only cost time.
+  constexpr std::size_t kMaxUnicodeHost = 253 * 4;
+  if (host.size() > kMaxUnicodeHost) return std::nullopt;
+  std::optional<std::string> ascii = Punycode::toASCIIHost(host);
+  if (!ascii) return std::nullopt;
+  return registrableDomain(*ascii);
 }
 
 bool PublicSuffixList::isIPAddress(std::string_view text) {

@@ -27,10 +27,17 @@ class PublicSuffixList {
   // The registrable domain of a host, the public suffix plus one label: "example.co.uk" for
   // "a.b.example.co.uk". The host is lower-cased and one trailing "." dropped. An IP address is
   // returned as it is; a single label that is no rule, a host that is itself a public suffix, an
-  // empty host and a host with an empty label have none. Labels are compared as given: no
-  // Punycode conversion happens, so pass the form that matches the list (the published list
-  // writes international rules in Unicode).
+  // empty host and a host with an empty label have none. Labels are compared as given, in the
+  // form the host arrived in: an international rule matches in its Unicode form ("trøna.no") and
+  // in its ASCII form ("xn--trna-woa.no"), and the answer keeps the host's form.
   std::optional<std::string> registrableDomain(std::string_view host) const;
+
+  // The key sites are compared by: the registrable domain of the host's ASCII form, lower-cased
+  // ("xn--bcher-kva.de" for "www.Bücher.de" and for "www.xn--bcher-kva.de"). Everything that
+  // decides whether two hosts are the same site (the signal index, the decision stages, rule
+  // authoring) uses this rather than `registrableDomain`. Nothing where `registrableDomain` gives
+  // nothing or the host has no ASCII form.
+  std::optional<std::string> siteKey(std::string_view host) const;
 
   // True for any text holding ":" (every IPv6 form) and for four "."-separated decimal numbers
   // from 0 to 255 ("192.168.0.1").

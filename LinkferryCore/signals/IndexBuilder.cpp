@@ -18,7 +18,7 @@ namespace linkferry {
 
 namespace {
 
-// The registrable domains of the hosts met during one build. Histories repeat a few hosts over
+// The site keys of the hosts met during one build. Histories repeat a few hosts over
 // and over; each is looked up in the suffix list once.
 class DomainCache {
  public:
@@ -27,7 +27,7 @@ class DomainCache {
   const std::optional<std::string>& domain(const std::string& host) {
     auto found = m_domains.find(host);
     if (found != m_domains.end()) return found->second;
-    return m_domains.emplace(host, m_psl.registrableDomain(host)).first->second;
+    return m_domains.emplace(host, m_psl.siteKey(host)).first->second;
   }
 
  private:

@@ -12,8 +12,9 @@
 namespace linkferry {
 
 // Builds the signal index from every profile of the catalog's browsers: cookies become sessions
-// per (registrable domain, target), recent history becomes visit statistics per (registrable
-// domain, target). A source that cannot be read becomes a SourceIssue; a build never fails.
+// per (site, target), recent history becomes visit statistics per (site, target), a site being
+// the host's site key (PublicSuffixList::siteKey), so hosts in Unicode and in ASCII form meet. A
+// source that cannot be read becomes a SourceIssue; a build never fails.
 //
 // Targets: a Chromium- or Firefox-family profile gives (browser id, profile id), session entries
 // adding the cookie's Firefox container; Safari gives the browser id alone. Other families

@@ -10,6 +10,7 @@
 #include "fixtures/RealBrowsers.h"
 #include "foundation/Files.h"
 #include "foundation/Json.h"
+#include "foundation/URL.h"
 #include "support/TestSupport.h"
 
 namespace linkferry {
@@ -123,6 +124,47 @@ TEST(IndexBuilder, CondensesCookiesAndHistoryPerRegistrableDomainAndTarget) {
       withSafari.issues[0],
       (SourceIssue{target("com.apple.Safari", std::nullopt), "history",
                    "file is not a database (grant Full Disk Access to read Safari history)"}));
+}
+
+TEST(IndexBuilder, InternationalSitesMeetWhicheverFormTheHostArrivesIn) {
+  // Browsers store international hosts in ASCII form; links arrive in either form.
+  TemporaryDirectory folder;
+  const fs::path chromium = folder.path() / "chromium" / "Default";
+  const auto recent = chromiumTime(kNow.secondsSince1970 - kDay);
+  fixtures::writeChromiumHistory(chromium / "History",
+                                 {{"https://www.xn--bcher-kva.de/krimi", recent, 3},
+                                  {"https://shop.XN--BCHER-KVA.de/", recent, 2},
+                                  {"https://a.xn--trna-woa.no/", recent, 4},
+                                  {"https://b.xn--trna-woa.no/", recent, 1}});
+  fixtures::writeChromiumCookies(chromium / "Cookies",
+                                 {{".xn--bcher-kva.de", "session",
+                                   chromiumTime(kNow.secondsSince1970 + 30 * kDay), recent, true}});
+  BrowserCatalog catalog{{browser("chromium", BrowserFamily::chromium, {{"Default", chromium}})}};
+  const SignalIndex index = builder().build(catalog, kNow);
+
+  const PublicSuffixList& psl = PublicSuffixList::shared();
+  const auto link = URL::hostOf(
+      "https://B\xC3\xBC"
+      "cher.de/neu");
+  ASSERT_TRUE(link);
+  const auto site = psl.siteKey(*link);
+  ASSERT_EQ(site, "xn--bcher-kva.de");
+  auto books = index.signals(*site);
+  ASSERT_TRUE(books) << Json::encodePretty(index.toJson());
+  EXPECT_EQ(books->history,
+            (std::unordered_map<BrowserTarget, HistoryStat>{
+                {target("chromium", "Default"), {Date{kNow.secondsSince1970 - kDay}, 5}}}));
+  EXPECT_EQ(books->sessions.size(), 1u);
+  EXPECT_EQ(index.signals("b\xC3\xBC"
+                          "cher.de"),
+            books);  // a Unicode domain finds it too
+
+  // "træna.no" is a public suffix: each name under it is a site of its own.
+  auto a = index.signals(*psl.siteKey("www.a.tr\xC3\xA6na.no"));
+  ASSERT_TRUE(a);
+  EXPECT_EQ(a->history.at(target("chromium", "Default")).visits, 4);
+  EXPECT_FALSE(index.signals("xn--trna-woa.no"));
+  EXPECT_EQ(index.domains.size(), 3u);
 }
 
 TEST(IndexBuilder, UnreadableSourcesBecomeIssuesAndTheBuildGoesOn) {

@@ -2,6 +2,8 @@
 
 #include <algorithm>
 
+#include "safety/Punycode.h"
+
 namespace linkferry {
 
 namespace {
@@ -25,7 +27,15 @@ SignalIndex SignalIndex::empty() {
 }
 
 std::optional<DomainSignals> SignalIndex::signals(std::string_view registrableDomain) const {
-  auto found = domains.find(std::string(registrableDomain));
+  // The index is keyed by site keys (ASCII, lower-cased); a domain in Unicode or upper case is
+  // brought to that form first.
+  const bool isKey = std::none_of(registrableDomain.begin(), registrableDomain.end(), [](char c) {
+    return (c >= 'A' && c <= 'Z') || static_cast<unsigned char>(c) >= 0x80;
+  });
+  std::optional<std::string> key =
+      isKey ? std::string(registrableDomain) : Punycode::toASCIIHost(registrableDomain);
+  if (!key) return std::nullopt;
+  auto found = domains.find(*key);
   if (found == domains.end()) return std::nullopt;
   return found->second;
 }

@@ -13,8 +13,10 @@
 
 namespace linkferry {
 
-// Sessions and recent history per registrable domain, condensed from every browser profile's
-// databases. An immutable value once built; share it as std::shared_ptr<const SignalIndex>.
+// Sessions and recent history per site, condensed from every browser profile's databases. Sites
+// are keyed by their site key (PublicSuffixList::siteKey: the registrable domain in ASCII form,
+// lower-cased), so "bücher.de" and "xn--bcher-kva.de" are one entry. An immutable value once built;
+// share it as std::shared_ptr<const SignalIndex>.
 struct SignalIndex {
   std::unordered_map<std::string, DomainSignals> domains;
   Date builtAt;
@@ -24,8 +26,9 @@ struct SignalIndex {
   static SignalIndex empty();
   static constexpr double kDistantPast = -62135596800.0;
 
-  // The entry for exactly this registrable domain; a host with more labels ("www.example.com")
-  // finds nothing: callers pass the registrable domain.
+  // The entry for exactly this registrable domain, given in either form ("bücher.de" finds
+  // "xn--bcher-kva.de"); a host with more labels ("www.example.com") finds nothing: callers pass
+  // the registrable domain (best its site key).
   std::optional<DomainSignals> signals(std::string_view registrableDomain) const;
 
   // {"builtAt", "domains": {domain: {"sessions": [{"target", "level"}], "history": [{"target",
