@@ -1,11 +1,17 @@
 #include "foundation/Files.h"
 
+#include <dirent.h>
 #include <fcntl.h>
 #include <pwd.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <atomic>
 #include <cerrno>
+#include <charconv>
+#include <csignal>
 #include <cstdlib>
 #include <system_error>
 #include <vector>
@@ -13,11 +19,13 @@
 namespace linkferry::Files {
 namespace {
 
-[[noreturn]] void fail(int error, const std::string& verb, const std::filesystem::path& path) {
+namespace fs = std::filesystem;
+
+[[noreturn]] void fail(int error, const std::string& verb, const fs::path& path) {
   throw std::system_error(error, std::generic_category(), "cannot " + verb + " " + path.string());
 }
 
-// Closes the descriptor and removes the temporary file unless released.
+// Closes the descriptor and removes the named temporary file unless released.
 struct TemporaryFile {
   int fd = -1;
   std::string path;
@@ -27,7 +35,12 @@ struct TemporaryFile {
   }
 };
 
-void writeAll(int fd, std::string_view bytes, const std::filesystem::path& path) {
+struct Descriptor {
+  int fd;
+  ~Descriptor() { ::close(fd); }
+};
+
+void writeAll(int fd, std::string_view bytes, const fs::path& path) {
   while (!bytes.empty()) {
     ssize_t written = ::write(fd, bytes.data(), bytes.size());
     if (written < 0) {
@@ -38,40 +51,137 @@ void writeAll(int fd, std::string_view bytes, const std::filesystem::path& path)
   }
 }
 
+// The file a chain of symbolic links ends at (relative targets resolved against the link's
+// folder), so that saving over a link managed elsewhere updates what it points to; `path` itself
+// when it is no link. The end need not exist.
+fs::path finalTarget(const fs::path& path) {
+  fs::path current = path;
+  for (int hops = 0; hops < 40; ++hops) {
+    struct stat status {};
+    if (::lstat(current.c_str(), &status) != 0 || !S_ISLNK(status.st_mode)) return current;
+    std::error_code error;
+    fs::path target = fs::read_symlink(current, error);
+    if (error) fail(error.value(), "write", path);
+    current = target.is_absolute() ? target : current.parent_path() / target;
+  }
+  fail(ELOOP, "write", path);
+}
+
+// ".<name>.tmp-": every temporary of <name> starts so; the writer's process id follows.
+std::string temporaryPrefix(const fs::path& target) {
+  std::string prefix = ".";  // appended piecewise: GCC 12 warns falsely about operator+ at -O3
+  prefix.append(target.filename().string()).append(".tmp-");
+  return prefix;
+}
+
+// Removes the temporaries of `target` whose writer is gone: its process no longer exists and
+// nobody holds the lock every writer takes on its temporary. A writer that was killed between
+// naming its file and renaming it leaves one; without this it would stay forever.
+void removeStaleTemporaries(const fs::path& folder, const fs::path& target) {
+  const std::string prefix = temporaryPrefix(target);
+  DIR* listing = ::opendir(folder.c_str());
+  if (!listing) return;
+  const int folderFd = ::dirfd(listing);
+  while (const dirent* entry = ::readdir(listing)) {
+    const std::string_view name = entry->d_name;
+    if (name.substr(0, prefix.size()) != prefix) continue;
+    const std::string_view rest = name.substr(prefix.size());
+    long pid = 0;
+    const auto [end, error] = std::from_chars(rest.data(), rest.data() + rest.size(), pid);
+    if (error != std::errc() || end == rest.data() || pid <= 0 || pid == ::getpid()) continue;
+    if (::kill(static_cast<pid_t>(pid), 0) == 0 || errno != ESRCH) continue;
+    const int fd = ::openat(folderFd, entry->d_name, O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0) continue;
+    if (::flock(fd, LOCK_EX | LOCK_NB) == 0) ::unlinkat(folderFd, entry->d_name, 0);
+    ::close(fd);
+  }
+  ::closedir(listing);
+}
+
+// A fresh name for a temporary of `target`, unique within this process; the caller retries on
+// EEXIST (a dead process with the same id may have left one).
+std::string temporaryName(const fs::path& folder, const fs::path& target) {
+  static std::atomic<std::uint64_t> counter{0};
+  std::string name = temporaryPrefix(target);
+  name.append(std::to_string(::getpid())).append("-").append(std::to_string(++counter));
+  return (folder / name).string();
+}
+
+// Gives the unnamed file `fd` a temporary name in `folder`. Linking an O_TMPFILE file by its
+// descriptor needs /proc (or, without it, the privilege AT_EMPTY_PATH asks for).
+bool nameUnnamedFile(int fd, const fs::path& folder, const fs::path& target, std::string& name) {
+  const std::string self = "/proc/self/fd/" + std::to_string(fd);
+  for (int attempt = 0; attempt < 100; ++attempt) {
+    name = temporaryName(folder, target);
+    if (::linkat(AT_FDCWD, self.c_str(), AT_FDCWD, name.c_str(), AT_SYMLINK_FOLLOW) == 0 ||
+        (errno != EEXIST &&
+         ::linkat(fd, "", AT_FDCWD, name.c_str(), AT_EMPTY_PATH) == 0)) {
+      return true;
+    }
+    if (errno != EEXIST) return false;
+  }
+  return false;
+}
+
+std::string sizeText(std::uint64_t bytes) {
+  if (bytes % kMegabyte == 0) return std::to_string(bytes / kMegabyte) + " MB";
+  if (bytes % 1024 == 0) return std::to_string(bytes / 1024) + " KB";
+  return std::to_string(bytes) + " bytes";
+}
+
 }  // namespace
 
-void writeAtomically(const std::filesystem::path& path, std::string_view bytes) {
-  std::filesystem::path folder = path.parent_path();
+ReadError::ReadError(std::errc code, const fs::path& path, const std::string& problem)
+    : std::system_error(std::make_error_code(code), problem),
+      m_message("cannot read " + path.string() + ": " + problem) {}
+
+void writeAtomically(const fs::path& requested, std::string_view bytes) {
+  const fs::path path = finalTarget(requested);
+  fs::path folder = path.parent_path();
   if (folder.empty()) folder = ".";
   std::error_code error;
-  std::filesystem::create_directories(folder, error);
+  fs::create_directories(folder, error);
   if (error) fail(error.value(), "create folder", folder);
+  removeStaleTemporaries(folder, path);
 
-  TemporaryFile temporary;
-  std::string name = ".";  // appended piecewise: GCC 12 warns falsely about operator+ at -O3
-  name.append(path.filename().string()).append(".XXXXXX");
-  temporary.path = (folder / name).string();
-  temporary.fd = ::mkstemp(temporary.path.data());
-  if (temporary.fd < 0) {
-    int saved = errno;
-    temporary.path.clear();
-    fail(saved, "write", path);
-  }
   // A new file gets the usual permissions, an existing one keeps its own.
   struct stat existing {};
   mode_t mode = 0644;
   if (::stat(path.c_str(), &existing) == 0) mode = existing.st_mode & 07777;
+
+  TemporaryFile temporary;
+  // An unnamed file vanishes with the process that writes it, whenever that is killed.
+  temporary.fd = ::open(folder.c_str(), O_TMPFILE | O_WRONLY | O_CLOEXEC, 0600);
+  const bool unnamed = temporary.fd >= 0;
+  for (int attempt = 0; !unnamed && temporary.fd < 0 && attempt < 100; ++attempt) {
+    temporary.path = temporaryName(folder, path);
+    temporary.fd =
+        ::open(temporary.path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
+    if (temporary.fd < 0) {
+      const int saved = errno;
+      temporary.path.clear();
+      if (saved != EEXIST) fail(saved, "write", path);
+    }
+  }
+  if (temporary.fd < 0) fail(EEXIST, "write", path);
+  // Held until the rename: a named temporary that is locked belongs to a live writer.
+  ::flock(temporary.fd, LOCK_EX);
   ::fchmod(temporary.fd, mode);
 
   writeAll(temporary.fd, bytes, path);
   if (::fsync(temporary.fd) != 0) fail(errno, "write", path);
-  if (::close(temporary.fd) != 0) {
-    temporary.fd = -1;
-    fail(errno, "write", path);
+  if (unnamed && !nameUnnamedFile(temporary.fd, folder, path, temporary.path)) {
+    const int saved = errno;
+    temporary.path.clear();
+    fail(saved, "write", path);
   }
-  temporary.fd = -1;
+  // The name exists for the moment between here and the rename; a writer killed just then leaves
+  // it to the next save's removeStaleTemporaries.
   if (::rename(temporary.path.c_str(), path.c_str()) != 0) fail(errno, "write", path);
   temporary.path.clear();
+  const int closed = ::close(temporary.fd);
+  temporary.fd = -1;
+  if (closed != 0) fail(errno, "write", path);
 
   // Make the rename itself durable.
   int folderFd = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
@@ -81,33 +191,60 @@ void writeAtomically(const std::filesystem::path& path, std::string_view bytes) 
   }
 }
 
-std::optional<std::string> readIfExists(const std::filesystem::path& path) {
-  int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+std::optional<std::string> readIfExists(const fs::path& path, std::uint64_t limit) {
+  // O_NONBLOCK: opening a FIFO must not wait for a writer; it is refused below.
+  const int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
   if (fd < 0) {
-    if (errno == ENOENT) return std::nullopt;
-    fail(errno, "read", path);
+    const int saved = errno;
+    if (saved != ENOENT) fail(saved, "read", path);
+    struct stat link {};
+    if (::lstat(path.c_str(), &link) == 0 && S_ISLNK(link.st_mode)) {
+      throw ReadError(std::errc::no_such_file_or_directory, path,
+                      "symbolic link to a missing file");
+    }
+    return std::nullopt;
   }
+  const Descriptor descriptor{fd};
+  struct stat status {};
+  if (::fstat(fd, &status) != 0) fail(errno, "read", path);
+  if (!S_ISREG(status.st_mode)) {
+    throw ReadError(std::errc::invalid_argument, path, "not a regular file");
+  }
+  const auto tooLarge = [&] {
+    throw ReadError(std::errc::file_too_large, path, "larger than " + sizeText(limit));
+  };
+  if (static_cast<std::uint64_t>(status.st_size) > limit) tooLarge();
+
   std::string content;
+  content.reserve(static_cast<std::size_t>(status.st_size));
   std::vector<char> buffer(64 * 1024);
   while (true) {
-    ssize_t count = ::read(fd, buffer.data(), buffer.size());
+    // One byte beyond the limit tells a file that grew past it from one that ends there.
+    const std::uint64_t wanted = std::min<std::uint64_t>(buffer.size(), limit + 1 - content.size());
+    const ssize_t count = ::read(fd, buffer.data(), static_cast<std::size_t>(wanted));
     if (count < 0) {
       if (errno == EINTR) continue;
-      int saved = errno;
-      ::close(fd);
-      fail(saved, "read", path);
+      fail(errno, "read", path);
     }
     if (count == 0) break;
     content.append(buffer.data(), static_cast<std::size_t>(count));
+    if (content.size() > limit) tooLarge();
   }
-  ::close(fd);
   return content;
 }
 
-std::string read(const std::filesystem::path& path) {
-  std::optional<std::string> content = readIfExists(path);
+std::string read(const fs::path& path, std::uint64_t limit) {
+  std::optional<std::string> content = readIfExists(path, limit);
   if (!content) fail(ENOENT, "read", path);
   return std::move(*content);
+}
+
+bool isReadableRegularFile(const fs::path& path) noexcept {
+  const int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+  if (fd < 0) return false;
+  const Descriptor descriptor{fd};
+  struct stat status {};
+  return ::fstat(fd, &status) == 0 && S_ISREG(status.st_mode);
 }
 
 std::filesystem::path home() {

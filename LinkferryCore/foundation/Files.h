@@ -1,24 +1,54 @@
 #pragma once
 
+#include <cstdint>
 #include <filesystem>
 #include <optional>
 #include <string>
 #include <string_view>
+#include <system_error>
 
-// The only way persistent files are written, and the usual ways they are read.
-// Failures are std::system_error whose what() names the file: "cannot write /a/b.json: Permission
-// denied".
+// The only way persistent files are written, and the only way the user's and the browsers' files
+// are read. Failures are std::system_error whose what() names the file: "cannot write /a/b.json:
+// Permission denied", "cannot read /a/b.json: not a regular file".
 namespace linkferry::Files {
 
-// Writes `bytes` to a temporary file in the same folder, flushes it to disk and renames it over
-// `path`, creating missing parent folders first. Either the old or the new content is on disk at
-// every moment; on failure the old file is left as it was and the temporary file removed.
+inline constexpr std::uint64_t kMegabyte = 1024 * 1024;
+// What a reader accepts unless it says otherwise: far above any settings, rules or browser
+// index file, far below what would exhaust memory.
+inline constexpr std::uint64_t kDefaultReadLimit = 16 * kMegabyte;
+
+// A file that exists but is refused by `read`: not a regular file (code EINVAL), larger than the
+// reader's limit (EFBIG), or a symbolic link that points to nothing (ENOENT). what() is
+// "cannot read <path>: <problem>".
+class ReadError : public std::system_error {
+ public:
+  ReadError(std::errc code, const std::filesystem::path& path, const std::string& problem);
+  const char* what() const noexcept override { return m_message.c_str(); }
+
+ private:
+  std::string m_message;
+};
+
+// Writes `bytes` so that `path` holds either the old or the new content at every moment, even
+// when the process is killed: the content goes to an unnamed file in the same folder (O_TMPFILE),
+// is flushed to disk and only then named and renamed over `path`. Where the file system has no
+// unnamed files, a named temporary ".<name>.tmp-<pid>-XXXXXX" is used; every save removes the
+// temporaries of the same file that a dead writer left. Missing parent folders are created. A
+// `path` that is a symbolic link is written through: its final target is replaced and the link
+// stays. An existing file keeps its permissions. On failure the old file is left as it was.
 void writeAtomically(const std::filesystem::path& path, std::string_view bytes);
 
-// The whole file. Throws std::system_error ("cannot read <path>: <reason>").
-std::string read(const std::filesystem::path& path);
-// The whole file, or nothing when it does not exist; other failures throw as `read`.
-std::optional<std::string> readIfExists(const std::filesystem::path& path);
+// The whole file, read without ever blocking on it: a FIFO, a device or a folder is refused as
+// "not a regular file", a file above `limit` bytes as "larger than N MB" (checked before reading
+// and again while reading, for a file that grows). Throws std::system_error ("cannot read
+// <path>: <reason>"); ReadError for the refusals above.
+std::string read(const std::filesystem::path& path, std::uint64_t limit = kDefaultReadLimit);
+// As `read`, or nothing when no file exists at `path`. A symbolic link to a missing file is not
+// "no file": it throws ReadError ("symbolic link to a missing file").
+std::optional<std::string> readIfExists(const std::filesystem::path& path,
+                                        std::uint64_t limit = kDefaultReadLimit);
+// Whether `path` is a regular file this process may open for reading; never blocks.
+bool isReadableRegularFile(const std::filesystem::path& path) noexcept;
 
 // The home folder: $HOME when set and absolute, else the user database entry's.
 std::filesystem::path home();
