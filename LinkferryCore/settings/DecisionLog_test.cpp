@@ -1,0 +1,250 @@
+#include "settings/DecisionLog.h"
+
+#include <sys/stat.h>
+
+#include <gtest/gtest.h>
+
+#include <limits>
+#include <string>
+
+#include "foundation/Files.h"
+#include "foundation/Json.h"
+#include "support/TestSupport.h"
+
+namespace linkferry {
+namespace {
+
+using testing::TemporaryDirectory;
+
+constexpr double kDay = 86400;
+const Date kNow = Date::fromSecondsSinceReferenceDate(800'000'000.25);
+
+LinkRequest arrival(int n, Date at = kNow) {
+  return LinkRequest(*URL::parse("https://a.test/" + std::to_string(n)), "com.app",
+                     std::nullopt, at);
+}
+
+std::vector<std::string> urls(const std::vector<LogEntry>& entries) {
+  std::vector<std::string> result;
+  for (const LogEntry& entry : entries) result.push_back(entry.url.absoluteString());
+  return result;
+}
+
+struct Fixture {
+  TemporaryDirectory folder;
+  std::filesystem::path file = folder.path() / "data" / "log.json";
+  Date now = kNow;
+  DecisionLog::Clock clock() {
+    return [this] { return now; };
+  }
+  JsonValue onDisk() const { return JsonValue::parse(Files::read(file)); }
+  // Every write replaces the file, so a new inode number means "written".
+  ino_t inode() const {
+    struct stat status {};
+    ::stat(file.c_str(), &status);
+    return status.st_ino;
+  }
+};
+
+TEST(DecisionLog, RecordsUpdatesAndAnswersQueries) {
+  Fixture fixture;
+  DecisionLog log(fixture.file, 30, true, fixture.clock());
+  std::vector<Uuid> ids;
+  for (int n = 1; n <= 5; ++n) ids.push_back(log.record(arrival(n)));
+  EXPECT_EQ(log.lastError(), std::nullopt);
+
+  log.update(ids[1], DecisionStatus::picked, BrowserTarget{"firefox"}, "chosen", {"a"});
+  log.update(ids[1], DecisionStatus::routed, std::nullopt, std::nullopt, {"b"});
+  LogEntry second = *log.entry(ids[1]);
+  EXPECT_EQ(second.status, DecisionStatus::routed);
+  EXPECT_EQ(second.target, BrowserTarget{"firefox"});
+  EXPECT_EQ(second.reason, "chosen");
+  EXPECT_EQ(second.trace, (std::vector<std::string>{"a", "b"}));
+
+  EXPECT_EQ(urls(log.recent(3)),
+            (std::vector<std::string>{"https://a.test/3", "https://a.test/4", "https://a.test/5"}));
+  EXPECT_EQ(urls(log.recent(0)), std::vector<std::string>{});
+  EXPECT_EQ(log.all().front().id, ids[4]);
+  EXPECT_EQ(log.unrouted().size(), 4u);
+
+  // The file holds exactly what the log holds, dates in seconds since 2001.
+  JsonValue file = fixture.onDisk();
+  ASSERT_EQ(file.size(), 5u);
+  EXPECT_EQ(file[1]["receivedAt"], 800'000'000.25);
+  EXPECT_EQ(file[1]["id"], ids[1].string());
+  EXPECT_FALSE(file[0].contains("target"));
+  EXPECT_FALSE(file[0].contains("sourceWindow"));
+  EXPECT_EQ(DecisionLog(fixture.file, 30, true, fixture.clock()).all(), log.all());
+
+  // An unknown id writes nothing.
+  const ino_t before = fixture.inode();
+  log.update(Uuid::random(), DecisionStatus::routed, std::nullopt, std::nullopt, {});
+  EXPECT_EQ(fixture.inode(), before);
+}
+
+TEST(DecisionLog, WithoutHistoryKeepsOnlyPendingEntries) {
+  Fixture fixture;
+  DecisionLog log(fixture.file, 30, true, fixture.clock());
+  Uuid decided = log.record(arrival(1));
+  Uuid waiting = log.record(arrival(2));
+  log.update(decided, DecisionStatus::routed, BrowserTarget{"a"}, std::nullopt, {"x"});
+  log.update(waiting, DecisionStatus::pending, std::nullopt, std::nullopt, {"trace"});
+
+  log.setKeepHistory(false);
+  EXPECT_EQ(urls(log.all()), std::vector<std::string>{"https://a.test/2"});
+  EXPECT_TRUE(log.entry(waiting)->trace.empty());
+  EXPECT_EQ(fixture.onDisk().size(), 1u);
+
+  const ino_t before = fixture.inode();
+  log.setKeepHistory(false);  // unchanged: no write
+  EXPECT_EQ(fixture.inode(), before);
+  log.update(waiting, DecisionStatus::pending, BrowserTarget{"b"}, std::nullopt, {"y"});
+  EXPECT_EQ(log.entry(waiting)->target, std::nullopt);
+  log.update(waiting, DecisionStatus::cancelled, std::nullopt, std::nullopt, {});
+  EXPECT_EQ(log.all().size(), 0u);
+}
+
+TEST(DecisionLog, LoadDropsAgedEntriesAndRewritesOnlyWithoutHistory) {
+  for (bool keepHistory : {true, false}) {
+    SCOPED_TRACE(keepHistory);
+    Fixture fixture;
+    {
+      DecisionLog writer(fixture.file, 3650, true, fixture.clock());
+      Uuid old = writer.record(arrival(1, kNow.adding(-40 * kDay)));
+      writer.update(old, DecisionStatus::routed, std::nullopt, std::nullopt, {});
+      writer.record(arrival(2));
+    }
+    DecisionLog log(fixture.file, 30, keepHistory, fixture.clock());
+    EXPECT_EQ(urls(log.all()), std::vector<std::string>{"https://a.test/2"});
+    EXPECT_EQ(fixture.onDisk().size(), keepHistory ? 2u : 1u);
+  }
+}
+
+// A retention of zero or less must not prune the entry `record` has just written before its
+// update arrives, and no retention may overflow.
+TEST(DecisionLog, RetentionNeverPrunesYoungPendingEntries) {
+  Fixture fixture;
+  DecisionLog log(fixture.file, 30, true, fixture.clock());
+  log.record(arrival(1, kNow.adding(-2 * kDay)));
+  Uuid decided = log.record(arrival(2, kNow.adding(-60)));
+  log.update(decided, DecisionStatus::routed, std::nullopt, std::nullopt, {});
+  log.setRetention(0);
+  EXPECT_EQ(log.all().size(), 0u);
+
+  Uuid id = log.record(arrival(3, kNow.adding(-60)));
+  fixture.now = kNow.adding(3600);
+  log.setRetention(-5);
+  log.update(id, DecisionStatus::routed, std::nullopt, "kept", {});
+  EXPECT_EQ(log.entry(id)->reason, "kept");
+
+  log.setRetention(std::numeric_limits<std::int64_t>::max());
+  log.record(arrival(4, Date{-1e12}));
+  EXPECT_EQ(log.all().size(), 2u);
+  log.setRetention(std::numeric_limits<std::int64_t>::min());
+  EXPECT_EQ(log.all().size(), 0u);
+}
+
+TEST(DecisionLog, MovesEveryBadFileAsideKeepingItsBytes) {
+  Fixture fixture;
+  std::filesystem::create_directories(fixture.file.parent_path());
+  const std::string first = "{\"not\": \"a list\"}";
+  const std::string second = "[{\"id\": 1}]";
+  Files::writeAtomically(fixture.file, first);
+  {
+    DecisionLog log(fixture.file, 30, true, fixture.clock());
+    ASSERT_TRUE(log.lastError().has_value());
+    EXPECT_EQ(*log.lastError(), "unreadable log moved aside: " + fixture.file.string() +
+                                    ": expected an array, got an object");
+    EXPECT_EQ(log.all().size(), 0u);
+    log.record(arrival(1));
+    EXPECT_EQ(log.lastError(), std::nullopt);
+  }
+  Files::writeAtomically(fixture.file, second);
+  DecisionLog log(fixture.file, 30, true, fixture.clock());
+  EXPECT_TRUE(log.lastError()->starts_with("unreadable log moved aside: " +
+                                           fixture.file.string() + ": [0].id: expected a string"))
+      << *log.lastError();
+  EXPECT_EQ(Files::read(fixture.file.string() + ".corrupt"), first);
+  EXPECT_EQ(Files::read(fixture.file.string() + ".corrupt.1"), second);
+}
+
+// A log that exists but cannot be read is reported and never written over; a FIFO does not
+// block the log.
+TEST(DecisionLog, NeverWritesOverALogItCannotRead) {
+  for (bool fifo : {false, true}) {
+    SCOPED_TRACE(fifo);
+    Fixture fixture;
+    std::filesystem::create_directories(fixture.file.parent_path());
+    if (fifo) {
+      ASSERT_EQ(::mkfifo(fixture.file.c_str(), 0600), 0);
+    } else {
+      std::filesystem::create_directories(fixture.file / "inside");
+    }
+    DecisionLog log(fixture.file, 30, true, fixture.clock());
+    ASSERT_TRUE(log.lastError().has_value());
+    EXPECT_TRUE(log.lastError()->starts_with("cannot read " + fixture.file.string() + ": "))
+        << *log.lastError();
+    log.record(arrival(1));
+    log.clear();
+    EXPECT_TRUE(log.lastError()->starts_with("cannot read ")) << *log.lastError();
+    EXPECT_EQ(std::filesystem::is_fifo(fixture.file), fifo);
+    EXPECT_EQ(std::filesystem::is_directory(fixture.file / "inside"), !fifo);
+
+    // Once the file can be read again, it is used and written.
+    std::filesystem::remove_all(fixture.file);
+    log.record(arrival(2));
+    EXPECT_EQ(log.lastError(), std::nullopt);
+    EXPECT_EQ(fixture.onDisk().size(), 1u);
+  }
+}
+
+TEST(DecisionLog, ReportsAFailedWriteAndKeepsTheChangeInMemory) {
+  Fixture fixture;
+  // The log's folder is a plain file, so neither the folder nor the log can be made.
+  Files::writeAtomically(fixture.folder.path() / "file", "x");
+  const auto file = fixture.folder.path() / "file" / "log.json";
+  DecisionLog log(file, 30, true, fixture.clock());
+  log.record(arrival(1));
+  ASSERT_TRUE(log.lastError().has_value());
+  EXPECT_TRUE(log.lastError()->starts_with("cannot write " + file.string() + ": "))
+      << *log.lastError();
+  EXPECT_EQ(log.all().size(), 1u);
+}
+
+LogEntry sample(std::string text, std::optional<BrowserTarget> target, double seconds) {
+  return LogEntry(Uuid::random(), *URL::parse("https://b.test/p?q=" + std::to_string(seconds)),
+                  text, std::nullopt, Date::fromSecondsSinceReferenceDate(seconds),
+                  DecisionStatus::failed, std::move(target), text + "!", {text, "", "[x] y"});
+}
+
+// The log's own encoder must say exactly what the generic JSON encoder says.
+TEST(LogFile, OwnEncoderDecodesLikeTheGenericOne) {
+  std::vector<LogEntry> entries = {
+      sample("plain", std::nullopt, 0),
+      sample("quote \" backslash \\ slash / tab \t newline \n nul", BrowserTarget{"a"}, -1.5),
+      sample(std::string("\x01\x1f\x7f control"), BrowserTarget{"b", "P 1", "c", true}, 1e-7),
+      sample("Grüße ✓ 🇩🇪", BrowserTarget{"c", std::nullopt, std::nullopt, true}, 1e15 + 0.5),
+      sample("bad \xff\xfe utf-8 \xed\xa0\x80", BrowserTarget{"d", "\xc3"}, 123456789.123456789),
+  };
+  entries[1].sourceWindow = "Window — title";
+  entries[2].status = DecisionStatus::pending;
+  entries[2].reason.reset();
+  entries[2].sourceApp.reset();
+  JsonValue generic = JsonValue::array();
+  for (const LogEntry& entry : entries) generic.push_back(entry.toJson());
+  const std::string own = LogFile::encode(entries);
+  const std::vector<LogEntry> fromOwn = LogFile::decode(own, "own");
+  EXPECT_EQ(fromOwn, LogFile::decode(Json::encodeCompact(generic), "generic"));
+  JsonValue wellFormed = generic;
+  wellFormed.erase(wellFormed.size() - 1);
+  JsonValue ownWellFormed = JsonValue::parse(own);
+  ownWellFormed.erase(ownWellFormed.size() - 1);
+  EXPECT_EQ(ownWellFormed, wellFormed);
+  // Well-formed entries come back unchanged; the last one's invalid bytes were replaced.
+  EXPECT_EQ(std::vector<LogEntry>(fromOwn.begin(), fromOwn.end() - 1),
+            std::vector<LogEntry>(entries.begin(), entries.end() - 1));
+  EXPECT_EQ(LogFile::encode({}), "[]");
+}
+
+}  // namespace
+}  // namespace linkferry

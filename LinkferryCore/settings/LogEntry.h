@@ -1,0 +1,97 @@
+#pragma once
+
+#include <array>
+#include <cstddef>
+#include <functional>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "browsers/BrowserTarget.h"
+#include "foundation/Dates.h"
+#include "foundation/Json.h"
+#include "foundation/URL.h"
+#include "foundation/Uuid.h"
+#include "routing/LinkRequest.h"
+
+namespace linkferry {
+
+// Where a logged link stands. Stored as its case name.
+enum class DecisionStatus {
+  pending,    // received, not yet decided
+  routed,     // opened where the pipeline decided
+  picked,     // opened where the user chose in the picker
+  cancelled,  // the user dismissed the picker
+  failed,     // the launch failed
+  ignored,    // not opened: the decision was to ignore the link
+};
+
+inline constexpr std::array<DecisionStatus, 6> allDecisionStatusCases = {
+    DecisionStatus::pending,   DecisionStatus::routed, DecisionStatus::picked,
+    DecisionStatus::cancelled, DecisionStatus::failed, DecisionStatus::ignored};
+
+std::string_view toString(DecisionStatus status);
+// Nothing for any text that is not exactly a case name.
+std::optional<DecisionStatus> decisionStatusFromString(std::string_view text);
+
+// One link of the decision log: what arrived, and what became of it.
+struct LogEntry {
+  Uuid id;
+  URL url;
+  std::optional<std::string> sourceApp;
+  std::optional<std::string> sourceWindow;
+  Date receivedAt;
+  DecisionStatus status = DecisionStatus::pending;
+  std::optional<BrowserTarget> target;
+  std::optional<std::string> reason;
+  std::vector<std::string> trace;  // one line per pipeline step, growing across updates
+
+  LogEntry(Uuid id, URL url, std::optional<std::string> sourceApp,
+           std::optional<std::string> sourceWindow, Date receivedAt, DecisionStatus status,
+           std::optional<BrowserTarget> target, std::optional<std::string> reason,
+           std::vector<std::string> trace);
+
+  // The link as it arrived, to route a pending entry again.
+  LinkRequest request() const { return LinkRequest(url, sourceApp, sourceWindow, receivedAt); }
+
+  // `receivedAt` as seconds since 2001-01-01 00:00:00 UTC; `sourceApp`, `sourceWindow`,
+  // `target` and `reason` left out when absent.
+  JsonValue toJson() const;
+  // `id` (a UUID in either letter case), `url`, `receivedAt`, `status` and `trace` are required.
+  // Throws JsonError.
+  static LogEntry fromJson(const JsonReader& json);
+
+  bool operator==(const LogEntry&) const = default;
+};
+
+// The log file's text: one compact JSON array of entries, oldest first.
+namespace LogFile {
+
+// Writes the array directly for the entries' fixed shape: the same values as
+// Json::encodeCompact of the entries' toJson, several times faster for a file of thousands of
+// entries.
+std::string encode(const std::vector<LogEntry>& entries);
+// Throws JsonError naming `fileName` and where the text is not a log.
+std::vector<LogEntry> decode(std::string_view text, std::string_view fileName);
+
+}  // namespace LogFile
+
+}  // namespace linkferry
+
+template <>
+struct std::hash<linkferry::LogEntry> {
+  std::size_t operator()(const linkferry::LogEntry& entry) const noexcept {
+    std::size_t hash = std::hash<linkferry::Uuid>()(entry.id);
+    auto mix = [&hash](std::size_t value) {
+      hash ^= value + 0x9e3779b97f4a7c15ull + (hash << 6) + (hash >> 2);
+    };
+    mix(std::hash<linkferry::URL>()(entry.url));
+    mix(std::hash<double>()(entry.receivedAt.secondsSince1970));
+    mix(static_cast<std::size_t>(entry.status));
+    if (entry.target) mix(std::hash<linkferry::BrowserTarget>()(*entry.target));
+    if (entry.reason) mix(std::hash<std::string>()(*entry.reason));
+    mix(entry.trace.size());
+    return hash;
+  }
+};

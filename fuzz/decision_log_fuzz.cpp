@@ -1,0 +1,28 @@
+// Loads arbitrary bytes as a decision log. Only the load error may be thrown; whatever loads must
+// read back equal from the log's own encoding and from the generic JSON encoding.
+#include <cstddef>
+#include <cstdint>
+#include <string_view>
+#include <vector>
+
+#include "foundation/Json.h"
+#include "settings/LogEntry.h"
+#include "settings/PickerModel.h"
+
+using namespace linkferry;
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+  std::string_view text(reinterpret_cast<const char*>(data), size);
+  std::vector<LogEntry> entries;
+  try {
+    entries = LogFile::decode(text, "log.json");
+  } catch (const JsonError&) {
+    return 0;
+  }
+  PickerOrdering::usage(entries);
+  if (LogFile::decode(LogFile::encode(entries), "saved") != entries) __builtin_trap();
+  JsonValue generic = JsonValue::array();
+  for (const LogEntry& entry : entries) generic.push_back(entry.toJson());
+  if (LogFile::decode(Json::encodeCompact(generic), "generic") != entries) __builtin_trap();
+  return 0;
+}
