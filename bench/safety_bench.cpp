@@ -9,6 +9,7 @@
 
 #include <benchmark/benchmark.h>
 
+#include "foundation/Resources.h"
 #include "foundation/URL.h"
 #include "safety/LinkSafety.h"
 #include "safety/PublicSuffixList.h"
@@ -133,6 +134,41 @@ void RegistrableDomainSideBySide(benchmark::State& state) {
   state.counters["ours_over_libpsl"] = ours / theirs;
 }
 BENCHMARK(RegistrableDomainSideBySide)->Unit(benchmark::kMillisecond);
+
+// What the first lookup in a fresh process pays: the list parsed and its table built.
+void BuildSuffixList(benchmark::State& state) {
+  const std::string_view contents = *linkferry::Resources::find("public_suffix_list.dat");
+  for (auto _ : state) benchmark::DoNotOptimize(PublicSuffixList(contents));
+}
+BENCHMARK(BuildSuffixList)->Unit(benchmark::kMillisecond);
+
+// The key sites are compared by, for ASCII hosts (the corpus) and for a Unicode one.
+void SiteKey(benchmark::State& state) {
+  const auto& hosts = corpus();
+  const PublicSuffixList& list = PublicSuffixList::shared();
+  std::size_t i = 0;
+  for (auto _ : state) {
+    benchmark::DoNotOptimize(list.siteKey(hosts[i]));
+    if (++i == hosts.size()) i = 0;
+  }
+  state.SetItemsProcessed(state.iterations());
+}
+BENCHMARK(SiteKey);
+
+void SiteKeyUnicode(benchmark::State& state) {
+  const PublicSuffixList& list = PublicSuffixList::shared();
+  for (auto _ : state) benchmark::DoNotOptimize(list.siteKey("www.b\xC3\xBC" "cher.de"));
+}
+BENCHMARK(SiteKeyUnicode);
+
+// A crafted link whose host is one label of 100,000 letters, ASCII or not: linear, not quadratic.
+void InspectHugeHost(benchmark::State& state) {
+  std::string label;
+  for (int i = 0; i < 50000; ++i) label += state.range(0) ? "\xC3\xBC" : "aa";
+  const linkferry::URL link = *linkferry::URL::parse("https://" + label + ".com/x");
+  for (auto _ : state) benchmark::DoNotOptimize(linkferry::LinkSafety::inspectAll(link));
+}
+BENCHMARK(InspectHugeHost)->Arg(0)->Arg(1)->Unit(benchmark::kMillisecond);
 
 void InspectAll(benchmark::State& state) {
   static const std::vector<linkferry::URL> links = [] {

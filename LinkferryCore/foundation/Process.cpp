@@ -523,9 +523,10 @@ Result run(const std::string& executable, const std::vector<std::string>& argume
 
 DetachedResult launchDetached(const std::string& executable,
                               const std::vector<std::string>& arguments,
-                              std::chrono::milliseconds window) {
+                              std::chrono::milliseconds window,
+                              const std::optional<std::map<std::string, std::string>>& environment) {
   const auto deadline = std::chrono::steady_clock::now() + window;
-  CommandLine commandLine(executable, arguments, std::nullopt);
+  CommandLine commandLine(executable, arguments, environment);
   Fd devNull = openDevNull(executable);
   Pipe relay = makePipe(executable);
   Pipe status = makePipe(executable);

@@ -40,10 +40,11 @@ struct DetachedResult {
 // at most `window` for it to exit. A child still running afterwards keeps running on its own: a
 // small relay process (adopted by init, not our child) reads and discards its standard error and
 // reaps it, so the program never meets a closed pipe, leaves no zombie and keeps no descriptor of
-// ours, and nothing in our process waits for it.
-DetachedResult launchDetached(const std::string& executable,
-                              const std::vector<std::string>& arguments,
-                              std::chrono::milliseconds window = std::chrono::milliseconds(1500));
+// ours, and nothing in our process waits for it. `environment`, when given, replaces ours.
+DetachedResult launchDetached(
+    const std::string& executable, const std::vector<std::string>& arguments,
+    std::chrono::milliseconds window = std::chrono::milliseconds(1500),
+    const std::optional<std::map<std::string, std::string>>& environment = std::nullopt);
 
 // The absolute path of `name` found in the folders of `searchPath` (a PATH-style list) that is
 // an executable regular file; nothing when none is. A name holding "/" is returned as given when

@@ -22,8 +22,9 @@ namespace {
 // would hang routing for good. Real link patterns finish in microseconds.
 constexpr int32_t kSearchTimeLimit = 250;
 
-// The cache is emptied whole when it grows past this many patterns; programs use a few dozen.
-constexpr std::size_t kCacheCapacity = 1024;
+// The cache keeps this many of the most recently compiled patterns alive, dropping the oldest one
+// at a time; beyond those it finds every pattern that a holder (a loaded rule set) keeps alive.
+constexpr std::size_t kRecentCapacity = 1024;
 
 icu::UnicodeString unicode(std::string_view text) {
   return icu::UnicodeString::fromUTF8(
@@ -90,12 +91,40 @@ struct PatternHash {
   }
 };
 
-using PatternTable =
-    std::unordered_map<std::string, std::shared_ptr<const Regex>, PatternHash, std::equal_to<>>;
+// A pattern's entry: the compiled pattern as long as anyone holds it, or the mark of a pattern
+// that does not compile.
+struct CacheEntry {
+  std::weak_ptr<const Regex> regex;
+  bool invalid = false;
+};
+
+using PatternTable = std::unordered_map<std::string, CacheEntry, PatternHash, std::equal_to<>>;
 
 struct Cache {
   std::mutex mutex;
   PatternTable entries[2];  // one table per Options value
+  // The most recently compiled patterns, held so that callers that keep nothing still hit; a ring
+  // whose oldest entry is replaced.
+  std::vector<std::shared_ptr<const Regex>> recent =
+      std::vector<std::shared_ptr<const Regex>>(kRecentCapacity);
+  std::size_t nextRecent = 0;
+  // Entries whose pattern nobody holds any more are dropped once a table has doubled since the
+  // last sweep, so the tables stay within twice the patterns alive (amortised constant time).
+  std::size_t sweepAt[2] = {2 * kRecentCapacity, 2 * kRecentCapacity};
+
+  void keep(std::shared_ptr<const Regex> regex) {
+    recent[nextRecent] = std::move(regex);
+    nextRecent = (nextRecent + 1) % recent.size();
+  }
+
+  void sweepIfGrown(int table) {
+    PatternTable& entries = this->entries[table];
+    if (entries.size() < sweepAt[table]) return;
+    std::erase_if(entries, [](const auto& entry) {
+      return entry.second.invalid || entry.second.regex.expired();
+    });
+    sweepAt[table] = std::max(2 * entries.size(), 2 * kRecentCapacity);
+  }
 };
 
 }  // namespace
@@ -222,17 +251,28 @@ std::optional<std::string> Regex::compileError(std::string_view pattern, Options
 std::shared_ptr<const Regex> Regex::cached(std::string_view pattern, Options options) {
   // Never destroyed: threads left running at exit (timed-out stages) may still search.
   static Cache& cache = *new Cache;
-  auto& entries = cache.entries[options == Options::none ? 0 : 1];
+  const int table = options == Options::none ? 0 : 1;
+  auto& entries = cache.entries[table];
   {
     std::lock_guard lock(cache.mutex);
-    if (const auto found = entries.find(pattern); found != entries.end()) return found->second;
+    if (const auto found = entries.find(pattern); found != entries.end()) {
+      if (found->second.invalid) return nullptr;
+      if (auto alive = found->second.regex.lock()) return alive;
+    }
   }
   // Compiled outside the lock; two threads racing on a new pattern both compile, one wins.
   std::shared_ptr<const Regex> made;
   if (auto compiled = compile(pattern, options)) made = std::make_shared<const Regex>(*compiled);
   std::lock_guard lock(cache.mutex);
-  if (entries.size() >= kCacheCapacity) entries.clear();
-  return entries.emplace(std::string(pattern), std::move(made)).first->second;
+  auto [entry, added] = entries.try_emplace(std::string(pattern));
+  if (!added) {
+    if (entry->second.invalid) return nullptr;
+    if (auto alive = entry->second.regex.lock()) return alive;  // the racing thread won
+  }
+  entry->second = CacheEntry{made, made == nullptr};
+  if (made) cache.keep(made);
+  cache.sweepIfGrown(table);
+  return made;
 }
 
 bool Regex::matches(std::string_view text) const {

@@ -26,7 +26,8 @@ class Regex {
   };
   struct Match {
     Range range;
-    std::vector<std::optional<Range>> groups;  // capture groups 1...n; absent when a group took no part
+    std::vector<std::optional<Range>>
+        groups;  // capture groups 1...n; absent when a group took no part
   };
 
   // A text converted once to the form ICU searches, for texts that meet many patterns (one link
@@ -51,7 +52,10 @@ class Regex {
   static std::optional<std::string> compileError(std::string_view pattern,
                                                  Options options = Options::none);
   // The same compiled pattern from a process-wide, thread-safe cache; null when it does not
-  // compile. Results are identical to compiling each time.
+  // compile. Results are identical to compiling each time. The cache finds every pattern that
+  // someone still holds (a loaded rule set keeps the patterns of its rules) and keeps the 1,024
+  // most recently compiled ones itself, so any number of held patterns is found without
+  // recompiling.
   static std::shared_ptr<const Regex> cached(std::string_view pattern,
                                              Options options = Options::none);
 

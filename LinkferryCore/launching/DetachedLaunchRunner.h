@@ -18,6 +18,8 @@ namespace linkferry {
 //   text is empty. A program killed by a signal has the status 128 + the signal number.
 // - It could not be started: std::system_error ("cannot start <executable>: <reason>").
 //
+// The program gets this process's environment cleaned by LaunchEnvironment::forChild.
+//
 // Only the plan itself runs; its fallbacks are the caller's. Stateless apart from the window;
 // safe to use from several threads at once. Each run blocks for at most the window.
 class DetachedLaunchRunner final : public LaunchRunner {

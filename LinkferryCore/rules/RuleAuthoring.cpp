@@ -35,11 +35,6 @@ std::string_view lastLabels(std::string_view host, std::size_t count) {
   return host.substr(begin + 1);
 }
 
-// The registrable domain of `host`, judged on its ASCII form.
-std::optional<std::string> siteOf(const std::string& host, const PublicSuffixList& psl) {
-  return psl.registrableDomain(host);
-}
-
 Rule openRule(std::string name, Matcher match, const BrowserTarget& target,
               std::optional<Date> expiresAt) {
   return Rule{.id = Uuid::random().string(),
@@ -83,9 +78,11 @@ std::optional<std::string> pageRegex(const URL& url) {
 std::optional<std::string> ruleDomain(const URL& url, const PublicSuffixList& psl) {
   auto host = lowercasedHost(url);
   if (!host) return std::nullopt;
-  const auto site = siteOf(*host, psl);
+  // The site is judged on the host's ASCII form, so both writings of an international name get
+  // the same domain; it decides how many labels the domain has, and the rule keeps the host's
+  // own writing, which is what the host condition compares with.
+  const auto site = psl.siteKey(*host);
   if (!site) return host;
-  // The site decides how many labels the domain has; the rule keeps the host's own writing.
   const auto labels = static_cast<std::size_t>(std::count(site->begin(), site->end(), '.')) + 1;
   std::string_view written = *host;
   if (Text::endsWith(written, ".")) written.remove_suffix(1);

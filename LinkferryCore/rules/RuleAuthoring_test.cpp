@@ -65,6 +65,9 @@ TEST(RuleAuthoring, DomainAndHostScopesJudgeTheSiteAndKeepTheHostsWriting) {
       {"https://[::1]:8080/", "[::1]"},
       {"https://www.bücher.de/", "bücher.de"},
       {"https://www.xn--bcher-kva.de/", "xn--bcher-kva.de"},
+      // "公司.cn" is a public suffix in either writing: the domain has one label more.
+      {"https://www.shop.公司.cn/", "shop.公司.cn"},
+      {"https://www.shop.xn--55qx5d.cn/", "shop.xn--55qx5d.cn"},
       {"https://co.uk/", "co.uk"},
       {"https://intranet/", "intranet"},
       {"mailto:someone@example.com", std::nullopt},

@@ -11,13 +11,16 @@
 namespace linkferry::RuleEvaluator {
 namespace {
 
+// The options every pattern of a condition is searched with.
+constexpr Regex::Options kPatternOptions = Regex::Options::caseInsensitive;
+
 // A case-insensitive search anywhere in `text`; a pattern that does not compile finds nothing.
 bool found(const std::string& expression, const Regex::Subject& text, Patterns patterns) {
   if (patterns == Patterns::cached) {
-    auto regex = Regex::cached(expression, Regex::Options::caseInsensitive);
+    auto regex = Regex::cached(expression, kPatternOptions);
     return regex && regex->matches(text);
   }
-  auto regex = Regex::compile(expression, Regex::Options::caseInsensitive);
+  auto regex = Regex::compile(expression, kPatternOptions);
   return regex && regex->matches(text);
 }
 
@@ -73,17 +76,44 @@ std::string listText(const std::vector<std::int64_t>& numbers) {
   return text + "]";
 }
 
+// Calls `visit` with every member that is no all, any or not (the matcher itself when it is
+// none), in member order.
+template <class Visit>
+void forEachLeaf(const Matcher& matcher, const Visit& visit) {
+  std::visit(Overloaded{
+                 [&](const Matcher::All& m) {
+                   for (const Matcher& member : m.members) forEachLeaf(member, visit);
+                 },
+                 [&](const Matcher::Any& m) {
+                   for (const Matcher& member : m.members) forEachLeaf(member, visit);
+                 },
+                 [&](const Matcher::Not& m) { forEachLeaf(*m.member, visit); },
+                 [&](const auto& leaf) { visit(leaf); },
+             },
+             matcher.value());
+}
+
+// Calls `visit` with every regular expression of the matcher, in member order; `other` with the
+// other leaves.
+template <class Visit, class Other>
+void forEachExpression(const Matcher& matcher, const Visit& visit, const Other& other) {
+  forEachLeaf(matcher, Overloaded{
+                           [&](const Matcher::HostRegex& m) { visit(m.expression); },
+                           [&](const Matcher::URLRegex& m) { visit(m.expression); },
+                           [&](const Matcher::SourceWindow& m) { visit(m.expression); },
+                           [&](const auto& leaf) { other(leaf); },
+                       });
+}
+
 void collectProblems(const Matcher& matcher, std::vector<std::string>& problems) {
   auto checkPattern = [&](const std::string& expression) {
     if (!Regex::cached(expression)) {
       problems.push_back(L10n::tr("invalid regular expression: %@", {expression}));
     }
   };
-  std::visit(
+  forEachExpression(
+      matcher, checkPattern,
       Overloaded{
-          [&](const Matcher::HostRegex& m) { checkPattern(m.expression); },
-          [&](const Matcher::URLRegex& m) { checkPattern(m.expression); },
-          [&](const Matcher::SourceWindow& m) { checkPattern(m.expression); },
           [&](const TimeWindow& window) {
             if (!TimeWindow::minutes(window.start) || !TimeWindow::minutes(window.end)) {
               problems.push_back(L10n::tr("invalid time window %@-%@, expected HH:mm",
@@ -95,16 +125,8 @@ void collectProblems(const Matcher& matcher, std::vector<std::string>& problems)
                                           {listText(*window.days)}));
             }
           },
-          [&](const Matcher::All& m) {
-            for (const Matcher& member : m.members) collectProblems(member, problems);
-          },
-          [&](const Matcher::Any& m) {
-            for (const Matcher& member : m.members) collectProblems(member, problems);
-          },
-          [&](const Matcher::Not& m) { collectProblems(*m.member, problems); },
           [](const auto&) {},
-      },
-      matcher.value());
+      });
 }
 
 }  // namespace
@@ -216,6 +238,15 @@ bool matches(const Matcher& matcher, const Subject& subject) {
           [&](const Matcher::Not& m) { return !matches(*m.member, subject); },
       },
       matcher.value());
+}
+
+void collectPatterns(const Matcher& matcher, std::vector<std::shared_ptr<const Regex>>& into) {
+  forEachExpression(
+      matcher,
+      [&](const std::string& expression) {
+        if (auto regex = Regex::cached(expression, kPatternOptions)) into.push_back(regex);
+      },
+      [](const auto&) {});
 }
 
 std::vector<std::string> problems(const Matcher& matcher) {

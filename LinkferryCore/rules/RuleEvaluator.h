@@ -1,5 +1,6 @@
 #pragma once
 
+#include <memory>
 #include <optional>
 #include <string>
 #include <vector>
@@ -58,6 +59,11 @@ class Subject {
 // deciding member.
 bool matches(const Matcher& matcher, const LinkRequest& request, const RoutingContext& context);
 bool matches(const Matcher& matcher, const Subject& subject);
+
+// The compiled regular expressions that evaluating `matcher` searches with, from the pattern
+// cache, appended to `into` (patterns that do not compile are left out). Whoever holds them keeps
+// the cache finding them: a loaded RuleSet holds those of its rules.
+void collectPatterns(const Matcher& matcher, std::vector<std::shared_ptr<const Regex>>& into);
 
 // Localised messages about regular expressions that do not compile and malformed time windows,
 // in member order; empty when the matcher is well formed.

@@ -1,6 +1,7 @@
 #include "rules/RuleSet.h"
 
 #include "foundation/Files.h"
+#include "foundation/Regex.h"
 #include "routing/LinkRequest.h"
 #include "routing/RouteTarget.h"
 #include "routing/RoutingContext.h"
@@ -43,7 +44,19 @@ RuleSet RuleSet::fromJson(const JsonReader& json) {
   if (version >= 2) throw RuleSetError::unsupportedVersion(version);
   RuleSet set{.version = version, .rules = {}};
   for (const JsonReader& rule : json["rules"].elements()) set.rules.push_back(Rule::fromJson(rule));
+  set.compilePatterns();
   return set;
+}
+
+void RuleSet::compilePatterns() {
+  auto held = std::make_shared<std::vector<std::shared_ptr<const Regex>>>();
+  for (const Rule& rule : rules) {
+    RuleEvaluator::collectPatterns(rule.match, *held);
+    if (const auto* rewrite = rule.action.kind.asRewrite()) {
+      if (auto regex = rewrite->rewrite.compiledPattern()) held->push_back(std::move(regex));
+    }
+  }
+  compiledPatterns.held = std::move(held);
 }
 
 RuleSet RuleSet::removingExpired(Date now) const {

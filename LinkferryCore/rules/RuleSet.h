@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <filesystem>
 #include <functional>
+#include <memory>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -15,6 +16,7 @@
 
 namespace linkferry {
 
+class Regex;
 struct LinkRequest;
 struct RoutingContext;
 struct RouteTarget;
@@ -27,6 +29,20 @@ struct RuleSet {
 
   std::int64_t version = currentVersion;
   std::vector<Rule> rules = {};
+
+  // The compiled regular expressions of the rules (conditions and rewrites), held for as long as
+  // this set or a copy of it lives, so that the process-wide pattern cache finds every one of them
+  // however long the list: evaluation time grows with the rule count alone. Derived from `rules`,
+  // so equality and hashing ignore it.
+  struct CompiledPatterns {
+    std::shared_ptr<const std::vector<std::shared_ptr<const Regex>>> held;
+    bool operator==(const CompiledPatterns&) const { return true; }
+  };
+  CompiledPatterns compiledPatterns = {};
+
+  // Compiles and holds the patterns of `rules` as they are now. `fromJson` (and so `load` and
+  // `decode`) does it; a set built in code calls it once the rules are in place.
+  void compilePatterns();
 
   // Reads the rule file. A missing file gives an empty set of the current version (no file is
   // created). Throws std::system_error when the file cannot be read, JsonError (naming the file

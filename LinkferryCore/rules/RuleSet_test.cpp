@@ -11,6 +11,7 @@
 #include <string>
 
 #include "foundation/Files.h"
+#include "foundation/Regex.h"
 #include "foundation/Text.h"
 #include "foundation/Uuid.h"
 #include "routing/LinkRequest.h"
@@ -480,6 +481,47 @@ TEST(RuleSetFile, SaveIntoReadOnlyFolderKeepsTheOldFile) {
   EXPECT_EQ(Files::read(data / "rules.json"), old);
   EXPECT_EQ(std::distance(std::filesystem::directory_iterator(data), {}), 1) << "no temporary left";
   std::filesystem::permissions(data, std::filesystem::perms(0755));
+}
+
+TEST(RuleSet, ALoadedSetKeepsEveryPatternCompiledPastTheCacheCapacity) {
+  // 3,000 patterns, more than the pattern cache keeps by itself: in conditions, nested, and in
+  // rewrites. One that does not compile is left out.
+  std::vector<std::string> expressions, ruleTexts;
+  for (int i = 0; i < 3000; ++i) {
+    const std::string expression = "^p" + std::to_string(i) + "\\\\.test$";
+    expressions.push_back(Text::replacingAll(expression, "\\\\", "\\"));
+    switch (i % 3) {
+      case 0:
+        ruleTexts.push_back(R"({"name": "n", "match": {"hostRegex": ")" + expression +
+                            R"("}, "action": {"ignore": 1}})");
+        break;
+      case 1:
+        ruleTexts.push_back(R"({"name": "n", "match": {"all": [{"not": {"urlRegex": ")" +
+                            expression + R"("}}]}, "action": {"ignore": 1}})");
+        break;
+      default:
+        ruleTexts.push_back(R"({"name": "n", "match": {"host": "a"}, "action": {"rewrite": )"
+                            R"({"regex": ")" +
+                            expression + R"(", "replacement": "x"}}})");
+        break;
+    }
+  }
+  ruleTexts.push_back(
+      R"({"name": "n", "match": {"sourceWindow": "(unclosed"}, "action": {"ignore": 1}})");
+  const RuleSet set = decoded(R"({"version": 1, "rules": [)" + Text::join(ruleTexts, ",") + "]}");
+  ASSERT_TRUE(set.compiledPatterns.held);
+  const auto& held = *set.compiledPatterns.held;
+  ASSERT_EQ(held.size(), expressions.size());
+  for (std::size_t i = 0; i < expressions.size(); ++i) {
+    ASSERT_TRUE(held[i]);
+    EXPECT_EQ(held[i]->pattern(), expressions[i]);
+    // Still the pattern compiled at load: evaluation never compiles it again.
+    EXPECT_EQ(Regex::cached(expressions[i], Regex::Options::caseInsensitive), held[i]);
+  }
+  // The held patterns are no part of the value.
+  RuleSet copy = set;
+  copy.compiledPatterns = {};
+  EXPECT_EQ(copy, set);
 }
 
 TEST(RuleSet, RemovingExpiredKeepsOrderVersionAndDisabledRules) {

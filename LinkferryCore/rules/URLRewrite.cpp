@@ -10,18 +10,29 @@
 namespace linkferry {
 namespace {
 
+// A new host holding one of these would be percent-encoded into a host that cannot be looked up
+// ("new.com:8080" becomes "new.com%3A8080"), or would end the host early: the rule editor refuses
+// it, and a rule file that holds one leaves links unchanged.
+bool holdsNoHostCharacters(std::string_view host) {
+  return host.find_first_of("/:?#@ \t\n\r\f\v") == std::string_view::npos;
+}
+
 std::optional<URL> withReplacedHost(const URL& url, std::string_view newHost) {
   std::string host = Text::lowercased(Text::trimmed(newHost, Text::TrimSet::spacesAndTabs));
-  if (host.empty()) return std::nullopt;
+  if (host.empty() || !holdsNoHostCharacters(host)) return std::nullopt;
   if (!url.host()) return std::nullopt;
   URLComponents components(url);
   components.setHost(host);
   return components.url();
 }
 
+std::shared_ptr<const Regex> compiled(const URLRewrite::RegexReplacement& rewrite) {
+  return Regex::cached(rewrite.pattern, Regex::Options::caseInsensitive);
+}
+
 std::optional<URL> withRegexReplacement(const URL& url,
                                         const URLRewrite::RegexReplacement& rewrite) {
-  auto regex = Regex::cached(rewrite.pattern, Regex::Options::caseInsensitive);
+  auto regex = compiled(rewrite);
   if (!regex) return std::nullopt;
   const std::string& text = url.absoluteString();
   if (!regex->matches(text)) return std::nullopt;
@@ -61,6 +72,11 @@ std::optional<URL> URLRewrite::apply(const URL& url) const {
   return candidate;
 }
 
+std::shared_ptr<const Regex> URLRewrite::compiledPattern() const {
+  const auto* rewrite = std::get_if<RegexReplacement>(&m_value);
+  return rewrite ? compiled(*rewrite) : nullptr;
+}
+
 std::string URLRewrite::summary() const {
   return std::visit(
       Overloaded{
@@ -79,7 +95,7 @@ std::vector<std::string> URLRewrite::problems() const {
                           std::string_view host =
                               Text::trimmed(rewrite.newHost, Text::TrimSet::whitespace);
                           if (host.empty()) return {L10n::tr("Enter the new host name.")};
-                          if (Text::contains(host, "/") || Text::contains(host, " ")) {
+                          if (!holdsNoHostCharacters(host)) {
                             return {L10n::tr("A host name has no spaces or slashes.")};
                           }
                           return {};

@@ -2,6 +2,7 @@
 
 #include <cstddef>
 #include <functional>
+#include <memory>
 #include <optional>
 #include <string>
 #include <utility>
@@ -9,6 +10,7 @@
 #include <vector>
 
 #include "foundation/Json.h"
+#include "foundation/Regex.h"
 #include "foundation/URL.h"
 
 namespace linkferry {
@@ -48,6 +50,10 @@ struct URLRewrite {
   // that does not compile or finds nothing, a prefix the link does not start with), when the
   // result does not parse or has no scheme, or when it equals `url`. Never fails.
   std::optional<URL> apply(const URL& url) const;
+
+  // The compiled pattern `apply` searches with, from the pattern cache: for a regex rewrite whose
+  // pattern compiles; null otherwise. Holding it keeps the cache finding it.
+  std::shared_ptr<const Regex> compiledPattern() const;
 
   // One localised line for the rule list: "rewrite host to %@", "rewrite %@ → %@",
   // "remove prefix %@".

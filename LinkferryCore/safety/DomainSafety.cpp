@@ -56,6 +56,32 @@ std::optional<HostForms> formsOfCleaned(const std::string& host) {
   return HostForms{std::move(*unicode), std::move(*ascii)};
 }
 
+// A DNS name holds labels of at most 63 bytes and at most 253 bytes in all, in its ASCII form.
+constexpr std::size_t kMaxLabelBytes = 63;
+constexpr std::size_t kMaxHostBytes = 253;
+
+// True when the ASCII form of the (cleaned) host cannot fit those limits. Every code point takes
+// at least one byte of the ASCII form, so counting code points decides it for long text in one
+// pass, before any conversion: Punycode takes time quadratic in a label's length.
+bool exceedsDNSLimits(std::string_view host) {
+  std::size_t hostCount = 0, labelCount = 0;
+  for (char c : host) {
+    if ((static_cast<unsigned char>(c) & 0xC0) == 0x80) continue;  // a UTF-8 continuation byte
+    ++hostCount;
+    labelCount = c == '.' ? 0 : labelCount + 1;
+    if (labelCount > kMaxLabelBytes || hostCount > kMaxHostBytes) return true;
+  }
+  return false;
+}
+
+bool exceedsDNSLimits(const HostForms& forms) {
+  if (forms.ascii.size() > kMaxHostBytes) return true;
+  for (std::string_view label : Text::split(forms.ascii, '.')) {
+    if (label.size() > kMaxLabelBytes) return true;
+  }
+  return false;
+}
+
 bool mixesAlphabets(const std::set<Script>& found) {
   int lookAlikes = 0;
   for (Script script : found) lookAlikes += isLookAlike(script) ? 1 : 0;
@@ -258,8 +284,17 @@ std::vector<Finding> inspectHost(std::string_view host) {
   // An empty host is no malformed international name: there is nothing to warn about.
   if (name.empty() || name.front() == '[' || PublicSuffixList::isIPAddress(name)) return {};
 
+  // No such host can be looked up; the excerpt shows its beginning and its length.
+  auto tooLong = [&name] {
+    std::string_view start = Text::prefix(name, 40);
+    return finding("too-long", "host name longer than DNS allows",
+                   std::string(start) + (start.size() < name.size() ? "…" : "") + " (" +
+                       std::to_string(name.size()) + " bytes)");
+  };
+  if (exceedsDNSLimits(name)) return {tooLong()};
   std::optional<HostForms> hostForms = formsOfCleaned(name);
   if (!hostForms) return {finding("bad-punycode", "malformed international domain name", name)};
+  if (exceedsDNSLimits(*hostForms)) return {tooLong()};
   if (!hostForms->isInternational()) return {};
 
   std::vector<Finding> findings;

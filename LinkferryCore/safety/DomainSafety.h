@@ -56,9 +56,11 @@ std::optional<std::string> skeletonOfLabel(std::string_view label);
 // Each label replaced by its skeleton where it has one; nothing when no label has one.
 std::optional<std::string> skeletonOfHost(std::string_view host);
 
-// Findings of kind domain, in this order: "bad-punycode" alone, or "idn", then "mixed-script" for
-// each label that mixes alphabets, then "lookalike". None for an empty host, an IP address or an
-// IP literal ("[...]"), or a host that is plain ASCII. `host` may be percent-encoded.
+// Findings of kind domain, in this order: "too-long" alone (a label of the ASCII form longer than
+// 63 bytes or the whole longer than 253), or "bad-punycode" alone, or "idn", then "mixed-script"
+// for each label that mixes alphabets, then "lookalike". None for an empty host, an IP address or
+// an IP literal ("[...]"), or a plain ASCII host within the limits. `host` may be
+// percent-encoded. Linear in the length of the host.
 std::vector<LinkSafety::Finding> inspectHost(std::string_view host);
 // `inspectHost` of the URL's host; none when it has no host.
 std::vector<LinkSafety::Finding> inspect(const URL& url);

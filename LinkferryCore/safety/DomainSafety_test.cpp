@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include "foundation/Text.h"
+
 namespace linkferry {
 namespace {
 
@@ -95,6 +97,39 @@ TEST(DomainSafety, InspectionReportsInternationalMixedAndLookAlikeHosts) {
     EXPECT_EQ(codes(DomainSafety::inspectHost(host)), expected);
   }
   EXPECT_EQ(DomainSafety::inspectHost("XN--AB_C.com.")[0].excerpt, "xn--ab_c.com");
+}
+
+TEST(DomainSafety, AHostBeyondTheDNSLimitsIsOneFindingWithoutConversion) {
+  auto repeated = [](std::string_view piece, int times) {
+    std::string text;
+    for (int i = 0; i < times; ++i) text += piece;
+    return text;
+  };
+  const std::string u = "\xC3\xBC";  // "ü": two bytes, nine in ASCII form
+  const std::vector<std::pair<std::string, Codes>> cases = {
+      {repeated("a", 63) + ".com", {}},
+      {repeated("a", 64) + ".com", {"too-long"}},
+      {repeated(repeated("a", 49) + ".", 5) + "com", {}},  // 253 bytes
+      {repeated(repeated("a", 49) + ".", 5) + "com1", {"too-long"}},
+      {repeated("a", 50) + u + ".de", {"idn"}},       // "xn--" and 54 more
+      {repeated("a", 58) + u + ".de", {"too-long"}},  // 60 bytes, 66 in ASCII form
+      {"xn--" + repeated("a", 60) + ".de", {"too-long"}},
+  };
+  for (const auto& [host, expected] : cases) {
+    SCOPED_TRACE(host);
+    EXPECT_EQ(codes(DomainSafety::inspectHost(host)), expected);
+  }
+
+  // 100 KB in one label, once ASCII and once in Unicode (where conversion takes quadratic time):
+  // inspected at once, the excerpt kept short.
+  for (const std::string& label : {repeated("a", 100000), repeated(u, 50000)}) {
+    auto findings = DomainSafety::inspect(*URL::parse("https://" + label + ".com/x"));
+    ASSERT_EQ(codes(findings), Codes{"too-long"});
+    EXPECT_EQ(findings[0].label, "host name longer than DNS allows");
+    EXPECT_LT(findings[0].excerpt.size(), 120u);
+    EXPECT_TRUE(Text::endsWith(findings[0].excerpt, "\xE2\x80\xA6 (100004 bytes)"))
+        << findings[0].excerpt;
+  }
 }
 
 TEST(DomainSafety, InspectsTheHostOfALinkDecodingItOnce) {

@@ -308,20 +308,28 @@ std::optional<std::string_view> AppSettings::expectedValue(std::string_view key)
 AppSettings AppSettings::withValue(std::string_view key, const JsonValue& value) const {
   const Field* field = fieldNamed(key);
   if (!field) throw SettingsError("unknown setting \"" + std::string(key) + "\"");
+  auto refuse = [&](const std::string& detail) {
+    std::string message = std::string(key) + ": expected " + std::string(field->expected) +
+                          ", got " + Json::encodeCompact(value);
+    throw SettingsError(detail.empty() ? message : message + " (" + detail + ")");
+  };
+  if (key == "openInNewWindow") {
+    // The legacy view: false leaves `currentTab` as it is.
+    if (!value.is_boolean()) refuse("");
+    AppSettings changed = *this;
+    changed.setOpenInNewWindow(value.get<bool>());
+    return changed;
+  }
   JsonValue json = toJson();
   json[std::string(key)] = value;
-  // The legacy key only counts where `openIn` is absent.
-  if (key == "openInNewWindow") json.erase("openIn");
   if (key == "openIn") json.erase("openInNewWindow");
   try {
     return read(JsonReader(json, "settings"), true);
   } catch (const JsonError& error) {
-    std::string message = std::string(key) + ": expected " + std::string(field->expected) +
-                          ", got " + Json::encodeCompact(value);
     // Say where inside a list or object the value went wrong.
-    if (error.path() != key) message += " (" + error.path() + ": " + error.message() + ")";
-    throw SettingsError(message);
+    refuse(error.path() == key ? "" : error.path() + ": " + error.message());
   }
+  return *this;  // not reached: `refuse` throws
 }
 
 }  // namespace linkferry

@@ -136,6 +136,8 @@ TEST(AppSettings, WithValueChangesOneKeyStrictly) {
   AppSettings settings;
   EXPECT_EQ(settings.withValue("pickerColumns", 9).pickerColumns, 4);
   EXPECT_EQ(settings.withValue("openInNewWindow", true).openIn, OpenIn::newWindow);
+  EXPECT_EQ(settings.withValue("openIn", "currentTab").withValue("openInNewWindow", false).openIn,
+            OpenIn::currentTab);
   EXPECT_EQ(settings.withValue("menuBarIconStyle", "mono").menuBarIconStyle,
             MenuBarIconStyle::mono);
   AppSettings withBrowser = settings.withValue("alternativeBrowser", {{"browser", "firefox"}});

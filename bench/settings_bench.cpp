@@ -1,0 +1,132 @@
+// Loading and saving the settings file, and the decision log at its usual largest: loading 6,000
+// entries (about 3 MB), and one `record` or `update` among them (encode and atomic replace).
+#include <unistd.h>
+
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include <benchmark/benchmark.h>
+
+#include "foundation/Files.h"
+#include "foundation/Json.h"
+#include "settings/AppSettings.h"
+#include "settings/DecisionLog.h"
+
+using namespace linkferry;
+
+namespace {
+
+// A folder under the system's temporary folder, removed at the end.
+struct Folder {
+  std::filesystem::path path;
+  Folder() {
+    std::string pattern = (std::filesystem::temp_directory_path() / "settings-bench-XXXXXX").string();
+    path = ::mkdtemp(pattern.data());
+  }
+  ~Folder() { std::filesystem::remove_all(path); }
+};
+
+AppSettings typicalSettings() {
+  AppSettings settings;
+  for (int i = 0; i < 12; ++i) {
+    settings.targetOrder.push_back(BrowserTarget{"browser-" + std::to_string(i), "Profile 1"});
+  }
+  settings.hiddenTargets = {BrowserTarget{"chromium", "Guest Profile"}};
+  settings.forceHTTPSExceptions = {"intranet.test", "printer.local"};
+  settings.appLinkOverrides = {{"zoom", false}, {"spotify", true}};
+  settings.focusDefault = FocusDefault{BrowserTarget{"firefox", "work"}, false};
+  return settings;
+}
+
+// About 500 bytes an entry, like a routed link with its reasons and trace.
+LogEntry entry(int n, Date receivedAt) {
+  const std::string id = std::to_string(n);
+  return LogEntry(Uuid::random(),
+                  *URL::parse("https://docs.example-" + id + ".com/projects/" + id +
+                              "/issues?filter=open&sort=updated#comment-" + id),
+                  "org.mozilla.thunderbird", "Re: weekly planning (" + id + ") - Inbox", receivedAt,
+                  DecisionStatus::routed, BrowserTarget{"firefox", "work", "2"},
+                  "rule “Work docs”",
+                  {"[unwrap] no wrapper", "[tracking] removed utm_source, utm_medium",
+                   "rules: matched “Work docs” (host *.example-" + id + ".com)",
+                   "launch: firefox -P work --new-tab", "routed in 3 ms"});
+}
+
+std::filesystem::path writeLog(const Folder& folder, int count) {
+  const Date now = Date::now();
+  std::vector<LogEntry> entries;
+  for (int i = 0; i < count; ++i) entries.push_back(entry(i, now.adding(-count + i)));
+  const auto file = folder.path / "log.json";
+  Files::writeAtomically(file, LogFile::encode(entries));
+  return file;
+}
+
+void BM_SettingsLoad(benchmark::State& state) {
+  Folder folder;
+  const auto file = folder.path / "settings.json";
+  typicalSettings().save(file);
+  for (auto _ : state) benchmark::DoNotOptimize(AppSettings::load(file));
+}
+BENCHMARK(BM_SettingsLoad)->Unit(benchmark::kMicrosecond);
+
+void BM_SettingsSave(benchmark::State& state) {
+  Folder folder;
+  const auto file = folder.path / "settings.json";
+  const AppSettings settings = typicalSettings();
+  for (auto _ : state) settings.save(file);
+}
+BENCHMARK(BM_SettingsSave)->Unit(benchmark::kMicrosecond);
+
+void BM_LogLoad(benchmark::State& state) {
+  Folder folder;
+  const auto file = writeLog(folder, 6000);
+  state.counters["bytes"] = static_cast<double>(std::filesystem::file_size(file));
+  for (auto _ : state) {
+    DecisionLog log(file, 30, true);
+    benchmark::DoNotOptimize(log.lastError());
+  }
+}
+BENCHMARK(BM_LogLoad)->Unit(benchmark::kMillisecond);
+
+void BM_LogRecord(benchmark::State& state) {
+  Folder folder;
+  DecisionLog log(writeLog(folder, 6000), 30, true);
+  const LinkRequest request(*URL::parse("https://example.com/new"), "com.app", std::nullopt,
+                            Date::now());
+  for (auto _ : state) benchmark::DoNotOptimize(log.record(request));
+  if (log.lastError()) state.SkipWithError(log.lastError()->c_str());
+}
+BENCHMARK(BM_LogRecord)->Unit(benchmark::kMillisecond)->Iterations(200);
+
+void BM_LogUpdate(benchmark::State& state) {
+  Folder folder;
+  DecisionLog log(writeLog(folder, 6000), 30, true);
+  const Uuid id = log.record(LinkRequest(*URL::parse("https://example.com/new"), Date::now()));
+  for (auto _ : state) {
+    log.update(id, DecisionStatus::picked, BrowserTarget{"firefox"}, "picked", {});
+  }
+  if (log.lastError()) state.SkipWithError(log.lastError()->c_str());
+}
+BENCHMARK(BM_LogUpdate)->Unit(benchmark::kMillisecond)->Iterations(200);
+
+// The two encoders of the same 6,000 entries.
+void BM_LogEncodeOwn(benchmark::State& state) {
+  std::vector<LogEntry> entries;
+  for (int i = 0; i < 6000; ++i) entries.push_back(entry(i, Date::now()));
+  for (auto _ : state) benchmark::DoNotOptimize(LogFile::encode(entries));
+}
+BENCHMARK(BM_LogEncodeOwn)->Unit(benchmark::kMillisecond);
+
+void BM_LogEncodeGeneric(benchmark::State& state) {
+  std::vector<LogEntry> entries;
+  for (int i = 0; i < 6000; ++i) entries.push_back(entry(i, Date::now()));
+  for (auto _ : state) {
+    JsonValue list = JsonValue::array();
+    for (const LogEntry& item : entries) list.push_back(item.toJson());
+    benchmark::DoNotOptimize(Json::encodeCompact(list));
+  }
+}
+BENCHMARK(BM_LogEncodeGeneric)->Unit(benchmark::kMillisecond);
+
+}  // namespace

@@ -1,0 +1,101 @@
+#include <gtest/gtest.h>
+
+#include <map>
+#include <string>
+
+#include "foundation/Files.h"
+#include "foundation/Json.h"
+#include "foundation/Process.h"
+#include "settings/DecisionLog.h"
+#include "support/TestSupport.h"
+
+namespace linkferry {
+namespace {
+
+using testing::TemporaryDirectory;
+
+Process::Result linkferry(const TemporaryDirectory& home, const std::vector<std::string>& arguments) {
+  Process::Options options;
+  options.captureOutput = true;
+  options.environment = std::map<std::string, std::string>{
+      {"LINKFERRY_HOME", home.path().string()}, {"HOME", home.path().string()}, {"TZ", "UTC"}};
+  return Process::run((testing::binaryDirectory() / "cli" / "linkferry").string(), arguments,
+                      options);
+}
+
+TEST(SettingsCommand, ShowsAndChangesSettingsRefusingWrongValues) {
+  TemporaryDirectory home;
+  const auto file = home.path() / "settings.json";
+  Process::Result defaults = linkferry(home, {"settings", "--json"});
+  ASSERT_EQ(defaults.exitStatus, 0) << defaults.standardError;
+  JsonValue shown = JsonValue::parse(defaults.standardOutput);
+  EXPECT_EQ(shown["file"], file.string());
+  EXPECT_EQ(shown["exists"], false);
+  EXPECT_EQ(shown["settings"]["pickerVisibleCount"], 10);
+
+  Process::Result set = linkferry(home, {"settings", "set", "pickerColumns", "9"});
+  EXPECT_EQ(set.exitStatus, 0) << set.standardError;
+  EXPECT_EQ(set.standardOutput, "pickerColumns = 4 in " + file.string() + "\n");
+  EXPECT_EQ(linkferry(home, {"settings", "set", "menuBarIconStyle", "arrow"}).exitStatus, 0);
+  EXPECT_EQ(linkferry(home, {"settings", "set", "searchURL", "https://s.test/?q=%s"}).exitStatus, 0);
+  const std::string saved = Files::read(file);
+  EXPECT_NE(saved.find("\"menuBarIconStyle\": \"arrow\""), std::string::npos);
+
+  Process::Result wrong = linkferry(home, {"settings", "set", "alwaysAsk", "maybe"});
+  EXPECT_EQ(wrong.exitStatus, 1);
+  EXPECT_EQ(wrong.standardError, "linkferry: alwaysAsk: expected a boolean (true or false), got "
+                                 "\"maybe\"; " + file.string() + " is unchanged\n");
+  EXPECT_EQ(linkferry(home, {"settings", "set", "colour", "red"}).exitStatus, 1);
+  EXPECT_EQ(Files::read(file), saved);
+
+  // A broken file is reported with its key and left alone, also by `set`.
+  home.write("settings.json", R"({"dryRun": 1})");
+  Process::Result broken = linkferry(home, {"settings", "set", "dryRun", "true"});
+  EXPECT_EQ(broken.exitStatus, 1);
+  EXPECT_EQ(broken.standardError,
+            "linkferry: " + file.string() + ": dryRun: expected a boolean, got a number\n");
+  EXPECT_EQ(Files::read(file), R"({"dryRun": 1})");
+}
+
+TEST(LogCommand, ShowsNewestFirstAndClears) {
+  TemporaryDirectory home;
+  {
+    DecisionLog log(home.path() / "log.json", 30, true);
+    for (int n = 1; n <= 3; ++n) {
+      Uuid id = log.record(LinkRequest(*URL::parse("https://a.test/" + std::to_string(n)),
+                                       "com.app", "Window", Date::now()));
+      if (n < 3) {
+        log.update(id, DecisionStatus::routed, BrowserTarget{"firefox", "work"}, "rule “A”",
+                   {"[https] upgraded"});
+      }
+    }
+  }
+  Process::Result text = linkferry(home, {"log", "-n", "2"});
+  ASSERT_EQ(text.exitStatus, 0) << text.standardError;
+  const auto newest = text.standardOutput.find(" pending https://a.test/3\n  from: com.app \"Window\"\n");
+  const auto older = text.standardOutput.find(
+      " routed https://a.test/2 -> firefox / work\n  from: com.app \"Window\"\n  reason: rule “A”\n"
+      "  trace: [https] upgraded\n");
+  EXPECT_NE(newest, std::string::npos) << text.standardOutput;
+  EXPECT_NE(older, std::string::npos) << text.standardOutput;
+  EXPECT_LT(newest, older);
+  EXPECT_EQ(text.standardOutput.find("a.test/1"), std::string::npos);
+
+  JsonValue json = JsonValue::parse(linkferry(home, {"log", "--json"}).standardOutput);
+  ASSERT_EQ(json.size(), 3u);
+  EXPECT_EQ(json[0]["status"], "pending");
+  EXPECT_TRUE(json[0]["receivedAt"].get<std::string>().ends_with("Z"));
+
+  EXPECT_EQ(linkferry(home, {"log", "clear"}).exitStatus, 0);
+  EXPECT_EQ(Files::read(home.path() / "log.json"), "[]");
+
+  home.write("log.json", "not json");
+  Process::Result corrupt = linkferry(home, {"log"});
+  EXPECT_EQ(corrupt.exitStatus, 1);
+  EXPECT_TRUE(corrupt.standardError.starts_with("linkferry: unreadable log moved aside: "))
+      << corrupt.standardError;
+  EXPECT_EQ(Files::read(home.path() / "log.json.corrupt"), "not json");
+}
+
+}  // namespace
+}  // namespace linkferry
