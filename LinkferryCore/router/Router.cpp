@@ -269,7 +269,8 @@ RouterResult Router::handle(const LinkRequest& received, const RoutingContext& c
   }
 }
 
-Decision Router::test(const LinkRequest& received, const RoutingContext& context) const {
+Decision Router::test(const LinkRequest& received, const RoutingContext& context,
+                      std::optional<URL>* preparedURL) const {
   std::unique_lock lock(m_mutex);
   const RouterState state = m_state;
   lock.unlock();  // nothing here changes the router or its log
@@ -277,6 +278,7 @@ Decision Router::test(const LinkRequest& received, const RoutingContext& context
       received, context, switches(*state.settings), *state.rules, nullptr);
   LinkRequest request = received;
   request.url = prepared.url;
+  if (preparedURL) *preparedURL = prepared.url;
   Decision decision = runPipeline(state, request, context);
   std::vector<TraceEntry> trace;
   for (const std::string& line : prepared.trace) trace.push_back(TraceEntry{"prepare", line, {}});

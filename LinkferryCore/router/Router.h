@@ -74,8 +74,10 @@ class Router {
 
   // What `handle` would decide, without expanding short links, cleaning trackers, checking
   // safety, logging or launching: the pipeline's decision with one "prepare" trace entry per
-  // preparation line in front.
-  Decision test(const LinkRequest& request, const RoutingContext& context) const;
+  // preparation line in front. `prepared`, when given, receives the prepared link (what a launch
+  // would open).
+  Decision test(const LinkRequest& request, const RoutingContext& context,
+                std::optional<URL>* prepared = nullptr) const;
 
   // The picker request for a logged link, routed again without preparation. With `newEntry` the
   // link is recorded as a new pending entry; otherwise the request answers the entry itself.
