@@ -1,7 +1,6 @@
 // `linkferry test URL [--source-app ID] [--json]`: what routing would decide for a link, with the
 // preparation lines and every stage's say, and the exact command that would open it. Nothing is
 // launched, logged or fetched (short links are not expanded).
-#include <cstdio>
 #include <iostream>
 #include <memory>
 #include <optional>
@@ -19,12 +18,6 @@
 namespace linkferry::cli {
 
 namespace {
-
-std::string milliseconds(std::chrono::nanoseconds duration) {
-  char text[32];
-  std::snprintf(text, sizeof text, "%.1f", static_cast<double>(duration.count()) / 1e6);
-  return text;
-}
 
 std::string describe(const RouteTarget& target, const BrowserCatalog& catalog) {
   if (auto browser = target.browserTarget()) return "open in " + TargetLabel::text(*browser, catalog);
@@ -100,9 +93,9 @@ int runTest(const std::string& text, const std::optional<std::string>& sourceApp
 
   std::cout << preparedRequest.url.absoluteString() << '\n';
   for (const TraceEntry& entry : decision.trace) {
-    std::cout << "  [" << entry.stage << "] " << entry.summary;
-    if (entry.stage != "prepare") std::cout << " (" << milliseconds(entry.duration) << " ms)";
-    std::cout << '\n';
+    // Preparation lines carry their own tag and took no measured time.
+    std::cout << "  " << (entry.stage == "prepare" ? entry.summary : Router::traceLine(entry))
+              << '\n';
   }
   if (route) {
     std::cout << "decision: " << describe(route->target, *state.catalog) << " ("

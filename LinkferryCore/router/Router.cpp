@@ -36,14 +36,6 @@ std::string commandText(const LaunchPlan& plan) {
   return text;
 }
 
-// "[stage] summary (12.3 ms)".
-std::string traceLine(const TraceEntry& entry) {
-  char milliseconds[32];
-  std::snprintf(milliseconds, sizeof milliseconds, "%.1f",
-                static_cast<double>(entry.duration.count()) / 1e6);
-  return "[" + entry.stage + "] " + entry.summary + " (" + milliseconds + " ms)";
-}
-
 LinkPreparation::Switches switches(const AppSettings& settings) {
   return LinkPreparation::Switches{settings.unwrapRedirects, settings.expandShortLinks,
                                    settings.forceHTTPS, settings.forceHTTPSExceptions};
@@ -84,6 +76,13 @@ std::string label(const RouteTarget& target, const BrowserCatalog& catalog) {
 }
 
 }  // namespace
+
+std::string Router::traceLine(const TraceEntry& entry) {
+  char milliseconds[32];
+  std::snprintf(milliseconds, sizeof milliseconds, "%.1f",
+                static_cast<double>(entry.duration.count()) / 1e6);
+  return "[" + entry.stage + "] " + entry.summary + " (" + milliseconds + " ms)";
+}
 
 const std::set<std::string, std::less<>>& Router::guessStages() {
   static const auto& stages = *new std::set<std::string, std::less<>>{"session", "history",

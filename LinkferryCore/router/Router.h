@@ -51,6 +51,9 @@ class Router {
   // Writes a rule set (normally RuleSet::save on the rules file); may throw.
   using SaveRules = std::function<void(const RuleSet&)>;
 
+  // A pipeline trace entry as a log line: "[stage] summary (12.3 ms)".
+  static std::string traceLine(const TraceEntry& entry);
+
   // The stages whose decisions are only guesses: "session", "history", "context".
   static const std::set<std::string, std::less<>>& guessStages();
 
