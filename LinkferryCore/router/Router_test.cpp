@@ -170,5 +170,30 @@ TEST_F(RouterTest, APickerChoiceIsRememberedOnlyWhenARuleCanBeMadeAndIsNotPrivat
   EXPECT_EQ(log->entry(log->all().front().id)->status, DecisionStatus::picked);
 }
 
+TEST_F(RouterTest, APendingLinkIsOfferedAgainAndADryRunOpensNoBrowser) {
+  AppSettings settings;
+  settings.dryRun = true;
+  Router router = make(settings, kSafariRule);
+  const RouterResult asked =
+      router.handle(request("https://docs.example/a"), context(), true, ClickOverride::none());
+  ASSERT_TRUE(asked.asPick());
+  const LogEntry pending = *log->entry(asked.id());
+
+  const PickerRequest again = router.offer(pending, context(), false);
+  EXPECT_EQ(again.id, pending.id);
+  ASSERT_EQ(again.candidates.size(), 2u);
+  EXPECT_EQ(again.candidates[0].target.browser, "com.apple.Safari");
+  EXPECT_EQ(again.candidates[0].weight, 1.0);
+  const PickerRequest fresh = router.offer(pending, context(), true);
+  EXPECT_NE(fresh.id, pending.id);
+  EXPECT_EQ(log->unrouted().size(), 2u);
+  EXPECT_EQ(PickerRequest::fromJson(JsonReader(fresh.toJson(), "request")), fresh);
+
+  const auto lines =
+      router.openBrowser(BrowserTarget{"org.mozilla.firefox", std::nullopt, std::nullopt, true});
+  EXPECT_EQ(lines.back(), "dry run: /usr/bin/open -na /Applications/Firefox.app --args --private-window");
+  EXPECT_TRUE(runner->plans.empty());
+}
+
 }  // namespace
 }  // namespace linkferry
