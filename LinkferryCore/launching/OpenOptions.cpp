@@ -47,6 +47,14 @@ void OpenOptions::setNewWindow(bool newWindow) {
   }
 }
 
+OpenOptions OpenOptions::resolve(const OpenOptions& global, std::optional<bool> ruleNewWindow,
+                                 std::optional<bool> ruleBackground) {
+  OpenOptions options = global;
+  if (ruleNewWindow) options.openIn = *ruleNewWindow ? OpenIn::newWindow : OpenIn::newTab;
+  if (ruleBackground) options.background = *ruleBackground;
+  return options;
+}
+
 JsonValue OpenOptions::toJson() const {
   JsonValue json = JsonValue::object();
   json["openIn"] = std::string(toString(openIn));

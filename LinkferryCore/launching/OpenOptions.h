@@ -41,6 +41,13 @@ struct OpenOptions {
   // true selects newWindow; false turns newWindow back into newTab and leaves currentTab alone.
   void setNewWindow(bool newWindow);
 
+  // The user's defaults combined with a deciding rule's own launch preferences (its `newWindow`
+  // and `background`, absent when the rule leaves them to the defaults): a rule's `newWindow`
+  // gives newWindow when true and newTab when false, so a rule can take a global currentTab to a
+  // new tab or window but never into the current tab.
+  static OpenOptions resolve(const OpenOptions& global, std::optional<bool> ruleNewWindow,
+                             std::optional<bool> ruleBackground);
+
   // {"openIn": <case name>, "background": <bool>}.
   JsonValue toJson() const;
   // Both keys are required; an unknown openIn text fails. Throws JsonError.

@@ -1,0 +1,94 @@
+#include "RouterLoader.h"
+
+#include <chrono>
+#include <exception>
+#include <stdexcept>
+#include <utility>
+
+#include "foundation/Dates.h"
+#include "launching/DetachedLaunchRunner.h"
+#include "preparation/NetworkShortLinkExpander.h"
+#include "router/RouterSetup.h"
+#include "rules/RuleSet.h"
+#include "safety/PublicSuffixList.h"
+#include "settings/AppSettings.h"
+#include "signals/IndexBuilder.h"
+
+namespace linkferry::RouterLoader {
+
+namespace {
+
+// Short links: at most 5 redirects followed, 3 seconds for the whole expansion, so a slow
+// shortener delays a click by no more than that.
+constexpr int kExpansionHops = 5;
+constexpr std::chrono::milliseconds kExpansionTimeout{3000};
+
+}  // namespace
+
+Loaded load(const Options& options) {
+  Loaded loaded{LinkferryPaths::defaultPaths(options.environment, options.home), nullptr, nullptr,
+                {}};
+  const LinkferryPaths& paths = loaded.paths;
+
+  std::shared_ptr<const BrowserCatalog> catalog;
+  try {
+    catalog = std::make_shared<const BrowserCatalog>(
+        RouterSetup::loadCatalog(paths, options.home, options.environment));
+  } catch (const std::exception& error) {
+    loaded.problems.push_back(error.what());
+    catalog = std::make_shared<const BrowserCatalog>(
+        BrowserCatalog::discoverLinux(options.home, options.environment, {}));
+  }
+
+  std::shared_ptr<const RuleSet> rules;
+  bool rulesLoaded = true;
+  try {
+    rules = std::make_shared<const RuleSet>(RuleSet::load(paths.rules()));
+  } catch (const std::exception& error) {
+    loaded.problems.push_back(error.what());
+    rules = std::make_shared<const RuleSet>();
+    rulesLoaded = false;
+  }
+
+  std::shared_ptr<const AppSettings> settings;
+  try {
+    settings = std::make_shared<const AppSettings>(AppSettings::load(paths.settings()));
+  } catch (const std::exception& error) {
+    loaded.problems.push_back(error.what());
+    settings = std::make_shared<const AppSettings>();
+  }
+
+  auto index = std::make_shared<const SignalIndex>();
+  if (options.readSignals && (settings->useSessions || settings->useHistory)) {
+    const IndexBuilder builder{PublicSuffixList::shared(), SessionClassifier(),
+                               IndexBuilder::kDefaultHistoryWindow, std::nullopt};
+    index = std::make_shared<const SignalIndex>(builder.build(*catalog, Date::now()));
+  }
+
+  loaded.log = std::make_shared<DecisionLog>(paths.log(), settings->logRetentionDays,
+                                             settings->keepHistory, [] { return Date::now(); });
+
+  std::shared_ptr<LaunchRunner> runner = options.runner;
+  if (!runner) runner = std::make_shared<DetachedLaunchRunner>();
+  std::shared_ptr<const ShortLinkExpanding> expander = options.expander;
+  if (!expander && options.network) {
+    expander = std::make_shared<const NetworkShortLinkExpander>(kExpansionHops, kExpansionTimeout);
+  }
+
+  const std::filesystem::path rulesFile = paths.rules();
+  Router::SaveRules saveRules = [rulesFile, rulesLoaded](const RuleSet& ruleSet) {
+    // Saving over a file that could not be read would lose every rule the user wrote in it.
+    if (!rulesLoaded) {
+      throw std::runtime_error(rulesFile.string() +
+                               " could not be loaded; fix it before adding rules");
+    }
+    ruleSet.save(rulesFile);
+  };
+
+  loaded.router = std::make_shared<Router>(
+      RouterState{catalog, rules, index, settings, LaunchPlatform::linux}, loaded.log,
+      std::move(runner), std::move(expander), std::move(saveRules));
+  return loaded;
+}
+
+}  // namespace linkferry::RouterLoader

@@ -1,0 +1,199 @@
+// The router's own choices that no command line reaches: macOS plans with fallbacks, the locked
+// screen, and what a picker answer remembers. The runner records plans instead of starting
+// /usr/bin/open, which this machine does not have; everything else (log file, rules, pipeline)
+// is real.
+#include "router/Router.h"
+
+#include <gtest/gtest.h>
+
+#include <stdexcept>
+
+#include "launching/LaunchError.h"
+#include "support/TestSupport.h"
+
+namespace linkferry {
+namespace {
+
+using testing::TemporaryDirectory;
+
+class RecordingRunner final : public LaunchRunner {
+ public:
+  void run(const LaunchPlan& plan) override {
+    plans.push_back(plan);
+    if (failures > 0) {
+      --failures;
+      throw LaunchError::failed(static_cast<std::int32_t>(plans.size()));
+    }
+  }
+  std::vector<LaunchPlan> plans;
+  int failures = 0;
+};
+
+BrowserCatalog catalog() {
+  BrowserCatalog result;
+  for (const auto& [id, family] : {std::pair{"com.apple.Safari", BrowserFamily::safari},
+                                  std::pair{"org.mozilla.firefox", BrowserFamily::firefox}}) {
+    CatalogBrowser browser;
+    browser.definition.id = id;
+    browser.definition.name = family == BrowserFamily::safari ? "Safari" : "Firefox";
+    browser.definition.family = family;
+    browser.definition.appPath = std::string("/Applications/") + browser.definition.name + ".app";
+    result.browsers.push_back(browser);
+  }
+  return result;
+}
+
+class RouterTest : public ::testing::Test {
+ protected:
+  Router make(AppSettings settings, const std::string& rules = "") {
+    log = std::make_shared<DecisionLog>(folder.path() / "log.json", 30, true);
+    RuleSet ruleSet = RuleSet::decode(R"({"version": 1, "rules": [)" + rules + "]}", "rules.json");
+    return Router(RouterState{std::make_shared<const BrowserCatalog>(catalog()),
+                              std::make_shared<const RuleSet>(ruleSet), nullptr,
+                              std::make_shared<const AppSettings>(settings), LaunchPlatform::macOS},
+                  log, runner, nullptr, [this](const RuleSet& saved) { savedRules.push_back(saved); });
+  }
+
+  RoutingContext context(bool locked = false) const {
+    RoutingContext result(std::nullopt, std::nullopt, {}, Date::now(), Calendar::current());
+    result.screenLocked = locked;
+    return result;
+  }
+
+  LinkRequest request(const std::string& link) const { return LinkRequest(*URL::parse(link), Date::now()); }
+
+  std::vector<std::string> trace(const Uuid& id) { return log->entry(id)->trace; }
+
+  TemporaryDirectory folder;
+  std::shared_ptr<DecisionLog> log;
+  std::shared_ptr<RecordingRunner> runner = std::make_shared<RecordingRunner>();
+  std::vector<RuleSet> savedRules;
+};
+
+constexpr const char* kSafariRule =
+    R"({"name": "Docs", "match": {"host": "docs.example"},
+        "action": {"open": {"browser": "com.apple.Safari"}}})";
+
+TEST_F(RouterTest, WhenEveryFallbackFailsTheFirstPlansErrorLeadsTheNoteAndTrace) {
+  AppSettings settings;
+  settings.openIn = OpenIn::currentTab;
+  Router router = make(settings, kSafariRule);
+  runner->failures = 2;
+  const RouterResult result =
+      router.handle(request("https://docs.example/a"), context(), false, ClickOverride::none());
+  ASSERT_TRUE(result.asPick());
+  ASSERT_EQ(runner->plans.size(), 2u);
+  EXPECT_EQ(runner->plans[0].executable, "/usr/bin/osascript");
+  const std::string both = std::string(LaunchError::failed(1).what()) +
+                           "; fallback failed: " + LaunchError::failed(2).what();
+  EXPECT_EQ(result.asPick()->request.note, "Could not open in Safari: " + both);
+  EXPECT_EQ(trace(result.id()).back(), "launch failed: " + both);
+
+  // One fallback that runs: success, with the first failure noted.
+  runner->failures = 1;
+  runner->plans.clear();
+  const RouterResult opened =
+      router.handle(request("https://docs.example/b"), context(), false, ClickOverride::none());
+  ASSERT_TRUE(opened.asOpened());
+  const auto lines = trace(opened.id());
+  EXPECT_TRUE(std::any_of(lines.begin(), lines.end(), [](const std::string& line) {
+    return line.find(LaunchError::failed(1).what()) != std::string::npos;
+  }));
+}
+
+TEST_F(RouterTest, DryRunListsThePlanAndEveryFallbackAndRunsNothing) {
+  AppSettings settings;
+  settings.openIn = OpenIn::currentTab;
+  settings.dryRun = true;
+  Router router = make(settings, kSafariRule);
+  const RouterResult result =
+      router.handle(request("https://docs.example/a"), context(), false, ClickOverride::none());
+  ASSERT_TRUE(result.asOpened());
+  EXPECT_TRUE(runner->plans.empty());
+  const auto lines = trace(result.id());
+  EXPECT_TRUE(lines[lines.size() - 2].starts_with("dry run: /usr/bin/osascript -e "));
+  EXPECT_EQ(lines.back(),
+            "dry run, if that fails: /usr/bin/open -a /Applications/Safari.app https://docs.example/a");
+}
+
+TEST_F(RouterTest, OnALockedScreenTheBestGuessOpensUnlessThePickerWasAskedFor) {
+  Router router = make(AppSettings{},
+                       R"({"name": "Ask", "match": {"host": "shop.example"},
+                           "action": {"prompt": [{"browser": "org.mozilla.firefox"}]}})");
+  const RouterResult opened =
+      router.handle(request("https://shop.example/"), context(true), false, ClickOverride::none());
+  ASSERT_TRUE(opened.asOpened());
+  EXPECT_EQ(opened.asOpened()->reason.stage, "locked");
+
+  const RouterResult forced =
+      router.handle(request("https://shop.example/"), context(true), false, ClickOverride::pick());
+  ASSERT_TRUE(forced.asPick());
+  // A prompt rule's picker holds only the rule's targets, not every browser.
+  const auto& candidates = forced.asPick()->request.candidates;
+  ASSERT_EQ(candidates.size(), 1u);
+  EXPECT_EQ(candidates[0].target.browser, "org.mozilla.firefox");
+  EXPECT_EQ(runner->plans.size(), 1u);
+}
+
+TEST_F(RouterTest, APickerChoiceIsRememberedOnlyWhenARuleCanBeMadeAndIsNotPrivate) {
+  Router router = make(AppSettings{});
+  const Date now = Date::now();
+  const BrowserTarget firefox{"org.mozilla.firefox", std::nullopt, std::nullopt, false};
+  BrowserTarget privateFirefox = firefox;
+  privateFirefox.privateMode = true;
+
+  auto choose = [&](const std::string& link, const BrowserTarget& target, RememberScope scope) {
+    const RouterResult result =
+        router.handle(request(link), context(), true, ClickOverride::none());
+    router.choose(result.id(), *URL::parse(link), target, scope, false, std::nullopt,
+                  RememberDuration{1, RememberDuration::Unit::hour}, now);
+    return trace(result.id());
+  };
+
+  // The target is itself private: nothing remembered, said so.
+  auto lines = choose("https://a.example/", privateFirefox, RememberScope::domain());
+  EXPECT_NE(std::find(lines.begin(), lines.end(), "private window: nothing remembered"), lines.end());
+  // No host, no rule: said so too.
+  lines = choose("mailto:someone@example.com", firefox, RememberScope::host());
+  EXPECT_NE(std::find(lines.begin(), lines.end(),
+                      "nothing remembered: no rule can be made for this link"),
+            lines.end());
+  EXPECT_TRUE(savedRules.empty());
+
+  lines = choose("https://www.b.example/x", firefox, RememberScope::domain());
+  ASSERT_EQ(savedRules.size(), 1u);
+  EXPECT_NE(std::find(lines.begin(), lines.end(),
+                      "rule created: Always open b.example in Firefox, expires " +
+                          RFC3339::formatUTC(now.adding(3600))),
+            lines.end());
+  EXPECT_EQ(router.state().rules->rules.size(), 1u);
+  EXPECT_EQ(log->entry(log->all().front().id)->status, DecisionStatus::picked);
+}
+
+TEST_F(RouterTest, APendingLinkIsOfferedAgainAndADryRunOpensNoBrowser) {
+  AppSettings settings;
+  settings.dryRun = true;
+  Router router = make(settings, kSafariRule);
+  const RouterResult asked =
+      router.handle(request("https://docs.example/a"), context(), true, ClickOverride::none());
+  ASSERT_TRUE(asked.asPick());
+  const LogEntry pending = *log->entry(asked.id());
+
+  const PickerRequest again = router.offer(pending, context(), false);
+  EXPECT_EQ(again.id, pending.id);
+  ASSERT_EQ(again.candidates.size(), 2u);
+  EXPECT_EQ(again.candidates[0].target.browser, "com.apple.Safari");
+  EXPECT_EQ(again.candidates[0].weight, 1.0);
+  const PickerRequest fresh = router.offer(pending, context(), true);
+  EXPECT_NE(fresh.id, pending.id);
+  EXPECT_EQ(log->unrouted().size(), 2u);
+  EXPECT_EQ(PickerRequest::fromJson(JsonReader(fresh.toJson(), "request")), fresh);
+
+  const auto lines =
+      router.openBrowser(BrowserTarget{"org.mozilla.firefox", std::nullopt, std::nullopt, true});
+  EXPECT_EQ(lines.back(), "dry run: /usr/bin/open -na /Applications/Firefox.app --args --private-window");
+  EXPECT_TRUE(runner->plans.empty());
+}
+
+}  // namespace
+}  // namespace linkferry

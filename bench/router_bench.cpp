@@ -1,0 +1,107 @@
+// One clicked link through Router::handle in process: preparation, the decision log (recorded and
+// updated on disk), the pipeline and the launch step, with a runner that starts nothing so only
+// LinkFerry's own work is measured. Two paths: a rule decides among 100 rules; no rule matches
+// and a history guess goes to the picker (always ask) with the picker list built.
+#include <benchmark/benchmark.h>
+
+#include <memory>
+
+#include "foundation/Dates.h"
+#include "foundation/Json.h"
+#include "launching/LaunchRunner.h"
+#include "router/Router.h"
+#include "rules/RuleSet.h"
+#include "settings/AppSettings.h"
+#include "settings/DecisionLog.h"
+#include "signals/SignalIndex.h"
+
+namespace {
+
+using namespace linkferry;
+
+class NoRunner final : public LaunchRunner {
+ public:
+  void run(const LaunchPlan&) override {}
+};
+
+BrowserCatalog catalog() {
+  BrowserCatalog result;
+  for (const char* id : {"firefox", "chromium", "other"}) {
+    CatalogBrowser browser;
+    browser.definition.id = id;
+    browser.definition.name = id;
+    browser.definition.appPath = std::string("/usr/bin/") + id;
+    browser.definition.family = std::string_view(id) == "firefox"    ? BrowserFamily::firefox
+                                : std::string_view(id) == "chromium" ? BrowserFamily::chromium
+                                                                     : BrowserFamily::other;
+    result.browsers.push_back(browser);
+  }
+  return result;
+}
+
+// 100 host rules; the last one matches "site99.example".
+RuleSet rules() {
+  JsonValue list = JsonValue::array();
+  for (int i = 0; i < 100; ++i) {
+    list.push_back({{"name", "rule " + std::to_string(i)},
+                    {"match", {{"host", "*.site" + std::to_string(i) + ".example"}}},
+                    {"action", {{"open", {{"browser", i % 2 ? "firefox" : "chromium"}}}}}});
+  }
+  return RuleSet::decode(JsonValue({{"version", 1}, {"rules", list}}).dump(), "rules.json");
+}
+
+SignalIndex index(Date now) {
+  SignalIndex result = SignalIndex::empty();
+  for (int i = 0; i < 1000; ++i) {
+    DomainSignals signals;
+    signals.history[BrowserTarget{"firefox", std::nullopt, std::nullopt, false}] =
+        HistoryStat{now.adding(-3600.0 * (i % 50)), 3 + i % 20};
+    result.domains["news" + std::to_string(i) + ".example"] = signals;
+  }
+  return result;
+}
+
+// `onDisk`: the log in the temporary folder, so every record and update pays the disk's fsync;
+// otherwise in /dev/shm, which shows LinkFerry's own work.
+void routeLinks(benchmark::State& state, const char* link, bool onDisk) {
+  const auto folder = (onDisk || !std::filesystem::is_directory("/dev/shm")
+                           ? std::filesystem::temp_directory_path()
+                           : std::filesystem::path("/dev/shm")) /
+                      "linkferry-router-bench";
+  std::filesystem::remove_all(folder);
+  const Date now = Date::now();
+  // History off: a decided entry leaves the file, so it stays as small as in steady use.
+  auto log = std::make_shared<DecisionLog>(folder / "log.json", 30, false);
+  Router router(RouterState{std::make_shared<const BrowserCatalog>(catalog()),
+                            std::make_shared<const RuleSet>(rules()),
+                            std::make_shared<const SignalIndex>(index(now)),
+                            std::make_shared<const AppSettings>(), LaunchPlatform::linux},
+                log, std::make_shared<NoRunner>(), nullptr, [](const RuleSet&) {});
+  const RoutingContext context(std::nullopt, std::nullopt, {}, now, Calendar::current());
+  const LinkRequest request(*URL::parse(link), now);
+  for (auto _ : state) {
+    const RouterResult result = router.handle(request, context, false, ClickOverride::none());
+    // The picker's answer, outside the measurement, so pending entries do not pile up in the
+    // log as they never do in use.
+    state.PauseTiming();
+    if (result.asPick()) router.cancel(result.id(), std::nullopt);
+    state.ResumeTiming();
+  }
+  std::filesystem::remove_all(folder);
+}
+
+void BM_HandleRuleDecides(benchmark::State& state) {
+  routeLinks(state, "https://www.site99.example/page?id=1&utm_source=x", state.range(0) != 0);
+}
+BENCHMARK(BM_HandleRuleDecides)->Arg(0)->Arg(1)->ArgName("logOnDisk")->Unit(benchmark::kMicrosecond);
+
+void BM_HandleHistoryGuessToPicker(benchmark::State& state) {
+  routeLinks(state, "https://www.news7.example/today", state.range(0) != 0);
+}
+BENCHMARK(BM_HandleHistoryGuessToPicker)
+    ->Arg(0)
+    ->Arg(1)
+    ->ArgName("logOnDisk")
+    ->Unit(benchmark::kMicrosecond);
+
+}  // namespace

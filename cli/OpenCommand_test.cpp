@@ -1,0 +1,221 @@
+// `linkferry open` and `linkferry test` as a user runs them: real processes in a temporary home,
+// data folder and XDG folders, with browsers that are scripts recording their command lines.
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <fstream>
+#include <sstream>
+#include <thread>
+
+#include "fixtures/BrowserDatabases.h"
+#include "foundation/Dates.h"
+#include "foundation/Json.h"
+#include "foundation/Process.h"
+#include "support/TestSupport.h"
+
+namespace linkferry {
+namespace {
+
+using testing::TemporaryDirectory;
+
+class OpenCommand : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    // Two browsers: "alpha" (Firefox family, one profile "main" with history), "beta" (Chromium
+    // family), and "broken", which fails to start a window.
+    recorder("alpha", 0);
+    recorder("beta", 0);
+    recorder("broken", 1);
+    folder.write("home/ff/profiles.ini", "[Profile0]\nName=main\nIsRelative=1\nPath=main\n");
+    const double now = Date::now().secondsSince1970;
+    fixtures::writeFirefoxPlaces(folder.path() / "home/ff/main/places.sqlite",
+                                 {{"https://news.example/a", fixtures::firefoxTime(now - 3600), 4}});
+    folder.write("data/browsers.json", browsers({"alpha", "beta"}));
+    folder.write("data/settings.json", R"({"alwaysAsk": true, "checkLinkSafety": true})");
+  }
+
+  // A browser program that appends "<name>|<arguments joined by |>" to launched.txt, or that
+  // complains and fails when `status` is not 0.
+  void recorder(const std::string& name, int status) {
+    const auto path = folder.write(
+        "bin/" + name, "#!/bin/sh\nIFS='|'\necho \"" + name + "|$*\" >> '" +
+                           (folder.path() / "launched.txt").string() + "'\n" +
+                           (status ? "echo 'no display' >&2\nexit 1\n" : ""));
+    std::filesystem::permissions(path, std::filesystem::perms::owner_all);
+  }
+
+  std::string browsers(const std::vector<std::string>& names) {
+    JsonValue list = JsonValue::array();
+    for (const std::string& name : names) {
+      JsonValue browser = {{"id", name},
+                           {"name", name + " browser"},
+                           {"family", name == "alpha" ? "firefox" : "chromium"},
+                           {"appPath", (folder.path() / "bin" / name).string()}};
+      if (name == "alpha") browser["dataDir"] = (folder.path() / "home/ff").string();
+      list.push_back(browser);
+    }
+    return list.dump();
+  }
+
+  std::map<std::string, std::string> environment() const {
+    return {{"HOME", (folder.path() / "home").string()},
+            {"LINKFERRY_HOME", (folder.path() / "data").string()},
+            {"XDG_DATA_HOME", (folder.path() / "share").string()},
+            {"XDG_DATA_DIRS", (folder.path() / "none").string()},
+            {"XDG_CONFIG_HOME", (folder.path() / "home/.config").string()},
+            {"PATH", "/usr/bin:/bin"}};
+  }
+
+  std::string linkferry() const { return (testing::binaryDirectory() / "cli/linkferry").string(); }
+
+  Process::Result run(const std::vector<std::string>& arguments) const {
+    Process::Options options;
+    options.captureOutput = true;
+    options.environment = environment();
+    return Process::run(linkferry(), arguments, options);
+  }
+
+  // Runs `linkferry open URL` on a terminal and types `answer` at the picker's question.
+  Process::Result answerOnTerminal(const std::string& url, const std::string& answer) const {
+    Process::Options options;
+    options.captureOutput = true;
+    options.environment = environment();
+    return Process::run(
+        (testing::sourceDirectory() / "tests/fixtures/pty_answer.py").string(),
+        {"empty to cancel:", answer, linkferry(), "open", url}, options);
+  }
+
+  // The recorded launches, one per line; a detached browser may write a moment after the command
+  // returned, so wait up to two seconds for `count` lines.
+  std::vector<std::string> launched(std::size_t count) const {
+    std::vector<std::string> lines;
+    for (int attempt = 0; attempt < 40; ++attempt) {
+      lines.clear();
+      std::ifstream file(folder.path() / "launched.txt");
+      for (std::string line; std::getline(file, line);) lines.push_back(line);
+      if (lines.size() >= count) break;
+      std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    }
+    return lines;
+  }
+
+  JsonValue log() const {
+    std::ifstream file(folder.path() / "data/log.json");
+    std::stringstream text;
+    text << file.rdbuf();
+    return JsonValue::parse(text.str());
+  }
+
+  void writeRules(const std::string& rules) {
+    folder.write("data/rules.json", R"({"version": 1, "rules": [)" + rules + "]}");
+  }
+
+  TemporaryDirectory folder;
+};
+
+TEST_F(OpenCommand, ARuleDecidesAndExactlyItsCommandRunsThenAnIgnoreRuleOpensNothing) {
+  writeRules(R"({"name": "Work", "match": {"host": "*.work.example"},
+                 "action": {"open": {"browser": "beta"}, "newWindow": true}},
+                {"name": "Pixels", "match": {"host": "pixel.example"}, "action": {"ignore": true}})");
+  auto opened = run({"open", "https://app.work.example/x?utm_source=mail&id=7"});
+  EXPECT_EQ(opened.exitStatus, 0) << opened.standardError << opened.standardOutput;
+  EXPECT_NE(opened.standardOutput.find("opened in beta browser: rule “Work”"), std::string::npos)
+      << opened.standardOutput;
+  EXPECT_EQ(launched(1),
+            std::vector<std::string>{"beta|--new-window|https://app.work.example/x?id=7"});
+
+  auto ignored = run({"open", "--json", "https://pixel.example/p.gif"});
+  EXPECT_EQ(ignored.exitStatus, 0) << ignored.standardError;
+  EXPECT_EQ(JsonValue::parse(ignored.standardOutput)[0]["status"], "ignored");
+  EXPECT_EQ(launched(2).size(), 1u);
+
+  const JsonValue entries = log();
+  ASSERT_EQ(entries.size(), 2u);
+  EXPECT_EQ(entries[0]["status"], "routed");
+  EXPECT_EQ(entries[0]["url"], "https://app.work.example/x?id=7");
+  EXPECT_EQ(entries[0]["target"], JsonValue::parse(R"({"browser": "beta"})"));
+  const std::vector<std::string> trace = entries[0]["trace"];
+  ASSERT_GE(trace.size(), 2u);
+  EXPECT_EQ(trace[0], "[tracking] removed: utm_source");
+  EXPECT_TRUE(trace[1].starts_with("[rules] decided: rule “Work”")) << trace[1];
+  EXPECT_EQ(entries[1]["status"], "ignored");
+}
+
+TEST_F(OpenCommand, AHistoryGuessAsksAndRememberingTheSecondChoiceDecidesTheNextClick) {
+  auto asked = run({"open", "--json", "https://news.example/today"});
+  EXPECT_EQ(asked.exitStatus, 3) << asked.standardError;
+  const JsonValue picker = JsonValue::parse(asked.standardOutput)[0]["picker"];
+  ASSERT_EQ(picker["candidates"].size(), 2u);
+  EXPECT_EQ(picker["candidates"][0]["target"],
+            JsonValue::parse(R"({"browser": "alpha", "profile": "main"})"));
+  EXPECT_EQ(picker["candidates"][0]["weight"], 1.0);
+  EXPECT_EQ(picker["candidates"][1]["label"], "beta browser");
+  EXPECT_EQ(log()[0]["status"], "pending");
+  EXPECT_TRUE(launched(0).empty());
+
+  auto chosen = answerOnTerminal("https://news.example/today", "r2");
+  EXPECT_EQ(chosen.exitStatus, 0) << chosen.standardOutput;
+  EXPECT_NE(chosen.standardOutput.find(" 2  beta browser"), std::string::npos)
+      << chosen.standardOutput;
+  EXPECT_EQ(launched(1), std::vector<std::string>{"beta|https://news.example/today"});
+  const JsonValue entries = log();
+  ASSERT_EQ(entries.size(), 2u);
+  EXPECT_EQ(entries[1]["status"], "picked");
+  const std::vector<std::string> trace = entries[1]["trace"];
+  EXPECT_NE(std::find(trace.begin(), trace.end(),
+                      "rule created: Always open news.example in beta browser"),
+            trace.end());
+
+  auto next = run({"open", "https://news.example/tomorrow"});
+  EXPECT_EQ(next.exitStatus, 0) << next.standardError << next.standardOutput;
+  EXPECT_EQ(launched(2).back(), "beta|https://news.example/tomorrow");
+}
+
+TEST_F(OpenCommand, AFailingBrowserLeadsToThePickerWithTheReason) {
+  folder.write("data/browsers.json", browsers({"alpha", "beta", "broken"}));
+  writeRules(R"({"name": "Docs", "match": {"host": "docs.example"},
+                 "action": {"open": {"browser": "broken"}}})");
+  auto result = run({"open", "--json", "https://docs.example/"});
+  EXPECT_EQ(result.exitStatus, 3) << result.standardError;
+  const JsonValue picker = JsonValue::parse(result.standardOutput)[0]["picker"];
+  EXPECT_EQ(picker["note"], "Could not open in broken browser: exited with status 1: no display");
+  EXPECT_EQ(picker["candidates"].size(), 3u);
+  const JsonValue entry = log()[0];
+  EXPECT_EQ(entry["status"], "pending");
+  EXPECT_EQ(entry["trace"].back(), "launch failed: exited with status 1: no display");
+}
+
+TEST_F(OpenCommand, ABrokenRulesFileStillRoutesAndIsReported) {
+  folder.write("data/rules.json", "{\"version\": 1, \"rules\": [");
+  auto result = run({"open", "--pick", "https://docs.example/"});
+  EXPECT_EQ(result.exitStatus, 3);
+  EXPECT_NE(result.standardError.find("rules.json"), std::string::npos) << result.standardError;
+  EXPECT_NE(result.standardOutput.find("picker request: {"), std::string::npos);
+
+  // Remembering a choice would write over the broken file: refused, the link still opens.
+  auto chosen = answerOnTerminal("https://docs.example/", "r1");
+  EXPECT_EQ(chosen.exitStatus, 0) << chosen.standardOutput;
+  EXPECT_EQ(launched(1).size(), 1u);
+  const std::vector<std::string> trace = log()[1]["trace"];
+  EXPECT_TRUE(std::any_of(trace.begin(), trace.end(), [](const std::string& line) {
+    return line.starts_with("rule not saved: ");
+  }));
+}
+
+TEST_F(OpenCommand, TestShowsTheDecisionTraceAndPlanWithoutLaunchingOrLogging) {
+  writeRules(R"({"name": "Work", "match": {"host": "*.work.example"},
+                 "action": {"open": {"browser": "beta"}, "newWindow": true}})");
+  auto result = run({"test", "--json", "https://www.google.com/url?q=https://app.work.example/"});
+  ASSERT_EQ(result.exitStatus, 0) << result.standardError;
+  const JsonValue json = JsonValue::parse(result.standardOutput);
+  EXPECT_EQ(json["url"], "https://app.work.example/");
+  EXPECT_EQ(json["trace"][0]["stage"], "prepare");
+  EXPECT_EQ(json["decision"]["reason"], "rule “Work”");
+  EXPECT_EQ(json["plan"]["arguments"],
+            JsonValue::parse(R"(["--new-window", "https://app.work.example/"])"));
+  EXPECT_FALSE(std::filesystem::exists(folder.path() / "data/log.json"));
+  EXPECT_TRUE(launched(0).empty());
+}
+
+}  // namespace
+}  // namespace linkferry

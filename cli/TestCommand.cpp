@@ -1,0 +1,137 @@
+// `linkferry test URL [--source-app ID] [--json]`: what routing would decide for a link, with the
+// preparation lines and every stage's say, and the exact command that would open it. Nothing is
+// launched, logged or fetched (short links are not expanded).
+#include <iostream>
+#include <memory>
+#include <optional>
+#include <string>
+
+#include "Command.h"
+#include "LinuxContext.h"
+#include "RouterLoader.h"
+#include "foundation/Files.h"
+#include "foundation/Json.h"
+#include "foundation/Process.h"
+#include "foundation/URL.h"
+#include "rules/TargetLabel.h"
+
+namespace linkferry::cli {
+
+namespace {
+
+std::string describe(const RouteTarget& target, const BrowserCatalog& catalog) {
+  if (auto browser = target.browserTarget()) return "open in " + TargetLabel::text(*browser, catalog);
+  if (const auto* app = std::get_if<RouteTarget::OpenInApp>(&target.value())) {
+    return "open in the app " + app->bundleID;
+  }
+  if (const auto* link = std::get_if<RouteTarget::OpenLink>(&target.value())) {
+    return "open " + link->url.absoluteString() + " in the app " + link->bundleID;
+  }
+  return "ignore";
+}
+
+int runTest(const std::string& text, const std::optional<std::string>& sourceApp, bool json) {
+  std::optional<URL> url = URL::parse(text);
+  if (!url || !url->scheme()) throw InputError("not a link with a scheme: " + text);
+  RouterLoader::Options options;
+  options.environment = Process::currentEnvironment();
+  options.home = Files::home();
+  options.network = false;
+  RouterLoader::Loaded loaded = RouterLoader::load(options);
+  for (const std::string& problem : loaded.problems) printError(problem);
+  const RouterState state = loaded.router->state();
+
+  const RoutingContext context = LinuxContext::current(options.home, options.environment);
+  const LinkRequest request(*url, sourceApp, std::nullopt, context.now);
+  std::optional<URL> prepared;
+  const Decision decision = loaded.router->test(request, context, &prepared);
+  LinkRequest preparedRequest = request;
+  if (prepared) preparedRequest.url = *prepared;
+
+  std::optional<LaunchPlan> plan;
+  std::optional<std::string> planError;
+  if (const Outcome::Route* route = decision.outcome.asRoute()) {
+    try {
+      plan = loaded.router->plan(*route, preparedRequest, context);
+    } catch (const std::exception& error) {
+      planError = error.what();
+    }
+  }
+  const Outcome::Route* route = decision.outcome.asRoute();
+  const bool asksFirst = route && state.settings->alwaysAsk &&
+                         Router::guessStages().contains(route->reason.stage);
+
+  if (json) {
+    JsonValue result = {{"url", preparedRequest.url.absoluteString()}};
+    JsonValue trace = JsonValue::array();
+    for (const TraceEntry& entry : decision.trace) {
+      trace.push_back({{"stage", entry.stage},
+                       {"summary", entry.summary},
+                       {"milliseconds", static_cast<double>(entry.duration.count()) / 1e6}});
+    }
+    result["trace"] = std::move(trace);
+    if (route) {
+      result["decision"] = {{"outcome", "route"},
+                            {"target", describe(route->target, *state.catalog)},
+                            {"stage", route->reason.stage},
+                            {"reason", route->reason.detail},
+                            {"asksFirst", asksFirst}};
+    } else {
+      JsonValue candidates = JsonValue::array();
+      for (const Candidate& candidate : decision.outcome.asAsk()->candidates) {
+        candidates.push_back({{"target", candidate.target.toJson()},
+                              {"label", TargetLabel::text(candidate.target, *state.catalog)},
+                              {"weight", candidate.weight}});
+      }
+      result["decision"] = {{"outcome", "ask"}, {"candidates", std::move(candidates)}};
+    }
+    result["plan"] = plan ? plan->toJson() : JsonValue(nullptr);
+    if (planError) result["planError"] = *planError;
+    printJson(result);
+    return planError ? kInputError : kSuccess;
+  }
+
+  std::cout << preparedRequest.url.absoluteString() << '\n';
+  for (const TraceEntry& entry : decision.trace) {
+    // Preparation lines carry their own tag and took no measured time.
+    std::cout << "  " << (entry.stage == "prepare" ? entry.summary : Router::traceLine(entry))
+              << '\n';
+  }
+  if (route) {
+    std::cout << "decision: " << describe(route->target, *state.catalog) << " ("
+              << route->reason.stage << ": " << route->reason.detail << ")\n";
+    if (asksFirst) std::cout << "always ask is on: the picker is shown first, with this first\n";
+  } else {
+    std::cout << "decision: ask the user, suggesting:\n";
+    for (const Candidate& candidate : decision.outcome.asAsk()->candidates) {
+      std::cout << "  " << TargetLabel::text(candidate.target, *state.catalog) << '\n';
+    }
+  }
+  if (plan) {
+    std::cout << "would run: " << plan->executable;
+    for (const std::string& argument : plan->arguments) std::cout << ' ' << argument;
+    std::cout << '\n';
+    for (const std::string& warning : plan->warnings) std::cout << "  warning: " << warning << '\n';
+  }
+  if (planError) {
+    printError("cannot open it: " + *planError);
+    return kInputError;
+  }
+  return kSuccess;
+}
+
+RegisterCommand registerTest([](CLI::App& program) -> CommandAction {
+  auto* command =
+      program.add_subcommand("test", "Show where a link would go and why, without opening it");
+  auto link = std::make_shared<std::string>();
+  auto sourceApp = std::make_shared<std::optional<std::string>>();
+  auto json = std::make_shared<bool>(false);
+  command->add_option("link", *link, "The link")->required();
+  command->add_option("--source-app", *sourceApp, "Desktop identifier of the app it comes from");
+  command->add_flag("--json", *json, "Print the decision as JSON");
+  return [link, sourceApp, json] { return runTest(*link, *sourceApp, *json); };
+});
+
+}  // namespace
+
+}  // namespace linkferry::cli
