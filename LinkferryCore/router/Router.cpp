@@ -36,11 +36,6 @@ std::string commandText(const LaunchPlan& plan) {
   return text;
 }
 
-LinkPreparation::Switches switches(const AppSettings& settings) {
-  return LinkPreparation::Switches{settings.unwrapRedirects, settings.expandShortLinks,
-                                   settings.forceHTTPS, settings.forceHTTPSExceptions};
-}
-
 // The state with every null part replaced by an empty value, so operations never check.
 RouterState complete(RouterState state) {
   if (!state.catalog) state.catalog = std::make_shared<const BrowserCatalog>();
@@ -142,7 +137,7 @@ RouterResult Router::handle(const LinkRequest& received, const RoutingContext& c
   const AppSettings& settings = *state.settings;
 
   const LinkPreparation::Result prepared = LinkPreparation::prepare(
-      received, context, switches(settings), *state.rules, m_expander.get());
+      received, context, settings, *state.rules, m_expander.get());
   LinkRequest request = received;
   request.url = prepared.url;
 
@@ -274,7 +269,7 @@ Decision Router::test(const LinkRequest& received, const RoutingContext& context
   const RouterState state = m_state;
   lock.unlock();  // nothing here changes the router or its log
   const LinkPreparation::Result prepared = LinkPreparation::prepare(
-      received, context, switches(*state.settings), *state.rules, nullptr);
+      received, context, *state.settings, *state.rules, nullptr);
   LinkRequest request = received;
   request.url = prepared.url;
   if (preparedURL) *preparedURL = prepared.url;
