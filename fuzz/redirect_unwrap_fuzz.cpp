@@ -9,16 +9,9 @@
 #include "foundation/Text.h"
 #include "foundation/URL.h"
 #include "preparation/RedirectUnwrapper.h"
+#include "FuzzCheck.h"
 
 namespace {
-
-#define FUZZ_CHECK(condition)                                                       \
-  do {                                                                              \
-    if (!(condition)) {                                                             \
-      std::fprintf(stderr, "redirect_unwrap_fuzz: check failed: %s\n", #condition); \
-      std::abort();                                                                 \
-    }                                                                               \
-  } while (false)
 
 bool isWebLink(const linkferry::URL& url) {
   const auto scheme = linkferry::Text::asciiLowercased(url.scheme().value_or(""));

@@ -11,18 +11,7 @@
 #include "foundation/Text.h"
 #include "foundation/URL.h"
 #include "preparation/TrackingParameters.h"
-
-namespace {
-
-#define FUZZ_CHECK(condition)                                                           \
-  do {                                                                                  \
-    if (!(condition)) {                                                                 \
-      std::fprintf(stderr, "tracking_parameters_fuzz: check failed: %s\n", #condition); \
-      std::abort();                                                                     \
-    }                                                                                   \
-  } while (false)
-
-}  // namespace
+#include "FuzzCheck.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   using namespace linkferry;

@@ -10,18 +10,11 @@
 #include <string_view>
 
 #include "foundation/URL.h"
+#include "FuzzCheck.h"
 
 namespace {
 
 using namespace linkferry;
-
-#define FUZZ_CHECK(condition)                                           \
-  do {                                                                  \
-    if (!(condition)) {                                                 \
-      std::fprintf(stderr, "url_fuzz: check failed: %s\n", #condition); \
-      std::abort();                                                     \
-    }                                                                   \
-  } while (false)
 
 void exercise(const URL& url) {
   (void)url.scheme();
