@@ -36,8 +36,8 @@ struct Setup {
   std::filesystem::path rememberedDefaults() const { return dataFolder / "previous-defaults.json"; }
 };
 
-// The desktop entry for `program`: Exec is the program's path (quoted as the desktop entry
-// specification requires when it holds spaces or quoting characters) followed by " open %u".
+// The desktop entry for `program`: Exec is the program's path (quoted when it holds spaces or
+// quoting characters, as desktop entries require) followed by " open %u".
 std::string desktopEntryText(const std::filesystem::path& program);
 
 // What install and uninstall did, line by line, and what did not work but did not stop them.

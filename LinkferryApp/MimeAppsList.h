@@ -7,8 +7,8 @@
 #include <string_view>
 #include <vector>
 
-// mimeapps.list files of the freedesktop.org "Association between MIME types and applications"
-// specification: which desktop entry is the default for a MIME type or URL scheme.
+// mimeapps.list files (freedesktop.org's "Association between MIME types and applications"):
+// which desktop entry is the default for a MIME type or URL scheme.
 namespace linkferry::MimeAppsList {
 
 using Environment = std::map<std::string, std::string>;
