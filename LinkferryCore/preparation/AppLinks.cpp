@@ -6,6 +6,7 @@
 #include <utility>
 
 #include "foundation/Text.h"
+#include "preparation/HostMatch.h"
 
 namespace linkferry {
 namespace {
@@ -50,12 +51,6 @@ bool isOneOf(const std::string& value, std::initializer_list<std::string_view> o
   return std::find(options.begin(), options.end(), value) != options.end();
 }
 
-bool isDomainOrSubdomain(const std::string& host, std::string_view domain) {
-  return host == domain ||
-         (host.size() > domain.size() && host.ends_with(domain) &&
-          host[host.size() - domain.size() - 1] == '.');
-}
-
 bool isDigits(const std::string& text) {
   return !text.empty() && std::all_of(text.begin(), text.end(), [](char c) {
     return c >= '0' && c <= '9';
@@ -74,7 +69,7 @@ std::function<std::optional<URL>(const URL&)> forWebLinks(WebTransform transform
 }
 
 std::optional<URL> zoom(const URL& url, const WebLink& link) {
-  if (!isDomainOrSubdomain(link.host, "zoom.us") && !isDomainOrSubdomain(link.host, "zoomgov.com"))
+  if (!HostMatch::isDomainOrSubdomain(link.host, "zoom.us") && !HostMatch::isDomainOrSubdomain(link.host, "zoomgov.com"))
     return std::nullopt;
   if (link.segments.size() < 2 || !isOneOf(link.segments[0], {"j", "w"}) ||
       !isDigits(link.segments[1])) {

@@ -7,6 +7,7 @@
 
 #include "foundation/L10n.h"
 #include "foundation/Overloaded.h"
+#include "foundation/Text.h"
 #include "launching/LaunchCommand.h"
 #include "preparation/LinkPreparation.h"
 #include "preparation/TrackingParameters.h"
@@ -21,13 +22,14 @@ namespace linkferry {
 
 namespace {
 
-std::string joined(const std::vector<std::string>& parts, std::string_view separator) {
-  std::string text;
-  for (const std::string& part : parts) {
-    if (!text.empty()) text += separator;
-    text += part;
-  }
-  return text;
+// Removes the tracking parameters of the request's link and says so in `notes`. Returns the link
+// as it was when something was removed.
+std::optional<URL> removeTrackers(LinkRequest& request, std::vector<std::string>& notes) {
+  TrackingParameters::Cleaned cleaned = TrackingParameters::clean(request.url);
+  if (cleaned.removed.empty()) return std::nullopt;
+  URL before = std::exchange(request.url, std::move(cleaned.url));
+  notes.push_back("[tracking] removed: " + Text::join(cleaned.removed, ", "));
+  return before;
 }
 
 std::string commandText(const LaunchPlan& plan) {
@@ -147,14 +149,7 @@ RouterResult Router::handle(const LinkRequest& received, const RoutingContext& c
                     request.sourceApp.value_or("unknown app"));
   }
   std::optional<URL> trackersRemovedFrom;
-  if (settings.stripTracking) {
-    TrackingParameters::Cleaned cleaned = TrackingParameters::clean(request.url);
-    if (!cleaned.removed.empty()) {
-      trackersRemovedFrom = request.url;
-      request.url = std::move(cleaned.url);
-      notes.push_back("[tracking] removed: " + joined(cleaned.removed, ", "));
-    }
-  }
+  if (settings.stripTracking) trackersRemovedFrom = removeTrackers(request, notes);
 
   const Uuid id = m_log->record(request);
 
@@ -213,8 +208,8 @@ RouterResult Router::handle(const LinkRequest& received, const RoutingContext& c
       for (const LinkSafety::Finding& finding : findings) {
         (finding.kind == LinkSafety::Finding::Kind::xss ? xss : domain).push_back(finding.code);
       }
-      if (!xss.empty()) lines.push_back("[safety] possible XSS: " + joined(xss, ", "));
-      if (!domain.empty()) lines.push_back("[safety] suspicious domain: " + joined(domain, ", "));
+      if (!xss.empty()) lines.push_back("[safety] possible XSS: " + Text::join(xss, ", "));
+      if (!domain.empty()) lines.push_back("[safety] suspicious domain: " + Text::join(domain, ", "));
       m_log->update(id, DecisionStatus::pending, std::nullopt, std::nullopt, lines);
       return RouterResult::pick(pickerRequest(listFor(outcome), std::nullopt, std::move(findings)));
     }
@@ -398,13 +393,7 @@ Uuid Router::open(const LinkRequest& received, const BrowserTarget& target,
   const RouterState state = m_state;
   LinkRequest request = received;
   std::vector<std::string> lines;
-  if (state.settings->stripTracking) {
-    TrackingParameters::Cleaned cleaned = TrackingParameters::clean(request.url);
-    if (!cleaned.removed.empty()) {
-      request.url = std::move(cleaned.url);
-      lines.push_back("[tracking] removed: " + joined(cleaned.removed, ", "));
-    }
-  }
+  if (state.settings->stripTracking) removeTrackers(request, lines);
   const Uuid id = m_log->record(request);
   try {
     std::vector<std::string> launched = launchLocked(state, RouteTarget::open(target), request.url,
