@@ -50,7 +50,7 @@ class Session {
   }
 
   static fs::path program() {
-    return fs::canonical(testing::binaryDirectory() / "cli" / "linkferry");
+    return fs::canonical(testing::linkferryProgram());
   }
   fs::path path(const std::string& relative) const { return m_folder.path() / relative; }
   void write(const std::string& relative, const std::string& text) const {

@@ -16,7 +16,7 @@ namespace {
 using testing::TemporaryDirectory;
 
 Process::Result linkferry(const TemporaryDirectory& home, const std::vector<std::string>& arguments) {
-  std::vector<std::string> command{"20", (testing::binaryDirectory() / "cli" / "linkferry").string()};
+  std::vector<std::string> command{"20", testing::linkferryProgram().string()};
   command.insert(command.end(), arguments.begin(), arguments.end());
   Process::Options options;
   options.captureOutput = true;

@@ -20,7 +20,7 @@ Process::Result prepare(const testing::TemporaryDirectory& home,
   auto environment = Process::currentEnvironment();
   environment["LINKFERRY_HOME"] = home.path().string();
   options.environment = environment;
-  return Process::run((testing::binaryDirectory() / "cli" / "linkferry").string(), all, options);
+  return Process::run(testing::linkferryProgram().string(), all, options);
 }
 
 TEST(PrepareCommand, PrintsThePreparedLinkItsTraceAndTheRemovedParameters) {

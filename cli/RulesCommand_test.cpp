@@ -22,7 +22,7 @@ Process::Result rules(const TemporaryDirectory& home, std::vector<std::string> a
       {"LINKFERRY_HOME", home.path().string()}, {"HOME", home.path().string()},
       {"TZ", "UTC"}, {"XDG_DATA_HOME", (home.path() / "share").string()},
       {"XDG_DATA_DIRS", (home.path() / "none").string()}, {"PATH", "/usr/bin:/bin"}};
-  return Process::run((testing::binaryDirectory() / "cli" / "linkferry").string(), arguments,
+  return Process::run(testing::linkferryProgram().string(), arguments,
                       options);
 }
 

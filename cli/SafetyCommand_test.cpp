@@ -15,7 +15,7 @@ Process::Result safety(const std::vector<std::string>& arguments) {
   all.insert(all.end(), arguments.begin(), arguments.end());
   Process::Options options;
   options.captureOutput = true;
-  return Process::run((testing::binaryDirectory() / "cli" / "linkferry").string(), all, options);
+  return Process::run(testing::linkferryProgram().string(), all, options);
 }
 
 TEST(SafetyCommand, ReportsFindingsFormsAndRegistrableDomainAsJson) {

@@ -19,7 +19,7 @@ Process::Result linkferry(const TemporaryDirectory& home, const std::vector<std:
   options.captureOutput = true;
   options.environment = std::map<std::string, std::string>{
       {"LINKFERRY_HOME", home.path().string()}, {"HOME", home.path().string()}, {"TZ", "UTC"}};
-  return Process::run((testing::binaryDirectory() / "cli" / "linkferry").string(), arguments,
+  return Process::run(testing::linkferryProgram().string(), arguments,
                       options);
 }
 

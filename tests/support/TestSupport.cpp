@@ -34,6 +34,8 @@ std::filesystem::path TemporaryDirectory::write(const std::filesystem::path& rel
 std::filesystem::path sourceDirectory() { return LINKFERRY_SOURCE_DIR; }
 std::filesystem::path binaryDirectory() { return LINKFERRY_BINARY_DIR; }
 
+std::filesystem::path linkferryProgram() { return binaryDirectory() / "cli" / "linkferry"; }
+
 ScopedEnvironment::ScopedEnvironment(std::string name, const char* value) : m_name(std::move(name)) {
   if (const char* old = std::getenv(m_name.c_str())) {
     m_hadValue = true;

@@ -26,6 +26,8 @@ class TemporaryDirectory {
 // The repository's top folder and the build folder.
 std::filesystem::path sourceDirectory();
 std::filesystem::path binaryDirectory();
+// The `linkferry` program of this build, for tests that run it as a process.
+std::filesystem::path linkferryProgram();
 
 // Sets an environment variable for the lifetime of the object and restores it afterwards.
 class ScopedEnvironment {
