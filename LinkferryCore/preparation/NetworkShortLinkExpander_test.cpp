@@ -88,8 +88,9 @@ TEST_F(NetworkShortLinkExpanderTest, FollowsAChainOfShortenersWithoutBodiesOrCoo
   }
   EXPECT_EQ(seen, (std::vector<std::string>{"HEAD bit.ly/a", "HEAD bit.ly/a2", "HEAD tinyurl.com/b",
                                             "GET tinyurl.com/b"}));
-  // The GET was closed as soon as its head had arrived, long before the server's one second.
-  EXPECT_LT(requests[3]["closedAfter"].get<double>(), 0.5);
+  // The GET was closed as soon as its head had arrived, not after the server's five seconds (the
+  // bound is loose on purpose: a loaded machine may take a while to get there).
+  EXPECT_LT(requests[3]["closedAfter"].get<double>(), 4.0);
 }
 
 TEST_F(NetworkShortLinkExpanderTest, EndsWithoutExpandingWhereNothingUsefulCameBack) {
@@ -134,12 +135,12 @@ TEST_F(NetworkShortLinkExpanderTest, StopsAtTheLastGoodLinkAndAtTheHopLimit) {
 TEST_F(NetworkShortLinkExpanderTest, ASilentServerEndsInTheTimeLimitAndLeavesNothingRunning) {
   const auto started = std::chrono::steady_clock::now();
   auto expansion = expand(at("bit.ly", "/hang"), 5, 400ms);
-  EXPECT_LT(std::chrono::steady_clock::now() - started, 1500ms);
+  EXPECT_LT(std::chrono::steady_clock::now() - started, 4000ms);  // far from hanging
   EXPECT_EQ(expansion, (ShortLinkExpansion{link(at("bit.ly", "/hang")), {}, "timed out"}));
-  auto requests = server.requests(1, 3000ms);
+  auto requests = server.requests(1, 6000ms);
   ASSERT_EQ(requests.size(), 1u) << "the request was not closed after the time limit";
   EXPECT_TRUE(requests[0]["hung"].get<bool>());
-  EXPECT_LT(requests[0]["closedAfter"].get<double>(), 1.5);
+  EXPECT_LT(requests[0]["closedAfter"].get<double>(), 4.0);
 }
 
 TEST_F(NetworkShortLinkExpanderTest, NeverConnectsToALoopbackAddressThatWasNotPinned) {
