@@ -94,6 +94,8 @@ TEST(DecisionLog, WithoutHistoryKeepsOnlyPendingEntries) {
   EXPECT_EQ(urls(log.all()), std::vector<std::string>{"https://a.test/2"});
   EXPECT_TRUE(log.entry(waiting)->trace.empty());
   EXPECT_EQ(fixture.onDisk().size(), 1u);
+  // The file holds the changed entry, not the bytes it was written with before.
+  EXPECT_EQ(DecisionLog(fixture.file, 30, false, fixture.clock()).all(), log.all());
 
   const ino_t before = fixture.inode();
   log.setKeepHistory(false);  // unchanged: no write
