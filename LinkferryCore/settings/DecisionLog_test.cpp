@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <limits>
 #include <string>
 
@@ -75,6 +76,10 @@ TEST(DecisionLog, RecordsUpdatesAndAnswersQueries) {
   EXPECT_FALSE(file[0].contains("target"));
   EXPECT_FALSE(file[0].contains("sourceWindow"));
   EXPECT_EQ(DecisionLog(fixture.file, 30, true, fixture.clock()).all(), log.all());
+  // Byte for byte the log's own encoding of its entries, the updated ones included.
+  std::vector<LogEntry> oldestFirst = log.all();
+  std::reverse(oldestFirst.begin(), oldestFirst.end());
+  EXPECT_EQ(Files::read(fixture.file), LogFile::encode(oldestFirst));
 
   // An unknown id writes nothing.
   const ino_t before = fixture.inode();
