@@ -9,7 +9,6 @@ int main() {
   const auto start = std::chrono::steady_clock::now();
   const auto domain = linkferry::PublicSuffixList::shared().registrableDomain("news.bbc.co.uk");
   const auto elapsed = std::chrono::steady_clock::now() - start;
-  std::printf("%lld\n",
-              static_cast<long long>(std::chrono::nanoseconds(elapsed).count()));
+  std::printf("%lld\n", static_cast<long long>(std::chrono::nanoseconds(elapsed).count()));
   return domain == "bbc.co.uk" ? 0 : 1;
 }

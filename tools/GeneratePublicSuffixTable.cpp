@@ -72,11 +72,13 @@ std::string source(const PublicSuffixTable::View& table) {
   out += pieces("kWildcards", table.wildcards);
   out += pieces("kExceptions", table.exceptions);
   out += "\n}  // namespace\n\n";
-  out += "constinit const View compiled{\n"
-         "    std::string_view(kArena, " + std::to_string(table.arena.size()) + "), kSlots,\n" +
-         "    std::span(kRules, " + std::to_string(table.rules.size()) + "),\n" +
-         "    std::span(kWildcards, " + std::to_string(table.wildcards.size()) + "),\n" +
-         "    std::span(kExceptions, " + std::to_string(table.exceptions.size()) + ")};\n\n";
+  out +=
+      "constinit const View compiled{\n"
+      "    std::string_view(kArena, " +
+      std::to_string(table.arena.size()) + "), kSlots,\n" + "    std::span(kRules, " +
+      std::to_string(table.rules.size()) + "),\n" + "    std::span(kWildcards, " +
+      std::to_string(table.wildcards.size()) + "),\n" + "    std::span(kExceptions, " +
+      std::to_string(table.exceptions.size()) + ")};\n\n";
   out += "}  // namespace linkferry::PublicSuffixTable\n";
   return out;
 }

@@ -5,8 +5,8 @@
 #include <mutex>
 
 #include "foundation/Text.h"
-#include "safety/Punycode.h"
 #include "safety/PublicSuffixTable.h"
+#include "safety/Punycode.h"
 
 namespace linkferry {
 namespace {
@@ -44,11 +44,11 @@ std::vector<std::string> texts(const PublicSuffixTable::View& view,
 }
 
 bool sameTexts(const PublicSuffixTable::View& a, std::span<const PublicSuffixTable::Piece> first,
-               const PublicSuffixTable::View& b,
-               std::span<const PublicSuffixTable::Piece> second) {
-  return std::ranges::equal(first, second, {}, [&](PublicSuffixTable::Piece piece) {
-    return PublicSuffixTable::text(a, piece);
-  }, [&](PublicSuffixTable::Piece piece) { return PublicSuffixTable::text(b, piece); });
+               const PublicSuffixTable::View& b, std::span<const PublicSuffixTable::Piece> second) {
+  return std::ranges::equal(
+      first, second, {},
+      [&](PublicSuffixTable::Piece piece) { return PublicSuffixTable::text(a, piece); },
+      [&](PublicSuffixTable::Piece piece) { return PublicSuffixTable::text(b, piece); });
 }
 
 }  // namespace
@@ -136,7 +136,8 @@ std::optional<std::string> PublicSuffixList::registrableDomain(std::string_view 
     std::size_t dot = name.rfind('.', end - 1);
     std::size_t labelStart = dot == std::string_view::npos ? 0 : dot + 1;
     hash = PublicSuffixTable::hashBackward(hash, name.data() + labelStart, name.data() + end);
-    const PublicSuffixTable::Slot* node = PublicSuffixTable::find(table, hash, name.substr(labelStart));
+    const PublicSuffixTable::Slot* node =
+        PublicSuffixTable::find(table, hash, name.substr(labelStart));
     std::uint8_t flags = node ? node->flags : 0;
     if (flags & kException) {
       matchStart = labelStart, matchIsException = true;
@@ -190,9 +191,9 @@ bool PublicSuffixList::isIPAddress(std::string_view text) {
 
 bool PublicSuffixList::isRule(std::string_view suffix) const {
   const PublicSuffixTable::View& view = m_table->view;
-  auto found = std::ranges::lower_bound(view.rules, suffix, {}, [&](PublicSuffixTable::Piece piece) {
-    return PublicSuffixTable::text(view, piece);
-  });
+  auto found = std::ranges::lower_bound(
+      view.rules, suffix, {},
+      [&](PublicSuffixTable::Piece piece) { return PublicSuffixTable::text(view, piece); });
   return found != view.rules.end() && PublicSuffixTable::text(view, *found) == suffix;
 }
 

@@ -13,7 +13,9 @@ inline std::size_t slotIndex(std::uint64_t hash, std::size_t mask) {
   return static_cast<std::size_t>(hash ^ (hash >> 31)) & mask;
 }
 
-inline std::uint32_t tagOf(std::uint64_t hash) { return static_cast<std::uint32_t>(hash >> 32); }
+inline std::uint32_t tagOf(std::uint64_t hash) {
+  return static_cast<std::uint32_t>(hash >> 32);
+}
 
 // The newline characters that end a line of the list: LF, VT, FF, CR, NEL, LS and PS.
 std::size_t newlineLength(std::string_view text, std::size_t i) {
@@ -62,19 +64,22 @@ std::vector<std::string> asciiForms(const std::vector<std::string>& set) {
 
 class Builder {
  public:
-  explicit Builder(std::size_t nodeBound) {
+  Builder(std::size_t nodeBound, std::size_t bytes) {
     std::size_t capacity = 16;
     while (capacity < nodeBound * 2) capacity *= 2;
     m_storage.slots.resize(capacity);
+    m_storage.arena.reserve(bytes);
   }
 
-  // Adds the rules of a set, each a node with `flag`, and their shorter suffixes.
-  void addAll(const std::vector<std::string>& set, std::uint8_t flag, std::vector<Piece>* pieces) {
+  // Adds the rules of a set, each a node with `flag`, and their shorter suffixes; lists them in
+  // `pieces` unless that is null.
+  void addAll(const std::vector<std::string>& set, std::uint8_t flag,
+              std::vector<Piece> Storage::*pieces) {
     for (const std::string& rule : set) {
       auto offset = static_cast<std::uint32_t>(m_storage.arena.size());
       auto length = static_cast<std::uint32_t>(rule.size());
       m_storage.arena += rule;
-      if (pieces) pieces->push_back(Piece{offset, length});
+      if (pieces) (m_storage.*pieces).push_back(Piece{offset, length});
       if (rule.empty()) continue;
       add(offset, length, flag);
       for (std::size_t dot = rule.find('.'); dot != std::string::npos;
@@ -106,9 +111,9 @@ class Builder {
     return std::move(m_storage);
   }
 
+ private:
   Storage m_storage;
 
- private:
   void add(std::uint32_t offset, std::uint32_t length, std::uint8_t flags) {
     std::vector<Slot>& slots = m_storage.slots;
     const std::size_t mask = slots.size() - 1;
@@ -170,11 +175,10 @@ Storage parse(std::string_view contents) {
       bytes += rule.size();
     }
   }
-  Builder builder(nodeBound);
-  builder.m_storage.arena.reserve(bytes);
-  builder.addAll(rules, kRule, &builder.m_storage.rules);
-  builder.addAll(wildcards, kWildcard, &builder.m_storage.wildcards);
-  builder.addAll(exceptions, kException, &builder.m_storage.exceptions);
+  Builder builder(nodeBound, bytes);
+  builder.addAll(rules, kRule, &Storage::rules);
+  builder.addAll(wildcards, kWildcard, &Storage::wildcards);
+  builder.addAll(exceptions, kException, &Storage::exceptions);
   builder.addAll(asciiRules, kRule, nullptr);
   builder.addAll(asciiWildcards, kWildcard, nullptr);
   builder.addAll(asciiExceptions, kException, nullptr);
