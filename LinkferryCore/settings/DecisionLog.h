@@ -18,7 +18,10 @@
 namespace linkferry {
 
 // The log of every link that reached the router, kept in one JSON file (log.json) rewritten whole
-// and atomically after every change.
+// and atomically after every change. A write encodes only the entries that changed since this
+// object last wrote or read the file, and does not wait for the disk where the file system keeps
+// a replace in order (Files::Durability::ordered): a power cut may cost the last few seconds of
+// entries, never the file.
 //
 // Operations run one at a time (one mutex per object) and never throw for file trouble: read and
 // write failures end up in `lastError`. Several processes may share the file: every operation
