@@ -9,12 +9,11 @@
 #include <sys/uio.h>
 #include <unistd.h>
 
-#include <climits>
-
 #include <algorithm>
 #include <atomic>
 #include <cerrno>
 #include <charconv>
+#include <climits>
 #include <csignal>
 #include <cstdlib>
 #include <fstream>

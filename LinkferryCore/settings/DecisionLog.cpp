@@ -160,9 +160,9 @@ void DecisionLog::commit() {
   // Rewriting the whole file keeps it one plain JSON array that any reader takes, and a record
   // among thousands of entries still costs little: only the changed entry is encoded, the file
   // is written from the kept pieces, and the write does not wait for the disk where the file
-  // system keeps the replace in order anyway (see Files::Durability::ordered; waiting took
-  // four fifths of a record's time). A power cut can then cost the last few seconds of
-  // decisions, never the log.
+  // system keeps the replace in order anyway (see Files::Durability::ordered; waiting for it
+  // took three quarters or more of a record's time). A power cut can then cost the last few
+  // seconds of decisions, never the log.
   try {
     std::vector<std::string_view> pieces;
     pieces.reserve(m_items.size() + 2);
