@@ -5,14 +5,21 @@
 #include <pwd.h>
 #include <sys/file.h>
 #include <sys/stat.h>
+#include <sys/sysmacros.h>
+#include <sys/uio.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <atomic>
 #include <cerrno>
 #include <charconv>
+#include <climits>
 #include <csignal>
 #include <cstdlib>
+#include <fstream>
+#include <map>
+#include <mutex>
+#include <sstream>
 #include <system_error>
 #include <vector>
 
@@ -40,15 +47,62 @@ struct Descriptor {
   ~Descriptor() { ::close(fd); }
 };
 
-void writeAll(int fd, std::string_view bytes, const fs::path& path) {
-  while (!bytes.empty()) {
-    ssize_t written = ::write(fd, bytes.data(), bytes.size());
+// Writes the pieces one after another, up to IOV_MAX of them per system call.
+void writeAll(int fd, std::span<const std::string_view> pieces, const fs::path& path) {
+  std::size_t next = 0;    // the first piece not written whole
+  std::size_t offset = 0;  // how much of it is written
+  while (next < pieces.size()) {
+    iovec batch[IOV_MAX];
+    int count = 0;
+    for (std::size_t i = next; i < pieces.size() && count < IOV_MAX; ++i) {
+      const std::string_view piece = i == next ? pieces[i].substr(offset) : pieces[i];
+      if (!piece.empty()) batch[count++] = iovec{const_cast<char*>(piece.data()), piece.size()};
+    }
+    if (count == 0) return;
+    ssize_t written = ::writev(fd, batch, count);
     if (written < 0) {
       if (errno == EINTR) continue;
       fail(errno, "write", path);
     }
-    bytes.remove_prefix(static_cast<std::size_t>(written));
+    auto remaining = static_cast<std::size_t>(written);
+    while (next < pieces.size() && remaining >= pieces[next].size() - offset) {
+      remaining -= pieces[next].size() - offset;
+      ++next;
+      offset = 0;
+    }
+    offset += remaining;
   }
+}
+
+// Whether the file system on `device` makes a file's data durable before a rename that replaces
+// another file with it: ext4 does so ("auto_da_alloc") unless mounted "noauto_da_alloc" or
+// "data=writeback". Read once per device from /proc/self/mountinfo; unknown is false.
+bool writesDataBeforeReplacingRename(dev_t device) {
+  static std::mutex mutex;
+  static auto& known = *new std::map<dev_t, bool>();
+  std::lock_guard guard(mutex);
+  if (auto found = known.find(device); found != known.end()) return found->second;
+  bool ordered = false;
+  std::ifstream mounts("/proc/self/mountinfo");
+  const std::string wanted = std::to_string(major(device)) + ":" + std::to_string(minor(device));
+  for (std::string line; std::getline(mounts, line);) {
+    // "36 35 98:0 /root /mountpoint options [optional fields] - type source superoptions"
+    std::istringstream fields(line);
+    std::string id, parent, numbers;
+    fields >> id >> parent >> numbers;
+    if (numbers != wanted) continue;
+    std::string field;
+    while (fields >> field && field != "-") {
+    }
+    std::string type, source, options;
+    fields >> type >> source >> options;
+    options = "," + options + ",";
+    ordered = type == "ext4" && options.find(",noauto_da_alloc,") == std::string::npos &&
+              options.find(",data=writeback,") == std::string::npos;
+    break;
+  }
+  known.emplace(device, ordered);
+  return ordered;
 }
 
 // The file a chain of symbolic links ends at (relative targets resolved against the link's
@@ -135,7 +189,12 @@ ReadError::ReadError(std::errc code, const fs::path& path, const std::string& pr
     : std::system_error(std::make_error_code(code), problem),
       m_message("cannot read " + path.string() + ": " + problem) {}
 
-void writeAtomically(const fs::path& requested, std::string_view bytes) {
+void writeAtomically(const fs::path& path, std::string_view bytes, Durability durability) {
+  writeAtomically(path, std::span<const std::string_view>(&bytes, 1), durability);
+}
+
+void writeAtomically(const fs::path& requested, std::span<const std::string_view> pieces,
+                     Durability durability) {
   const fs::path path = finalTarget(requested);
   fs::path folder = path.parent_path();
   if (folder.empty()) folder = ".";
@@ -147,7 +206,10 @@ void writeAtomically(const fs::path& requested, std::string_view bytes) {
   // A new file gets the usual permissions, an existing one keeps its own.
   struct stat existing {};
   mode_t mode = 0644;
-  if (::stat(path.c_str(), &existing) == 0) mode = existing.st_mode & 07777;
+  const bool replacing = ::stat(path.c_str(), &existing) == 0 && S_ISREG(existing.st_mode);
+  if (replacing) mode = existing.st_mode & 07777;
+  const bool synced = durability == Durability::synced || !replacing ||
+                      !writesDataBeforeReplacingRename(existing.st_dev);
 
   TemporaryFile temporary;
   // An unnamed file vanishes with the process that writes it, whenever that is killed.
@@ -168,8 +230,8 @@ void writeAtomically(const fs::path& requested, std::string_view bytes) {
   ::flock(temporary.fd, LOCK_EX);
   ::fchmod(temporary.fd, mode);
 
-  writeAll(temporary.fd, bytes, path);
-  if (::fsync(temporary.fd) != 0) fail(errno, "write", path);
+  writeAll(temporary.fd, pieces, path);
+  if (synced && ::fsync(temporary.fd) != 0) fail(errno, "write", path);
   if (unnamed && !nameUnnamedFile(temporary.fd, folder, path, temporary.path)) {
     const int saved = errno;
     temporary.path.clear();
@@ -184,6 +246,7 @@ void writeAtomically(const fs::path& requested, std::string_view bytes) {
   if (closed != 0) fail(errno, "write", path);
 
   // Make the rename itself durable.
+  if (!synced) return;
   int folderFd = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
   if (folderFd >= 0) {
     ::fsync(folderFd);

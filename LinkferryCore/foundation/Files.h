@@ -3,6 +3,7 @@
 #include <cstdint>
 #include <filesystem>
 #include <optional>
+#include <span>
 #include <string>
 #include <string_view>
 #include <system_error>
@@ -29,14 +30,33 @@ class ReadError : public std::system_error {
   std::string m_message;
 };
 
+// How long `writeAtomically` waits for the disk.
+enum class Durability {
+  // The new content and its name are on disk when the call returns (fsync of the file and of its
+  // folder): for what the user wrote.
+  synced,
+  // After a crash or a power cut the file holds the old or the new content, but the newest
+  // replace may be missing: for a file rewritten on every event, such as a log, where waiting
+  // for the disk each time would cost far more than the write. The wait is skipped only where
+  // the file system itself writes a file's data before the rename that replaces an existing file
+  // with it becomes durable (ext4 in its default ordered mode, whose "auto_da_alloc" does exactly
+  // that); a file that is new, or lives anywhere else, is synced as above.
+  ordered,
+};
+
 // Writes `bytes` so that `path` holds either the old or the new content at every moment, even
 // when the process is killed: the content goes to an unnamed file in the same folder (O_TMPFILE),
-// is flushed to disk and only then named and renamed over `path`. Where the file system has no
-// unnamed files, a named temporary ".<name>.tmp-<pid>-XXXXXX" is used; every save removes the
-// temporaries of the same file that a dead writer left. Missing parent folders are created. A
-// `path` that is a symbolic link is written through: its final target is replaced and the link
-// stays. An existing file keeps its permissions. On failure the old file is left as it was.
-void writeAtomically(const std::filesystem::path& path, std::string_view bytes);
+// is flushed to disk (see Durability) and only then named and renamed over `path`. Where the file
+// system has no unnamed files, a named temporary ".<name>.tmp-<pid>-XXXXXX" is used; every save
+// removes the temporaries of the same file that a dead writer left. Missing parent folders are
+// created. A `path` that is a symbolic link is written through: its final target is replaced and
+// the link stays. An existing file keeps its permissions. On failure the old file is left as it
+// was.
+void writeAtomically(const std::filesystem::path& path, std::string_view bytes,
+                     Durability durability = Durability::synced);
+// The same for content given in pieces, written one after another without joining them first.
+void writeAtomically(const std::filesystem::path& path, std::span<const std::string_view> pieces,
+                     Durability durability = Durability::synced);
 
 // The whole file, read without ever blocking on it: a FIFO, a device or a folder is refused as
 // "not a regular file", a file above `limit` bytes as "larger than N MB" (checked before reading

@@ -9,6 +9,8 @@
 #include <csignal>
 #include <filesystem>
 #include <random>
+#include <string>
+#include <vector>
 
 #include "support/TestSupport.h"
 
@@ -28,6 +30,23 @@ TEST(Files, WriteAtomicallyCreatesParentsAndReplacesContent) {
   int entries = 0;
   for ([[maybe_unused]] auto& entry : std::filesystem::directory_iterator(file.parent_path())) ++entries;
   EXPECT_EQ(entries, 1);
+}
+
+// More pieces than one system call takes, empty ones among them, in both durabilities.
+TEST(Files, WriteAtomicallyJoinsPiecesInOrder) {
+  TemporaryDirectory folder;
+  const auto file = folder.path() / "log.json";
+  std::vector<std::string> texts;
+  for (int i = 0; i < 5000; ++i) texts.push_back(i % 7 == 0 ? "" : std::to_string(i) + ",");
+  const std::vector<std::string_view> pieces(texts.begin(), texts.end());
+  std::string joined;
+  for (const std::string& text : texts) joined += text;
+  for (Files::Durability durability : {Files::Durability::ordered, Files::Durability::synced}) {
+    Files::writeAtomically(file, pieces, durability);  // the first creates, the second replaces
+    EXPECT_EQ(Files::read(file), joined);
+  }
+  Files::writeAtomically(file, std::vector<std::string_view>{}, Files::Durability::ordered);
+  EXPECT_EQ(Files::read(file), "");
 }
 
 TEST(Files, WriteAtomicallyKeepsTheModeOfAnExistingFile) {

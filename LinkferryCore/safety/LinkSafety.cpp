@@ -230,9 +230,8 @@ std::optional<Finding> inspectUserInfo(const URL& url) {
       // "john.smith" is not one unless its last label is a top-level domain the list knows.
       const std::string lowered = Text::lowercased(name);
       const std::string topLevel = lowered.substr(lowered.rfind('.') + 1);
-      const std::vector<std::string>& rules = PublicSuffixList::shared().rules();
       hostLike |= PublicSuffixList::isIPAddress(lowered) ||
-                  (std::binary_search(rules.begin(), rules.end(), topLevel) &&
+                  (PublicSuffixList::shared().isRule(topLevel) &&
                    PublicSuffixList::shared().registrableDomain(lowered).has_value());
     }
     piece.clear();

@@ -20,8 +20,8 @@ class PublicSuffixList {
   // Parses the text of a list. Never fails: lines that are no rule are skipped.
   explicit PublicSuffixList(std::string_view contents);
 
-  // The list compiled into the program (resources/public_suffix_list.dat), built once on first
-  // use; the empty list when the resource is missing.
+  // The list compiled into the program (resources/public_suffix_list.dat), its table built when
+  // the program was built: the first lookup costs no more than any other.
   static const PublicSuffixList& shared();
 
   // The registrable domain of a host, the public suffix plus one label: "example.co.uk" for
@@ -43,8 +43,12 @@ class PublicSuffixList {
   // from 0 to 255 ("192.168.0.1").
   static bool isIPAddress(std::string_view text);
 
+  // Whether `suffix` is a plain rule as the list writes it (lower-cased; the ASCII form of an
+  // international rule is not one).
+  bool isRule(std::string_view suffix) const;
+
   // The rules as parsed, lower-cased and sorted: plain rules, wildcard rules without their "*.",
-  // exception rules without their "!".
+  // exception rules without their "!". Made on the first call; lookups never need them.
   const std::vector<std::string>& rules() const;
   const std::vector<std::string>& wildcards() const;
   const std::vector<std::string>& exceptions() const;

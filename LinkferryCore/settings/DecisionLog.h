@@ -18,7 +18,10 @@
 namespace linkferry {
 
 // The log of every link that reached the router, kept in one JSON file (log.json) rewritten whole
-// and atomically after every change.
+// and atomically after every change. A write encodes only the entries that changed since this
+// object last wrote or read the file, and does not wait for the disk where the file system keeps
+// a replace in order (Files::Durability::ordered): a power cut may cost the last few seconds of
+// entries, never the file.
 //
 // Operations run one at a time (one mutex per object) and never throw for file trouble: read and
 // write failures end up in `lastError`. Several processes may share the file: every operation
@@ -87,7 +90,7 @@ class DecisionLog {
   };
   class FileLock;
 
-  // Brings `m_entries` up to the file when another process replaced it (or at the first call).
+  // Brings `m_items` up to the file when another process replaced it (or at the first call).
   // Returns true when the load filter dropped entries of the file.
   bool synchronize();
   void setAside(const std::string& problem);
@@ -97,12 +100,19 @@ class DecisionLog {
   bool isPrunable(const LogEntry& entry, Date cutoff, Date now) const;
   std::optional<Version> currentVersion(int* error) const;
 
+  // An entry with its bytes in the file, kept so that a write encodes only what changed: "," and
+  // the entry as LogFile::appendEntry writes it; empty until encoded and after every change.
+  struct Item {
+    LogEntry entry;
+    std::string encoded;
+  };
+
   const std::filesystem::path m_file;
   const Clock m_now;
   mutable std::mutex m_mutex;
   double m_retention;
   bool m_keepHistory;
-  std::vector<LogEntry> m_entries;
+  std::vector<Item> m_items;
   std::optional<std::string> m_lastError;
   // The version the entries reflect; nothing before the first read or after a failed one.
   std::optional<Version> m_seen;

@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <limits>
 #include <string>
 
@@ -75,6 +76,10 @@ TEST(DecisionLog, RecordsUpdatesAndAnswersQueries) {
   EXPECT_FALSE(file[0].contains("target"));
   EXPECT_FALSE(file[0].contains("sourceWindow"));
   EXPECT_EQ(DecisionLog(fixture.file, 30, true, fixture.clock()).all(), log.all());
+  // Byte for byte the log's own encoding of its entries, the updated ones included.
+  std::vector<LogEntry> oldestFirst = log.all();
+  std::reverse(oldestFirst.begin(), oldestFirst.end());
+  EXPECT_EQ(Files::read(fixture.file), LogFile::encode(oldestFirst));
 
   // An unknown id writes nothing.
   const ino_t before = fixture.inode();
@@ -94,6 +99,8 @@ TEST(DecisionLog, WithoutHistoryKeepsOnlyPendingEntries) {
   EXPECT_EQ(urls(log.all()), std::vector<std::string>{"https://a.test/2"});
   EXPECT_TRUE(log.entry(waiting)->trace.empty());
   EXPECT_EQ(fixture.onDisk().size(), 1u);
+  // The file holds the changed entry, not the bytes it was written with before.
+  EXPECT_EQ(DecisionLog(fixture.file, 30, false, fixture.clock()).all(), log.all());
 
   const ino_t before = fixture.inode();
   log.setKeepHistory(false);  // unchanged: no write

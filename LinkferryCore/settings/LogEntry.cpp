@@ -160,7 +160,7 @@ void appendTarget(std::string& out, const BrowserTarget& target) {
 }
 
 // The members in any order: readers do not depend on it.
-void appendEntry(std::string& out, const LogEntry& entry) {
+void appendObject(std::string& out, const LogEntry& entry) {
   out += '{';
   appendKey(out, "id", true);
   out += '"';
@@ -280,11 +280,13 @@ std::string encode(const std::vector<LogEntry>& entries) {
   out += '[';
   for (std::size_t i = 0; i < entries.size(); ++i) {
     if (i > 0) out += ',';
-    appendEntry(out, entries[i]);
+    appendObject(out, entries[i]);
   }
   out += ']';
   return out;
 }
+
+void appendEntry(std::string& out, const LogEntry& entry) { appendObject(out, entry); }
 
 std::vector<LogEntry> decode(std::string_view text, std::string_view fileName) {
   JsonValue document = Json::parse(text, fileName);

@@ -72,6 +72,9 @@ namespace LogFile {
 // Json::encodeCompact of the entries' toJson, several times faster for a file of thousands of
 // entries.
 std::string encode(const std::vector<LogEntry>& entries);
+// Appends one element of that array, as `encode` writes it, to `out`: "[" + the elements joined
+// by "," + "]" is the bytes of `encode`.
+void appendEntry(std::string& out, const LogEntry& entry);
 // Throws JsonError naming `fileName` and where the text is not a log.
 std::vector<LogEntry> decode(std::string_view text, std::string_view fileName);
 
