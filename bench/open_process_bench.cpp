@@ -7,9 +7,9 @@
 // BM_ColdProcessBreakdown says where a cold process spends its time: each iteration forks a
 // child that has touched nothing of LinkFerry yet and times each step the command takes, in the
 // command's own order (suffix list, first regular expression, catalog scan, rules, settings,
-// index, router, source app, context, one decision log write, routing with the launch). The
-// dynamic loader's own share before main comes from LD_DEBUG=statistics of the real program
-// ("loaderMicros" at the processor's nominal rate).
+// index, decision log, router, source app, context, one decision log write, routing with the
+// launch). The dynamic loader's own share before main comes from LD_DEBUG=statistics of the real
+// program ("loaderMicros" at the processor's nominal rate).
 #include <fcntl.h>
 #include <spawn.h>
 #include <sys/wait.h>
@@ -209,8 +209,8 @@ double cyclesPerMicrosecond() {
 
 // The steps of one cold `linkferry open`, timed in a forked child; microseconds each.
 constexpr const char* kSteps[] = {"suffixList", "firstRegex", "catalogScan", "rules",
-                                  "settings",   "indexBuild", "router",      "sourceApp",
-                                  "context",    "logWrite",   "handle"};
+                                  "settings",   "indexBuild", "logOpen",     "router",
+                                  "sourceApp",  "context",    "logWrite",    "handle"};
 constexpr std::size_t kStepCount = std::size(kSteps);
 
 void timeColdSteps(int output) {
@@ -243,6 +243,7 @@ void timeColdSteps(int output) {
   done();
   auto log = std::make_shared<DecisionLog>(paths.log(), settings->logRetentionDays,
                                            settings->keepHistory);
+  done();
   Router router(RouterState{catalog, rules, index, settings, LaunchPlatform::linux}, log,
                 std::make_shared<NoRunner>(), nullptr, [](const RuleSet&) {});
   done();
