@@ -89,9 +89,9 @@ const Setup& setup() {
     visits.reserve(kHistoryRows);
     const double now = Date::now().secondsSince1970;
     for (int i = 0; i < kHistoryRows; ++i) {
-      visits.push_back({"https://www.news" + std::to_string(i % 5000) + ".example/articles/" +
-                            std::to_string(i),
-                        fixtures::chromiumTime(now - 3600.0 * (i % 1000)), 1 + i % 20});
+      visits.push_back(
+          {"https://www.news" + std::to_string(i % 5000) + ".example/articles/" + std::to_string(i),
+           fixtures::chromiumTime(now - 3600.0 * (i % 1000)), 1 + i % 20});
     }
     fixtures::writeChromiumHistory(profileRoot / "Default/History", visits);
 
@@ -166,7 +166,9 @@ void runProcess(benchmark::State& state, const std::string& program,
   }
 }
 
-void BM_SpawnTrue(benchmark::State& state) { runProcess(state, "/bin/true", {}); }
+void BM_SpawnTrue(benchmark::State& state) {
+  runProcess(state, "/bin/true", {});
+}
 BENCHMARK(BM_SpawnTrue)->Unit(benchmark::kMillisecond);
 
 void BM_LinkferryVersion(benchmark::State& state) {
@@ -241,8 +243,8 @@ void timeColdSteps(int output) {
                              IndexBuilder::kDefaultHistoryWindow, std::nullopt};
   auto index = std::make_shared<const SignalIndex>(builder.build(*catalog, Date::now()));
   done();
-  auto log = std::make_shared<DecisionLog>(paths.log(), settings->logRetentionDays,
-                                           settings->keepHistory);
+  auto log =
+      std::make_shared<DecisionLog>(paths.log(), settings->logRetentionDays, settings->keepHistory);
   done();
   Router router(RouterState{catalog, rules, index, settings, LaunchPlatform::linux}, log,
                 std::make_shared<NoRunner>(), nullptr, [](const RuleSet&) {});

@@ -36,7 +36,8 @@ void mountHeadlessFlags(const TemporaryDirectory& folder) {
   const auto flags = folder.path() / "chromium.d";
   std::filesystem::create_directories(flags);
   for (const auto& file : std::filesystem::directory_iterator(kFlagsFolder)) {
-    if (file.is_regular_file()) std::filesystem::copy_file(file.path(), flags / file.path().filename());
+    if (file.is_regular_file())
+      std::filesystem::copy_file(file.path(), flags / file.path().filename());
   }
   folder.write("chromium.d/zz-headless-test",
                "export CHROMIUM_FLAGS=\"$CHROMIUM_FLAGS --headless=new --no-sandbox --disable-gpu "

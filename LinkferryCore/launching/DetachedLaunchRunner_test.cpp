@@ -15,8 +15,8 @@
 
 #include <gtest/gtest.h>
 
-#include "foundation/Process.h"
 #include "fixtures/PrivateNamespace.h"
+#include "foundation/Process.h"
 #include "launching/LaunchError.h"
 #include "support/TestSupport.h"
 

@@ -205,7 +205,6 @@ TEST_F(RouterTest, APendingLinkIsOfferedAgainAndADryRunOpensNoBrowser) {
   EXPECT_TRUE(runner->plans.empty());
 }
 
-
 TEST_F(RouterTest, ALinkOpenedDirectlyIsLoggedAsRoutedOrFailedAndACancelKeepsItsNote) {
   Router router = make(AppSettings{});
   const BrowserTarget firefox{"org.mozilla.firefox", std::nullopt, std::nullopt, false};
@@ -217,8 +216,8 @@ TEST_F(RouterTest, ALinkOpenedDirectlyIsLoggedAsRoutedOrFailedAndACancelKeepsIts
   EXPECT_EQ(opened.target, firefox);
   EXPECT_EQ(opened.reason, "menu");
   EXPECT_EQ(opened.url.absoluteString(), "https://a.example/?q=1");
-  EXPECT_EQ(opened.trace, (std::vector<std::string>{"[tracking] removed: utm_source",
-                                                    "[menu] opened directly"}));
+  EXPECT_EQ(opened.trace,
+            (std::vector<std::string>{"[tracking] removed: utm_source", "[menu] opened directly"}));
 
   runner->failures = 1;
   EXPECT_THROW(router.open(request("https://b.example/"), firefox, "menu"), LaunchError);
