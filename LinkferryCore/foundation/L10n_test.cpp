@@ -2,6 +2,12 @@
 
 #include <gtest/gtest.h>
 
+#include <string>
+#include <vector>
+
+#include "foundation/Json.h"
+#include "foundation/Resources.h"
+
 namespace linkferry {
 namespace {
 
@@ -19,6 +25,29 @@ TEST(L10n, PercentSignsAndMissingArgumentsStayAsWritten) {
   EXPECT_EQ(L10n::tr("100%% of %@", {std::string("links")}), "100% of links");
   EXPECT_EQ(L10n::tr("%@ and %@", {std::string("one")}), "one and %@");
   EXPECT_EQ(L10n::tr("50% off %@", {std::string("now")}), "50% off now");
+}
+
+// "%@" and "%lld" in their order in `text`.
+std::vector<std::string> placeholders(const std::string& text) {
+  std::vector<std::string> found;
+  for (std::size_t at = text.find('%'); at != std::string::npos; at = text.find('%', at + 1)) {
+    if (text.compare(at, 2, "%@") == 0) found.push_back("%@");
+    if (text.compare(at, 4, "%lld") == 0) found.push_back("%lld");
+  }
+  return found;
+}
+
+// A translation that drops, adds or reorders an argument would show the wrong value in its place.
+TEST(L10n, TranslationsKeepTheArgumentsOfTheirKeysInOrder) {
+  const auto bytes = Resources::find("strings/de.json");
+  ASSERT_TRUE(bytes);
+  const JsonValue table = JsonValue::parse(*bytes);
+  ASSERT_TRUE(table.is_object());
+  for (const auto& [key, value] : table.items()) {
+    SCOPED_TRACE(key);
+    ASSERT_TRUE(value.is_string());
+    EXPECT_EQ(placeholders(value.get<std::string>()), placeholders(key));
+  }
 }
 
 }  // namespace

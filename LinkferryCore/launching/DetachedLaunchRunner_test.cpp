@@ -1,10 +1,6 @@
 #include "launching/DetachedLaunchRunner.h"
 
-#include <arpa/inet.h>
-#include <netinet/in.h>
-#include <poll.h>
 #include <signal.h>
-#include <sys/socket.h>
 #include <unistd.h>
 
 #include <chrono>
@@ -19,6 +15,7 @@
 
 #include <gtest/gtest.h>
 
+#include "fixtures/PrivateNamespace.h"
 #include "foundation/Process.h"
 #include "launching/LaunchError.h"
 #include "support/TestSupport.h"
@@ -133,102 +130,17 @@ TEST(DetachedLaunchRunner, ProgramThatCannotStartIsASystemError) {
 
 // --- Real Chromium, inside a private network and process namespace ---
 
-constexpr const char* kInsideVariable = "LINKFERRY_TEST_PRIVATE_NAMESPACE";
-
-// A loopback listener that accepts one connection and returns its request line.
-class OneRequestServer {
- public:
-  OneRequestServer() {
-    m_socket = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    socklen_t length = sizeof(address);
-    if (m_socket < 0 || ::bind(m_socket, reinterpret_cast<sockaddr*>(&address), length) != 0 ||
-        ::listen(m_socket, 4) != 0 ||
-        ::getsockname(m_socket, reinterpret_cast<sockaddr*>(&address), &length) != 0) {
-      throw std::system_error(errno, std::generic_category(), "loopback listener");
-    }
-    m_port = ntohs(address.sin_port);
-  }
-  ~OneRequestServer() { ::close(m_socket); }
-
-  int port() const { return m_port; }
-
-  // The first request line any connection sends within `limit`. Chromium may open a connection
-  // ahead of time and close it unused, so connections that send nothing are skipped.
-  std::optional<std::string> requestLine(std::chrono::milliseconds limit) {
-    const auto deadline = std::chrono::steady_clock::now() + limit;
-    while (true) {
-      const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
-          deadline - std::chrono::steady_clock::now());
-      if (left.count() <= 0) return std::nullopt;
-      pollfd ready{m_socket, POLLIN, 0};
-      if (::poll(&ready, 1, static_cast<int>(left.count())) != 1) return std::nullopt;
-      const int connection = ::accept4(m_socket, nullptr, nullptr, SOCK_CLOEXEC);
-      if (connection < 0) continue;
-      std::string request;
-      char buffer[1024];
-      while (request.find("\r\n") == std::string::npos) {
-        pollfd readable{connection, POLLIN, 0};
-        if (::poll(&readable, 1, 10000) != 1) break;
-        const ssize_t count = ::read(connection, buffer, sizeof(buffer));
-        if (count <= 0) break;
-        request.append(buffer, static_cast<std::size_t>(count));
-      }
-      const std::string reply =
-          "HTTP/1.1 200 OK\r\nContent-Length: 2\r\nConnection: close\r\n\r\nok";
-      [[maybe_unused]] auto written = ::write(connection, reply.data(), reply.size());
-      ::close(connection);
-      if (request.find("\r\n") != std::string::npos) return request.substr(0, request.find("\r\n"));
-    }
-  }
-
- private:
-  int m_socket = -1;
-  int m_port = 0;
-};
-
-// Kills every process whose command line mentions `marker` (the browser's own data folder).
-void killProcessesMentioning(const std::string& marker) {
-  for (const auto& entry : std::filesystem::directory_iterator("/proc")) {
-    const std::string name = entry.path().filename();
-    if (name.find_first_not_of("0123456789") != std::string::npos) continue;
-    std::string commandLine = readFile(entry.path() / "cmdline");
-    if (commandLine.find(marker) != std::string::npos) ::kill(std::stoi(name), SIGKILL);
-  }
-}
-
 TEST(DetachedLaunchRunnerChromium, OpensTheLinkAndReturnsWhileTheBrowserRuns) {
   const auto chromium = Process::findExecutable("chromium", "/usr/bin:/usr/local/bin:/bin");
   if (!chromium) GTEST_SKIP() << "chromium is not installed";
-  const std::string tools = "/usr/sbin:/usr/bin:/sbin:/bin";
-  const auto unshare = Process::findExecutable("unshare", tools);
-  const auto ip = Process::findExecutable("ip", tools);
-  if (!unshare || !ip) GTEST_SKIP() << "unshare (util-linux) or ip (iproute2) is missing";
-
-  if (!std::getenv(kInsideVariable)) {
-    // Run this very test again inside fresh namespaces: no network but loopback, and a process
-    // namespace whose end takes every browser process with it.
-    const auto self = std::filesystem::read_symlink("/proc/self/exe").string();
-    const auto* info = ::testing::UnitTest::GetInstance()->current_test_info();
-    const std::string filter =
-        std::string("--gtest_filter=") + info->test_suite_name() + "." + info->name();
-    const auto result =
-        Process::run(*unshare, {"--net", "--pid", "--fork", "--mount-proc", "--kill-child",
-                                "/usr/bin/env", std::string(kInsideVariable) + "=1", self, filter});
-    if (result.exitStatus != 0 &&
-        result.standardError.rfind("unshare: ", 0) == 0) {
-      GTEST_SKIP() << "no private namespaces here: " << result.standardError;
-    }
-    EXPECT_EQ(result.exitStatus, 0) << result.standardError;
+  if (!testing::insidePrivateNamespace()) {
+    testing::rerunInPrivateNamespace();
     return;
   }
-
-  ASSERT_EQ(Process::run(*ip, {"link", "set", "lo", "up"}).exitStatus, 0);
+  ASSERT_TRUE(testing::loopbackUp());
   TemporaryDirectory folder;
   const std::string dataDir = (folder.path() / "chromium-data").string();
-  OneRequestServer server;
+  testing::OneRequestServer server;
   const std::string link =
       "http://127.0.0.1:" + std::to_string(server.port()) + "/opened-by-linkferry?x=1";
   const LaunchPlan plan(
@@ -238,7 +150,7 @@ TEST(DetachedLaunchRunnerChromium, OpensTheLinkAndReturnsWhileTheBrowserRuns) {
       {});
   DetachedLaunchRunner().run(plan);
   const auto request = server.requestLine(60s);
-  killProcessesMentioning(dataDir);
+  testing::stopEveryOtherProcess();
   ASSERT_TRUE(request) << "chromium never asked for the link";
   EXPECT_EQ(*request, "GET /opened-by-linkferry?x=1 HTTP/1.1");
 }

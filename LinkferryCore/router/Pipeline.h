@@ -15,7 +15,8 @@ namespace linkferry {
 
 // Turns a prepared link and its context into a decision by running stages one after another: the
 // first stage that decides or asks ends the run; otherwise the candidates of all stages are
-// merged and ordered. A value built for one routing operation; it holds no state between runs.
+// merged and ordered. It holds no state between runs, so one pipeline built from the router's
+// state serves every routing operation, from any thread, until that state changes.
 struct Pipeline {
   static constexpr std::chrono::milliseconds kDefaultStageTimeout{150};
 

@@ -94,7 +94,18 @@ Router::Router(RouterState state, std::shared_ptr<DecisionLog> log,
       m_log(std::move(log)),
       m_runner(std::move(runner)),
       m_expander(std::move(expander)),
-      m_saveRules(std::move(saveRules)) {}
+      m_saveRules(std::move(saveRules)) {
+  stateChanged();
+}
+
+void Router::stateChanged() {
+  const RouterState& state = m_state;
+  auto visible = std::make_shared<const std::vector<BrowserTarget>>(
+      state.settings->orderedTargets(state.catalog->allTargets()));
+  m_derived.pipeline = std::make_shared<const Pipeline>(RouterSetup::pipeline(
+      state.catalog, state.rules, state.index, *visible, false, *state.settings));
+  m_derived.visible = std::move(visible);
+}
 
 RouterState Router::state() const {
   std::lock_guard lock(m_mutex);
@@ -104,38 +115,34 @@ RouterState Router::state() const {
 void Router::setCatalog(std::shared_ptr<const BrowserCatalog> catalog) {
   std::lock_guard lock(m_mutex);
   m_state.catalog = catalog ? std::move(catalog) : std::make_shared<const BrowserCatalog>();
+  stateChanged();
 }
 
 void Router::setRules(std::shared_ptr<const RuleSet> rules) {
   std::lock_guard lock(m_mutex);
   m_state.rules = rules ? std::move(rules) : std::make_shared<const RuleSet>();
+  stateChanged();
 }
 
 void Router::setIndex(std::shared_ptr<const SignalIndex> index) {
   std::lock_guard lock(m_mutex);
   m_state.index = index ? std::move(index) : std::make_shared<const SignalIndex>();
+  stateChanged();
 }
 
 void Router::setSettings(std::shared_ptr<const AppSettings> settings) {
   std::lock_guard lock(m_mutex);
   m_state.settings = settings ? std::move(settings) : std::make_shared<const AppSettings>();
+  stateChanged();
   m_log->setKeepHistory(m_state.settings->keepHistory);
   m_log->setRetention(m_state.settings->logRetentionDays);
-}
-
-Decision Router::runPipeline(const RouterState& state, const LinkRequest& request,
-                             const RoutingContext& context) const {
-  const std::vector<BrowserTarget> order =
-      state.settings->orderedTargets(state.catalog->allTargets());
-  return RouterSetup::pipeline(state.catalog, state.rules, state.index, order, false,
-                               *state.settings)
-      .route(request, context);
 }
 
 RouterResult Router::handle(const LinkRequest& received, const RoutingContext& context,
                             bool alwaysPick, const ClickOverride& override) {
   std::lock_guard lock(m_mutex);
   const RouterState state = m_state;
+  const Derived derived = m_derived;
   const AppSettings& settings = *state.settings;
 
   const LinkPreparation::Result prepared = LinkPreparation::prepare(
@@ -160,7 +167,7 @@ RouterResult Router::handle(const LinkRequest& received, const RoutingContext& c
                                     Reason{"alternative", "alternative browser (modifier held)"}),
                      {TraceEntry{"alternative", "decided: modifier held, rules and signals skipped",
                                  {}}}}
-          : runPipeline(state, request, context);
+          : derived.pipeline->route(request, context);
 
   std::vector<std::string> lines = prepared.trace;
   lines.insert(lines.end(), notes.begin(), notes.end());
@@ -189,7 +196,7 @@ RouterResult Router::handle(const LinkRequest& received, const RoutingContext& c
   };
   auto listFor = [&](const Outcome& forOutcome) {
     std::vector<Candidate> candidates = candidatesOf(forOutcome);
-    std::vector<Candidate> list = pickerListLocked(state, candidates);
+    std::vector<Candidate> list = pickerListLocked(state, derived, candidates);
     if (!limited) return list;
     std::vector<Candidate> own;
     for (const Candidate& candidate : list) {
@@ -254,7 +261,7 @@ RouterResult Router::handle(const LinkRequest& received, const RoutingContext& c
     std::string note =
         L10n::tr("Could not open in %@: %@", {label(decided.target, *state.catalog), error.what()});
     return RouterResult::pick(
-        pickerRequest(pickerListLocked(state, {}), std::move(note), {}));
+        pickerRequest(pickerListLocked(state, derived, {}), std::move(note), {}));
   }
 }
 
@@ -262,13 +269,14 @@ Decision Router::test(const LinkRequest& received, const RoutingContext& context
                       std::optional<URL>* preparedURL) const {
   std::unique_lock lock(m_mutex);
   const RouterState state = m_state;
+  const Derived derived = m_derived;
   lock.unlock();  // nothing here changes the router or its log
   const LinkPreparation::Result prepared = LinkPreparation::prepare(
       received, context, *state.settings, *state.rules, nullptr);
   LinkRequest request = received;
   request.url = prepared.url;
   if (preparedURL) *preparedURL = prepared.url;
-  Decision decision = runPipeline(state, request, context);
+  Decision decision = derived.pipeline->route(request, context);
   std::vector<TraceEntry> trace;
   for (const std::string& line : prepared.trace) trace.push_back(TraceEntry{"prepare", line, {}});
   trace.insert(trace.end(), decision.trace.begin(), decision.trace.end());
@@ -279,15 +287,16 @@ Decision Router::test(const LinkRequest& received, const RoutingContext& context
 PickerRequest Router::offer(const LogEntry& entry, const RoutingContext& context, bool newEntry) {
   std::lock_guard lock(m_mutex);
   const RouterState state = m_state;
+  const Derived derived = m_derived;
   const LinkRequest request(entry.url, entry.sourceApp, entry.sourceWindow,
                             newEntry ? Date::now() : entry.receivedAt);
   const Uuid id = newEntry ? m_log->record(request) : entry.id;
-  const Decision decision = runPipeline(state, request, context);
+  const Decision decision = derived.pipeline->route(request, context);
   return PickerRequest{id,
                        entry.url,
                        entry.sourceApp,
                        entry.sourceWindow,
-                       pickerListLocked(state, candidatesOf(decision.outcome)),
+                       pickerListLocked(state, derived, candidatesOf(decision.outcome)),
                        std::nullopt,
                        {},
                        std::nullopt,
@@ -356,19 +365,21 @@ std::vector<std::string> Router::launchLocked(const RouterState& state, const Ro
 
 std::vector<Candidate> Router::pickerList(const std::vector<Candidate>& candidates) {
   std::lock_guard lock(m_mutex);
-  return pickerListLocked(m_state, candidates);
+  return pickerListLocked(m_state, m_derived, candidates);
 }
 
-std::vector<Candidate> Router::pickerListLocked(const RouterState& state,
+std::vector<Candidate> Router::pickerListLocked(const RouterState& state, const Derived& derived,
                                                 const std::vector<Candidate>& candidates) {
-  const auto usage = PickerOrdering::usage(m_log->all());
   std::vector<Candidate> kept;
   for (const Candidate& candidate : candidates) {
     if (candidate.weight != 0 || !candidate.reasons.empty()) kept.push_back(candidate);
   }
   const AppSettings& settings = *state.settings;
-  return PickerOrdering::complete(kept, settings.orderedTargets(state.catalog->allTargets()), usage,
-                                  settings.orderByUsage && settings.keepHistory);
+  const bool byUsage = settings.orderByUsage && settings.keepHistory;
+  // Reading every log entry is the picker list's dearest step; only an order by use needs it.
+  const PickerOrdering::Usage usage =
+      byUsage ? PickerOrdering::usage(m_log->all()) : PickerOrdering::Usage{};
+  return PickerOrdering::complete(kept, *derived.visible, usage, byUsage);
 }
 
 std::vector<std::string> Router::openBrowser(const BrowserTarget& target) {
@@ -436,6 +447,7 @@ void Router::choose(const Uuid& id, const URL& url, const BrowserTarget& target,
       try {
         m_saveRules(*rules);
         m_state.rules = rules;
+        stateChanged();
         std::string line = "rule created: " + rule->name;
         if (rule->expiresAt) line += ", expires " + RFC3339::formatUTC(*rule->expiresAt);
         lines.push_back(std::move(line));

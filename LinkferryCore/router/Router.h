@@ -20,6 +20,7 @@
 #include "settings/AlternativeBrowser.h"
 #include "router/Decision.h"
 #include "router/PickerRequest.h"
+#include "router/Pipeline.h"
 #include "router/RouterResult.h"
 #include "router/RouterState.h"
 #include "routing/LinkRequest.h"
@@ -123,17 +124,26 @@ class Router {
   void cancel(const Uuid& id, const std::optional<std::string>& note);
 
  private:
+  // What the router derives from its state for every link, built once per state change: the
+  // standard pipeline, and the visible targets in the user's order (the pipeline's target order
+  // and the picker's full list).
+  struct Derived {
+    std::shared_ptr<const Pipeline> pipeline;
+    std::shared_ptr<const std::vector<BrowserTarget>> visible;
+  };
+  // Rebuilds `m_derived` after `m_state` changed; the caller holds the lock.
+  void stateChanged();
+
   std::vector<std::string> launchLocked(const RouterState& state, const RouteTarget& target,
                                         const URL& url, const OpenOptions& options);
-  std::vector<Candidate> pickerListLocked(const RouterState& state,
+  std::vector<Candidate> pickerListLocked(const RouterState& state, const Derived& derived,
                                           const std::vector<Candidate>& candidates);
   static OpenOptions optionsFor(const RouterState& state, const Outcome::Route& route,
                                 const LinkRequest& request, const RoutingContext& context);
-  Decision runPipeline(const RouterState& state, const LinkRequest& request,
-                       const RoutingContext& context) const;
 
   mutable std::mutex m_mutex;
   RouterState m_state;
+  Derived m_derived;
   std::shared_ptr<DecisionLog> m_log;
   std::shared_ptr<LaunchRunner> m_runner;
   std::shared_ptr<const ShortLinkExpanding> m_expander;

@@ -168,6 +168,16 @@ TEST_F(RouterTest, APickerChoiceIsRememberedOnlyWhenARuleCanBeMadeAndIsNotPrivat
             lines.end());
   EXPECT_EQ(router.state().rules->rules.size(), 1u);
   EXPECT_EQ(log->entry(log->all().front().id)->status, DecisionStatus::picked);
+
+  // The new rule decides the next click at once; rules replaced through the setter stop it.
+  const RouterResult next =
+      router.handle(request("https://b.example/next"), context(), false, ClickOverride::none());
+  ASSERT_TRUE(next.asOpened());
+  EXPECT_EQ(next.asOpened()->reason.stage, "rules");
+  router.setRules(std::make_shared<const RuleSet>());
+  EXPECT_TRUE(
+      router.handle(request("https://b.example/next"), context(), false, ClickOverride::none())
+          .asPick());
 }
 
 TEST_F(RouterTest, APendingLinkIsOfferedAgainAndADryRunOpensNoBrowser) {
@@ -193,6 +203,45 @@ TEST_F(RouterTest, APendingLinkIsOfferedAgainAndADryRunOpensNoBrowser) {
       router.openBrowser(BrowserTarget{"org.mozilla.firefox", std::nullopt, std::nullopt, true});
   EXPECT_EQ(lines.back(), "dry run: /usr/bin/open -na /Applications/Firefox.app --args --private-window");
   EXPECT_TRUE(runner->plans.empty());
+}
+
+TEST_F(RouterTest, ALinkOpenedDirectlyIsLoggedAsRoutedOrFailedAndACancelKeepsItsNote) {
+  Router router = make(AppSettings{});
+  const BrowserTarget firefox{"org.mozilla.firefox", std::nullopt, std::nullopt, false};
+  const Uuid id = router.open(request("https://a.example/?utm_source=mail&q=1"), firefox, "menu");
+  ASSERT_EQ(runner->plans.size(), 1u);
+  EXPECT_EQ(runner->plans[0].arguments.back(), "https://a.example/?q=1");
+  const LogEntry opened = *log->entry(id);
+  EXPECT_EQ(opened.status, DecisionStatus::routed);
+  EXPECT_EQ(opened.target, firefox);
+  EXPECT_EQ(opened.reason, "menu");
+  EXPECT_EQ(opened.url.absoluteString(), "https://a.example/?q=1");
+  EXPECT_EQ(opened.trace,
+            (std::vector<std::string>{"[tracking] removed: utm_source", "[menu] opened directly"}));
+
+  runner->failures = 1;
+  EXPECT_THROW(router.open(request("https://b.example/"), firefox, "menu"), LaunchError);
+  const auto entries = log->all();
+  const auto found = std::find_if(entries.begin(), entries.end(), [](const LogEntry& entry) {
+    return entry.url.absoluteString() == "https://b.example/";
+  });
+  ASSERT_NE(found, entries.end());
+  const LogEntry& failed = *found;
+  EXPECT_EQ(failed.status, DecisionStatus::failed);
+  EXPECT_EQ(failed.target, firefox);
+  EXPECT_EQ(failed.reason, std::nullopt);
+  EXPECT_EQ(failed.trace, std::vector<std::string>{std::string("launch failed: ") +
+                                                   LaunchError::failed(2).what()});
+
+  const RouterResult asked =
+      router.handle(request("https://c.example/"), context(), true, ClickOverride::none());
+  const std::size_t linesBefore = trace(asked.id()).size();
+  router.cancel(asked.id(), "closed with Escape");
+  const LogEntry cancelled = *log->entry(asked.id());
+  EXPECT_EQ(cancelled.status, DecisionStatus::cancelled);
+  EXPECT_EQ(cancelled.target, std::nullopt);
+  ASSERT_EQ(cancelled.trace.size(), linesBefore + 1);
+  EXPECT_EQ(cancelled.trace.back(), "closed with Escape");
 }
 
 }  // namespace

@@ -54,6 +54,13 @@ bool isPrintableASCII(std::string_view text) {
 
 bool wildcard(std::string_view pattern, std::string_view text) {
   if (isPrintableASCII(pattern) && isPrintableASCII(text)) {
+    // The usual host pattern, "*.example.com": one leading star and nothing else to match is a
+    // plain suffix test, without the walk's backtracking over every position of the text.
+    if (!pattern.empty() && pattern.front() == '*' &&
+        pattern.find('*', 1) == std::string_view::npos &&
+        pattern.find('?') == std::string_view::npos) {
+      return text.ends_with(pattern.substr(1));
+    }
     return walk(pattern, text);
   }
   return walk(Text::characters(pattern), Text::characters(text));
