@@ -22,7 +22,7 @@ class NetworkSource {
 // within `limit` (everything included).
 class NetworkManagerNetworks final : public NetworkSource {
  public:
-  static constexpr std::chrono::milliseconds kDefaultLimit{10};
+  static constexpr std::chrono::milliseconds kDefaultLimit{25};
 
   explicit NetworkManagerNetworks(std::map<std::string, std::string> environment,
                                   std::chrono::steady_clock::duration limit = kDefaultLimit);

@@ -39,7 +39,7 @@ constexpr int kMaxAuthorityEntries = 256;
 // A display named by DISPLAY: "[unix/|tcp/][host]:number[.screen]".
 struct DisplayName {
   bool local = true;
-  int family = AF_UNIX;          // of the TCP address when not local
+  int family = AF_UNIX;                     // of the TCP address when not local
   std::array<unsigned char, 16> address{};  // network byte order, 4 or 16 bytes used
   int number = 0;
   int screen = 0;
@@ -80,7 +80,8 @@ std::optional<DisplayName> parseDisplay(std::string_view text) {
   }
   if ((host.empty() || host == "unix") && !tcp) return display;
   if (host.empty() || host == "localhost") host = "127.0.0.1";
-  if (host.size() > 2 && host.front() == '[' && host.back() == ']') host = host.substr(1, host.size() - 2);
+  if (host.size() > 2 && host.front() == '[' && host.back() == ']')
+    host = host.substr(1, host.size() - 2);
   display.local = false;
   if (::inet_pton(AF_INET, host.c_str(), display.address.data()) == 1) {
     display.family = AF_INET;
@@ -127,8 +128,8 @@ int connectDisplay(const DisplayName& display, Clock::time_point deadline) {
       std::memcpy(address.sun_path + offset, path.data(), path.size());
       const auto length =
           static_cast<socklen_t>(offsetof(sockaddr_un, sun_path) + offset + path.size());
-      const int fd = connectBefore(AF_UNIX, reinterpret_cast<const sockaddr*>(&address), length,
-                                   deadline);
+      const int fd =
+          connectBefore(AF_UNIX, reinterpret_cast<const sockaddr*>(&address), length, deadline);
       if (fd >= 0) return fd;
     }
     return -1;
@@ -171,12 +172,12 @@ std::optional<Cookie> cookieFor(const DisplayName& display, const std::filesyste
   const std::string host = hostName.data();
   const std::string number = std::to_string(display.number);
   const std::string_view wantedAddress =
-      isLoopback(display)
-          ? std::string_view(host)
-          : std::string_view(reinterpret_cast<const char*>(display.address.data()),
-                             display.family == AF_INET ? 4 : 16);
+      isLoopback(display) ? std::string_view(host)
+                          : std::string_view(reinterpret_cast<const char*>(display.address.data()),
+                                             display.family == AF_INET ? 4 : 16);
   const unsigned short wantedFamily =
-      isLoopback(display) ? FamilyLocal : (display.family == AF_INET ? FamilyInternet : FamilyInternet6);
+      isLoopback(display) ? FamilyLocal
+                          : (display.family == AF_INET ? FamilyInternet : FamilyInternet6);
   for (int count = 0; count < kMaxAuthorityEntries; ++count) {
     std::unique_ptr<Xauth, void (*)(Xauth*)> entry(XauReadAuth(stream.get()), &XauDisposeAuth);
     if (!entry) break;
@@ -185,8 +186,7 @@ std::optional<Cookie> cookieFor(const DisplayName& display, const std::filesyste
     const std::string_view name(entry->name, entry->name_length);
     const bool machine =
         entry->family == FamilyWild || (entry->family == wantedFamily && address == wantedAddress);
-    if (machine && (entryNumber.empty() || entryNumber == number) &&
-        name == "MIT-MAGIC-COOKIE-1") {
+    if (machine && (entryNumber.empty() || entryNumber == number) && name == "MIT-MAGIC-COOKIE-1") {
       return Cookie{std::string(name), std::string(entry->data, entry->data_length)};
     }
   }
@@ -293,7 +293,8 @@ std::optional<ActiveWindow> readActiveWindow(xcb_connection_t* connection, int s
   if (!active || active->format != 32 || xcb_get_property_value_length(active.get()) < 4) {
     return std::nullopt;
   }
-  const xcb_window_t window = *static_cast<const xcb_window_t*>(xcb_get_property_value(active.get()));
+  const xcb_window_t window =
+      *static_cast<const xcb_window_t*>(xcb_get_property_value(active.get()));
   if (window == XCB_WINDOW_NONE) return std::nullopt;
 
   const auto netNameCookie =
@@ -313,7 +314,8 @@ std::optional<ActiveWindow> readActiveWindow(xcb_connection_t* connection, int s
   ActiveWindow result;
   result.title = titleOf(netName, name, utf8Atom);
   if (pid && pid->format == 32 && xcb_get_property_value_length(pid.get()) >= 4) {
-    const std::uint32_t value = *static_cast<const std::uint32_t*>(xcb_get_property_value(pid.get()));
+    const std::uint32_t value =
+        *static_cast<const std::uint32_t*>(xcb_get_property_value(pid.get()));
     if (value > 0 && value <= INT_MAX) result.pid = static_cast<int>(value);
   }
   for (std::string_view part : Text::split(bytesOf(windowClass), '\0')) {

@@ -46,10 +46,9 @@ class ActiveWindowSource {
 // call).
 class X11ActiveWindowSource final : public ActiveWindowSource {
  public:
-  static constexpr std::chrono::milliseconds kDefaultLimit{10};
+  static constexpr std::chrono::milliseconds kDefaultLimit{50};
 
-  X11ActiveWindowSource(std::map<std::string, std::string> environment,
-                        std::filesystem::path home,
+  X11ActiveWindowSource(std::map<std::string, std::string> environment, std::filesystem::path home,
                         std::chrono::steady_clock::duration limit = kDefaultLimit);
 
   std::optional<ActiveWindow> activeWindow() const override;

@@ -37,13 +37,15 @@ RoutingContext current(const std::filesystem::path& home,
   return withoutWindow(home, environment, Sources::forEnvironment(environment, home));
 }
 
-Click click(const std::filesystem::path& home, const std::map<std::string, std::string>& environment,
-            const BrowserCatalog& catalog, const AppSettings& settings) {
+Click click(const std::filesystem::path& home,
+            const std::map<std::string, std::string>& environment, const BrowserCatalog& catalog,
+            const AppSettings& settings) {
   return click(home, environment, catalog, settings, Sources::forEnvironment(environment, home));
 }
 
-Click click(const std::filesystem::path& home, const std::map<std::string, std::string>& environment,
-            const BrowserCatalog& catalog, const AppSettings& settings, const Sources& sources) {
+Click click(const std::filesystem::path& home,
+            const std::map<std::string, std::string>& environment, const BrowserCatalog& catalog,
+            const AppSettings& settings, const Sources& sources) {
   Click result{withoutWindow(home, environment, sources), std::nullopt};
   if (const auto window = sources.window->activeWindow()) {
     result.context.frontmostBrowser = FrontmostBrowser::of(*window, catalog, *sources.processes);

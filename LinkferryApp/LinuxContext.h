@@ -16,8 +16,10 @@
 
 namespace linkferry::LinuxContext {
 
-// Where the facts of a click come from. Every source is bounded in time and gives "unknown"
-// rather than waiting, so a dead display or a silent bus costs a click a few milliseconds at most.
+// Where the facts of a click come from. Every source gives "unknown" rather than wait: each
+// answers in well under a millisecond on a working desktop, and its limit (tens of milliseconds,
+// so that a busy machine still gets its answers and the user's rules still apply) binds only when
+// a display or service is stuck.
 struct Sources {
   std::shared_ptr<const ActiveWindowSource> window;
   std::shared_ptr<const ScreenLockSource> screenLock;
@@ -49,9 +51,11 @@ RoutingContext current(const std::filesystem::path& home,
 // `current`, and from the active window: the frontmost browser (the window's owner when it is a
 // browser of `catalog`) and, when `settings.useSourceWindow` is on, the window's title. Never
 // fails.
-Click click(const std::filesystem::path& home, const std::map<std::string, std::string>& environment,
-            const BrowserCatalog& catalog, const AppSettings& settings);
-Click click(const std::filesystem::path& home, const std::map<std::string, std::string>& environment,
-            const BrowserCatalog& catalog, const AppSettings& settings, const Sources& sources);
+Click click(const std::filesystem::path& home,
+            const std::map<std::string, std::string>& environment, const BrowserCatalog& catalog,
+            const AppSettings& settings);
+Click click(const std::filesystem::path& home,
+            const std::map<std::string, std::string>& environment, const BrowserCatalog& catalog,
+            const AppSettings& settings, const Sources& sources);
 
 }  // namespace linkferry::LinuxContext

@@ -24,7 +24,8 @@ std::optional<bool> LogindScreenLock::screenLocked() const {
     std::free(encoded);
   }
   SystemBus bus(m_environment, std::chrono::steady_clock::now() + m_limit);
-  return bus.read({{"org.freedesktop.login1", path, "org.freedesktop.login1.Session", "LockedHint"}})
+  return bus
+      .read({{"org.freedesktop.login1", path, "org.freedesktop.login1.Session", "LockedHint"}})
       .front()
       .boolean();
 }

@@ -16,13 +16,13 @@ class ScreenLockSource {
 };
 
 // The screen lock as logind knows it: the LockedHint of the user's session on the system bus
-// (screen lockers and desktops set it). The session is XDG_SESSION_ID of `environment` (a long-lived
-// process passes each click's own), else logind's "auto" session: the caller's own, or for a
-// process outside any session (a user service) the user's graphical one. Nothing without logind,
-// for an unknown session, or when no answer comes within `limit`.
+// (screen lockers and desktops set it). The session is XDG_SESSION_ID of `environment` (a
+// long-lived process passes each click's own), else logind's "auto" session: the caller's own, or
+// for a process outside any session (a user service) the user's graphical one. Nothing without
+// logind, for an unknown session, or when no answer comes within `limit`.
 class LogindScreenLock final : public ScreenLockSource {
  public:
-  static constexpr std::chrono::milliseconds kDefaultLimit{10};
+  static constexpr std::chrono::milliseconds kDefaultLimit{25};
 
   explicit LogindScreenLock(std::map<std::string, std::string> environment,
                             std::chrono::steady_clock::duration limit = kDefaultLimit);

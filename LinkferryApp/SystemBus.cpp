@@ -26,7 +26,8 @@ struct Pending {
 
 int onReply(sd_bus_message* message, void* userdata, sd_bus_error*) {
   auto* pending = static_cast<Pending*>(userdata);
-  if (!sd_bus_message_is_method_error(message, nullptr)) pending->reply = sd_bus_message_ref(message);
+  if (!sd_bus_message_is_method_error(message, nullptr))
+    pending->reply = sd_bus_message_ref(message);
   --*pending->waiting;
   return 0;
 }
@@ -40,18 +41,21 @@ bool enterVariant(sd_bus_message* reply, const char* signature) {
 }  // namespace
 
 SystemBus::Value::Value(sd_bus_message* reply)
-    : m_reply(sd_bus_message_ref(reply), [](sd_bus_message* message) { sd_bus_message_unref(message); }) {}
+    : m_reply(sd_bus_message_ref(reply),
+              [](sd_bus_message* message) { sd_bus_message_unref(message); }) {}
 
 std::optional<bool> SystemBus::Value::boolean() const {
   int value = 0;
-  if (!enterVariant(m_reply.get(), "b") || sd_bus_message_read_basic(m_reply.get(), 'b', &value) <= 0)
+  if (!enterVariant(m_reply.get(), "b") ||
+      sd_bus_message_read_basic(m_reply.get(), 'b', &value) <= 0)
     return std::nullopt;
   return value != 0;
 }
 
 std::optional<std::uint32_t> SystemBus::Value::unsignedInteger() const {
   std::uint32_t value = 0;
-  if (!enterVariant(m_reply.get(), "u") || sd_bus_message_read_basic(m_reply.get(), 'u', &value) <= 0)
+  if (!enterVariant(m_reply.get(), "u") ||
+      sd_bus_message_read_basic(m_reply.get(), 'u', &value) <= 0)
     return std::nullopt;
   return value;
 }

@@ -33,11 +33,11 @@ class SystemBus {
     Value() = default;
     explicit Value(sd_bus_message* reply);  // takes a reference of its own
     bool present() const { return m_reply != nullptr; }
-    std::optional<bool> boolean() const;                      // "b"
-    std::optional<std::uint32_t> unsignedInteger() const;     // "u"
-    std::optional<std::string> text() const;                  // "s" or "o"
+    std::optional<bool> boolean() const;                          // "b"
+    std::optional<std::uint32_t> unsignedInteger() const;         // "u"
+    std::optional<std::string> text() const;                      // "s" or "o"
     std::optional<std::vector<std::string>> objectPaths() const;  // "ao"
-    std::optional<std::string> bytes() const;                 // "ay"
+    std::optional<std::string> bytes() const;                     // "ay"
 
    private:
     std::shared_ptr<sd_bus_message> m_reply;
