@@ -135,20 +135,22 @@ int connectDisplay(const DisplayName& display, Clock::time_point deadline) {
     return -1;
   }
   const auto port = htons(static_cast<std::uint16_t>(6000 + display.number));
+  const auto connectTo = [deadline](const auto& address) {
+    return connectBefore(reinterpret_cast<const sockaddr*>(&address)->sa_family,
+                         reinterpret_cast<const sockaddr*>(&address), sizeof address, deadline);
+  };
   if (display.family == AF_INET) {
     sockaddr_in address{};
     address.sin_family = AF_INET;
     address.sin_port = port;
     std::memcpy(&address.sin_addr, display.address.data(), 4);
-    return connectBefore(AF_INET, reinterpret_cast<const sockaddr*>(&address), sizeof address,
-                         deadline);
+    return connectTo(address);
   }
   sockaddr_in6 address{};
   address.sin6_family = AF_INET6;
   address.sin6_port = port;
   std::memcpy(&address.sin6_addr, display.address.data(), 16);
-  return connectBefore(AF_INET6, reinterpret_cast<const sockaddr*>(&address), sizeof address,
-                       deadline);
+  return connectTo(address);
 }
 
 struct Cookie {

@@ -26,7 +26,7 @@ using testing::PrivateBus;
 using testing::StandInServices;
 using testing::TemporaryDirectory;
 using testing::Windows;
-using testing::xvfbDisplay;
+using testing::xvfb;
 
 // Limits generous enough for a loaded machine under the sanitizers; what is tested is the answer.
 constexpr auto kPatient = 5s;
@@ -37,32 +37,44 @@ std::optional<ActiveWindow> activeWindowOn(std::map<std::string, std::string> en
 }
 
 TEST(ActiveWindow, FollowsTheActiveWindowWithItsTitlePidAndClass) {
-  const std::string display = xvfbDisplay();
+  const std::string display = xvfb().display;
   ASSERT_FALSE(display.empty()) << "Xvfb did not start";
-  Windows windows(display);
+  Windows windows(xvfb());
 
   windows.activate({"Projekt Ärger — 日本語 ✓", "ignored", 4242, std::string("mail\0Mail\0", 10)});
-  EXPECT_EQ(activeWindowOn({{"DISPLAY", display}}),
+  EXPECT_EQ(activeWindowOn({{"DISPLAY", display}, {"XAUTHORITY", xvfb().authority}}),
             (ActiveWindow{"Projekt Ärger — 日本語 ✓", 4242, {"mail", "Mail"}}));
 
   // The next active window replaces it; without _NET_WM_NAME its Latin-1 WM_NAME is the title,
   // and the screen suffix of DISPLAY is understood.
   windows.activate({std::nullopt, "Caf\xE9", std::nullopt, ""});
-  EXPECT_EQ(activeWindowOn({{"DISPLAY", display + ".0"}}),
+  TemporaryDirectory home;  // the cookie where XAUTHORITY is unset: $HOME/.Xauthority
+  fs::copy_file(xvfb().authority, home.path() / ".Xauthority");
+  EXPECT_EQ(activeWindowOn({{"DISPLAY", display + ".0"}, {"HOME", home.path().string()}}),
             (ActiveWindow{"Café", std::nullopt, {}}));
 }
 
 TEST(ActiveWindow, IsUnknownWithoutAnAnsweringX11Display) {
-  const std::string display = xvfbDisplay();
+  const std::string display = xvfb().display;
   ASSERT_FALSE(display.empty()) << "Xvfb did not start";
-  Windows windows(display);
+  Windows windows(xvfb());
   windows.activate({"Inbox", std::nullopt, std::nullopt, ""});
 
   EXPECT_EQ(activeWindowOn({}), std::nullopt);
   EXPECT_EQ(activeWindowOn({{"DISPLAY", ":4093"}}), std::nullopt);  // no server there
   EXPECT_EQ(activeWindowOn({{"DISPLAY", "remote.example:0"}}), std::nullopt);
-  EXPECT_EQ(activeWindowOn({{"DISPLAY", display}, {"WAYLAND_DISPLAY", "wayland-0"}}), std::nullopt);
-  EXPECT_EQ(activeWindowOn({{"DISPLAY", display}, {"XDG_SESSION_TYPE", "wayland"}}), std::nullopt);
+  EXPECT_EQ(activeWindowOn({{"DISPLAY", display}, {"HOME", "/nonexistent"}}),
+            std::nullopt);  // no cookie
+  const std::map<std::string, std::string> x11 = {{"DISPLAY", display},
+                                                  {"XAUTHORITY", xvfb().authority}};
+  auto onWayland = [&](const char* name, const char* value) {
+    auto environment = x11;
+    environment[name] = value;
+    return activeWindowOn(environment);
+  };
+  EXPECT_NE(activeWindowOn(x11), std::nullopt);
+  EXPECT_EQ(onWayland("WAYLAND_DISPLAY", "wayland-0"), std::nullopt);
+  EXPECT_EQ(onWayland("XDG_SESSION_TYPE", "wayland"), std::nullopt);
 
   // A display that accepts the connection and then never answers: the limit ends the wait.
   const int number = 4000 + ::getpid() % 90;
@@ -161,11 +173,12 @@ CatalogBrowser catalogBrowser(const std::string& id, const std::string& program)
 }
 
 TEST(LinuxContextClick, NamesTheFrontmostBrowserByProgramOrWindowClassAndTheSourceWindow) {
-  const std::string display = xvfbDisplay();
+  const std::string display = xvfb().display;
   ASSERT_FALSE(display.empty()) << "Xvfb did not start";
-  Windows windows(display);
+  Windows windows(xvfb());
   TemporaryDirectory home;
-  const std::map<std::string, std::string> environment = {{"DISPLAY", display}};
+  const std::map<std::string, std::string> environment = {{"DISPLAY", display},
+                                                          {"XAUTHORITY", xvfb().authority}};
   // This test program plays a browser run from its own program; another is known by its class.
   const BrowserCatalog catalog{{catalogBrowser("self-browser", fs::read_symlink("/proc/self/exe")),
                                 catalogBrowser("google-chrome", "/nonexistent/chrome")}};
@@ -202,9 +215,9 @@ TEST(LinuxContextClick, NamesTheFrontmostBrowserByProgramOrWindowClassAndTheSour
 // `linkferry open` on the display: a rule on the source window's title decides because of the
 // title of the window in front.
 TEST(LinuxContextClick, ARuleOnTheSourceWindowFollowsTheActiveWindowThroughLinkferryOpen) {
-  const std::string display = xvfbDisplay();
+  const std::string display = xvfb().display;
   ASSERT_FALSE(display.empty()) << "Xvfb did not start";
-  Windows windows(display);
+  Windows windows(xvfb());
   TemporaryDirectory folder;
   JsonValue browsers = JsonValue::array();
   for (const std::string name : {"alpha", "beta"}) {
@@ -227,6 +240,7 @@ TEST(LinuxContextClick, ARuleOnTheSourceWindowFollowsTheActiveWindowThroughLinkf
                          {"XDG_CONFIG_HOME", (folder.path() / "home/.config").string()},
                          {"DBUS_SYSTEM_BUS_ADDRESS", "unix:path=/nonexistent/bus"},
                          {"DISPLAY", display},
+                         {"XAUTHORITY", xvfb().authority},
                          {"PATH", "/usr/bin:/bin"}};
   auto open = [&] {
     const auto result =

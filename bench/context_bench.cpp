@@ -15,7 +15,7 @@ using namespace linkferry::testing;
 
 // One session for the whole program: Xvfb with an active window, a bus with stand-ins.
 struct Session {
-  Session() : folder(makeFolder()), bus(folder), windows(xvfbDisplay()) {
+  Session() : folder(makeFolder()), bus(folder), windows(xvfb()) {
     const std::string wifi = "/org/freedesktop/NetworkManager/ActiveConnection/1";
     const std::string wired = "/org/freedesktop/NetworkManager/ActiveConnection/2";
     const std::string active = "org.freedesktop.NetworkManager.Connection.Active";
@@ -43,7 +43,8 @@ struct Session {
     windows.activate({"Inbox — Mail", std::nullopt, static_cast<std::uint32_t>(::getpid()),
                       std::string("mail\0Mail\0", 10)});
     environment = bus.environment();
-    environment["DISPLAY"] = xvfbDisplay();
+    environment["DISPLAY"] = xvfb().display;
+    environment["XAUTHORITY"] = xvfb().authority;
     environment["XDG_DATA_HOME"] = (folder / "share").string();
     environment["XDG_DATA_DIRS"] = (folder / "none").string();
   }
