@@ -153,8 +153,9 @@ int runOpen(const OpenArguments& arguments) {
   int exitCode = kSuccess;
   JsonValue results = JsonValue::array();
   for (const URL& url : links) {
-    RoutingContext context = LinuxContext::current(options.home, options.environment);
-    const LinkRequest request(url, sourceApp, std::nullopt, context.now);
+    const auto [context, sourceWindow] = LinuxContext::click(
+        options.home, options.environment, *catalog, *loaded.router->state().settings);
+    const LinkRequest request(url, sourceApp, sourceWindow, context.now);
     const RouterResult result = loaded.router->handle(request, context, arguments.pick,
                                                       ClickOverride::none());
     Outcome outcome{url.absoluteString(), "", {}, {}, {}, {}, {}};

@@ -1,0 +1,268 @@
+// The context of a click read for real: an X server (Xvfb) with windows made here, announced the
+// way a window manager announces them; a private D-Bus system bus with stand-ins for logind and
+// NetworkManager; and `linkferry open` as a process on that display.
+#include "LinuxContext.h"
+
+#include <sys/socket.h>
+#include <sys/un.h>
+#include <unistd.h>
+
+#include <cstring>
+
+#include <gtest/gtest.h>
+
+#include "fixtures/LinuxSession.h"
+#include "foundation/Files.h"
+#include "foundation/Json.h"
+#include "foundation/Process.h"
+#include "support/TestSupport.h"
+
+namespace linkferry {
+namespace {
+
+namespace fs = std::filesystem;
+using namespace std::chrono_literals;
+using testing::PrivateBus;
+using testing::StandInServices;
+using testing::TemporaryDirectory;
+using testing::Windows;
+using testing::xvfb;
+
+// Limits generous enough for a loaded machine under the sanitizers; what is tested is the answer.
+constexpr auto kPatient = 5s;
+
+std::optional<ActiveWindow> activeWindowOn(std::map<std::string, std::string> environment,
+                                           std::chrono::steady_clock::duration limit = kPatient) {
+  return X11ActiveWindowSource(std::move(environment), "/nonexistent", limit).activeWindow();
+}
+
+TEST(ActiveWindow, FollowsTheActiveWindowWithItsTitlePidAndClass) {
+  const std::string display = xvfb().display;
+  ASSERT_FALSE(display.empty()) << "Xvfb did not start";
+  Windows windows(xvfb());
+
+  windows.activate({"Projekt Ärger — 日本語 ✓", "ignored", 4242, std::string("mail\0Mail\0", 10)});
+  EXPECT_EQ(activeWindowOn({{"DISPLAY", display}, {"XAUTHORITY", xvfb().authority}}),
+            (ActiveWindow{"Projekt Ärger — 日本語 ✓", 4242, {"mail", "Mail"}}));
+
+  // The next active window replaces it; without _NET_WM_NAME its Latin-1 WM_NAME is the title,
+  // and the screen suffix of DISPLAY is understood.
+  windows.activate({std::nullopt, "Caf\xE9", std::nullopt, ""});
+  TemporaryDirectory home;  // the cookie where XAUTHORITY is unset: $HOME/.Xauthority
+  fs::copy_file(xvfb().authority, home.path() / ".Xauthority");
+  EXPECT_EQ(activeWindowOn({{"DISPLAY", display + ".0"}, {"HOME", home.path().string()}}),
+            (ActiveWindow{"Café", std::nullopt, {}}));
+}
+
+TEST(ActiveWindow, IsUnknownWithoutAnAnsweringX11Display) {
+  const std::string display = xvfb().display;
+  ASSERT_FALSE(display.empty()) << "Xvfb did not start";
+  Windows windows(xvfb());
+  windows.activate({"Inbox", std::nullopt, std::nullopt, ""});
+
+  EXPECT_EQ(activeWindowOn({}), std::nullopt);
+  EXPECT_EQ(activeWindowOn({{"DISPLAY", ":4093"}}), std::nullopt);  // no server there
+  EXPECT_EQ(activeWindowOn({{"DISPLAY", "remote.example:0"}}), std::nullopt);
+  EXPECT_EQ(activeWindowOn({{"DISPLAY", display}, {"HOME", "/nonexistent"}}),
+            std::nullopt);  // no cookie
+  const std::map<std::string, std::string> x11 = {{"DISPLAY", display},
+                                                  {"XAUTHORITY", xvfb().authority}};
+  auto onWayland = [&](const char* name, const char* value) {
+    auto environment = x11;
+    environment[name] = value;
+    return activeWindowOn(environment);
+  };
+  EXPECT_NE(activeWindowOn(x11), std::nullopt);
+  EXPECT_EQ(onWayland("WAYLAND_DISPLAY", "wayland-0"), std::nullopt);
+  EXPECT_EQ(onWayland("XDG_SESSION_TYPE", "wayland"), std::nullopt);
+
+  // A display that accepts the connection and then never answers: the limit ends the wait.
+  const int number = 4000 + ::getpid() % 90;
+  const int listening = ::socket(AF_UNIX, SOCK_STREAM, 0);
+  sockaddr_un address{};
+  address.sun_family = AF_UNIX;
+  const std::string path = "/tmp/.X11-unix/X" + std::to_string(number);
+  std::memcpy(address.sun_path + 1, path.data(), path.size());
+  ASSERT_EQ(::bind(listening, reinterpret_cast<sockaddr*>(&address),
+                   static_cast<socklen_t>(offsetof(sockaddr_un, sun_path) + 1 + path.size())),
+            0);
+  ASSERT_EQ(::listen(listening, 4), 0);
+  EXPECT_EQ(activeWindowOn({{"DISPLAY", ":" + std::to_string(number)}}, 100ms), std::nullopt);
+  ::close(listening);
+}
+
+const std::string kLogin = "org.freedesktop.login1";
+const std::string kSession = "org.freedesktop.login1.Session";
+const std::string kNM = "org.freedesktop.NetworkManager";
+const std::string kActive = "org.freedesktop.NetworkManager.Connection.Active";
+
+TEST(SystemBusSources, ReadTheSessionLockAndTheActivatedNetworks) {
+  TemporaryDirectory folder;
+  PrivateBus bus(folder.path());
+  using S = StandInServices;
+  const std::string wifi = "/org/freedesktop/NetworkManager/ActiveConnection/1";
+  const std::string wired = "/org/freedesktop/NetworkManager/ActiveConnection/2";
+  const std::string loopback = "/org/freedesktop/NetworkManager/ActiveConnection/3";
+  const std::string starting = "/org/freedesktop/NetworkManager/ActiveConnection/4";
+  const std::string binaryWifi = "/org/freedesktop/NetworkManager/ActiveConnection/5";
+  auto connection = [](std::map<S::Key, S::Writer>& table, const std::string& path,
+                       std::uint32_t state, const std::string& type, const std::string& id,
+                       const std::string& accessPoint) {
+    table[{path, kActive, "State"}] = S::number(state);
+    table[{path, kActive, "Type"}] = S::text(type);
+    table[{path, kActive, "Id"}] = S::text(id);
+    table[{path, kActive, "SpecificObject"}] = S::text(accessPoint, 'o');
+  };
+  std::map<S::Key, S::Writer> table = {
+      // Session "2" is named "_32" on the bus; "auto" is the caller's own session.
+      {{"/org/freedesktop/login1/session/_32", kSession, "LockedHint"}, S::boolean(true)},
+      {{"/org/freedesktop/login1/session/auto", kSession, "LockedHint"}, S::boolean(false)},
+      {{"/org/freedesktop/NetworkManager", kNM, "ActiveConnections"},
+       S::paths({wifi, wired, loopback, starting, binaryWifi})},
+      {{"/org/freedesktop/NetworkManager/AccessPoint/7", kNM + ".AccessPoint", "Ssid"},
+       S::bytes("Café Ünïcode")},
+      {{"/org/freedesktop/NetworkManager/AccessPoint/8", kNM + ".AccessPoint", "Ssid"},
+       S::bytes("\xff\xfe")},
+  };
+  connection(table, wifi, 2, "802-11-wireless", "cafe-profile",
+             "/org/freedesktop/NetworkManager/AccessPoint/7");
+  connection(table, wired, 2, "802-3-ethernet", "Wired connection 1", "/");
+  connection(table, loopback, 2, "loopback", "lo", "/");
+  connection(table, starting, 1, "vpn", "Office VPN", "/");
+  connection(table, binaryWifi, 2, "802-11-wireless", "Hotel",
+             "/org/freedesktop/NetworkManager/AccessPoint/8");
+  StandInServices services(bus.address(), {kLogin, kNM}, table);
+
+  auto environment = bus.environment();
+  EXPECT_EQ(LogindScreenLock(environment, kPatient).screenLocked(), false);
+  environment["XDG_SESSION_ID"] = "2";
+  EXPECT_EQ(LogindScreenLock(environment, kPatient).screenLocked(), true);
+  environment["XDG_SESSION_ID"] = "9";  // a session logind does not know
+  EXPECT_EQ(LogindScreenLock(environment, kPatient).screenLocked(), std::nullopt);
+
+  EXPECT_EQ(NetworkManagerNetworks(environment, kPatient).activeNetworks(),
+            (std::set<std::string>{"Café Ünïcode", "Hotel", "Wired connection 1"}));
+}
+
+TEST(SystemBusSources, AreUnknownWithoutTheServicesOrWhenTheyDoNotAnswer) {
+  TemporaryDirectory folder;
+  PrivateBus bus(folder.path());
+  // No bus at all.
+  const std::map<std::string, std::string> nowhere = {
+      {"DBUS_SYSTEM_BUS_ADDRESS", "unix:path=/nonexistent/bus"}};
+  EXPECT_EQ(LogindScreenLock(nowhere, kPatient).screenLocked(), std::nullopt);
+  EXPECT_TRUE(NetworkManagerNetworks(nowhere, kPatient).activeNetworks().empty());
+  // A bus without the services.
+  EXPECT_EQ(LogindScreenLock(bus.environment(), kPatient).screenLocked(), std::nullopt);
+  EXPECT_TRUE(NetworkManagerNetworks(bus.environment(), kPatient).activeNetworks().empty());
+  // Services that hold their names and never answer: the limit ends the wait.
+  StandInServices silent(bus.address(), {kLogin, kNM}, {}, true);
+  EXPECT_EQ(LogindScreenLock(bus.environment(), 100ms).screenLocked(), std::nullopt);
+  EXPECT_TRUE(NetworkManagerNetworks(bus.environment(), 100ms).activeNetworks().empty());
+}
+
+struct FixedLock final : ScreenLockSource {
+  std::optional<bool> screenLocked() const override { return true; }
+};
+struct FixedNetworks final : NetworkSource {
+  std::set<std::string> activeNetworks() const override { return {"Home"}; }
+};
+
+CatalogBrowser catalogBrowser(const std::string& id, const std::string& program) {
+  return CatalogBrowser{BrowserDefinition{.id = id, .name = id, .appPath = program}, {}, false};
+}
+
+TEST(LinuxContextClick, NamesTheFrontmostBrowserByProgramOrWindowClassAndTheSourceWindow) {
+  const std::string display = xvfb().display;
+  ASSERT_FALSE(display.empty()) << "Xvfb did not start";
+  Windows windows(xvfb());
+  TemporaryDirectory home;
+  const std::map<std::string, std::string> environment = {{"DISPLAY", display},
+                                                          {"XAUTHORITY", xvfb().authority}};
+  // This test program plays a browser run from its own program; another is known by its class.
+  const BrowserCatalog catalog{{catalogBrowser("self-browser", fs::read_symlink("/proc/self/exe")),
+                                catalogBrowser("google-chrome", "/nonexistent/chrome")}};
+  const LinuxContext::Sources sources{
+      std::make_shared<X11ActiveWindowSource>(environment, home.path(), kPatient),
+      std::make_shared<FixedLock>(), std::make_shared<FixedNetworks>(),
+      std::make_shared<ProcProcessTable>()};
+  AppSettings settings;
+  settings.useSourceWindow = true;
+  auto click = [&] {
+    return LinuxContext::click(home.path(), environment, catalog, settings, sources);
+  };
+
+  windows.activate({"Docs — self", std::nullopt, static_cast<std::uint32_t>(::getpid()), ""});
+  auto result = click();
+  EXPECT_EQ(result.context.frontmostBrowser, "self-browser");
+  EXPECT_EQ(result.sourceWindow, "Docs — self");
+  EXPECT_TRUE(result.context.screenLocked);
+  EXPECT_EQ(result.context.activeNetworks, std::set<std::string>{"Home"});
+
+  windows.activate(
+      {"New Tab", std::nullopt, std::nullopt, std::string("google-chrome\0Google-chrome\0", 28)});
+  EXPECT_EQ(click().context.frontmostBrowser, "google-chrome");
+
+  // A mail program in front: no browser; the title is collected only when the user wants it.
+  windows.activate({"Inbox", std::nullopt, 1, std::string("mail\0Mail\0", 10)});
+  result = click();
+  EXPECT_EQ(result.context.frontmostBrowser, std::nullopt);
+  EXPECT_EQ(result.sourceWindow, "Inbox");
+  settings.useSourceWindow = false;
+  EXPECT_EQ(click().sourceWindow, std::nullopt);
+}
+
+// `linkferry open` on the display: a rule on the source window's title decides because of the
+// title of the window in front.
+TEST(LinuxContextClick, ARuleOnTheSourceWindowFollowsTheActiveWindowThroughLinkferryOpen) {
+  const std::string display = xvfb().display;
+  ASSERT_FALSE(display.empty()) << "Xvfb did not start";
+  Windows windows(xvfb());
+  TemporaryDirectory folder;
+  JsonValue browsers = JsonValue::array();
+  for (const std::string name : {"alpha", "beta"}) {
+    browsers.push_back({{"id", name},
+                        {"name", name + " browser"},
+                        {"family", "chromium"},
+                        {"appPath", "/bin/true"}});
+  }
+  folder.write("data/browsers.json", browsers.dump());
+  folder.write("data/settings.json", R"({"useSourceWindow": true})");
+  folder.write("data/rules.json", R"({"version": 1, "rules": [
+      {"name": "Work mail", "match": {"sourceWindow": "ärger.*mail"}, "action": {"open": {"browser": "beta"}}},
+      {"name": "Else", "match": {"host": "x.example"}, "action": {"open": {"browser": "alpha"}}}]})");
+  Process::Options options;
+  options.captureOutput = true;
+  options.environment = {{"HOME", (folder.path() / "home").string()},
+                         {"LINKFERRY_HOME", (folder.path() / "data").string()},
+                         {"XDG_DATA_HOME", (folder.path() / "share").string()},
+                         {"XDG_DATA_DIRS", (folder.path() / "none").string()},
+                         {"XDG_CONFIG_HOME", (folder.path() / "home/.config").string()},
+                         {"DBUS_SYSTEM_BUS_ADDRESS", "unix:path=/nonexistent/bus"},
+                         {"DISPLAY", display},
+                         {"XAUTHORITY", xvfb().authority},
+                         {"PATH", "/usr/bin:/bin"}};
+  auto open = [&] {
+    const auto result =
+        Process::run(testing::linkferryProgram().string(),
+                     {"open", "--dry-run", "--json", "https://x.example/report"}, options);
+    EXPECT_EQ(result.exitStatus, 0) << result.standardError;
+    return JsonValue::parse(result.standardOutput).at(0);
+  };
+
+  windows.activate({"Projekt ÄRGER — Mail", std::nullopt, std::nullopt, ""});
+  const JsonValue fromMail = open();
+  EXPECT_EQ(fromMail["target"], "beta browser") << fromMail.dump();
+  EXPECT_EQ(fromMail["reason"], "rule “Work mail”") << fromMail.dump();
+
+  windows.activate({"Holiday photos", std::nullopt, std::nullopt, ""});
+  const JsonValue fromPhotos = open();
+  EXPECT_EQ(fromPhotos["target"], "alpha browser") << fromPhotos.dump();
+
+  const JsonValue log = JsonValue::parse(Files::read(folder.path() / "data/log.json"));
+  ASSERT_EQ(log.size(), 2u);
+  EXPECT_EQ(log[0]["sourceWindow"], "Projekt ÄRGER — Mail");
+}
+
+}  // namespace
+}  // namespace linkferry
