@@ -1,4 +1,4 @@
-// An empty GTK 4 window that reports, like the picker with LINKFERRY_PICKER_TIMING set, when its
+// An empty GTK 4 window that reports, like the picker with LINKFERRY_PICKER_TRACE set, when its
 // first frame is drawn ("shown") and when it receives its first key press ("key"), then quits:
 // the baseline the picker's start-up is measured against.
 #include <gtk/gtk.h>

@@ -83,16 +83,9 @@ std::int64_t monotonicMicroseconds() {
   return static_cast<std::int64_t>(now.tv_sec) * 1000000 + now.tv_nsec / 1000;
 }
 
-// With LINKFERRY_PICKER_TIMING set, "<event> <CLOCK_MONOTONIC microseconds>" on standard error,
-// once per event: for measuring how soon the window is seen and usable.
-void reportTiming(const char* event) {
-  static const bool enabled = Glib::getenv("LINKFERRY_PICKER_TIMING") != "";
-  if (enabled) std::fprintf(stderr, "%s %lld\n", event, static_cast<long long>(monotonicMicroseconds()));
-}
-
-void afterFirstPaint(GdkFrameClock* clock, gpointer) {
-  reportTiming("shown");
-  g_signal_handlers_disconnect_by_func(clock, reinterpret_cast<gpointer>(&afterFirstPaint), nullptr);
+bool tracing() {
+  static const bool enabled = !Glib::getenv("LINKFERRY_PICKER_TRACE").empty();
+  return enabled;
 }
 
 }  // namespace
@@ -114,7 +107,7 @@ PickerView::PickerView(PickerProtocol::Input input, Finished finished)
   for (std::size_t i = 0; i < m_input.request.candidates.size(); ++i) buildRow(i);
   const std::int64_t total = static_cast<std::int64_t>(m_rows.size());
   if (total > std::max<std::int64_t>(m_input.visibleCount, 1)) {
-    m_moreRow = Gtk::make_managed<Gtk::Box>(Gtk::Orientation::HORIZONTAL, 8);
+    m_moreRow = std::make_unique<Gtk::Box>(Gtk::Orientation::HORIZONTAL, 8);
     m_moreRow->add_css_class("row");
     m_moreRow->add_css_class("more");
     m_moreLabel = label("", "more-label");
@@ -143,10 +136,12 @@ PickerView::PickerView(PickerProtocol::Input input, Finished finished)
       },
       false);
   signal_realize().connect([this] { placeOnScreen(); });
-  signal_map().connect([this] {
-    GdkFrameClock* clock = gtk_widget_get_frame_clock(GTK_WIDGET(gobj()));
-    if (clock) g_signal_connect(clock, "after-paint", G_CALLBACK(afterFirstPaint), nullptr);
-  });
+  if (tracing()) {
+    signal_map().connect([this] {
+      GdkFrameClock* clock = gtk_widget_get_frame_clock(GTK_WIDGET(gobj()));
+      if (clock) g_signal_connect(clock, "after-paint", G_CALLBACK(&PickerView::afterFirstPaint), this);
+    });
+  }
   showSelection();
 }
 
@@ -205,7 +200,9 @@ Gtk::Widget* PickerView::buildHeader() {
 
 Gtk::Widget* PickerView::buildRow(std::size_t index) {
   const Candidate& candidate = m_input.request.candidates[index];
-  auto* row = Gtk::make_managed<Gtk::Box>(Gtk::Orientation::HORIZONTAL, 10);
+  // Not managed: the rows leave the grid and come back when it is laid out again.
+  m_rows.push_back(std::make_unique<Gtk::Box>(Gtk::Orientation::HORIZONTAL, 10));
+  Gtk::Box* row = m_rows.back().get();
   row->add_css_class("row");
   auto* badge = label(PickerKeys::badge(static_cast<std::int64_t>(index)).value_or(""), "badge");
   badge->set_xalign(0.5);
@@ -244,13 +241,6 @@ Gtk::Widget* PickerView::buildRow(std::size_t index) {
            modifiers.contains(PickerModifiers::shift()));
   });
   row->add_controller(click);
-  auto hover = Gtk::EventControllerMotion::create();
-  hover->signal_enter().connect([this, index](double, double) {
-    m_selected = static_cast<std::int64_t>(index);
-    showSelection();
-  });
-  row->add_controller(hover);
-  m_rows.push_back(row);
   return row;
 }
 
@@ -297,7 +287,7 @@ std::int64_t PickerView::hiddenCount() const {
 
 // Rows fill the columns top to bottom, so moving down goes through them in reading order.
 void PickerView::layoutRows() {
-  for (Gtk::Box* row : m_rows) {
+  for (const auto& row : m_rows) {
     if (row->get_parent()) m_grid.remove(*row);
   }
   if (m_moreRow && m_moreRow->get_parent()) m_grid.remove(*m_moreRow);
@@ -339,7 +329,10 @@ bool PickerView::onKey(guint keyval, guint keycode, Gdk::ModifierType state) {
   }
   const std::optional<std::uint16_t> code = KeyTable::keyCode(base);
   if (!code) return false;
-  reportTiming("key");
+  if (tracing() && !m_keySeen) {
+    m_keySeen = true;
+    std::fprintf(stderr, "key %lld\n", static_cast<long long>(monotonicMicroseconds()));
+  }
   const PickerCommand command =
       PickerKeys::command(*code, KeyTable::modifiers(static_cast<unsigned>(state)), m_selected,
                           shownCount());
@@ -386,6 +379,31 @@ void PickerView::choose(std::int64_t index, bool makeRule, bool privateMode) {
   }
   finish(answer);
   close();
+}
+
+void PickerView::afterFirstPaint(GdkFrameClock* clock, gpointer self) {
+  g_signal_handlers_disconnect_by_func(clock, reinterpret_cast<gpointer>(&afterFirstPaint), self);
+  auto* view = static_cast<PickerView*>(self);
+  std::fprintf(stderr, "shown %lld\n", static_cast<long long>(monotonicMicroseconds()));
+  GtkNative* native = GTK_NATIVE(view->gobj());
+  GdkSurface* surface = gtk_native_get_surface(native);
+  if (surface && GDK_IS_X11_SURFACE(surface)) {
+    std::fprintf(stderr, "window %lu\n", gdk_x11_surface_get_xid(surface));
+  }
+  double offsetX = 0, offsetY = 0;
+  gtk_native_get_surface_transform(native, &offsetX, &offsetY);
+  for (std::size_t i = 0; i < view->m_rows.size(); ++i) {
+    graphene_rect_t bounds;
+    if (!view->m_rows[i]->get_parent() ||
+        !gtk_widget_compute_bounds(GTK_WIDGET(view->m_rows[i]->gobj()), GTK_WIDGET(view->gobj()),
+                                   &bounds)) {
+      continue;
+    }
+    std::fprintf(stderr, "row %zu %d %d %d %d\n", i, static_cast<int>(bounds.origin.x + offsetX),
+                 static_cast<int>(bounds.origin.y + offsetY), static_cast<int>(bounds.size.width),
+                 static_cast<int>(bounds.size.height));
+  }
+  std::fprintf(stderr, "ready\n");
 }
 
 void PickerView::finish(const PickerProtocol::Answer& answer) {
