@@ -198,6 +198,7 @@ std::map<std::string, std::string> displayEnvironment() {
 
 void xdotool(const std::vector<std::string>& arguments) {
   Process::Options options;
+  options.captureOutput = true;
   options.environment = displayEnvironment();
   const Process::Result result = Process::run("/usr/bin/xdotool", arguments, options);
   ASSERT_EQ(result.exitStatus, 0) << result.standardError;
@@ -207,9 +208,9 @@ std::string pickerProgram() { return (testing::binaryDirectory() / "cli/linkferr
 
 // A request for https://news.example/a with one candidate per browser name, given as the window
 // would get it from `linkferry open` with these settings.
-PickerProtocol::Input request(const std::vector<std::string>& browsers, AppSettings settings = {}) {
-  PickerRequest picker{Uuid::random(), *URL::parse("https://news.example/a"), {}, {}, {}, {}, {},
-                       {}, {}};
+PickerProtocol::Input request(const std::vector<std::string>& browsers, AppSettings settings = {},
+                              const std::string& link = "https://news.example/a") {
+  PickerRequest picker{Uuid::random(), *URL::parse(link), {}, {}, {}, {}, {}, {}, {}};
   for (const std::string& browser : browsers) {
     picker.candidates.push_back(Candidate{BrowserTarget{browser}, 0, {}});
   }
@@ -373,12 +374,30 @@ TEST(PickerWindow, ARequestThatCannotBeShownIsRefusedAtOnce) {
 // Ten candidates, a safety finding and a note, drawn and kept as
 // <build>/test-output/picker/picker-ten-candidates.png.
 TEST(PickerWindow, TheWindowWithEverythingInItIsDrawn) {
+  const std::vector<std::string> labels{
+      "Firefox — Work",        "Chromium — Personal",    "Firefox — Personal",
+      "Chromium — Client A",   "Firefox — Work · Shopping", "Chromium (private)",
+      "Firefox (private)",     "Chromium — Testing",     "Custom browser",
+      "Firefox — Archive"};
   std::vector<std::string> browsers;
-  for (int i = 0; i < 10; ++i) browsers.push_back("browser-" + std::to_string(i));
-  PickerProtocol::Input input = request(browsers);
-  input.request.url = *URL::parse(
+  for (const std::string& label : labels) {
+    browsers.push_back(label.starts_with("Firefox") ? "firefox-esr"
+                       : label.starts_with("Chromium") ? "chromium"
+                                                       : "custom");
+  }
+  PickerProtocol::Input input = request(
+      browsers, AppSettings{},
       "https://accounts.examp1e-login.com/signin/v2/challenge/pwd?continue=https%3A%2F%2Fmail."
       "example.com%2F&service=mail&flowName=GlifWebSignIn&hl=en");
+  input.labels = labels;
+  for (std::size_t i = 0; i < labels.size(); ++i) {
+    const auto dash = labels[i].find("— ");
+    if (dash == std::string::npos) continue;
+    const std::string profile = labels[i].substr(dash + 4);
+    input.avatars[i] = ProfileAvatar{ProfileAvatar::initialOf(profile),
+                                     ProfileAvatar::stableColor(profile), ProfileAvatar::white,
+                                     std::nullopt};
+  }
   input.request.note = "Could not open in Firefox — Work: exited with status 1: no display";
   input.request.safety.push_back(LinkSafety::Finding{"lookalike", "Looks like another site",
                                                      "examp1e-login.com",
@@ -410,6 +429,64 @@ TEST(PickerWindow, TheWindowWithEverythingInItIsDrawn) {
   EXPECT_GT(colours, 64) << "the window looks blank";
   window.keys({"Escape"});
   EXPECT_EQ(window.answer(), JsonValue::parse(R"({"cancel": true})"));
+}
+
+// `linkferry open` run by a program without a terminal, on a desktop: the window asks, a key
+// press answers, the browser chosen receives the link, and a remembered choice decides the next
+// click without asking.
+TEST(OpenThroughTheWindow, AKeyPressOpensTheChosenBrowserAndTheRememberedChoiceDecidesNextTime) {
+  TemporaryDirectory folder;
+  const auto launchedFile = folder.path() / "launched.txt";
+  JsonValue browsers = JsonValue::array();
+  for (const std::string name : {"alpha", "beta"}) {
+    const auto program = folder.write(
+        "bin/" + name, "#!/bin/sh\nIFS='|'\necho \"" + name + "|$*\" >> '" + launchedFile.string() + "'\n");
+    std::filesystem::permissions(program, std::filesystem::perms::owner_all);
+    browsers.push_back({{"id", name},
+                        {"name", name + " browser"},
+                        {"family", "chromium"},
+                        {"appPath", program.string()}});
+  }
+  folder.write("data/browsers.json", browsers.dump());
+  std::map<std::string, std::string> environment = displayEnvironment();
+  environment["HOME"] = (folder.path() / "home").string();
+  environment["LINKFERRY_HOME"] = (folder.path() / "data").string();
+  environment["XDG_DATA_HOME"] = (folder.path() / "share").string();
+  environment["XDG_CONFIG_HOME"] = (folder.path() / "home/.config").string();
+  // Only the two recorders: the machine's own browsers stay out of it.
+  environment["XDG_DATA_DIRS"] = (folder.path() / "none").string();
+  environment["PATH"] = "/usr/bin:/bin";
+  auto launched = [&](std::size_t count) {
+    std::vector<std::string> lines;
+    for (int attempt = 0; attempt < 100 && lines.size() < count; ++attempt) {
+      lines.clear();
+      std::ifstream file(launchedFile);
+      for (std::string line; std::getline(file, line);) lines.push_back(line);
+      if (lines.size() < count) std::this_thread::sleep_for(50ms);
+    }
+    return lines;
+  };
+
+  Child open(testing::linkferryProgram().string(), {"open", "--pick", "https://news.example/today"},
+             environment, "");
+  xdotool({"search", "--sync", "--onlyvisible", "--name", "^Open link$"});
+  xdotool({"key", "alt+2"});
+  auto [output, status] = open.finish();
+  EXPECT_EQ(status, 0) << output << open.errorText();
+  EXPECT_NE(output.find("picked in beta browser"), std::string::npos) << output;
+  EXPECT_EQ(launched(1), std::vector<std::string>{"beta|https://news.example/today"});
+
+  // No display this time: were the rule not to decide, the request would be printed, not shown.
+  environment.erase("DISPLAY");
+  Process::Options options;
+  options.captureOutput = true;
+  options.environment = environment;
+  const Process::Result next =
+      Process::run(testing::linkferryProgram().string(), {"open", "https://news.example/tomorrow"},
+                   options);
+  EXPECT_EQ(next.exitStatus, 0) << next.standardOutput << next.standardError;
+  EXPECT_EQ(launched(2), (std::vector<std::string>{"beta|https://news.example/today",
+                                                   "beta|https://news.example/tomorrow"}));
 }
 
 }  // namespace
