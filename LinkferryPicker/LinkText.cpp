@@ -1,17 +1,46 @@
 #include "LinkText.h"
 
 #include <algorithm>
+#include <cctype>
+#include <string_view>
+#include <vector>
 
 #include "foundation/Text.h"
 
 namespace linkferry::picker {
 
+namespace {
+
+// The characters of `text`, a percent escape ("%C3") counting as one: a cut never splits one.
+std::vector<std::string_view> units(std::string_view text) {
+  std::vector<std::string_view> result;
+  const std::vector<std::string_view> characters = Text::characters(text);
+  for (std::size_t i = 0; i < characters.size(); ++i) {
+    if (characters[i] == "%" && i + 2 < characters.size() &&
+        std::isxdigit(static_cast<unsigned char>(characters[i + 1][0])) &&
+        std::isxdigit(static_cast<unsigned char>(characters[i + 2][0]))) {
+      result.emplace_back(characters[i].data(), 3);
+      i += 2;
+    } else {
+      result.push_back(characters[i]);
+    }
+  }
+  return result;
+}
+
+}  // namespace
+
 std::string shortenedInMiddle(const std::string& text, std::size_t maxCharacters) {
   maxCharacters = std::max<std::size_t>(maxCharacters, 8);
-  if (Text::characterCount(text) <= maxCharacters) return text;
+  const std::vector<std::string_view> parts = units(text);
+  if (parts.size() <= maxCharacters) return text;
   const std::size_t kept = maxCharacters - 1;  // one for the ellipsis
   const std::size_t head = (kept + 1) / 2;
-  return std::string(Text::prefix(text, head)) + "…" + std::string(Text::suffix(text, kept - head));
+  std::string result;
+  for (std::size_t i = 0; i < head; ++i) result += parts[i];
+  result += "…";
+  for (std::size_t i = parts.size() - (kept - head); i < parts.size(); ++i) result += parts[i];
+  return result;
 }
 
 LinkText LinkText::of(const URL& url, std::size_t maxRest) {

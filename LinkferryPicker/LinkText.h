@@ -21,7 +21,8 @@ struct LinkText {
   bool operator==(const LinkText&) const = default;
 };
 
-// `text` shortened to at most `maxCharacters` characters by a "…" in its middle.
+// `text` shortened to at most `maxCharacters` characters by a "…" in its middle; a percent
+// escape counts as one character and is never cut.
 std::string shortenedInMiddle(const std::string& text, std::size_t maxCharacters);
 
 }  // namespace linkferry::picker
