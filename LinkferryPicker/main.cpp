@@ -25,6 +25,10 @@ int main() {
     std::cerr << "linkferry-picker: " << error.what() << '\n';
     return 1;
   }
+  // A small window shown once for a moment draws sooner in software than through OpenGL, whose
+  // context and shaders cost more at start than the whole window takes to draw. GSK_RENDERER set
+  // by the user still wins.
+  g_setenv("GSK_RENDERER", "cairo", FALSE);
   if (!gtk_init_check()) {
     std::cerr << "linkferry-picker: cannot open a display\n";
     return 2;

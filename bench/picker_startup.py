@@ -4,8 +4,9 @@
 Usage: bench/picker_startup.py BUILD_FOLDER [RUNS]. Starts its own Xvfb, then runs each program
 RUNS times (default 15, alternating): the time from starting the program to its first frame drawn
 ("shown") and to its handling of a key press sent as soon as that frame was reported ("key"), from
-the CLOCK_MONOTONIC stamps the programs print with LINKFERRY_PICKER_TRACE set. Prints the median
-and the spread of each, and the picker's medians divided by the bare window's.
+the CLOCK_MONOTONIC stamps the programs print with LINKFERRY_PICKER_TRACE set, and the processor
+time each had used by its first frame (less disturbed by other work on a busy machine). Prints the
+medians and spreads, and the picker's medians divided by the bare window's.
 """
 import json
 import os
@@ -42,13 +43,20 @@ def run_once(program, stdin_text, env):
     for line in child.stderr:
         if line.startswith("shown "):
             stamps["shown"] = int(line.split()[1])
+            stamps["cpu"] = cpu_ms(child.pid)
             subprocess.run(["xdotool", "key", "Escape"], env=env, check=True)
         elif line.startswith("key "):
             stamps["key"] = int(line.split()[1])
             break
     child.stdout.read()
     child.wait()
-    return (stamps["shown"] - start) / 1000, (stamps["key"] - start) / 1000
+    return (stamps["shown"] - start) / 1000, (stamps["key"] - start) / 1000, stamps["cpu"]
+
+
+def cpu_ms(pid):
+    """The processor time (user and system) the process has used so far."""
+    fields = open(f"/proc/{pid}/stat").read().rsplit(")", 1)[1].split()
+    return (int(fields[11]) + int(fields[12])) * 1000 / os.sysconf("SC_CLK_TCK")
 
 
 def main():
@@ -73,14 +81,16 @@ def main():
         xvfb.wait()
     medians = {}
     for name, samples in results.items():
-        shown = [s for s, _ in samples]
-        key = [k for _, k in samples]
-        medians[name] = (statistics.median(shown), statistics.median(key))
+        shown = [s for s, _, _ in samples]
+        key = [k for _, k, _ in samples]
+        cpu = [c for _, _, c in samples]
+        medians[name] = (statistics.median(shown), statistics.median(key), statistics.median(cpu))
         print(f"{name:7} first frame {medians[name][0]:7.1f} ms (min {min(shown):.1f}, max "
               f"{max(shown):.1f})   first key {medians[name][1]:7.1f} ms (min {min(key):.1f}, max "
-              f"{max(key):.1f})")
+              f"{max(key):.1f})   processor time to first frame {medians[name][2]:.0f} ms")
     print(f"picker / bare: first frame {medians['picker'][0] / medians['bare'][0]:.2f}x, "
-          f"first key {medians['picker'][1] / medians['bare'][1]:.2f}x")
+          f"first key {medians['picker'][1] / medians['bare'][1]:.2f}x, "
+          f"processor time {medians['picker'][2] / medians['bare'][2]:.2f}x")
     print("load:", open("/proc/loadavg").read().strip())
 
 
