@@ -1,7 +1,8 @@
 // `linkferry open URL… [--dry-run] [--pick] [--source-app ID] [--json]`: routes each link as a
 // click would and opens it. When the user must choose and standard input is a terminal, the
 // candidates are listed and the typed answer is carried back to the router; without a terminal
-// the picker request is printed (JSON: with --json the result's "picker", else one line
+// but with a display the picker window (linkferry-picker) asks instead; otherwise the picker
+// request is printed (JSON: with --json the result's "picker", else one line
 // "picker request: {…}") and the command exits 3, the log entry left pending.
 #include <unistd.h>
 
@@ -13,6 +14,7 @@
 
 #include "Command.h"
 #include "LinuxContext.h"
+#include "PickerWindow.h"
 #include "RouterLoader.h"
 #include "SourceApp.h"
 #include "TerminalPicker.h"
@@ -54,6 +56,24 @@ std::vector<std::string> traceOf(DecisionLog& log, const Uuid& id) {
   return {};
 }
 
+// Opens the candidate the user chose (remembering it when asked) through the router.
+void choose(const PickerRequest& request, std::size_t index, const std::optional<RememberScope>& scope,
+            bool privateMode, const std::optional<RememberDuration>& duration,
+            RouterLoader::Loaded& loaded, const BrowserCatalog& catalog, Outcome& outcome) {
+  const BrowserTarget& target = request.candidates[index].target;
+  try {
+    loaded.router->choose(request.id, request.url, target, scope, privateMode, std::nullopt,
+                          duration, Date::now());
+    outcome.status = "picked";
+  } catch (const std::exception& error) {
+    outcome.status = "failed";
+    outcome.error = error.what();
+  }
+  BrowserTarget opened = target;
+  opened.privateMode = opened.privateMode || privateMode;
+  outcome.target = TargetLabel::text(opened, catalog);
+}
+
 // Shows the picker on the terminal and carries the answer back; asks again after an answer that
 // names no row. End of input cancels.
 void pickOnTerminal(const PickerRequest& request, RouterLoader::Loaded& loaded,
@@ -79,20 +99,29 @@ void pickOnTerminal(const PickerRequest& request, RouterLoader::Loaded& loaded,
     outcome.status = "cancelled";
     return;
   }
-  const BrowserTarget& target = request.candidates[answer.index].target;
   std::optional<RememberScope> scope;
   if (answer.remember) scope = RememberScope::domain();
-  try {
-    loaded.router->choose(request.id, request.url, target, scope, answer.privateMode, std::nullopt,
-                          std::nullopt, Date::now());
-    outcome.status = "picked";
-  } catch (const std::exception& error) {
-    outcome.status = "failed";
-    outcome.error = error.what();
+  choose(request, answer.index, scope, answer.privateMode, std::nullopt, loaded, catalog, outcome);
+}
+
+// Shows the picker window and carries the answer back; false (the error reported) when the
+// window could not answer, so the request is printed instead.
+bool pickInWindow(const std::string& program, const PickerRequest& request,
+                  RouterLoader::Loaded& loaded, const BrowserCatalog& catalog, Outcome& outcome) {
+  const PickerWindow::Result answer =
+      PickerWindow::show(program, request, catalog, *loaded.router->state().settings);
+  if (answer.kind == PickerWindow::Result::Kind::failed) {
+    printError(answer.error);
+    return false;
   }
-  BrowserTarget opened = target;
-  opened.privateMode = opened.privateMode || answer.privateMode;
-  outcome.target = TargetLabel::text(opened, catalog);
+  if (answer.kind == PickerWindow::Result::Kind::cancelled) {
+    loaded.router->cancel(request.id, std::nullopt);
+    outcome.status = "cancelled";
+    return true;
+  }
+  choose(request, answer.index, answer.remember, answer.privateMode, answer.duration, loaded,
+         catalog, outcome);
+  return true;
 }
 
 void print(const Outcome& outcome, const std::vector<std::string>& rows) {
@@ -140,6 +169,9 @@ int runOpen(const OpenArguments& arguments) {
   }
   const std::shared_ptr<const BrowserCatalog> catalog = loaded.router->state().catalog;
   const bool terminal = isatty(STDIN_FILENO) == 1;
+  // Without a terminal, the picker window when a display is at hand.
+  const std::optional<std::string> pickerWindow =
+      terminal ? std::nullopt : PickerWindow::program(options.environment);
   // The app the links were clicked in: as given, else the first ancestor of this process that
   // belongs to an installed desktop entry; unknown stays absent.
   std::optional<std::string> sourceApp = arguments.sourceApp;
@@ -175,6 +207,9 @@ int runOpen(const OpenArguments& arguments) {
       const PickerRequest& picker = result.asPick()->request;
       if (terminal) {
         pickOnTerminal(picker, loaded, *catalog, outcome);
+        if (outcome.status == "failed") exitCode = worst(exitCode, kInternalError);
+      } else if (pickerWindow &&
+                 pickInWindow(*pickerWindow, picker, loaded, *catalog, outcome)) {
         if (outcome.status == "failed") exitCode = worst(exitCode, kInternalError);
       } else {
         outcome.status = "pick";

@@ -1,0 +1,462 @@
+#include "PickerView.h"
+
+#include <gdk/x11/gdkx.h>
+#include <giomm/desktopappinfo.h>
+
+#include <algorithm>
+#include <cmath>
+#include <cstdio>
+#include <ctime>
+
+#include "KeyTable.h"
+#include "LinkText.h"
+#include "foundation/Text.h"
+
+namespace linkferry::picker {
+
+namespace {
+
+// The longest part of the link after its host that is shown before it is shortened.
+constexpr std::size_t kLinkRest = 56;
+
+Glib::ustring escaped(const std::string& text) { return Glib::Markup::escape_text(text); }
+
+Gtk::Label* label(const std::string& text, const char* cssClass = nullptr) {
+  auto* result = Gtk::make_managed<Gtk::Label>(text);
+  result->set_xalign(0);
+  if (cssClass) result->add_css_class(cssClass);
+  return result;
+}
+
+// A letter on a coloured disc (ARGB colours), the way a profile shows itself in its browser.
+Gtk::Widget* avatarDisc(const ProfileAvatar& avatar) {
+  if (avatar.imagePath) {
+    auto* picture = Gtk::make_managed<Gtk::Image>(*avatar.imagePath);
+    picture->set_pixel_size(18);
+    picture->add_css_class("avatar");
+    return picture;
+  }
+  auto* area = Gtk::make_managed<Gtk::DrawingArea>();
+  area->set_content_width(18);
+  area->set_content_height(18);
+  area->set_valign(Gtk::Align::CENTER);
+  area->set_draw_func([avatar, area](const Cairo::RefPtr<Cairo::Context>& cairo, int width,
+                                     int height) {
+    auto channel = [](std::uint32_t argb, int shift) { return ((argb >> shift) & 0xFF) / 255.0; };
+    cairo->arc(width / 2.0, height / 2.0, std::min(width, height) / 2.0, 0, 2 * M_PI);
+    cairo->set_source_rgba(channel(avatar.fill, 16), channel(avatar.fill, 8),
+                           channel(avatar.fill, 0), channel(avatar.fill, 24));
+    cairo->fill();
+    auto layout = area->create_pango_layout(avatar.initial);
+    Pango::FontDescription font("Sans Bold 8");
+    layout->set_font_description(font);
+    int textWidth = 0, textHeight = 0;
+    layout->get_pixel_size(textWidth, textHeight);
+    cairo->move_to((width - textWidth) / 2.0, (height - textHeight) / 2.0);
+    cairo->set_source_rgba(channel(avatar.text, 16), channel(avatar.text, 8),
+                           channel(avatar.text, 0), channel(avatar.text, 24));
+    layout->show_in_cairo_context(cairo);
+  });
+  return area;
+}
+
+// The browser's icon from its desktop entry (the browser id is the desktop file id on Linux),
+// else the theme's generic browser icon.
+Gtk::Image* browserIcon(const std::string& browser) {
+  auto* image = Gtk::make_managed<Gtk::Image>();
+  image->set_pixel_size(28);
+  Glib::RefPtr<Gio::DesktopAppInfo> info;
+  if (!browser.empty() && browser.find('/') == std::string::npos) {
+    info = Gio::DesktopAppInfo::create(browser + ".desktop");
+  }
+  if (info && info->get_icon()) {
+    image->set(info->get_icon());
+  } else {
+    image->set_from_icon_name("web-browser");
+  }
+  return image;
+}
+
+std::int64_t monotonicMicroseconds() {
+  timespec now{};
+  clock_gettime(CLOCK_MONOTONIC, &now);
+  return static_cast<std::int64_t>(now.tv_sec) * 1000000 + now.tv_nsec / 1000;
+}
+
+bool tracing() {
+  static const bool enabled = !Glib::getenv("LINKFERRY_PICKER_TRACE").empty();
+  return enabled;
+}
+
+}  // namespace
+
+PickerView::PickerView(PickerProtocol::Input input, Finished finished)
+    : m_input(std::move(input)), m_finished(std::move(finished)) {
+  set_title("Open link");
+  set_decorated(false);
+  set_resizable(false);
+  add_css_class("linkferry-picker");
+
+  auto* content = Gtk::make_managed<Gtk::Box>(Gtk::Orientation::VERTICAL, 0);
+  content->add_css_class("content");
+  content->append(*buildHeader());
+  m_grid.add_css_class("rows");
+  m_grid.set_column_spacing(6);
+  m_grid.set_row_spacing(2);
+  m_grid.set_column_homogeneous(true);
+  for (std::size_t i = 0; i < m_input.request.candidates.size(); ++i) buildRow(i);
+  const std::int64_t total = static_cast<std::int64_t>(m_rows.size());
+  if (total > std::max<std::int64_t>(m_input.visibleCount, 1)) {
+    m_moreRow = std::make_unique<Gtk::Box>(Gtk::Orientation::HORIZONTAL, 8);
+    m_moreRow->add_css_class("row");
+    m_moreRow->add_css_class("more");
+    m_moreLabel = label("", "more-label");
+    m_moreLabel->set_hexpand(true);
+    m_moreRow->append(*m_moreLabel);
+    auto click = Gtk::GestureClick::create();
+    click->signal_released().connect([this](int, double, double) {
+      m_expanded = true;
+      layoutRows();
+    });
+    m_moreRow->add_controller(click);
+  }
+  layoutRows();
+  content->append(m_grid);
+  content->append(*buildFooter());
+  set_child(*content);
+
+  m_keys = Gtk::EventControllerKey::create();
+  m_keys->set_propagation_phase(Gtk::PropagationPhase::CAPTURE);
+  m_keys->signal_key_pressed().connect(sigc::mem_fun(*this, &PickerView::onKey), false);
+  add_controller(m_keys);
+  signal_close_request().connect(
+      [this] {
+        finish({});
+        return false;
+      },
+      false);
+  signal_realize().connect([this] { placeOnScreen(); });
+  if (tracing()) {
+    signal_map().connect([this] {
+      GdkFrameClock* clock = gtk_widget_get_frame_clock(GTK_WIDGET(gobj()));
+      if (clock) g_signal_connect(clock, "after-paint", G_CALLBACK(&PickerView::afterFirstPaint), this);
+    });
+  }
+  showSelection();
+}
+
+Gtk::Widget* PickerView::buildHeader() {
+  const PickerRequest& request = m_input.request;
+  auto* header = Gtk::make_managed<Gtk::Box>(Gtk::Orientation::VERTICAL, 4);
+  header->add_css_class("header");
+  if (!request.safety.empty()) {
+    auto* band = Gtk::make_managed<Gtk::Box>(Gtk::Orientation::HORIZONTAL, 10);
+    band->add_css_class("warning");
+    auto* icon = Gtk::make_managed<Gtk::Image>();
+    icon->set_from_icon_name("dialog-warning-symbolic");
+    icon->set_pixel_size(22);
+    icon->set_valign(Gtk::Align::START);
+    band->append(*icon);
+    auto* lines = Gtk::make_managed<Gtk::Box>(Gtk::Orientation::VERTICAL, 2);
+    lines->append(*label("This link looks dangerous", "warning-title"));
+    for (const LinkSafety::Finding& finding : request.safety) {
+      auto* line = label("");
+      line->set_markup("<b>" + escaped(finding.label) + "</b>  " +
+                       escaped(shortenedInMiddle(finding.excerpt, 48)));
+      line->set_wrap(true);
+      lines->append(*line);
+    }
+    band->append(*lines);
+    header->append(*band);
+  }
+  const LinkText link = LinkText::of(request.url, kLinkRest);
+  auto* url = label("", "link");
+  url->set_markup("<span alpha=\"55%\">" + escaped(link.lead) + "</span><b>" + escaped(link.host) +
+                  "</b><span alpha=\"70%\">" + escaped(link.rest) + "</span>");
+  url->set_tooltip_text(request.url.absoluteString());
+  url->set_selectable(false);
+  header->append(*url);
+  if (request.expandedFrom) {
+    header->append(*label("expanded from " + shortenedInMiddle(request.expandedFrom->absoluteString(), 64),
+                          "detail"));
+  }
+  if (request.trackersRemovedFrom) {
+    header->append(*label("trackers removed", "detail"));
+  }
+  if (request.sourceApp) {
+    std::string from = "from " + *request.sourceApp;
+    if (request.sourceWindow && !request.sourceWindow->empty()) {
+      from += " — " + shortenedInMiddle(*request.sourceWindow, 48);
+    }
+    header->append(*label(from, "detail"));
+  }
+  if (request.note) {
+    auto* note = label(*request.note, "note");
+    note->set_wrap(true);
+    header->append(*note);
+  }
+  return header;
+}
+
+Gtk::Widget* PickerView::buildRow(std::size_t index) {
+  const Candidate& candidate = m_input.request.candidates[index];
+  // Not managed: the rows leave the grid and come back when it is laid out again.
+  m_rows.push_back(std::make_unique<Gtk::Box>(Gtk::Orientation::HORIZONTAL, 10));
+  Gtk::Box* row = m_rows.back().get();
+  row->add_css_class("row");
+  auto* badge = label(PickerKeys::badge(static_cast<std::int64_t>(index)).value_or(""), "badge");
+  badge->set_xalign(0.5);
+  badge->set_valign(Gtk::Align::CENTER);
+  if (!PickerKeys::badge(static_cast<std::int64_t>(index))) badge->add_css_class("empty");
+  row->append(*badge);
+  row->append(*browserIcon(candidate.target.browser));
+  auto* text = Gtk::make_managed<Gtk::Box>(Gtk::Orientation::VERTICAL, 0);
+  text->set_valign(Gtk::Align::CENTER);
+  text->set_hexpand(true);
+  auto* title = label(m_input.labels[index], "title");
+  title->set_ellipsize(Pango::EllipsizeMode::END);
+  text->append(*title);
+  std::vector<std::string> reasons;
+  for (const Reason& reason : candidate.reasons) reasons.push_back(reason.detail);
+  if (!reasons.empty()) {
+    auto* subtitle = label(Text::join(reasons, " · "), "subtitle");
+    subtitle->set_ellipsize(Pango::EllipsizeMode::END);
+    text->append(*subtitle);
+  }
+  row->append(*text);
+  if (index < m_input.avatars.size() && m_input.avatars[index]) {
+    row->append(*avatarDisc(*m_input.avatars[index]));
+  }
+  if (candidate.target.privateMode) {
+    auto* icon = Gtk::make_managed<Gtk::Image>();
+    icon->set_from_icon_name("security-high-symbolic");
+    icon->add_css_class("dim");
+    row->append(*icon);
+  }
+  auto click = Gtk::GestureClick::create();
+  click->signal_released().connect([this, index, click = click.get()](int, double, double) {
+    const PickerModifiers modifiers =
+        KeyTable::modifiers(static_cast<unsigned>(click->get_current_event_state()));
+    choose(static_cast<std::int64_t>(index), modifiers.contains(PickerModifiers::option()),
+           modifiers.contains(PickerModifiers::shift()));
+  });
+  row->add_controller(click);
+  return row;
+}
+
+Gtk::Widget* PickerView::buildFooter() {
+  auto* footer = Gtk::make_managed<Gtk::Box>(Gtk::Orientation::VERTICAL, 8);
+  footer->add_css_class("footer");
+  if (!m_input.scopes.empty()) {
+    auto* remember = Gtk::make_managed<Gtk::Box>(Gtk::Orientation::HORIZONTAL, 8);
+    remember->append(*label("Alt remembers", "caption"));
+    std::vector<Glib::ustring> scopes;
+    for (const PickerProtocol::ScopeChoice& scope : m_input.scopes) scopes.push_back(scope.title);
+    m_scopes = Gtk::make_managed<Gtk::DropDown>(scopes);
+    m_scopes->set_selected(static_cast<guint>(m_input.defaultScope));
+    m_scopes->set_hexpand(true);
+    m_scopes->set_focusable(false);
+    remember->append(*m_scopes);
+    std::vector<Glib::ustring> durations{"for good"};
+    for (const RememberDuration& duration : m_input.durations) {
+      durations.push_back("for " + duration.title());
+    }
+    m_durations = Gtk::make_managed<Gtk::DropDown>(durations);
+    m_durations->set_focusable(false);
+    remember->append(*m_durations);
+    footer->append(*remember);
+  }
+  auto* hints = label("", "hints");
+  hints->set_markup(
+      "<b>1–0</b> open   <b>↑↓</b> select   <b>Alt</b> remember   <b>Shift</b> private   "
+      "<b>Esc</b> cancel");
+  hints->set_xalign(0.5);
+  footer->append(*hints);
+  return footer;
+}
+
+std::int64_t PickerView::shownCount() const {
+  const auto total = static_cast<std::int64_t>(m_rows.size());
+  if (m_expanded || !m_moreRow) return total;
+  return std::min(total, m_input.visibleCount);
+}
+
+std::int64_t PickerView::hiddenCount() const {
+  return static_cast<std::int64_t>(m_rows.size()) - shownCount();
+}
+
+// Rows fill the columns top to bottom, so moving down goes through them in reading order.
+void PickerView::layoutRows() {
+  for (const auto& row : m_rows) {
+    if (row->get_parent()) m_grid.remove(*row);
+  }
+  if (m_moreRow && m_moreRow->get_parent()) m_grid.remove(*m_moreRow);
+  const std::int64_t shown = shownCount();
+  const std::int64_t columns = PickerKeys::columns(m_input.columns, shown);
+  const std::int64_t perColumn = (shown + columns - 1) / columns;
+  for (std::int64_t i = 0; i < shown; ++i) {
+    m_grid.attach(*m_rows[static_cast<std::size_t>(i)], static_cast<int>(i / perColumn),
+                  static_cast<int>(i % perColumn));
+  }
+  if (m_moreRow && hiddenCount() > 0) {
+    m_moreLabel->set_text(std::to_string(hiddenCount()) + " more…");
+    m_grid.attach(*m_moreRow, 0, static_cast<int>(perColumn), static_cast<int>(columns), 1);
+  }
+  set_default_size(columns == 1 ? 460 : static_cast<int>(300 * columns), -1);
+}
+
+void PickerView::showSelection() {
+  for (std::size_t i = 0; i < m_rows.size(); ++i) {
+    if (static_cast<std::int64_t>(i) == m_selected) {
+      m_rows[i]->add_css_class("selected");
+    } else {
+      m_rows[i]->remove_css_class("selected");
+    }
+  }
+}
+
+bool PickerView::onKey(guint keyval, guint keycode, Gdk::ModifierType state) {
+  // Shift changes what a key types ("1" becomes "!"); the picker reads the key itself.
+  unsigned base = keyval;
+  GdkEvent* event = gtk_event_controller_get_current_event(GTK_EVENT_CONTROLLER(m_keys->gobj()));
+  guint translated = 0;
+  const auto unshifted =
+      static_cast<GdkModifierType>(static_cast<unsigned>(state) & ~GDK_SHIFT_MASK);
+  if (event && gdk_display_translate_key(gdk_event_get_display(event), keycode, unshifted,
+                                         static_cast<int>(gdk_key_event_get_layout(event)),
+                                         &translated, nullptr, nullptr, nullptr)) {
+    base = translated;
+  }
+  const std::optional<std::uint16_t> code = KeyTable::keyCode(base);
+  if (!code) return false;
+  if (tracing() && !m_keySeen) {
+    m_keySeen = true;
+    std::fprintf(stderr, "key %lld\n", static_cast<long long>(monotonicMicroseconds()));
+  }
+  const PickerCommand command =
+      PickerKeys::command(*code, KeyTable::modifiers(static_cast<unsigned>(state)), m_selected,
+                          shownCount());
+  if (command.isPass()) return false;
+  perform(command);
+  return true;
+}
+
+void PickerView::perform(const PickerCommand& command) {
+  if (const auto* chosen = command.asChoose()) {
+    choose(chosen->index, chosen->makeRule, chosen->privateMode);
+  } else if (const auto* move = command.asMove()) {
+    const auto [selected, expand] =
+        PickerKeys::move(m_selected, move->rows, shownCount(), hiddenCount());
+    if (expand) {
+      m_expanded = true;
+      layoutRows();
+    }
+    m_selected = selected;
+    showSelection();
+  } else if (const auto* scope = command.asScope()) {
+    if (m_scopes) {
+      const auto count = static_cast<std::int64_t>(m_input.scopes.size());
+      const std::int64_t next =
+          std::clamp<std::int64_t>(static_cast<std::int64_t>(m_scopes->get_selected()) + scope->step,
+                                   0, count - 1);
+      m_scopes->set_selected(static_cast<guint>(next));
+    }
+  } else if (command.isCancel()) {
+    finish({});
+    close();
+  }
+}
+
+void PickerView::choose(std::int64_t index, bool makeRule, bool privateMode) {
+  PickerProtocol::Answer answer;
+  answer.choose = PickerCommand::Choose{index, makeRule, privateMode};
+  if (makeRule && m_scopes) {
+    answer.scope = m_input.scopes[m_scopes->get_selected()].id;
+    const guint duration = m_durations->get_selected();
+    if (duration > 0 && duration <= m_input.durations.size()) {
+      answer.duration = m_input.durations[duration - 1];
+    }
+  }
+  finish(answer);
+  close();
+}
+
+void PickerView::afterFirstPaint(GdkFrameClock* clock, gpointer self) {
+  g_signal_handlers_disconnect_by_func(clock, reinterpret_cast<gpointer>(&afterFirstPaint), self);
+  auto* view = static_cast<PickerView*>(self);
+  std::fprintf(stderr, "shown %lld\n", static_cast<long long>(monotonicMicroseconds()));
+  GtkNative* native = GTK_NATIVE(view->gobj());
+  GdkSurface* surface = gtk_native_get_surface(native);
+  if (surface && GDK_IS_X11_SURFACE(surface)) {
+    std::fprintf(stderr, "window %lu\n", gdk_x11_surface_get_xid(surface));
+  }
+  double offsetX = 0, offsetY = 0;
+  gtk_native_get_surface_transform(native, &offsetX, &offsetY);
+  for (std::size_t i = 0; i < view->m_rows.size(); ++i) {
+    graphene_rect_t bounds;
+    if (!view->m_rows[i]->get_parent() ||
+        !gtk_widget_compute_bounds(GTK_WIDGET(view->m_rows[i]->gobj()), GTK_WIDGET(view->gobj()),
+                                   &bounds)) {
+      continue;
+    }
+    std::fprintf(stderr, "row %zu %d %d %d %d\n", i, static_cast<int>(bounds.origin.x + offsetX),
+                 static_cast<int>(bounds.origin.y + offsetY), static_cast<int>(bounds.size.width),
+                 static_cast<int>(bounds.size.height));
+  }
+  std::fprintf(stderr, "ready\n");
+}
+
+void PickerView::finish(const PickerProtocol::Answer& answer) {
+  if (m_done) return;
+  m_done = true;
+  m_finished(answer);
+}
+
+// X11 lets a program place its window: at the pointer when asked, else centred on the monitor
+// under the pointer. Elsewhere the compositor places it.
+void PickerView::placeOnScreen() {
+  GdkDisplay* display = gtk_widget_get_display(GTK_WIDGET(gobj()));
+  if (!GDK_IS_X11_DISPLAY(display)) return;
+  GdkSurface* surface = gtk_native_get_surface(GTK_NATIVE(gobj()));
+  if (!surface) return;
+  Display* xdisplay = gdk_x11_display_get_xdisplay(display);
+  const ::Window xid = gdk_x11_surface_get_xid(surface);
+  ::Window root = 0, child = 0;
+  int pointerX = 0, pointerY = 0, windowX = 0, windowY = 0;
+  unsigned mask = 0;
+  if (!XQueryPointer(xdisplay, DefaultRootWindow(xdisplay), &root, &child, &pointerX, &pointerY,
+                     &windowX, &windowY, &mask)) {
+    return;
+  }
+  int minimum = 0, width = 0, height = 0, ignored = 0;
+  measure(Gtk::Orientation::HORIZONTAL, -1, minimum, width, ignored, ignored);
+  measure(Gtk::Orientation::VERTICAL, width, minimum, height, ignored, ignored);
+  int areaX = 0, areaY = 0, areaWidth = DisplayWidth(xdisplay, DefaultScreen(xdisplay)),
+      areaHeight = DisplayHeight(xdisplay, DefaultScreen(xdisplay));
+  GListModel* monitors = gdk_display_get_monitors(display);
+  for (guint i = 0; i < g_list_model_get_n_items(monitors); ++i) {
+    auto* monitor = static_cast<GdkMonitor*>(g_list_model_get_item(monitors, i));
+    GdkRectangle geometry{};
+    gdk_monitor_get_geometry(monitor, &geometry);
+    g_object_unref(monitor);
+    if (pointerX >= geometry.x && pointerX < geometry.x + geometry.width &&
+        pointerY >= geometry.y && pointerY < geometry.y + geometry.height) {
+      areaX = geometry.x;
+      areaY = geometry.y;
+      areaWidth = geometry.width;
+      areaHeight = geometry.height;
+      break;
+    }
+  }
+  int x = areaX + (areaWidth - width) / 2;
+  int y = areaY + (areaHeight - height) / 3;
+  if (m_input.atCursor) {
+    x = pointerX - width / 2;
+    y = pointerY - 24;
+  }
+  x = std::clamp(x, areaX, std::max(areaX, areaX + areaWidth - width));
+  y = std::clamp(y, areaY, std::max(areaY, areaY + areaHeight - height));
+  XMoveWindow(xdisplay, xid, x, y);
+}
+
+}  // namespace linkferry::picker

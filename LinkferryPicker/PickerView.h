@@ -1,0 +1,57 @@
+#pragma once
+
+#include <gtkmm.h>
+
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <vector>
+
+#include "PickerProtocol.h"
+
+namespace linkferry::picker {
+
+// The picker window: the link, its warnings and notes, one row per candidate and the ways to
+// remember a choice. Every key press goes through PickerKeys::command and PickerKeys::move; the
+// window calls `finished` exactly once, with the user's choice or a cancel (also when closed).
+// With LINKFERRY_PICKER_TRACE set it writes to standard error, for measurements and tests:
+// "shown <microseconds>" after its first frame (CLOCK_MONOTONIC), then "window <X11 id>" and one
+// "row <index> <x> <y> <width> <height>" per shown row (window coordinates) and "ready"; and
+// "key <microseconds>" at the first key it takes.
+class PickerView : public Gtk::Window {
+ public:
+  using Finished = std::function<void(const PickerProtocol::Answer&)>;
+  PickerView(PickerProtocol::Input input, Finished finished);
+
+ private:
+  Gtk::Widget* buildHeader();
+  Gtk::Widget* buildRow(std::size_t index);
+  Gtk::Widget* buildFooter();
+  void layoutRows();
+  void showSelection();
+  std::int64_t shownCount() const;
+  std::int64_t hiddenCount() const;
+
+  bool onKey(guint keyval, guint keycode, Gdk::ModifierType state);
+  void perform(const PickerCommand& command);
+  void choose(std::int64_t index, bool makeRule, bool privateMode);
+  void finish(const PickerProtocol::Answer& answer);
+  void placeOnScreen();
+  static void afterFirstPaint(GdkFrameClock* clock, gpointer self);
+
+  PickerProtocol::Input m_input;
+  Finished m_finished;
+  bool m_done = false;
+  bool m_expanded = false;
+  bool m_keySeen = false;
+  std::int64_t m_selected = 0;
+  Glib::RefPtr<Gtk::EventControllerKey> m_keys;
+  Gtk::Grid m_grid;
+  std::vector<std::unique_ptr<Gtk::Box>> m_rows;
+  std::unique_ptr<Gtk::Box> m_moreRow;
+  Gtk::Label* m_moreLabel = nullptr;
+  Gtk::DropDown* m_scopes = nullptr;
+  Gtk::DropDown* m_durations = nullptr;
+};
+
+}  // namespace linkferry::picker

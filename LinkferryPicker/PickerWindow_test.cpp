@@ -1,0 +1,493 @@
+// The picker window as a user meets it: the real `linkferry-picker` on an X server of its own
+// (Xvfb, one for this program), real key presses and clicks from xdotool, and `linkferry open`
+// answering a click through the window.
+#include <fcntl.h>
+#include <poll.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <fstream>
+#include <map>
+#include <sstream>
+#include <thread>
+
+#include "PickerWindow.h"
+#include "foundation/Process.h"
+#include "foundation/Text.h"
+#include "support/TestSupport.h"
+
+extern char** environ;
+
+namespace linkferry {
+namespace {
+
+using namespace std::chrono_literals;
+using testing::TemporaryDirectory;
+
+// Long enough for a sanitizer build on a busy machine; a window that hangs fails the test after it.
+constexpr auto kPatience = 60s;
+
+// A program started with pipes on its standard input, output and error.
+class Child {
+ public:
+  Child(const std::string& program, const std::vector<std::string>& arguments,
+        const std::map<std::string, std::string>& environment, const std::string& input) {
+    int in[2], out[2], err[2];
+    EXPECT_EQ(pipe2(in, O_CLOEXEC) | pipe2(out, O_CLOEXEC) | pipe2(err, O_CLOEXEC), 0);
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_adddup2(&actions, in[0], 0);
+    posix_spawn_file_actions_adddup2(&actions, out[1], 1);
+    posix_spawn_file_actions_adddup2(&actions, err[1], 2);
+    std::vector<std::string> texts{program};
+    texts.insert(texts.end(), arguments.begin(), arguments.end());
+    std::vector<char*> argv;
+    for (std::string& text : texts) argv.push_back(text.data());
+    argv.push_back(nullptr);
+    std::vector<std::string> variables;
+    for (const auto& [name, value] : environment) variables.push_back(name + "=" + value);
+    std::vector<char*> envp;
+    for (std::string& variable : variables) envp.push_back(variable.data());
+    envp.push_back(nullptr);
+    EXPECT_EQ(posix_spawn(&m_pid, program.c_str(), &actions, nullptr, argv.data(), envp.data()), 0)
+        << program;
+    posix_spawn_file_actions_destroy(&actions);
+    close(in[0]);
+    close(out[1]);
+    close(err[1]);
+    m_out = out[0];
+    m_err = err[0];
+    signal(SIGPIPE, SIG_IGN);
+    (void)!write(in[1], input.data(), input.size());
+    close(in[1]);
+  }
+
+  ~Child() {
+    if (m_pid > 0) {
+      kill(m_pid, SIGKILL);
+      waitpid(m_pid, nullptr, 0);
+    }
+    close(m_out);
+    close(m_err);
+  }
+
+  // Reads standard error up to a line starting with `prefix` and returns that line; empty when
+  // the program ends or takes too long first.
+  std::string waitFor(std::string_view prefix) {
+    for (;;) {
+      std::size_t end;
+      while ((end = m_errorText.find('\n', m_scanned)) != std::string::npos) {
+        std::string line = m_errorText.substr(m_scanned, end - m_scanned);
+        m_scanned = end + 1;
+        if (line.starts_with(prefix)) return line;
+      }
+      if (!readSome(m_err, m_errorText)) return "";
+    }
+  }
+
+  // Every line of standard error read so far that starts with `prefix`.
+  std::vector<std::string> linesStartingWith(std::string_view prefix) const {
+    std::vector<std::string> lines;
+    for (std::string_view line : Text::split(m_errorText, '\n')) {
+      if (line.starts_with(prefix)) lines.emplace_back(line);
+    }
+    return lines;
+  }
+
+  // Standard output to its end and the exit status; the program is killed when it takes too
+  // long (exit status -1).
+  std::pair<std::string, int> finish() {
+    std::string output;
+    while (readSome(m_out, output)) {
+    }
+    while (readSome(m_err, m_errorText)) {
+    }
+    int status = 0;
+    const auto deadline = std::chrono::steady_clock::now() + kPatience;
+    while (waitpid(m_pid, &status, WNOHANG) == 0) {
+      if (std::chrono::steady_clock::now() > deadline) return {output, -1};
+      std::this_thread::sleep_for(10ms);
+    }
+    m_pid = -1;
+    return {output, WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status)};
+  }
+
+  const std::string& errorText() const { return m_errorText; }
+
+ private:
+  // False at the end of the stream or after waiting too long.
+  bool readSome(int fd, std::string& into) {
+    pollfd watch{fd, POLLIN, 0};
+    if (poll(&watch, 1, static_cast<int>(std::chrono::milliseconds(kPatience).count())) <= 0) {
+      return false;
+    }
+    char buffer[4096];
+    const ssize_t count = read(fd, buffer, sizeof buffer);
+    if (count <= 0) return false;
+    into.append(buffer, static_cast<std::size_t>(count));
+    return true;
+  }
+
+  pid_t m_pid = -1;
+  int m_out = -1;
+  int m_err = -1;
+  std::string m_errorText;
+  std::size_t m_scanned = 0;
+};
+
+// The X server every test of this program draws on.
+class XServer : public ::testing::Environment {
+ public:
+  static std::string display;
+
+  void SetUp() override {
+    int ready[2];
+    ASSERT_EQ(pipe(ready), 0);
+    const std::string fd = std::to_string(ready[1]);
+    std::vector<std::string> texts{"/usr/bin/Xvfb", "-displayfd", fd, "-screen", "0",
+                                   "1280x800x24", "-nolisten", "tcp", "-nolisten", "unix"};
+    // Local connections go through the abstract socket; no files are left behind.
+    texts.pop_back();
+    texts.pop_back();
+    std::vector<char*> argv;
+    for (std::string& text : texts) argv.push_back(text.data());
+    argv.push_back(nullptr);
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_addopen(&actions, 2, "/dev/null", O_WRONLY, 0);
+    ASSERT_EQ(posix_spawn(&m_pid, argv[0], &actions, nullptr, argv.data(), environ), 0)
+        << "Xvfb is needed (scripts/setup installs it)";
+    posix_spawn_file_actions_destroy(&actions);
+    close(ready[1]);
+    std::string number;
+    char c;
+    while (read(ready[0], &c, 1) == 1 && c != '\n') number += c;
+    close(ready[0]);
+    ASSERT_FALSE(number.empty()) << "Xvfb did not start";
+    display = ":" + number;
+  }
+
+  void TearDown() override {
+    kill(m_pid, SIGTERM);
+    waitpid(m_pid, nullptr, 0);
+  }
+
+ private:
+  pid_t m_pid = -1;
+};
+
+std::string XServer::display;
+[[maybe_unused]] ::testing::Environment* const xServer =
+    ::testing::AddGlobalTestEnvironment(new XServer);
+
+// This process's environment on the test's X server, without a session bus (none runs here, and
+// looking for one only slows the window down).
+std::map<std::string, std::string> displayEnvironment() {
+  std::map<std::string, std::string> environment = Process::currentEnvironment();
+  environment["DISPLAY"] = XServer::display;
+  environment.erase("WAYLAND_DISPLAY");
+  environment["DBUS_SESSION_BUS_ADDRESS"] = "unix:path=/nonexistent";
+  environment["GTK_A11Y"] = "none";
+  return environment;
+}
+
+void xdotool(const std::vector<std::string>& arguments) {
+  Process::Options options;
+  options.captureOutput = true;
+  options.environment = displayEnvironment();
+  const Process::Result result = Process::run("/usr/bin/xdotool", arguments, options);
+  ASSERT_EQ(result.exitStatus, 0) << result.standardError;
+}
+
+std::string pickerProgram() { return (testing::binaryDirectory() / "cli/linkferry-picker").string(); }
+
+// A request for https://news.example/a with one candidate per browser name, given as the window
+// would get it from `linkferry open` with these settings.
+PickerProtocol::Input request(const std::vector<std::string>& browsers, AppSettings settings = {},
+                              const std::string& link = "https://news.example/a") {
+  PickerRequest picker{Uuid::random(), *URL::parse(link), {}, {}, {}, {}, {}, {}, {}};
+  for (const std::string& browser : browsers) {
+    picker.candidates.push_back(Candidate{BrowserTarget{browser}, 0, {}});
+  }
+  return PickerWindow::input(picker, BrowserCatalog{}, settings);
+}
+
+// The window shown with `input` and how it answers what the test does with it.
+class Window {
+ public:
+  explicit Window(const PickerProtocol::Input& input, std::map<std::string, std::string> extra = {})
+      : m_child(pickerProgram(), {}, withTracing(std::move(extra)),
+                Json::encodeCompact(input.toJson())) {
+    m_shown = !m_child.waitFor("shown ").empty();
+    EXPECT_TRUE(m_shown) << m_child.errorText();
+    m_child.waitFor("ready");
+    const std::vector<std::string> window = m_child.linesStartingWith("window ");
+    m_id = window.empty() ? "" : window.front().substr(7);
+    for (const std::string& line : m_child.linesStartingWith("row ")) {
+      std::istringstream fields(line.substr(4));
+      Bounds bounds;
+      std::size_t index = 0;
+      fields >> index >> bounds.x >> bounds.y >> bounds.width >> bounds.height;
+      m_rows[index] = bounds;
+    }
+    if (!m_shown) m_child.finish();
+  }
+
+  bool shown() const { return m_shown; }
+  const std::string& id() const { return m_id; }
+  std::size_t rowCount() const { return m_rows.size(); }
+
+  // Keys in xdotool's names ("2", "alt+3", "shift+Return").
+  void keys(const std::vector<std::string>& names) {
+    std::vector<std::string> arguments{"key", "--delay", "30"};
+    arguments.insert(arguments.end(), names.begin(), names.end());
+    xdotool(arguments);
+  }
+
+  // A click in the middle of a row, with a modifier held when one is named ("alt", "shift").
+  void click(std::size_t row, const std::string& modifier = "") {
+    const Bounds bounds = m_rows.at(row);
+    std::vector<std::string> arguments{"mousemove", "--window", m_id,
+                                       std::to_string(bounds.x + bounds.width / 2),
+                                       std::to_string(bounds.y + bounds.height / 2)};
+    if (!modifier.empty()) arguments.insert(arguments.end(), {"keydown", modifier});
+    arguments.insert(arguments.end(), {"click", "1"});
+    if (!modifier.empty()) arguments.insert(arguments.end(), {"keyup", modifier});
+    xdotool(arguments);
+  }
+
+  // The answer printed, parsed.
+  JsonValue answer() {
+    auto [output, status] = m_child.finish();
+    EXPECT_EQ(status, 0) << m_child.errorText();
+    return Json::tryParse(output).value_or(JsonValue());
+  }
+
+ private:
+  struct Bounds {
+    int x = 0, y = 0, width = 0, height = 0;
+  };
+
+  static std::map<std::string, std::string> withTracing(std::map<std::string, std::string> extra) {
+    std::map<std::string, std::string> environment = displayEnvironment();
+    environment["LINKFERRY_PICKER_TRACE"] = "1";
+    for (auto& [name, value] : extra) environment[name] = value;
+    return environment;
+  }
+
+  Child m_child;
+  bool m_shown = false;
+  std::string m_id;
+  std::map<std::size_t, Bounds> m_rows;
+};
+
+JsonValue chose(std::int64_t index, bool makeRule = false, bool privateMode = false) {
+  return {{"choose", {{"index", index}, {"makeRule", makeRule}, {"privateMode", privateMode}}}};
+}
+
+TEST(PickerWindow, DigitsChooseTheirRowAndKeypadEnterTheSelectedOne) {
+  Window digit(request({"a", "b", "c"}));
+  digit.keys({"2"});
+  EXPECT_EQ(digit.answer(), chose(1));
+
+  Window keypad(request({"a", "b", "c"}));
+  keypad.keys({"Down", "KP_Enter"});
+  EXPECT_EQ(keypad.answer(), chose(1));
+}
+
+TEST(PickerWindow, ArrowsWrapAroundAndADigitWithoutARowIsIgnored) {
+  Window window(request({"a", "b", "c"}));
+  window.keys({"5", "Up", "Down", "Down", "Return"});
+  EXPECT_EQ(window.answer(), chose(1));
+}
+
+TEST(PickerWindow, MovingPastTheFoldShowsTheHiddenRows) {
+  AppSettings settings;
+  settings.pickerVisibleCount = 4;
+  const std::vector<std::string> six{"a", "b", "c", "d", "e", "f"};
+  Window down(request(six, settings));
+  EXPECT_EQ(down.rowCount(), 4u);
+  down.keys({"Down", "Down", "Down", "Down", "Return"});
+  EXPECT_EQ(down.answer(), chose(4));
+
+  Window up(request(six, settings));
+  up.keys({"Up", "Return"});
+  EXPECT_EQ(up.answer(), chose(5));
+}
+
+TEST(PickerWindow, AltRemembersForTheScopeSelectedAndShiftOpensPrivately) {
+  Window remember(request({"a", "b", "c"}));
+  remember.keys({"Left", "alt+3"});
+  JsonValue expected = chose(2, true);
+  expected["scope"] = "host";
+  EXPECT_EQ(remember.answer(), expected);
+
+  Window privately(request({"a", "b"}));
+  privately.keys({"Down", "shift+Return"});
+  EXPECT_EQ(privately.answer(), chose(1, false, true));
+
+  Window cancel(request({"a", "b"}));
+  cancel.keys({"Escape"});
+  EXPECT_EQ(cancel.answer(), JsonValue::parse(R"({"cancel": true})"));
+}
+
+TEST(PickerWindow, AClickChoosesAltClickRemembersShiftClickOpensPrivately) {
+  Window click(request({"a", "b", "c"}));
+  click.click(2);
+  EXPECT_EQ(click.answer(), chose(2));
+
+  Window alt(request({"a", "b", "c"}));
+  alt.click(1, "alt");
+  JsonValue expected = chose(1, true);
+  expected["scope"] = "domain";
+  EXPECT_EQ(alt.answer(), expected);
+
+  Window shift(request({"a", "b", "c"}));
+  shift.click(0, "shift");
+  EXPECT_EQ(shift.answer(), chose(0, false, true));
+}
+
+TEST(PickerWindow, ARequestThatCannotBeShownIsRefusedAtOnce) {
+  const std::map<std::string, std::string> environment = displayEnvironment();
+  Child broken(pickerProgram(), {}, environment, "{\"id\": ");
+  auto [brokenOutput, brokenStatus] = broken.finish();
+  EXPECT_EQ(brokenStatus, 1);
+  EXPECT_TRUE(brokenOutput.empty());
+  EXPECT_TRUE(broken.errorText().starts_with("linkferry-picker: standard input: line 1"))
+      << broken.errorText();
+
+  PickerProtocol::Input input = request({"a"});
+  JsonValue empty = input.toJson();
+  empty["candidates"] = JsonValue::array();
+  Child none(pickerProgram(), {}, environment, Json::encodeCompact(empty));
+  auto [noneOutput, noneStatus] = none.finish();
+  EXPECT_EQ(noneStatus, 1);
+  EXPECT_NE(none.errorText().find("candidates: no candidates to choose from"), std::string::npos)
+      << none.errorText();
+}
+
+// Ten candidates, a safety finding and a note, drawn and kept as
+// <build>/test-output/picker/picker-ten-candidates.png.
+TEST(PickerWindow, TheWindowWithEverythingInItIsDrawn) {
+  const std::vector<std::string> labels{
+      "Firefox — Work",        "Chromium — Personal",    "Firefox — Personal",
+      "Chromium — Client A",   "Firefox — Work · Shopping", "Chromium (private)",
+      "Firefox (private)",     "Chromium — Testing",     "Custom browser",
+      "Firefox — Archive"};
+  std::vector<std::string> browsers;
+  for (const std::string& label : labels) {
+    browsers.push_back(label.starts_with("Firefox") ? "firefox-esr"
+                       : label.starts_with("Chromium") ? "chromium"
+                                                       : "custom");
+  }
+  PickerProtocol::Input input = request(
+      browsers, AppSettings{},
+      "https://accounts.examp1e-login.com/signin/v2/challenge/pwd?continue=https%3A%2F%2Fmail."
+      "example.com%2F&service=mail&flowName=GlifWebSignIn&hl=en");
+  input.labels = labels;
+  for (std::size_t i = 0; i < labels.size(); ++i) {
+    const auto dash = labels[i].find("— ");
+    if (dash == std::string::npos) continue;
+    const std::string profile = labels[i].substr(dash + 4);
+    input.avatars[i] = ProfileAvatar{ProfileAvatar::initialOf(profile),
+                                     ProfileAvatar::stableColor(profile), ProfileAvatar::white,
+                                     std::nullopt};
+  }
+  input.request.note = "Could not open in Firefox — Work: exited with status 1: no display";
+  input.request.safety.push_back(LinkSafety::Finding{"lookalike", "Looks like another site",
+                                                     "examp1e-login.com",
+                                                     LinkSafety::Finding::Kind::domain});
+  input.request.expandedFrom = URL::parse("https://t.example/AbC123");
+  input.request.candidates[0].reasons.push_back(Reason{"history", "12 visits this month"});
+  Window window(input);
+  ASSERT_TRUE(window.shown());
+  const auto folder = testing::binaryDirectory() / "test-output/picker";
+  std::filesystem::create_directories(folder);
+  const auto png = folder / "picker-ten-candidates.png";
+  std::filesystem::remove(png);
+  Process::Options options;
+  options.captureOutput = true;
+  options.environment = displayEnvironment();
+  Process::Result shot =
+      Process::run("/usr/bin/import", {"-window", window.id(), png.string()}, options);
+  ASSERT_EQ(shot.exitStatus, 0) << shot.standardError;
+  Process::Result measured = Process::run(
+      "/usr/bin/identify", {"-format", "%w %h %k", png.string()}, options);
+  ASSERT_EQ(measured.exitStatus, 0) << measured.standardError;
+  std::istringstream fields(measured.standardOutput);
+  int width = 0, height = 0, colours = 0;
+  fields >> width >> height >> colours;
+  EXPECT_GE(width, 400);
+  EXPECT_LE(width, 1280);
+  EXPECT_GE(height, 300);
+  EXPECT_LE(height, 800);
+  EXPECT_GT(colours, 64) << "the window looks blank";
+  window.keys({"Escape"});
+  EXPECT_EQ(window.answer(), JsonValue::parse(R"({"cancel": true})"));
+}
+
+// `linkferry open` run by a program without a terminal, on a desktop: the window asks, a key
+// press answers, the browser chosen receives the link, and a remembered choice decides the next
+// click without asking.
+TEST(OpenThroughTheWindow, AKeyPressOpensTheChosenBrowserAndTheRememberedChoiceDecidesNextTime) {
+  TemporaryDirectory folder;
+  const auto launchedFile = folder.path() / "launched.txt";
+  JsonValue browsers = JsonValue::array();
+  for (const std::string name : {"alpha", "beta"}) {
+    const auto program = folder.write(
+        "bin/" + name, "#!/bin/sh\nIFS='|'\necho \"" + name + "|$*\" >> '" + launchedFile.string() + "'\n");
+    std::filesystem::permissions(program, std::filesystem::perms::owner_all);
+    browsers.push_back({{"id", name},
+                        {"name", name + " browser"},
+                        {"family", "chromium"},
+                        {"appPath", program.string()}});
+  }
+  folder.write("data/browsers.json", browsers.dump());
+  std::map<std::string, std::string> environment = displayEnvironment();
+  environment["HOME"] = (folder.path() / "home").string();
+  environment["LINKFERRY_HOME"] = (folder.path() / "data").string();
+  environment["XDG_DATA_HOME"] = (folder.path() / "share").string();
+  environment["XDG_CONFIG_HOME"] = (folder.path() / "home/.config").string();
+  // Only the two recorders: the machine's own browsers stay out of it.
+  environment["XDG_DATA_DIRS"] = (folder.path() / "none").string();
+  environment["PATH"] = "/usr/bin:/bin";
+  auto launched = [&](std::size_t count) {
+    std::vector<std::string> lines;
+    for (int attempt = 0; attempt < 100 && lines.size() < count; ++attempt) {
+      lines.clear();
+      std::ifstream file(launchedFile);
+      for (std::string line; std::getline(file, line);) lines.push_back(line);
+      if (lines.size() < count) std::this_thread::sleep_for(50ms);
+    }
+    return lines;
+  };
+
+  Child open(testing::linkferryProgram().string(), {"open", "--pick", "https://news.example/today"},
+             environment, "");
+  xdotool({"search", "--sync", "--onlyvisible", "--name", "^Open link$"});
+  xdotool({"key", "alt+2"});
+  auto [output, status] = open.finish();
+  EXPECT_EQ(status, 0) << output << open.errorText();
+  EXPECT_NE(output.find("picked in beta browser"), std::string::npos) << output;
+  EXPECT_EQ(launched(1), std::vector<std::string>{"beta|https://news.example/today"});
+
+  // No display this time: were the rule not to decide, the request would be printed, not shown.
+  environment.erase("DISPLAY");
+  Process::Options options;
+  options.captureOutput = true;
+  options.environment = environment;
+  const Process::Result next =
+      Process::run(testing::linkferryProgram().string(), {"open", "https://news.example/tomorrow"},
+                   options);
+  EXPECT_EQ(next.exitStatus, 0) << next.standardOutput << next.standardError;
+  EXPECT_EQ(launched(2), (std::vector<std::string>{"beta|https://news.example/today",
+                                                   "beta|https://news.example/tomorrow"}));
+}
+
+}  // namespace
+}  // namespace linkferry

@@ -1,0 +1,98 @@
+#!/usr/bin/env python3
+"""How soon the picker window is seen and usable, next to a bare GTK 4 window of the same build.
+
+Usage: bench/picker_startup.py BUILD_FOLDER [RUNS]. Starts its own Xvfb, then runs each program
+RUNS times (default 15, alternating): the time from starting the program to its first frame drawn
+("shown") and to its handling of a key press sent as soon as that frame was reported ("key"), from
+the CLOCK_MONOTONIC stamps the programs print with LINKFERRY_PICKER_TRACE set, and the processor
+time each had used by its first frame (less disturbed by other work on a busy machine). Prints the
+medians and spreads, and the picker's medians divided by the bare window's.
+"""
+import json
+import os
+import statistics
+import subprocess
+import sys
+import time
+
+
+def request():
+    candidates = [{"target": {"browser": b}, "weight": 0, "reasons": [], "label": f"Browser {i}"}
+                  for i, b in enumerate(["firefox-esr", "chromium"] * 5)]
+    return json.dumps({
+        "id": "7D2B3C4E-1111-4222-8333-944455556666",
+        "url": "https://accounts.example.com/signin/v2/challenge/pwd?continue=x&hl=en",
+        "candidates": candidates, "note": "A note", "safety": [
+            {"code": "lookalike", "label": "Looks like another site", "excerpt": "example",
+             "kind": "domain"}],
+        "window": {"scopes": [{"id": "domain", "title": "example.com"}],
+                   "durations": [{"count": 1, "unit": "hour", "title": "1 hour"}]}})
+
+
+def now_us():
+    return time.clock_gettime_ns(time.CLOCK_MONOTONIC) // 1000
+
+
+def run_once(program, stdin_text, env):
+    start = now_us()
+    child = subprocess.Popen([program], stdin=subprocess.PIPE, stdout=subprocess.PIPE,
+                             stderr=subprocess.PIPE, env=env, text=True)
+    child.stdin.write(stdin_text)
+    child.stdin.close()
+    stamps = {}
+    for line in child.stderr:
+        if line.startswith("shown "):
+            stamps["shown"] = int(line.split()[1])
+            stamps["cpu"] = cpu_ms(child.pid)
+            subprocess.run(["xdotool", "key", "Escape"], env=env, check=True)
+        elif line.startswith("key "):
+            stamps["key"] = int(line.split()[1])
+            break
+    child.stdout.read()
+    child.wait()
+    return (stamps["shown"] - start) / 1000, (stamps["key"] - start) / 1000, stamps["cpu"]
+
+
+def cpu_ms(pid):
+    """The processor time (user and system) the process has used so far."""
+    fields = open(f"/proc/{pid}/stat").read().rsplit(")", 1)[1].split()
+    return (int(fields[11]) + int(fields[12])) * 1000 / os.sysconf("SC_CLK_TCK")
+
+
+def main():
+    build = sys.argv[1]
+    runs = int(sys.argv[2]) if len(sys.argv) > 2 else 15
+    ready_read, ready_write = os.pipe()
+    xvfb = subprocess.Popen(["Xvfb", "-displayfd", str(ready_write), "-screen", "0", "1280x800x24",
+                             "-nolisten", "tcp"], pass_fds=[ready_write], stderr=subprocess.DEVNULL)
+    os.close(ready_write)
+    display = os.read(ready_read, 16).decode().strip()
+    env = dict(os.environ, DISPLAY=":" + display, LINKFERRY_PICKER_TRACE="1",
+               DBUS_SESSION_BUS_ADDRESS="unix:path=/nonexistent", GTK_A11Y="none")
+    programs = {"picker": (os.path.join(build, "cli/linkferry-picker"), request()),
+                "bare": (os.path.join(build, "LinkferryPicker/picker_bare_window"), "")}
+    results = {name: [] for name in programs}
+    try:
+        for _ in range(runs):
+            for name, (program, text) in programs.items():
+                results[name].append(run_once(program, text, env))
+    finally:
+        xvfb.terminate()
+        xvfb.wait()
+    medians = {}
+    for name, samples in results.items():
+        shown = [s for s, _, _ in samples]
+        key = [k for _, k, _ in samples]
+        cpu = [c for _, _, c in samples]
+        medians[name] = (statistics.median(shown), statistics.median(key), statistics.median(cpu))
+        print(f"{name:7} first frame {medians[name][0]:7.1f} ms (min {min(shown):.1f}, max "
+              f"{max(shown):.1f})   first key {medians[name][1]:7.1f} ms (min {min(key):.1f}, max "
+              f"{max(key):.1f})   processor time to first frame {medians[name][2]:.0f} ms")
+    print(f"picker / bare: first frame {medians['picker'][0] / medians['bare'][0]:.2f}x, "
+          f"first key {medians['picker'][1] / medians['bare'][1]:.2f}x, "
+          f"processor time {medians['picker'][2] / medians['bare'][2]:.2f}x")
+    print("load:", open("/proc/loadavg").read().strip())
+
+
+if __name__ == "__main__":
+    main()
