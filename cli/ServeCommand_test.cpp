@@ -243,7 +243,8 @@ TEST_F(Service, FollowsRulesSavedOnDiskAndKeepsTheLastGoodOnesWhenTheFileBreaks)
             std::string::npos);
   auto doctor = run({"doctor", "--json"});
   bool reported = false;
-  for (const JsonValue& check : JsonValue::parse(doctor.standardOutput)["checks"]) {
+  const JsonValue checks = JsonValue::parse(doctor.standardOutput);
+  for (const JsonValue& check : checks["checks"]) {
     if (check["check"] == "service") {
       reported = !check["ok"].get<bool>() &&
                  check["message"].get<std::string>().find("rules.json") != std::string::npos;
@@ -340,7 +341,7 @@ TEST_F(Service, AnswersAThousandClicksFromTwentyClientsAndLosesNone) {
   const long residentAfter = residentKiB(shared->service);
   std::cout << "[ figures  ] open descriptors " << descriptorsBefore << " -> " << descriptorsAfter
             << ", resident " << residentBefore << " KiB -> " << residentAfter << " KiB\n";
-  EXPECT_EQ(descriptorsAfter, descriptorsBefore);
+  EXPECT_LE(descriptorsAfter, descriptorsBefore);
 }
 
 TEST_F(Service, EveryAcknowledgedClickIsInTheLogAfterTheServiceIsKilled) {
