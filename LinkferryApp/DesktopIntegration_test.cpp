@@ -160,7 +160,8 @@ TEST(DesktopIntegration, ExecQuotesAProgramPathWithSpaces) {
   const auto entry = DesktopEntry::parse(text, "linkferry", "linkferry.desktop");
   ASSERT_TRUE(entry);
   EXPECT_EQ(entry->exec,
-            (std::vector<std::string>{"/opt/Link Ferry/50%/linkferry", "open"}));
+            (std::vector<std::string>{"/opt/Link Ferry/50%/linkferry", "open",
+                                      "--start-service"}));
   EXPECT_TRUE(entry->handlesWebLinks());
 }
 

@@ -72,6 +72,20 @@ bool sendAll(int descriptor, const std::string& text) {
   return true;
 }
 
+// The click's own variables from a request: only those of focus and display cross over.
+std::map<std::string, std::string> clickEnvironmentOf(const JsonReader& request) {
+  std::map<std::string, std::string> environment;
+  if (auto given = request.optional("environment")) {
+    for (const auto* names :
+         {&LaunchEnvironment::focusVariables(), &LaunchEnvironment::displayVariables()}) {
+      for (std::string_view name : *names) {
+        if (auto value = given->optional(name)) environment[std::string(name)] = value->string();
+      }
+    }
+  }
+  return environment;
+}
+
 RouterLoader::Loaded load(const RouterService::Options& options) {
   RouterLoader::Options load;
   load.environment = options.environment;
@@ -264,16 +278,7 @@ JsonValue RouterService::click(const JsonReader& request, int peerPid) {
   if (!url || !url->scheme()) return failure("not a link with a scheme: " + text);
   const bool dryRun = request.has("dryRun") && request["dryRun"].boolean();
   const bool pick = request.has("pick") && request["pick"].boolean();
-  // Only the variables that belong to the click cross over: focus and display.
-  Environment clickEnvironment;
-  if (auto given = request.optional("environment")) {
-    for (const auto* names :
-         {&LaunchEnvironment::focusVariables(), &LaunchEnvironment::displayVariables()}) {
-      for (std::string_view name : *names) {
-        if (auto value = given->optional(name)) clickEnvironment[std::string(name)] = value->string();
-      }
-    }
-  }
+  const Environment clickEnvironment = clickEnvironmentOf(request);
   reloadChangedFiles();
 
   std::optional<std::string> sourceApp;
@@ -336,13 +341,7 @@ JsonValue RouterService::pickerAnswer(const JsonReader& request, bool choose) {
     answer.remember = request.has("remember") && request["remember"].boolean();
     answer.privateMode = request.has("privateMode") && request["privateMode"].boolean();
   }
-  Environment clickEnvironment;
-  if (auto given = request.optional("environment")) {
-    for (std::string_view name : LaunchEnvironment::focusVariables()) {
-      if (auto value = given->optional(name)) clickEnvironment[std::string(name)] = value->string();
-    }
-  }
-  const DetachedLaunchRunner::ClickEnvironment scope(clickEnvironment);
+  const DetachedLaunchRunner::ClickEnvironment scope(clickEnvironmentOf(request));
   const ClickOutcome outcome =
       ClickRouting::answer(routerFor(pending->second), *m_loaded.log, pending->first, answer);
   return {{"ok", true}, {"outcome", outcome.toJson()}};

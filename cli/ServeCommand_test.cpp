@@ -30,13 +30,6 @@ namespace {
 
 using testing::TemporaryDirectory;
 
-std::string readFile(const std::filesystem::path& path) {
-  std::ifstream file(path);
-  std::stringstream text;
-  text << file.rdbuf();
-  return text.str();
-}
-
 // A client speaking the socket's protocol: one JSON line out, one in.
 class RawClient {
  public:
@@ -178,7 +171,7 @@ class Service : public ::testing::Test {
     return lines;
   }
 
-  JsonValue log() const { return JsonValue::parse(readFile(shared->folder.path() / "data/log.json")); }
+  JsonValue log() const { return JsonValue::parse(Files::read(shared->folder.path() / "data/log.json")); }
 };
 Service::Shared* Service::shared = nullptr;
 
@@ -239,7 +232,7 @@ TEST_F(Service, FollowsRulesSavedOnDiskAndKeepsTheLastGoodOnesWhenTheFileBreaks)
   auto broken = run({"open", "--json", "--dry-run", "https://mail.example/"});
   EXPECT_EQ(broken.exitStatus, 0) << broken.standardError;
   EXPECT_NE(broken.standardOutput.find("rule “Mail”"), std::string::npos) << broken.standardOutput;
-  EXPECT_NE(readFile(shared->folder.path() / "serve.err").find("keeping the last good rules"),
+  EXPECT_NE(Files::read(shared->folder.path() / "serve.err").find("keeping the last good rules"),
             std::string::npos);
   auto doctor = run({"doctor", "--json"});
   bool reported = false;
