@@ -89,8 +89,9 @@ struct World {
   }
 };
 
+// Destroyed at exit, which stops the service.
 World& world() {
-  static World& instance = *new World();
+  static World instance;
   return instance;
 }
 
