@@ -3,9 +3,11 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <chrono>
 #include <system_error>
 
 #include "MimeAppsList.h"
+#include "ServiceClient.h"
 #include "browsers/BrowserCatalog.h"
 #include "browsers/DesktopEntry.h"
 #include "browsers/DesktopExec.h"
@@ -374,6 +376,101 @@ void checkDataFolder(const Setup& setup, std::vector<Check>& checks) {
   }
 }
 
+// The service's units, for the service manager of the user.
+std::string socketUnitText() {
+  return "[Unit]\n"
+         "Description=LinkFerry link router socket\n"
+         "\n"
+         "[Socket]\n"
+         "ListenStream=%t/linkferry/router.sock\n"
+         "SocketMode=0600\n"
+         "DirectoryMode=0700\n"
+         "\n"
+         "[Install]\n"
+         "WantedBy=sockets.target\n";
+}
+
+std::string serviceUnitText(const fs::path& program) {
+  return "[Unit]\n"
+         "Description=LinkFerry link router\n"
+         "Requires=linkferry.socket\n"
+         "\n"
+         "[Service]\n"
+         "ExecStart=" + execArgument(program.string()) + " serve\n"
+         "\n"
+         "[Install]\n"
+         "Also=linkferry.socket\n";
+}
+
+// `systemctl --user ARGUMENTS…`; false when there is no systemctl or no user session to ask.
+bool userSystemctl(const Setup& setup, const std::vector<std::string>& arguments) {
+  std::vector<std::string> all{"--user"};
+  all.insert(all.end(), arguments.begin(), arguments.end());
+  auto result = runTool(setup, "systemctl", all);
+  return result && result->exitStatus == 0;
+}
+
+void installUnits(const Setup& setup, Report& report) {
+  Files::writeAtomically(setup.socketUnit(), socketUnitText());
+  Files::writeAtomically(setup.serviceUnit(), serviceUnitText(setup.program));
+  report.done.push_back("wrote " + setup.socketUnit().string() + " and " +
+                        setup.serviceUnit().string());
+  if (userSystemctl(setup, {"daemon-reload"}) &&
+      userSystemctl(setup, {"enable", "--now", "linkferry.socket"})) {
+    report.done.push_back("systemd starts linkferry serve on the first click");
+  } else {
+    // Not a fault: without a user session `linkferry open` starts the service itself.
+    report.done.push_back("no systemd user session: the first click starts linkferry serve");
+  }
+}
+
+void uninstallUnits(const Setup& setup, Report& report) {
+  std::error_code error;
+  if (!fs::exists(setup.socketUnit(), error) && !fs::exists(setup.serviceUnit(), error)) return;
+  (void)userSystemctl(setup, {"disable", "--now", "linkferry.socket", "linkferry.service"});
+  for (const fs::path& unit : {setup.socketUnit(), setup.serviceUnit()}) {
+    if (fs::remove(unit, error)) {
+      report.done.push_back("removed " + unit.string());
+    } else if (error) {
+      throw std::system_error(error, "cannot remove " + unit.string());
+    }
+  }
+  (void)userSystemctl(setup, {"daemon-reload"});
+}
+
+// Whether a service answers, and whether it routes with files it could not reload.
+void checkService(const Setup& setup, std::vector<Check>& checks) {
+  auto connection = ServiceClient::Connection::open(setup.environment);
+  if (!connection) {
+    checks.push_back(good("service", "no linkferry serve answers; each click is routed in its "
+                                     "own process"));
+    return;
+  }
+  try {
+    const JsonValue status =
+        connection->exchange({{"request", "status"}}, std::chrono::milliseconds(5000));
+    const std::string who =
+        "linkferry serve (process " + std::to_string(status.value("pid", 0)) + ")";
+    std::vector<std::string> problems;
+    for (const JsonValue& line : status.value("problems", JsonValue::array())) {
+      if (line.is_string()) problems.push_back(line.get<std::string>());
+    }
+    if (problems.empty()) {
+      checks.push_back(good("service", who + " answers on " +
+                                           ServiceClient::socketPath(setup.environment).string()));
+    } else {
+      checks.push_back(problem("service",
+                               who + " keeps routing with the last good files: " +
+                                   Text::join(problems, "; "),
+                               "correct the file; the service reloads it when it is saved"));
+    }
+  } catch (const std::exception& failure) {
+    checks.push_back(problem("service", std::string("linkferry serve does not answer: ") +
+                                            failure.what(),
+                             "restart it: systemctl --user restart linkferry.service"));
+  }
+}
+
 }  // namespace
 
 const std::vector<std::string>& rememberedKeys() {
@@ -395,6 +492,12 @@ Setup Setup::forThisProcess() {
   return setup;
 }
 
+fs::path Setup::systemdUserFolder() const {
+  auto config = variable(environment, "XDG_CONFIG_HOME");
+  if (config && config->front() == '/') return fs::path(*config) / "systemd" / "user";
+  return home / ".config" / "systemd" / "user";
+}
+
 fs::path Setup::applicationsFolder() const {
   auto data = variable(environment, "XDG_DATA_HOME");
   if (data && data->front() == '/') return fs::path(*data) / "applications";
@@ -407,7 +510,7 @@ std::string desktopEntryText(const fs::path& program) {
          "Name=LinkFerry\n"
          "GenericName=Link Router\n"
          "Comment=Opens every link in the right browser, profile or app\n"
-         "Exec=" + desktopString(execArgument(program.string())) + " open %u\n"
+         "Exec=" + desktopString(execArgument(program.string())) + " open --start-service %u\n"
          "Icon=web-browser\n"
          "Terminal=false\n"
          "StartupNotify=false\n"
@@ -456,6 +559,7 @@ Report install(const Setup& setup) {
   Files::writeAtomically(list, text);
   report.done.push_back("made linkferry.desktop the default for http and https in " +
                         list.string());
+  installUnits(setup, report);
   return report;
 }
 
@@ -499,6 +603,7 @@ Report uninstall(const Setup& setup) {
     throw std::system_error(error, "cannot remove " + setup.desktopFile().string());
   }
   updateDesktopDatabase(setup, report);
+  uninstallUnits(setup, report);
   if (fs::remove(setup.rememberedDefaults(), error)) {
     report.done.push_back("removed " + setup.rememberedDefaults().string());
   }
@@ -513,6 +618,7 @@ std::vector<Check> doctor(const Setup& setup) {
   checkDesktopDefaults(setup, "XFCE", "Xfce", checks);
   checkDesktopSettings(setup, checks);
   checkDataFolder(setup, checks);
+  checkService(setup, checks);
   return checks;
 }
 

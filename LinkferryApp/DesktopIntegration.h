@@ -32,12 +32,16 @@ struct Setup {
   // $XDG_DATA_HOME/applications (default ~/.local/share/applications).
   std::filesystem::path applicationsFolder() const;
   std::filesystem::path desktopFile() const { return applicationsFolder() / kDesktopFileName; }
+  // $XDG_CONFIG_HOME/systemd/user (default ~/.config/systemd/user) and the service's units there.
+  std::filesystem::path systemdUserFolder() const;
+  std::filesystem::path socketUnit() const { return systemdUserFolder() / "linkferry.socket"; }
+  std::filesystem::path serviceUnit() const { return systemdUserFolder() / "linkferry.service"; }
   // The previous defaults, in the data folder: "previous-defaults.json".
   std::filesystem::path rememberedDefaults() const { return dataFolder / "previous-defaults.json"; }
 };
 
 // The desktop entry for `program`: Exec is the program's path (quoted when it holds spaces or
-// quoting characters, as desktop entries require) followed by " open %u".
+// quoting characters, as desktop entries require) followed by " open --start-service %u".
 std::string desktopEntryText(const std::filesystem::path& program);
 
 // What install and uninstall did, line by line, and what did not work but did not stop them.
@@ -52,7 +56,10 @@ struct Report {
 // x-scheme-handler/http and https defaults of mimeapps.list. Installing again keeps the defaults
 // remembered the first time (it never remembers LinkFerry as the previous default). A missing or
 // failing desktop tool is a warning; a file that cannot be written throws std::system_error
-// naming it, and the remembered defaults are written before anything is changed.
+// naming it, and the remembered defaults are written before anything is changed. Last, the
+// systemd user units linkferry.socket and linkferry.service are written and the socket enabled
+// (socket activation starts `linkferry serve` on the first click); without a systemd user session
+// that is no fault: `linkferry open --start-service` starts the service itself.
 Report install(const Setup& setup);
 
 // Restores the remembered defaults where they still point at LinkFerry: xdg-settings gets the
@@ -61,7 +68,8 @@ Report install(const Setup& setup);
 // the user's value, even where xdg-settings rewrote it. Then the desktop entry and the remembered
 // file are removed and the desktop database refreshed. Without remembered defaults (or with a
 // malformed file, a warning), keys that name LinkFerry are removed.
-// Throws std::system_error naming a file that cannot be written.
+// The systemd units are disabled and removed. Throws std::system_error naming a file that cannot
+// be written.
 Report uninstall(const Setup& setup);
 
 // One finding of `doctor`.
@@ -76,7 +84,8 @@ struct Check {
 // this program; the program path it names is current; the defaults for http and https that GNOME,
 // KDE and Xfce read (their own mimeapps.list first, then the shared ones, plus KDE's
 // BrowserApplication and Xfce's helpers.rc) name LinkFerry; xdg-settings agrees; the data folder
-// is readable; rules.json, browsers.json and settings.json load. Never throws.
+// is readable; rules.json, browsers.json and settings.json load; a running `linkferry serve`
+// loaded them too (it keeps its last good state when they broke). Never throws.
 std::vector<Check> doctor(const Setup& setup);
 
 }  // namespace linkferry::DesktopIntegration

@@ -91,7 +91,8 @@ TEST(DesktopIntegration, InstallMakesLinkFerryTheDefaultAndUninstallGivesItBackE
     EXPECT_EQ(install.standardError, "");
   }
   const std::string entry = Files::read(session.path("data/applications/linkferry.desktop"));
-  EXPECT_NE(entry.find("\nExec=" + Session::program().string() + " open %u\n"), std::string::npos);
+  EXPECT_NE(entry.find("\nExec=" + Session::program().string() + " open --start-service %u\n"),
+            std::string::npos);
   // xdg-settings adds the types it sets (about, unknown) to a desktop file of the user's folder.
   EXPECT_NE(entry.find("x-scheme-handler/http;x-scheme-handler/https;text/html;\n"),
             std::string::npos) << entry;
@@ -159,7 +160,8 @@ TEST(DesktopIntegration, ExecQuotesAProgramPathWithSpaces) {
   const auto entry = DesktopEntry::parse(text, "linkferry", "linkferry.desktop");
   ASSERT_TRUE(entry);
   EXPECT_EQ(entry->exec,
-            (std::vector<std::string>{"/opt/Link Ferry/50%/linkferry", "open"}));
+            (std::vector<std::string>{"/opt/Link Ferry/50%/linkferry", "open",
+                                      "--start-service"}));
   EXPECT_TRUE(entry->handlesWebLinks());
 }
 

@@ -114,13 +114,18 @@ Result show(const std::string& program, const PickerRequest& request,
   result.index = static_cast<std::size_t>(answer.choose->index);
   result.privateMode = answer.choose->privateMode;
   if (answer.choose->makeRule) {
-    const auto offered = scopes(request);
-    for (const auto& [choice, scope] : offered) {
-      if (answer.scope ? choice.id == *answer.scope : choice.id == "domain") result.remember = scope;
-    }
+    result.scopeID = answer.scope.value_or("domain");
+    result.remember = scope(request, *result.scopeID);
     result.duration = answer.duration;
   }
   return result;
+}
+
+std::optional<RememberScope> scope(const PickerRequest& request, std::string_view id) {
+  for (const auto& [choice, scope] : scopes(request)) {
+    if (choice.id == id) return scope;
+  }
+  return std::nullopt;
 }
 
 }  // namespace linkferry::PickerWindow

@@ -4,6 +4,7 @@
 #include <map>
 #include <optional>
 #include <string>
+#include <string_view>
 
 #include "PickerProtocol.h"
 #include "browsers/BrowserCatalog.h"
@@ -34,6 +35,7 @@ struct Result {
   std::size_t index = 0;                     // the candidate chosen
   bool privateMode = false;                  // open it in a private window
   std::optional<RememberScope> remember;     // remember the choice for this scope
+  std::optional<std::string> scopeID;        // that scope's id ("page", "host", …)
   std::optional<RememberDuration> duration;  // for this long; for good when absent
   std::string error;                         // why the window could not answer (failed)
 };
@@ -42,5 +44,9 @@ struct Result {
 // something that is not a choice among the candidates gives `failed` with the reason.
 Result show(const std::string& program, const PickerRequest& request,
             const BrowserCatalog& catalog, const AppSettings& settings);
+
+// The scope the window offers for `request` under `id` ("page", "host", "domain", "appWindow"),
+// when it offers it.
+std::optional<RememberScope> scope(const PickerRequest& request, std::string_view id);
 
 }  // namespace linkferry::PickerWindow

@@ -26,7 +26,13 @@ constexpr std::chrono::milliseconds kExpansionTimeout{3000};
 }  // namespace
 
 Loaded load(const Options& options) {
-  Loaded loaded{LinkferryPaths::defaultPaths(options.environment, options.home), nullptr, nullptr,
+  Loaded loaded{LinkferryPaths::defaultPaths(options.environment, options.home),
+                nullptr,
+                nullptr,
+                nullptr,
+                nullptr,
+                {},
+                std::make_shared<std::atomic<bool>>(true),
                 {}};
   const LinkferryPaths& paths = loaded.paths;
 
@@ -41,13 +47,12 @@ Loaded load(const Options& options) {
   }
 
   std::shared_ptr<const RuleSet> rules;
-  bool rulesLoaded = true;
   try {
     rules = std::make_shared<const RuleSet>(RuleSet::load(paths.rules()));
   } catch (const std::exception& error) {
     loaded.problems.push_back(error.what());
     rules = std::make_shared<const RuleSet>();
-    rulesLoaded = false;
+    *loaded.rulesLoaded = false;
   }
 
   std::shared_ptr<const AppSettings> settings;
@@ -76,15 +81,19 @@ Loaded load(const Options& options) {
   }
 
   const std::filesystem::path rulesFile = paths.rules();
-  Router::SaveRules saveRules = [rulesFile, rulesLoaded](const RuleSet& ruleSet) {
+  Router::SaveRules saveRules = [rulesFile, rulesLoaded = loaded.rulesLoaded](
+                                    const RuleSet& ruleSet) {
     // Saving over a file that could not be read would lose every rule the user wrote in it.
-    if (!rulesLoaded) {
+    if (!*rulesLoaded) {
       throw std::runtime_error(rulesFile.string() +
                                " could not be loaded; fix it before adding rules");
     }
     ruleSet.save(rulesFile);
   };
 
+  loaded.runner = runner;
+  loaded.expander = expander;
+  loaded.saveRules = saveRules;
   loaded.router = std::make_shared<Router>(
       RouterState{catalog, rules, index, settings, LaunchPlatform::linux}, loaded.log,
       std::move(runner), std::move(expander), std::move(saveRules));

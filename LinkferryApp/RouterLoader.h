@@ -1,5 +1,6 @@
 #pragma once
 
+#include <atomic>
 #include <filesystem>
 #include <map>
 #include <memory>
@@ -36,6 +37,14 @@ struct Loaded {
   LinkferryPaths paths;
   std::shared_ptr<Router> router;
   std::shared_ptr<DecisionLog> log;
+  // What the router was built with, for an owner that builds a second router over the same log
+  // (the service's dry-run router).
+  std::shared_ptr<LaunchRunner> runner;
+  std::shared_ptr<const ShortLinkExpanding> expander;
+  Router::SaveRules saveRules;
+  // Whether rules.json loaded. While false, saving rules is refused so that the user's file is
+  // never overwritten; an owner that reloads the file sets it.
+  std::shared_ptr<std::atomic<bool>> rulesLoaded;
   // One line per file that could not be loaded, naming the file and the problem. Routing goes on
   // without what it held: no custom browsers, no rules, default settings.
   std::vector<std::string> problems;

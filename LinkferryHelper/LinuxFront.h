@@ -16,6 +16,7 @@
 
 #include "HelperDelegate.h"
 #include "browsers/DesktopEntry.h"
+#include "foundation/EventLoop.h"
 #include "launching/LinuxHelperPolicy.h"
 
 // The Linux front of the helper: the platform services HelperDelegate needs, made of a Unix
@@ -93,53 +94,20 @@ class NotifyAlerts final : public HelperAlerts {
   std::string m_searchPath;
 };
 
-// The main thread's loop: timers, tasks posted from background threads, and the listening
-// socket. Runs until terminate().
-class MainLoop final : public HelperScheduler {
+// The main thread's loop: the shared event loop, offered to the delegate as its scheduler.
+// Runs until terminate().
+class MainLoop final : public EventLoop, public HelperScheduler {
  public:
-  MainLoop();
-  ~MainLoop() override;
-  Token schedule(std::chrono::milliseconds delay, std::function<void()> action) override;
-  void cancel(Token token) override;
+  using Token = HelperScheduler::Token;
+  using Clock = EventLoop::Clock;
+  Token schedule(std::chrono::milliseconds delay, std::function<void()> action) override {
+    return EventLoop::schedule(delay, std::move(action));
+  }
+  void cancel(Token token) override { EventLoop::cancel(token); }
   void background(std::function<void()> task) override;
-  void onMain(std::function<void()> task) override;
-  void terminate() override;
-
-  using Clock = std::chrono::steady_clock;
-  // Calls `action` once on the main thread: with true when `descriptor` is readable (or closed
-  // by its peer), with false at `deadline`. The action may watch the descriptor again.
-  void watch(int descriptor, Clock::time_point deadline, std::function<void(bool readable)> action);
-
-  // Serves `listener` (a listening socket), handing each accepted connection (non-blocking,
-  // close-on-exec) to `accept`, until terminate() is called. While kMaxWatched descriptors are
-  // watched no further connection is accepted; they wait in the listen queue.
-  void run(int listener, const std::function<void(int connection)>& accept);
-  static constexpr std::size_t kMaxWatched = 256;
-
- private:
-  struct Timer {
-    Clock::time_point due;
-    std::function<void()> action;
-  };
-  struct Watch {
-    int descriptor;
-    Clock::time_point deadline;
-    std::function<void(bool)> action;
-  };
-  std::map<Token, Timer> m_timers;
-  std::vector<Watch> m_watches;
-  Token m_next = 1;
-  std::mutex m_mutex;  // guards m_posted
-  std::vector<std::function<void()>> m_posted;
-  int m_wake = -1;  // eventfd
-  std::atomic<bool> m_running{true};
+  void onMain(std::function<void()> task) override { post(std::move(task)); }
+  void terminate() override { EventLoop::terminate(); }
 };
-
-// Binds the helper's socket at `path` after preparing its folder: takes the lock file beside it
-// (so only one helper serves the folder), removes a stale socket and listens. Returns the
-// listening descriptor, or -1 when another helper already holds the lock. Throws
-// std::runtime_error on any other failure.
-int listen(const std::filesystem::path& path, int& lockDescriptor);
 
 // The framing of one request on the helper's socket: the request URL's bytes up to a newline, at
 // most HelperSocket::kMaxRequest bytes with the newline. Bytes arrive in any pieces; what comes

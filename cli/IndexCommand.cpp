@@ -1,7 +1,9 @@
 // `linkferry index [--json] [--domain D]`: builds the signal index from the browsers of this
 // machine's catalog and shows, per registrable domain, which targets are signed in and how they
 // visited it, then the sources that could not be read. Browser data is only read, never written.
+// When `linkferry serve` runs for the same data folder, its index is shown: the one clicks use.
 #include <algorithm>
+#include <chrono>
 #include <iostream>
 #include <memory>
 #include <optional>
@@ -12,10 +14,12 @@
 
 #include "Command.h"
 #include "Environment.h"
+#include "ServiceClient.h"
 #include "browsers/BrowserCatalog.h"
 #include "browsers/DesktopEntries.h"
 #include "foundation/Files.h"
 #include "foundation/Json.h"
+#include "foundation/Process.h"
 #include "foundation/Text.h"
 #include "foundation/URL.h"
 #include "safety/DomainSafety.h"
@@ -91,13 +95,39 @@ std::string requestedHost(const std::string& text) {
   return name;
 }
 
+// The index the running service routes with, when one serves this data folder: what the
+// service knows is what decides clicks.
+std::optional<SignalIndex> serviceIndex() {
+  const auto environment = Process::currentEnvironment();
+  auto connection = ServiceClient::Connection::open(environment);
+  if (!connection) return std::nullopt;
+  try {
+    const auto timeout = std::chrono::seconds(30);
+    const std::string folder = LinkferryPaths::defaultPaths(environment, Files::home()).root.string();
+    if (connection->exchange({{"request", "status"}}, timeout).value("dataFolder", "") != folder) {
+      return std::nullopt;
+    }
+    const JsonValue answer = connection->exchange({{"request", "index"}}, timeout);
+    return SignalIndex::fromJson(JsonReader(answer.at("index"), "the service's index"));
+  } catch (const std::exception& error) {
+    printError(std::string("the service's index could not be read, so it is built here: ") +
+               error.what());
+    return std::nullopt;
+  }
+}
+
 int runIndex(bool json, const std::optional<std::string>& domain) {
   const std::optional<std::string> host =
       domain ? std::optional<std::string>(requestedHost(*domain)) : std::nullopt;
-  const BrowserCatalog catalog = machineCatalog();
-  const IndexBuilder builder{PublicSuffixList::shared(), SessionClassifier(),
-                             IndexBuilder::kDefaultHistoryWindow, std::nullopt};
-  SignalIndex index = builder.build(catalog, Date::now());
+  SignalIndex index;
+  if (std::optional<SignalIndex> served = serviceIndex()) {
+    index = std::move(*served);
+  } else {
+    const BrowserCatalog catalog = machineCatalog();
+    const IndexBuilder builder{PublicSuffixList::shared(), SessionClassifier(),
+                               IndexBuilder::kDefaultHistoryWindow, std::nullopt};
+    index = builder.build(catalog, Date::now());
+  }
 
   if (host) {
     // A host is narrowed to its registrable domain, so "www.example.com" shows example.com.

@@ -1,29 +1,34 @@
-// `linkferry open URL… [--dry-run] [--pick] [--source-app ID] [--json]`: routes each link as a
-// click would and opens it. When the user must choose and standard input is a terminal, the
-// candidates are listed and the typed answer is carried back to the router; without a terminal
-// but with a display the picker window (linkferry-picker) asks instead; otherwise the picker
-// request is printed (JSON: with --json the result's "picker", else one line
-// "picker request: {…}") and the command exits 3, the log entry left pending.
+// `linkferry open URL… [--dry-run] [--pick] [--source-app ID] [--json] [--start-service]`:
+// routes each link as a click would and opens it. The links go to `linkferry serve` when it
+// answers on its socket, and are routed in this process otherwise, with the same result. When the
+// user must choose and standard input is a terminal, the candidates are listed and the typed
+// answer is carried back to the router; without a terminal but with a display the picker window
+// (linkferry-picker) asks instead; otherwise the picker request is printed (JSON: with --json the
+// result's "picker", else one line "picker request: {…}") and the command exits 3, the log entry
+// left pending.
 #include <unistd.h>
 
+#include <chrono>
 #include <iostream>
 #include <memory>
 #include <optional>
 #include <string>
 #include <vector>
 
+#include "ClickRouting.h"
 #include "Command.h"
 #include "LinuxContext.h"
 #include "PickerWindow.h"
 #include "RouterLoader.h"
+#include "ServiceClient.h"
 #include "SourceApp.h"
 #include "TerminalPicker.h"
 #include "foundation/Files.h"
 #include "foundation/Json.h"
 #include "foundation/Process.h"
 #include "foundation/URL.h"
-#include "rules/RememberScope.h"
-#include "rules/TargetLabel.h"
+#include "launching/LaunchEnvironment.h"
+#include "settings/LinkferryPaths.h"
 
 namespace linkferry::cli {
 
@@ -38,97 +43,78 @@ struct OpenArguments {
   bool pick = false;
   std::optional<std::string> sourceApp;
   bool json = false;
+  bool startService = false;
 };
 
-// What happened to one link, for both output forms.
-struct Outcome {
-  std::string link;
-  std::string status;  // opened, ignored, picked, cancelled, failed, pick
-  std::optional<std::string> target;
-  std::optional<std::string> reason;
-  std::vector<std::string> trace;
-  std::optional<JsonValue> picker;
-  std::optional<std::string> error;
-};
+// How long a click may take in the service: a short link's expansion and a launch, behind the
+// clicks of other programs.
+constexpr std::chrono::seconds kServiceTimeout{60};
+// A service this command starts stops after this long without clicks.
+constexpr const char* kStartedServiceIdleSeconds = "900";
 
-std::vector<std::string> traceOf(DecisionLog& log, const Uuid& id) {
-  if (std::optional<LogEntry> entry = log.entry(id)) return entry->trace;
-  return {};
-}
-
-// Opens the candidate the user chose (remembering it when asked) through the router.
-void choose(const PickerRequest& request, std::size_t index, const std::optional<RememberScope>& scope,
-            bool privateMode, const std::optional<RememberDuration>& duration,
-            RouterLoader::Loaded& loaded, const BrowserCatalog& catalog, Outcome& outcome) {
-  const BrowserTarget& target = request.candidates[index].target;
-  try {
-    loaded.router->choose(request.id, request.url, target, scope, privateMode, std::nullopt,
-                          duration, Date::now());
-    outcome.status = "picked";
-  } catch (const std::exception& error) {
-    outcome.status = "failed";
-    outcome.error = error.what();
+// The picker for a "pick" outcome: asks the user on the terminal and returns the answer (cancel
+// included). Nothing when nobody can be asked: the picker request is then printed and the
+// command exits 3.
+std::optional<TerminalPicker::Answer> askUser(const ClickOutcome& outcome, bool terminal) {
+  if (!terminal || !outcome.picker) return std::nullopt;
+  std::cout << "Open " << outcome.picker->value("url", outcome.link) << " in:\n";
+  if (outcome.picker->contains("note")) {
+    std::cout << "  " << outcome.picker->value("note", std::string()) << '\n';
   }
-  BrowserTarget opened = target;
-  opened.privateMode = opened.privateMode || privateMode;
-  outcome.target = TargetLabel::text(opened, catalog);
-}
-
-// Shows the picker on the terminal and carries the answer back; asks again after an answer that
-// names no row. End of input cancels.
-void pickOnTerminal(const PickerRequest& request, RouterLoader::Loaded& loaded,
-                    const BrowserCatalog& catalog, Outcome& outcome) {
-  std::cout << "Open " << request.url.absoluteString() << " in:\n";
-  if (request.note) std::cout << "  " << *request.note << '\n';
-  for (const std::string& row : TerminalPicker::rows(request, catalog)) {
-    std::cout << "  " << row << '\n';
-  }
-  TerminalPicker::Answer answer;
+  for (const std::string& row : outcome.rows) std::cout << "  " << row << '\n';
   for (;;) {
     std::cout << "Number to open, r+number to remember for this domain, p+number for a private "
                  "window, empty to cancel: "
               << std::flush;
     std::string line;
     if (!std::getline(std::cin, line)) line.clear();
-    answer = TerminalPicker::parse(line, request.candidates.size());
-    if (answer.kind != TerminalPicker::Answer::Kind::invalid) break;
+    const TerminalPicker::Answer answer = TerminalPicker::parse(line, outcome.rows.size());
+    if (answer.kind != TerminalPicker::Answer::Kind::invalid) return answer;
     std::cout << "No such row.\n";
   }
-  if (answer.kind == TerminalPicker::Answer::Kind::cancel) {
-    loaded.router->cancel(request.id, std::nullopt);
-    outcome.status = "cancelled";
-    return;
-  }
-  std::optional<RememberScope> scope;
-  if (answer.remember) scope = RememberScope::domain();
-  choose(request, answer.index, scope, answer.privateMode, std::nullopt, loaded, catalog, outcome);
 }
 
-// Shows the picker window and carries the answer back; false (the error reported) when the
-// window could not answer, so the request is printed instead.
-bool pickInWindow(const std::string& program, const PickerRequest& request,
-                  RouterLoader::Loaded& loaded, const BrowserCatalog& catalog, Outcome& outcome) {
-  const PickerWindow::Result answer =
-      PickerWindow::show(program, request, catalog, *loaded.router->state().settings);
-  if (answer.kind == PickerWindow::Result::Kind::failed) {
-    printError(answer.error);
-    return false;
+// The picker window's answer; nothing (the error reported) when the window could not answer, so
+// the request is printed instead.
+std::optional<PickerChoice> askInWindow(const std::string& program, const PickerRequest& request,
+                                        const BrowserCatalog& catalog,
+                                        const AppSettings& settings) {
+  const PickerWindow::Result result = PickerWindow::show(program, request, catalog, settings);
+  if (result.kind == PickerWindow::Result::Kind::failed) {
+    printError(result.error);
+    return std::nullopt;
   }
-  if (answer.kind == PickerWindow::Result::Kind::cancelled) {
-    loaded.router->cancel(request.id, std::nullopt);
-    outcome.status = "cancelled";
-    return true;
-  }
-  choose(request, answer.index, answer.remember, answer.privateMode, answer.duration, loaded,
-         catalog, outcome);
-  return true;
+  return PickerChoice::from(result);
 }
 
-void print(const Outcome& outcome, const std::vector<std::string>& rows) {
+// The window for a link the service routed: the catalog and settings for its labels and scopes
+// are read here (no browser data), only now that a person must choose anyway.
+std::optional<PickerChoice> askInWindowForService(const std::string& program,
+                                                  const ClickOutcome& outcome,
+                                                  const std::map<std::string, std::string>& environment,
+                                                  PickerWindow::Result& result) {
+  RouterLoader::Options options;
+  options.environment = environment;
+  options.home = Files::home();
+  options.network = false;
+  options.readSignals = false;
+  const RouterLoader::Loaded loaded = RouterLoader::load(options);
+  const RouterState state = loaded.router->state();
+  const PickerRequest request =
+      PickerRequest::fromJson(JsonReader(*outcome.picker, "the service's answer", "picker"));
+  result = PickerWindow::show(program, request, *state.catalog, *state.settings);
+  if (result.kind == PickerWindow::Result::Kind::failed) {
+    printError(result.error);
+    return std::nullopt;
+  }
+  return PickerChoice::from(result);
+}
+
+void print(const ClickOutcome& outcome) {
   std::cout << outcome.link << '\n';
   if (outcome.picker) {
     std::cout << "  → the user must choose:\n";
-    for (const std::string& row : rows) std::cout << "    " << row << '\n';
+    for (const std::string& row : outcome.rows) std::cout << "    " << row << '\n';
     for (const std::string& trace : outcome.trace) std::cout << "    " << trace << '\n';
     std::cout << "  picker request: " << Json::encodeCompact(*outcome.picker) << '\n';
     return;
@@ -141,24 +127,106 @@ void print(const Outcome& outcome, const std::vector<std::string>& rows) {
   if (outcome.error) std::cout << "  error: " << *outcome.error << '\n';
 }
 
-JsonValue toJson(const Outcome& outcome) {
-  JsonValue json = {{"url", outcome.link}, {"status", outcome.status}, {"trace", outcome.trace}};
-  if (outcome.target) json["target"] = *outcome.target;
-  if (outcome.reason) json["reason"] = *outcome.reason;
-  if (outcome.picker) json["picker"] = *outcome.picker;
-  if (outcome.error) json["error"] = *outcome.error;
-  return json;
+// Each result printed as it comes, or all as one JSON array at the end.
+class Results {
+ public:
+  explicit Results(bool json) : m_json(json) {}
+  void add(const ClickOutcome& outcome) {
+    if (m_json) {
+      m_results.push_back(outcome.toJson());
+    } else {
+      print(outcome);
+    }
+  }
+  ~Results() {
+    if (m_json) printJson(m_results);
+  }
+
+ private:
+  bool m_json;
+  JsonValue m_results = JsonValue::array();
+};
+
+int exitCodeOf(const ClickOutcome& outcome) {
+  if (outcome.status == "pick") return kMustChoose;
+  if (outcome.status == "failed") return kInternalError;
+  return kSuccess;
 }
 
-int runOpen(const OpenArguments& arguments) {
-  std::vector<URL> links;
-  for (const std::string& text : arguments.links) {
-    std::optional<URL> url = URL::parse(text);
-    if (!url || !url->scheme()) throw InputError("not a link with a scheme: " + text);
-    links.push_back(*url);
+ClickOutcome outcomeOf(const JsonValue& answer) {
+  return ClickOutcome::fromJson(JsonReader(answer.at("outcome"), "the service's answer", "outcome"));
+}
+
+int openThroughService(ServiceClient::Connection& connection, const std::vector<URL>& links,
+                       const OpenArguments& arguments,
+                       const std::map<std::string, std::string>& environment) {
+  // The click's own facts: what hands focus to the browser, and which display it is on.
+  JsonValue clickEnvironment = JsonValue::object();
+  for (const auto* names :
+       {&LaunchEnvironment::focusVariables(), &LaunchEnvironment::displayVariables()}) {
+    for (std::string_view name : *names) {
+      if (auto found = environment.find(std::string(name)); found != environment.end()) {
+        clickEnvironment[found->first] = found->second;
+      }
+    }
   }
+  const bool terminal = isatty(STDIN_FILENO) == 1;
+  const std::optional<std::string> pickerWindow =
+      terminal ? std::nullopt : PickerWindow::program(environment);
+  int exitCode = kSuccess;
+  Results results(arguments.json);
+  for (const URL& url : links) {
+    JsonValue request = {{"request", "click"},
+                         {"url", url.absoluteString()},
+                         {"pick", arguments.pick},
+                         {"dryRun", arguments.dryRun},
+                         {"environment", clickEnvironment}};
+    if (arguments.sourceApp) request["sourceApp"] = *arguments.sourceApp;
+    ClickOutcome outcome;
+    try {
+      outcome = outcomeOf(connection.exchange(request, kServiceTimeout));
+      if (outcome.status == "pick") {
+        std::optional<PickerChoice> answer;
+        PickerWindow::Result window;
+        if (auto typed = askUser(outcome, terminal)) {
+          answer = PickerChoice::from(*typed);
+        } else if (pickerWindow) {
+          answer = askInWindowForService(*pickerWindow, outcome, environment, window);
+        }
+        if (answer) {
+          JsonValue reply = {{"request", answer->cancel ? "cancel" : "choose"},
+                             {"id", outcome.picker->value("id", std::string())},
+                             {"index", answer->index},
+                             {"privateMode", answer->privateMode},
+                             {"environment", clickEnvironment}};
+          if (window.scopeID) {
+            reply["scope"] = *window.scopeID;
+          } else {
+            reply["remember"] = answer->remember.has_value();
+          }
+          if (answer->duration) reply["duration"] = answer->duration->toJson();
+          // The user may have taken longer than the service keeps a silent connection open.
+          auto fresh = ServiceClient::Connection::open(environment);
+          if (!fresh) throw std::runtime_error("the service went away before the answer");
+          outcome = outcomeOf(fresh->exchange(reply, kServiceTimeout));
+        }
+      }
+    } catch (const std::exception& error) {
+      outcome = ClickOutcome{};
+      outcome.link = url.absoluteString();
+      outcome.status = "failed";
+      outcome.error = error.what();
+    }
+    exitCode = worst(exitCode, exitCodeOf(outcome));
+    results.add(outcome);
+  }
+  return exitCode;
+}
+
+int openInProcess(const std::vector<URL>& links, const OpenArguments& arguments,
+                  const std::map<std::string, std::string>& environment) {
   RouterLoader::Options options;
-  options.environment = Process::currentEnvironment();
+  options.environment = environment;
   options.home = Files::home();
   RouterLoader::Loaded loaded = RouterLoader::load(options);
   for (const std::string& problem : loaded.problems) printError(problem);
@@ -167,11 +235,10 @@ int runOpen(const OpenArguments& arguments) {
     settings.dryRun = true;
     loaded.router->setSettings(std::make_shared<const AppSettings>(std::move(settings)));
   }
-  const std::shared_ptr<const BrowserCatalog> catalog = loaded.router->state().catalog;
   const bool terminal = isatty(STDIN_FILENO) == 1;
   // Without a terminal, the picker window when a display is at hand.
   const std::optional<std::string> pickerWindow =
-      terminal ? std::nullopt : PickerWindow::program(options.environment);
+      terminal ? std::nullopt : PickerWindow::program(environment);
   // The app the links were clicked in: as given, else the first ancestor of this process that
   // belongs to an installed desktop entry; unknown stays absent.
   std::optional<std::string> sourceApp = arguments.sourceApp;
@@ -183,50 +250,66 @@ int runOpen(const OpenArguments& arguments) {
   }
 
   int exitCode = kSuccess;
-  JsonValue results = JsonValue::array();
+  Results results(arguments.json);
   for (const URL& url : links) {
-    const auto [context, sourceWindow] = LinuxContext::click(
-        options.home, options.environment, *catalog, *loaded.router->state().settings);
+    const RouterState state = loaded.router->state();
+    const auto [context, sourceWindow] =
+        LinuxContext::click(options.home, options.environment, *state.catalog, *state.settings);
     const LinkRequest request(url, sourceApp, sourceWindow, context.now);
-    const RouterResult result = loaded.router->handle(request, context, arguments.pick,
-                                                      ClickOverride::none());
-    Outcome outcome{url.absoluteString(), "", {}, {}, {}, {}, {}};
-    if (const auto* opened = result.asOpened()) {
-      outcome.status = "opened";
-      if (auto target = opened->target.browserTarget()) {
-        outcome.target = TargetLabel::text(*target, *catalog);
-      } else if (const auto* app = std::get_if<RouteTarget::OpenInApp>(&opened->target.value())) {
-        outcome.target = app->bundleID;
-      } else if (const auto* link = std::get_if<RouteTarget::OpenLink>(&opened->target.value())) {
-        outcome.target = link->bundleID + " (" + link->url.absoluteString() + ")";
+    std::optional<PickerRequest> picker;
+    ClickOutcome outcome =
+        ClickRouting::route(*loaded.router, *loaded.log, request, context, arguments.pick, &picker);
+    if (picker) {
+      std::optional<PickerChoice> answer;
+      if (auto typed = askUser(outcome, terminal)) {
+        answer = PickerChoice::from(*typed);
+      } else if (pickerWindow) {
+        answer = askInWindow(*pickerWindow, *picker, *state.catalog, *state.settings);
       }
-      outcome.reason = opened->reason.detail;
-    } else if (result.asIgnored()) {
-      outcome.status = "ignored";
-    } else {
-      const PickerRequest& picker = result.asPick()->request;
-      if (terminal) {
-        pickOnTerminal(picker, loaded, *catalog, outcome);
-        if (outcome.status == "failed") exitCode = worst(exitCode, kInternalError);
-      } else if (pickerWindow &&
-                 pickInWindow(*pickerWindow, picker, loaded, *catalog, outcome)) {
-        if (outcome.status == "failed") exitCode = worst(exitCode, kInternalError);
-      } else {
-        outcome.status = "pick";
-        outcome.picker = picker.toJson(catalog.get());
-        exitCode = worst(exitCode, kMustChoose);
-      }
+      if (answer) outcome = ClickRouting::answer(*loaded.router, *loaded.log, *picker, *answer);
     }
-    outcome.trace = traceOf(*loaded.log, result.id());
-    if (arguments.json) {
-      results.push_back(toJson(outcome));
-    } else {
-      print(outcome, outcome.picker ? TerminalPicker::rows(result.asPick()->request, *catalog)
-                                    : std::vector<std::string>{});
-    }
+    exitCode = worst(exitCode, exitCodeOf(outcome));
+    results.add(outcome);
   }
-  if (arguments.json) printJson(results);
   return exitCode;
+}
+
+// Starts `linkferry serve` for the next clicks, detached; it stops by itself when idle. Where the
+// service manager owns the socket this never runs: the socket always answers there.
+void startService(const std::map<std::string, std::string>& environment) {
+  std::error_code error;
+  const std::filesystem::path self = std::filesystem::read_symlink("/proc/self/exe", error);
+  if (error) return;
+  try {
+    Process::launchDetached(self.string(), {"serve", "--idle-exit", kStartedServiceIdleSeconds},
+                            std::chrono::milliseconds(0), LaunchEnvironment::forChild(environment));
+  } catch (const std::exception& failure) {
+    printError(std::string("cannot start the service: ") + failure.what());
+  }
+}
+
+int runOpen(const OpenArguments& arguments) {
+  std::vector<URL> links;
+  for (const std::string& text : arguments.links) {
+    std::optional<URL> url = URL::parse(text);
+    if (!url || !url->scheme()) throw InputError("not a link with a scheme: " + text);
+    links.push_back(*url);
+  }
+  const std::map<std::string, std::string> environment = Process::currentEnvironment();
+  // The service first, before anything heavy is loaded here; it must serve this data folder.
+  if (auto connection = ServiceClient::Connection::open(environment)) {
+    const std::string folder = LinkferryPaths::defaultPaths(environment, Files::home()).root.string();
+    bool same = false;
+    try {
+      same = connection->exchange({{"request", "status"}}, kServiceTimeout)
+                 .value("dataFolder", std::string()) == folder;
+    } catch (const std::exception&) {
+      // A service that cannot say is not used; this process routes.
+    }
+    if (same) return openThroughService(*connection, links, arguments, environment);
+  }
+  if (arguments.startService) startService(environment);
+  return openInProcess(links, arguments, environment);
 }
 
 RegisterCommand registerOpen([](CLI::App& program) -> CommandAction {
@@ -238,6 +321,8 @@ RegisterCommand registerOpen([](CLI::App& program) -> CommandAction {
   command->add_option("--source-app", arguments->sourceApp,
                       "Desktop identifier of the app the links come from");
   command->add_flag("--json", arguments->json, "Print the results as JSON");
+  command->add_flag("--start-service", arguments->startService,
+                    "When no service answers, start linkferry serve for the next clicks");
   return [arguments] { return runOpen(*arguments); };
 });
 

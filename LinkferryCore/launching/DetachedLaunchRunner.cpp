@@ -1,6 +1,8 @@
 #include "launching/DetachedLaunchRunner.h"
 
+#include <optional>
 #include <string>
+#include <utility>
 
 #include "foundation/Process.h"
 #include "foundation/Text.h"
@@ -9,10 +11,29 @@
 
 namespace linkferry {
 
+namespace {
+
+thread_local const std::map<std::string, std::string>* tClickEnvironment = nullptr;
+
+}  // namespace
+
+DetachedLaunchRunner::ClickEnvironment::ClickEnvironment(
+    std::map<std::string, std::string> environment)
+    : m_environment(std::move(environment)), m_previous(tClickEnvironment) {
+  tClickEnvironment = &m_environment;
+}
+
+DetachedLaunchRunner::ClickEnvironment::~ClickEnvironment() {
+  tClickEnvironment = m_previous;
+}
+
 void DetachedLaunchRunner::run(const LaunchPlan& plan) {
   const Process::DetachedResult result =
       Process::launchDetached(plan.executable, plan.arguments, m_window,
-                              LaunchEnvironment::forChild(Process::currentEnvironment()));
+                              LaunchEnvironment::forChild(
+                                  Process::currentEnvironment(),
+                                  tClickEnvironment ? std::optional(*tClickEnvironment)
+                                                    : std::nullopt));
   if (result.stillRunning || !result.exitStatus || *result.exitStatus == 0) return;
   const std::string output = Text::repairedUTF8(result.standardError);
   const std::string_view text = Text::trimmed(output, Text::TrimSet::whitespaceAndNewlines);

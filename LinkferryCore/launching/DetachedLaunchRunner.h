@@ -1,6 +1,8 @@
 #pragma once
 
 #include <chrono>
+#include <map>
+#include <string>
 
 #include "launching/LaunchRunner.h"
 
@@ -18,7 +20,8 @@ namespace linkferry {
 //   text is empty. A program killed by a signal has the status 128 + the signal number.
 // - It could not be started: std::system_error ("cannot start <executable>: <reason>").
 //
-// The program gets this process's environment cleaned by LaunchEnvironment::forChild.
+// The program gets this process's environment cleaned by LaunchEnvironment::forChild, with the
+// focus and display variables of the click when a ClickEnvironment lives on the running thread.
 //
 // Only the plan itself runs; its fallbacks are the caller's. Stateless apart from the window;
 // safe to use from several threads at once. Each run blocks for at most the window.
@@ -30,6 +33,21 @@ class DetachedLaunchRunner final : public LaunchRunner {
       : m_window(window) {}
 
   void run(const LaunchPlan& plan) override;
+
+  // While one lives on a thread, plans run on that thread get the focus and display variables of
+  // `environment` (the environment of the process the link was clicked through), so a router
+  // serving clicks from other processes hands each browser that click's activation token.
+  class ClickEnvironment {
+   public:
+    explicit ClickEnvironment(std::map<std::string, std::string> environment);
+    ~ClickEnvironment();
+    ClickEnvironment(const ClickEnvironment&) = delete;
+    ClickEnvironment& operator=(const ClickEnvironment&) = delete;
+
+   private:
+    std::map<std::string, std::string> m_environment;
+    const std::map<std::string, std::string>* m_previous;
+  };
 
  private:
   std::chrono::milliseconds m_window;

@@ -2,6 +2,7 @@
 
 #include <fcntl.h>
 #include <poll.h>
+#include <sys/file.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/un.h>
@@ -130,6 +131,46 @@ Answer exchange(int descriptor, const std::string& request, std::chrono::millise
   const auto parsed = parseAnswer(answer);
   if (!parsed) throw std::runtime_error("the helper's answer is not understood: " + answer);
   return *parsed;
+}
+
+int listen(const std::filesystem::path& path, int& lockDescriptor) {
+  prepareFolder(path);
+  const std::string lockPath = path.string() + ".lock";
+  lockDescriptor = ::open(lockPath.c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0600);
+  if (lockDescriptor < 0) {
+    throw std::runtime_error("cannot open " + lockPath + ": " + std::strerror(errno));
+  }
+  if (::flock(lockDescriptor, LOCK_EX | LOCK_NB) != 0) {
+    ::close(lockDescriptor);
+    lockDescriptor = -1;
+    return -1;
+  }
+  // We hold the lock, so a socket left here belongs to a server that is gone. Anything else at
+  // this path is not ours to remove.
+  struct stat existing {};
+  if (::lstat(path.c_str(), &existing) == 0) {
+    if (!S_ISSOCK(existing.st_mode)) {
+      throw std::runtime_error(path.string() +
+                               " is taken by something that is not a socket; remove it");
+    }
+    ::unlink(path.c_str());
+  }
+  sockaddr_un address{};
+  address.sun_family = AF_UNIX;
+  const std::string text = path.string();
+  if (text.size() >= sizeof(address.sun_path)) throw std::runtime_error(text + ": path too long");
+  std::memcpy(address.sun_path, text.c_str(), text.size() + 1);
+  const int listener = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
+  if (listener < 0) throw std::runtime_error(std::string("socket: ") + std::strerror(errno));
+  const mode_t previous = ::umask(077);
+  const int bound = ::bind(listener, reinterpret_cast<const sockaddr*>(&address), sizeof(address));
+  ::umask(previous);
+  if (bound != 0 || ::listen(listener, 128) != 0) {
+    const std::string reason = std::strerror(errno);
+    ::close(listener);
+    throw std::runtime_error("cannot listen on " + text + ": " + reason);
+  }
+  return listener;
 }
 
 }  // namespace linkferry::HelperSocket

@@ -49,4 +49,12 @@ int connect(const std::filesystem::path& socketPath);
 // request is too long, the connection fails or no complete answer comes.
 Answer exchange(int descriptor, const std::string& request, std::chrono::milliseconds timeout);
 
+// Binds a server's socket at `path` (the helper's, or a sibling in the same folder) after
+// preparing its folder: takes the lock file "<path>.lock" (so only one server serves the path),
+// removes a stale socket and listens. Returns the listening descriptor (non-blocking,
+// close-on-exec), or -1 when another server already holds the lock; `lockDescriptor` then is -1,
+// otherwise it holds the lock for as long as it stays open. Throws std::runtime_error on any
+// other failure.
+int listen(const std::filesystem::path& path, int& lockDescriptor);
+
 }  // namespace linkferry::HelperSocket

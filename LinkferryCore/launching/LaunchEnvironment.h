@@ -20,9 +20,13 @@ const std::vector<std::string_view>& clickerVariables();
 // X11 startup notification identifier).
 const std::vector<std::string_view>& focusVariables();
 
-// `base` without the clicker variables. The focus variables are passed on: those of `click` (the
-// environment the link arrived with, when routing happens in another process than the click's)
-// replace those of `base`; without `click`, those of `base` stay. Pure.
+// Variables that name the display the link was clicked on. A long-lived router may have been
+// started outside the graphical session (by the service manager), or in another one.
+const std::vector<std::string_view>& displayVariables();
+
+// `base` without the clicker variables. The focus and display variables are passed on: those of
+// `click` (the environment the link arrived with, when routing happens in another process than
+// the click's) replace those of `base`; without `click`, those of `base` stay. Pure.
 Environment forChild(Environment base, const std::optional<Environment>& click = std::nullopt);
 
 }  // namespace linkferry::LaunchEnvironment

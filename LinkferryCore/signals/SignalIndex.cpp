@@ -65,4 +65,38 @@ JsonValue SignalIndex::toJson() const {
           {"issues", std::move(issuesJson)}};
 }
 
+SignalIndex SignalIndex::fromJson(const JsonReader& json) {
+  const auto date = [](const JsonReader& text) {
+    const std::optional<Date> parsed = RFC3339::parse(text.string());
+    if (!parsed) text.fail("not an RFC 3339 date");
+    return *parsed;
+  };
+  SignalIndex index;
+  index.builtAt = date(json["builtAt"]);
+  const JsonReader domains = json["domains"];
+  for (const std::string& domain : domains.keys()) {
+    DomainSignals& signals = index.domains[domain];
+    for (const JsonReader& session : domains[domain]["sessions"].elements()) {
+      const std::string name = session["level"].string();
+      std::optional<SessionLevel> level;
+      for (int raw = 0; raw < 3 && !level; ++raw) {
+        if (auto candidate = sessionLevelFromRawValue(raw); candidate && toString(*candidate) == name) {
+          level = candidate;
+        }
+      }
+      if (!level) session["level"].fail("not a session level");
+      signals.sessions[BrowserTarget::fromJson(session["target"])] = *level;
+    }
+    for (const JsonReader& visit : domains[domain]["history"].elements()) {
+      signals.history[BrowserTarget::fromJson(visit["target"])] =
+          HistoryStat{date(visit["lastVisit"]), visit["visits"].integer()};
+    }
+  }
+  for (const JsonReader& issue : json["issues"].elements()) {
+    index.issues.push_back(SourceIssue{BrowserTarget::fromJson(issue["target"]),
+                                       issue["source"].string(), issue["message"].string()});
+  }
+  return index;
+}
+
 }  // namespace linkferry

@@ -35,6 +35,8 @@ struct SignalIndex {
   // "lastVisit", "visits"}]}}, "issues": [{"target", "source", "message"}]}, dates in RFC 3339
   // UTC. Targets within a domain are ordered by their description, so the output is stable.
   JsonValue toJson() const;
+  // The reverse of toJson (dates to the second). Throws JsonError naming the key path.
+  static SignalIndex fromJson(const JsonReader& json);
 
   bool operator==(const SignalIndex&) const = default;
 };

@@ -1,0 +1,3 @@
+# The service benchmark runs the `linkferry` program of the same build as whole processes.
+add_dependencies(bench_service linkferry)
+target_compile_definitions(bench_service PRIVATE LINKFERRY_PROGRAM="$<TARGET_FILE:linkferry>")

@@ -1,0 +1,104 @@
+// `linkferry serve [--idle-exit SECONDS]`: the long-lived router of this user. It listens on
+// linkferry/router.sock in $XDG_RUNTIME_DIR (or takes the socket the service manager passes in
+// LISTEN_FDS) and answers `linkferry open`, `linkferry index` and `linkferry doctor`.
+#include <fcntl.h>
+#include <signal.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <cstdlib>
+#include <exception>
+#include <memory>
+#include <string>
+
+#include "Command.h"
+#include "RouterService.h"
+#include "ServiceClient.h"
+#include "foundation/Files.h"
+#include "foundation/Process.h"
+#include "launching/HelperSocket.h"
+
+namespace linkferry::cli {
+
+namespace {
+
+// The first descriptor the service manager passes (sd_listen_fds).
+constexpr int kFirstPassedDescriptor = 3;
+
+std::atomic<RouterService*> gService{nullptr};
+
+void onTerminate(int) {
+  if (RouterService* service = gService.load()) service->stop();
+}
+
+// The listening socket passed by socket activation, when this process is its addressee.
+std::optional<int> passedListener() {
+  const char* pid = std::getenv("LISTEN_PID");
+  const char* count = std::getenv("LISTEN_FDS");
+  if (!pid || !count || std::to_string(::getpid()) != pid || std::atoi(count) < 1) return {};
+  const int descriptor = kFirstPassedDescriptor;
+  ::fcntl(descriptor, F_SETFD, FD_CLOEXEC);
+  ::fcntl(descriptor, F_SETFL, ::fcntl(descriptor, F_GETFL) | O_NONBLOCK);
+  // Children (browsers) must not believe the socket is theirs.
+  ::unsetenv("LISTEN_PID");
+  ::unsetenv("LISTEN_FDS");
+  ::unsetenv("LISTEN_FDNAMES");
+  return descriptor;
+}
+
+int runServe(double idleSeconds) {
+  RouterService::Options options;
+  const std::optional<int> passed = passedListener();
+  options.environment = Process::currentEnvironment();
+  options.home = Files::home();
+  if (idleSeconds > 0) {
+    options.idleExit = std::chrono::milliseconds(static_cast<long long>(idleSeconds * 1000));
+  }
+  const std::filesystem::path socket = ServiceClient::socketPath(options.environment);
+  int lock = -1;
+  int listener = -1;
+  if (passed) {
+    listener = *passed;
+  } else {
+    try {
+      listener = HelperSocket::listen(socket, lock);
+    } catch (const std::exception& error) {
+      printError(error.what());
+      return kInternalError;
+    }
+    if (listener < 0) {
+      printError("another linkferry serve already answers on " + socket.string());
+      return kSuccess;
+    }
+  }
+  RouterService service(std::move(options));
+  gService = &service;
+  struct sigaction action {};
+  action.sa_handler = onTerminate;
+  ::sigaction(SIGTERM, &action, nullptr);
+  ::sigaction(SIGINT, &action, nullptr);
+  service.run(listener);
+  gService = nullptr;
+  // A socket we bound goes with us, so the next click starts afresh; a passed one stays the
+  // service manager's.
+  if (!passed) ::unlink(socket.c_str());
+  ::close(listener);
+  return kSuccess;
+}
+
+RegisterCommand registerServe([](CLI::App& program) -> CommandAction {
+  auto* command = program.add_subcommand(
+      "serve",
+      "Keep a warm router for every click: answers linkferry open on "
+      "$XDG_RUNTIME_DIR/linkferry/router.sock, rebuilds the browsing index 5 seconds after the "
+      "browsers' profile folders change and every 30 minutes, and reloads rules.json, "
+      "settings.json, browsers.json and the desktop entries when they change");
+  auto idle = std::make_shared<double>(0);
+  command->add_option("--idle-exit", *idle,
+                      "Exit after this many seconds without a client (default: never)");
+  return [idle] { return runServe(*idle); };
+});
+
+}  // namespace
+
+}  // namespace linkferry::cli

@@ -1,0 +1,371 @@
+// `linkferry serve` with `linkferry open` as a user runs them: real processes in temporary XDG
+// folders, browsers that are scripts recording their command lines, and clients that speak the
+// socket's protocol directly for what a command cannot do (stay silent, send garbage, click from
+// twenty connections at once).
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/socket.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <chrono>
+#include <fstream>
+#include <set>
+#include <sstream>
+#include <thread>
+
+#include "foundation/Files.h"
+#include "foundation/Json.h"
+#include "foundation/Process.h"
+#include "launching/HelperSocket.h"
+#include "support/TestSupport.h"
+
+extern char** environ;
+
+namespace linkferry {
+namespace {
+
+using testing::TemporaryDirectory;
+
+// A client speaking the socket's protocol: one JSON line out, one in.
+class RawClient {
+ public:
+  explicit RawClient(const std::filesystem::path& socket) : m_fd(HelperSocket::connect(socket)) {}
+  ~RawClient() {
+    if (m_fd >= 0) ::close(m_fd);
+  }
+  bool connected() const { return m_fd >= 0; }
+  void sendText(const std::string& text) {
+    (void)::send(m_fd, text.data(), text.size(), MSG_NOSIGNAL);
+  }
+  // The next answer line; empty when the connection ended first.
+  std::string line() {
+    for (;;) {
+      if (auto newline = m_buffer.find('\n'); newline != std::string::npos) {
+        std::string line = m_buffer.substr(0, newline);
+        m_buffer.erase(0, newline + 1);
+        return line;
+      }
+      char bytes[65536];
+      const ssize_t got = ::read(m_fd, bytes, sizeof(bytes));
+      if (got <= 0) return {};
+      m_buffer.append(bytes, static_cast<std::size_t>(got));
+    }
+  }
+  JsonValue ask(const JsonValue& request) {
+    sendText(request.dump() + "\n");
+    const std::string answer = line();
+    return answer.empty() ? JsonValue() : JsonValue::parse(answer);
+  }
+
+ private:
+  int m_fd;
+  std::string m_buffer;
+};
+
+class Service : public ::testing::Test {
+ protected:
+  static void SetUpTestSuite() { shared = new Shared(); }
+  static void TearDownTestSuite() {
+    delete shared;
+    shared = nullptr;
+  }
+
+  // The folders, browsers and service every test of this program shares: two browsers "alpha"
+  // and "beta" that record "<name>|<XDG_ACTIVATION_TOKEN>|<arguments joined by |>".
+  struct Shared {
+    TemporaryDirectory folder;
+    pid_t service = -1;
+
+    Shared() {
+      for (const std::string name : {"alpha", "beta"}) {
+        const auto path = folder.write(
+            "bin/" + name, "#!/bin/sh\nIFS='|'\necho \"" + name + "|$XDG_ACTIVATION_TOKEN|$*\" >> '" +
+                               (folder.path() / "launched.txt").string() + "'\n");
+        std::filesystem::permissions(path, std::filesystem::perms::owner_all);
+      }
+      JsonValue list = JsonValue::array();
+      for (const std::string name : {"alpha", "beta"}) {
+        list.push_back({{"id", name},
+                        {"name", name + " browser"},
+                        {"family", name == "alpha" ? "firefox" : "chromium"},
+                        {"appPath", (folder.path() / "bin" / name).string()}});
+      }
+      folder.write("data/browsers.json", list.dump());
+      folder.write("data/settings.json", "{}");
+      std::filesystem::create_directories(folder.path() / "run");
+      service = start(folder.path() / "serve.err");
+    }
+    ~Shared() { stop(service); }
+
+    std::map<std::string, std::string> environment(bool withService = true) const {
+      return {{"HOME", (folder.path() / "home").string()},
+              {"LINKFERRY_HOME", (folder.path() / "data").string()},
+              {"XDG_DATA_HOME", (folder.path() / "share").string()},
+              {"XDG_DATA_DIRS", (folder.path() / "none").string()},
+              {"XDG_CONFIG_HOME", (folder.path() / "home/.config").string()},
+              {"XDG_RUNTIME_DIR", (folder.path() / (withService ? "run" : "elsewhere")).string()},
+              {"PATH", "/usr/bin:/bin"}};
+    }
+    std::filesystem::path socket() const { return folder.path() / "run/linkferry/router.sock"; }
+
+    // Starts `linkferry serve` with its standard error in `errors` and waits until it answers.
+    pid_t start(const std::filesystem::path& errors) const {
+      std::vector<std::string> variables;
+      for (const auto& [name, value] : environment()) variables.push_back(name + "=" + value);
+      std::vector<char*> envp;
+      for (auto& variable : variables) envp.push_back(variable.data());
+      envp.push_back(nullptr);
+      const std::string program = testing::linkferryProgram().string();
+      std::vector<char*> argv{const_cast<char*>(program.c_str()), const_cast<char*>("serve"),
+                              nullptr};
+      posix_spawn_file_actions_t actions;
+      posix_spawn_file_actions_init(&actions);
+      posix_spawn_file_actions_addopen(&actions, 2, errors.c_str(), O_WRONLY | O_CREAT | O_APPEND,
+                                       0600);
+      pid_t pid = -1;
+      EXPECT_EQ(posix_spawn(&pid, program.c_str(), &actions, nullptr, argv.data(), envp.data()), 0);
+      posix_spawn_file_actions_destroy(&actions);
+      for (int attempt = 0; attempt < 400; ++attempt) {
+        RawClient client(socket());
+        if (client.connected() && client.ask({{"request", "status"}}).value("ok", false)) break;
+        std::this_thread::sleep_for(std::chrono::milliseconds(25));
+      }
+      return pid;
+    }
+    static void stop(pid_t pid, int signal = SIGTERM) {
+      if (pid <= 0) return;
+      ::kill(pid, signal);
+      int status = 0;
+      ::waitpid(pid, &status, 0);
+    }
+  };
+  static Shared* shared;
+
+  Process::Result run(const std::vector<std::string>& arguments, bool withService = true) const {
+    Process::Options options;
+    options.captureOutput = true;
+    options.environment = shared->environment(withService);
+    options.environment->emplace("XDG_ACTIVATION_TOKEN", "token-of-this-click");
+    return Process::run(testing::linkferryProgram().string(), arguments, options);
+  }
+
+  void writeRules(const std::string& rules) const {
+    // A new inode and a new size each time, as an editor's save gives.
+    Files::writeAtomically(shared->folder.path() / "data/rules.json",
+                           R"({"version": 1, "rules": [)" + rules + "]}");
+  }
+
+  std::vector<std::string> launched(std::size_t count) const {
+    std::vector<std::string> lines;
+    for (int attempt = 0; attempt < 40; ++attempt) {
+      lines.clear();
+      std::ifstream file(shared->folder.path() / "launched.txt");
+      for (std::string line; std::getline(file, line);) lines.push_back(line);
+      if (lines.size() >= count) break;
+      std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    }
+    return lines;
+  }
+
+  JsonValue log() const { return JsonValue::parse(Files::read(shared->folder.path() / "data/log.json")); }
+};
+Service::Shared* Service::shared = nullptr;
+
+const char* const kWorkRule = R"({"name": "Work", "match": {"host": "*.work.example"},
+                                   "action": {"open": {"browser": "beta"}, "newWindow": true}})";
+
+TEST_F(Service, RoutesLikeTheCommandAloneAndLaunchesWithTheClicksActivationToken) {
+  writeRules(kWorkRule);
+  // The same decision, target, reason and trace, whichever process routes.
+  // (The picker's entry id and the stages' timings differ by nature.)
+  const auto comparable = [](const std::string& output) {
+    JsonValue json = JsonValue::parse(output);
+    for (JsonValue& result : json) {
+      for (JsonValue& line : result["trace"]) {
+        std::string text = line.get<std::string>();
+        if (const auto timing = text.rfind(" ("); timing != std::string::npos && text.ends_with(" ms)")) {
+          text.resize(timing);
+        }
+        line = text;
+      }
+      if (result.contains("picker")) result["picker"].erase("id");
+    }
+    return json;
+  };
+  for (const std::string link : {"https://app.work.example/x?utm_source=mail&id=7",
+                                  "https://other.example/"}) {
+    auto served = run({"open", "--json", "--dry-run", link});
+    auto alone = run({"open", "--json", "--dry-run", link}, false);
+    EXPECT_EQ(served.exitStatus, alone.exitStatus) << served.standardError;
+    EXPECT_EQ(comparable(served.standardOutput), comparable(alone.standardOutput));
+  }
+  const std::size_t before = log().size();
+
+  auto opened = run({"open", "https://app.work.example/y"});
+  EXPECT_EQ(opened.exitStatus, 0) << opened.standardError;
+  EXPECT_NE(opened.standardOutput.find("opened in beta browser: rule “Work”"), std::string::npos)
+      << opened.standardOutput;
+  EXPECT_EQ(launched(1), std::vector<std::string>{
+                             "beta|token-of-this-click|--new-window|https://app.work.example/y"});
+  // The service wrote the click to the log before it answered.
+  const JsonValue entries = log();
+  ASSERT_EQ(entries.size(), before + 1);
+  EXPECT_EQ(entries.back()["url"], "https://app.work.example/y");
+  EXPECT_EQ(entries.back()["status"], "routed");
+}
+
+TEST_F(Service, FollowsRulesSavedOnDiskAndKeepsTheLastGoodOnesWhenTheFileBreaks) {
+  writeRules(kWorkRule);
+  auto first = run({"open", "--json", "--dry-run", "https://mail.example/"});
+  EXPECT_EQ(first.standardOutput.find("rule “Mail”"), std::string::npos) << first.standardOutput;
+
+  writeRules(R"({"name": "Mail", "match": {"host": "mail.example"},
+                 "action": {"open": {"browser": "beta"}}})");
+  auto changed = run({"open", "--json", "--dry-run", "https://mail.example/"});
+  EXPECT_NE(changed.standardOutput.find("rule “Mail”"), std::string::npos) << changed.standardOutput;
+
+  Files::writeAtomically(shared->folder.path() / "data/rules.json", "{\"version\": 1, \"rules\": [");
+  auto broken = run({"open", "--json", "--dry-run", "https://mail.example/"});
+  EXPECT_EQ(broken.exitStatus, 0) << broken.standardError;
+  EXPECT_NE(broken.standardOutput.find("rule “Mail”"), std::string::npos) << broken.standardOutput;
+  EXPECT_NE(Files::read(shared->folder.path() / "serve.err").find("keeping the last good rules"),
+            std::string::npos);
+  auto doctor = run({"doctor", "--json"});
+  bool reported = false;
+  const JsonValue checks = JsonValue::parse(doctor.standardOutput);
+  for (const JsonValue& check : checks["checks"]) {
+    if (check["check"] == "service") {
+      reported = !check["ok"].get<bool>() &&
+                 check["message"].get<std::string>().find("rules.json") != std::string::npos;
+    }
+  }
+  EXPECT_TRUE(reported) << doctor.standardOutput;
+  writeRules(kWorkRule);
+}
+
+TEST_F(Service, AnswersEveryMalformedRequestAndServesClicksWhileTwentyClientsStaySilent) {
+  std::vector<std::unique_ptr<RawClient>> silent;
+  for (int i = 0; i < 20; ++i) silent.push_back(std::make_unique<RawClient>(shared->socket()));
+  // Half a request, never finished, on one of them.
+  silent.front()->sendText(R"({"request": "cli)");
+
+  RawClient client(shared->socket());
+  for (const std::string garbage : {"not json", "[1, 2]", R"({"request": "fly"})",
+                                    R"({"request": "click", "url": "no scheme"})",
+                                    R"({"request": "choose", "id": "nobody", "index": 0})"}) {
+    client.sendText(garbage + "\n");
+    const JsonValue answer = JsonValue::parse(client.line());
+    EXPECT_FALSE(answer["ok"].get<bool>()) << garbage;
+    EXPECT_TRUE(answer["error"].is_string()) << garbage;
+  }
+  // The same connection still works, and so do commands.
+  EXPECT_TRUE(client.ask({{"request", "status"}})["ok"].get<bool>());
+  auto opened = run({"open", "--json", "--dry-run", "https://app.work.example/"});
+  EXPECT_EQ(opened.exitStatus, 0) << opened.standardError << opened.standardOutput;
+
+  // An overlong line is answered and the connection closed.
+  RawClient flooder(shared->socket());
+  flooder.sendText(std::string(300 * 1024, 'x'));
+  EXPECT_NE(flooder.line().find("longer than"), std::string::npos);
+  EXPECT_EQ(flooder.line(), "");
+}
+
+std::size_t openDescriptors(pid_t pid) {
+  std::size_t count = 0;
+  for ([[maybe_unused]] const auto& entry :
+       std::filesystem::directory_iterator("/proc/" + std::to_string(pid) + "/fd")) {
+    ++count;
+  }
+  return count;
+}
+
+long residentKiB(pid_t pid) {
+  std::ifstream status("/proc/" + std::to_string(pid) + "/status");
+  for (std::string line; std::getline(status, line);) {
+    if (line.starts_with("VmRSS:")) return std::stol(line.substr(6));
+  }
+  return -1;
+}
+
+TEST_F(Service, AnswersAThousandClicksFromTwentyClientsAndLosesNone) {
+  // Warm up, then measure the service as it stands.
+  RawClient(shared->socket()).ask({{"request", "status"}});
+  const std::size_t descriptorsBefore = openDescriptors(shared->service);
+  const long residentBefore = residentKiB(shared->service);
+  const std::size_t logBefore = log().size();
+
+  std::atomic<int> answered{0};
+  std::vector<std::thread> clients;
+  for (int c = 0; c < 20; ++c) {
+    clients.emplace_back([c, &answered] {
+      RawClient client(shared->socket());
+      for (int i = 0; i < 50; ++i) {
+        const JsonValue answer = client.ask(
+            {{"request", "click"},
+             {"url", "https://load.work.example/" + std::to_string(c) + "/" + std::to_string(i)},
+             {"dryRun", true}});
+        if (answer.value("ok", false) && answer["outcome"]["status"] == "opened") ++answered;
+      }
+    });
+  }
+  for (auto& client : clients) client.join();
+  EXPECT_EQ(answered.load(), 1000);
+
+  std::set<std::string> logged;
+  for (const JsonValue& entry : log()) logged.insert(entry["url"].get<std::string>());
+  EXPECT_EQ(log().size(), logBefore + 1000);
+  for (int c = 0; c < 20; ++c) {
+    for (int i = 0; i < 50; ++i) {
+      EXPECT_TRUE(logged.contains("https://load.work.example/" + std::to_string(c) + "/" +
+                                  std::to_string(i)));
+    }
+  }
+  // Every connection is closed again; the figures go to the test's output for the record.
+  std::size_t descriptorsAfter = 0;
+  for (int attempt = 0; attempt < 40; ++attempt) {
+    descriptorsAfter = openDescriptors(shared->service);
+    if (descriptorsAfter <= descriptorsBefore) break;
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+  }
+  const long residentAfter = residentKiB(shared->service);
+  std::cout << "[ figures  ] open descriptors " << descriptorsBefore << " -> " << descriptorsAfter
+            << ", resident " << residentBefore << " KiB -> " << residentAfter << " KiB\n";
+  EXPECT_LE(descriptorsAfter, descriptorsBefore);
+}
+
+TEST_F(Service, EveryAcknowledgedClickIsInTheLogAfterTheServiceIsKilled) {
+  // Its own service: this one dies. The shared one is stopped first (one per socket).
+  Shared::stop(shared->service);
+  shared->service = shared->start(shared->folder.path() / "killed.err");
+  std::vector<std::string> acknowledged;  // the clicker's until it is joined
+  std::atomic<std::size_t> count{0};
+  std::atomic<bool> stop{false};
+  std::thread clicker([&] {
+    RawClient client(shared->socket());
+    for (int i = 0; !stop; ++i) {
+      const std::string url = "https://killed.example/" + std::to_string(i);
+      const JsonValue answer = client.ask({{"request", "click"}, {"url", url}, {"dryRun", true}});
+      if (!answer.is_object() || !answer.value("ok", false)) break;
+      acknowledged.push_back(url);
+      ++count;
+    }
+  });
+  for (int attempt = 0; attempt < 200 && count < 20; ++attempt) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(25));
+  }
+  Shared::stop(shared->service, SIGKILL);
+  shared->service = -1;
+  stop = true;
+  clicker.join();
+  ASSERT_GE(acknowledged.size(), 1u);
+  std::set<std::string> logged;
+  for (const JsonValue& entry : log()) logged.insert(entry["url"].get<std::string>());
+  for (const std::string& url : acknowledged) EXPECT_TRUE(logged.contains(url)) << url;
+}
+
+}  // namespace
+}  // namespace linkferry
