@@ -1,4 +1,4 @@
-// `linkferry serve [--idle-exit SECONDS]`: the long-lived router of this user. It listens on
+// `linkferry serve [--idle-exit SECONDS] [--refresh-delay SECONDS]`: the long-lived router of this user. It listens on
 // linkferry/router.sock in $XDG_RUNTIME_DIR (or takes the socket the service manager passes in
 // LISTEN_FDS) and answers `linkferry open`, `linkferry index` and `linkferry doctor`.
 #include <fcntl.h>
@@ -46,7 +46,7 @@ std::optional<int> passedListener() {
   return descriptor;
 }
 
-int runServe(double idleSeconds) {
+int runServe(double idleSeconds, double refreshDelay) {
   RouterService::Options options;
   const std::optional<int> passed = passedListener();
   options.environment = Process::currentEnvironment();
@@ -54,6 +54,7 @@ int runServe(double idleSeconds) {
   if (idleSeconds > 0) {
     options.idleExit = std::chrono::milliseconds(static_cast<long long>(idleSeconds * 1000));
   }
+  options.debounce = std::chrono::milliseconds(static_cast<long long>(refreshDelay * 1000));
   const std::filesystem::path socket = ServiceClient::socketPath(options.environment);
   int lock = -1;
   int listener = -1;
@@ -90,13 +91,21 @@ RegisterCommand registerServe([](CLI::App& program) -> CommandAction {
   auto* command = program.add_subcommand(
       "serve",
       "Keep a warm router for every click: answers linkferry open on "
-      "$XDG_RUNTIME_DIR/linkferry/router.sock, rebuilds the browsing index 5 seconds after the "
-      "browsers' profile folders change and every 30 minutes, and reloads rules.json, "
+      "$XDG_RUNTIME_DIR/linkferry/router.sock, rebuilds the browsing index a few seconds (--refresh-delay) "
+      "after the browsers' profile folders change and every 30 minutes, and reloads rules.json, "
       "settings.json, browsers.json and the desktop entries when they change");
   auto idle = std::make_shared<double>(0);
   command->add_option("--idle-exit", *idle,
                       "Exit after this many seconds without a client (default: never)");
-  return [idle] { return runServe(*idle); };
+  auto refreshDelay = std::make_shared<double>(
+      std::chrono::duration<double>(RouterService::kDefaultDebounce).count());
+  command
+      ->add_option("--refresh-delay", *refreshDelay,
+                   "Rebuild the browsing index this many seconds after the last change to the "
+                   "browsers' profile folders (a burst of changes gives one rebuild)")
+      ->capture_default_str()
+      ->check(CLI::Range(0.0, 3600.0));
+  return [idle, refreshDelay] { return runServe(*idle, *refreshDelay); };
 });
 
 }  // namespace

@@ -17,6 +17,9 @@
 #include <sstream>
 #include <thread>
 
+#include "fixtures/BrowserDatabases.h"
+#include "fixtures/RealBrowsers.h"
+#include "foundation/Dates.h"
 #include "foundation/Files.h"
 #include "foundation/Json.h"
 #include "foundation/Process.h"
@@ -66,6 +69,36 @@ class RawClient {
   std::string m_buffer;
 };
 
+// Starts `linkferry serve` with `arguments`, its standard error in `errors`, and waits until it
+// answers on `socket`.
+pid_t startService(const std::map<std::string, std::string>& environment,
+                   const std::filesystem::path& socket, const std::filesystem::path& errors,
+                   const std::vector<std::string>& arguments = {}) {
+  std::vector<std::string> variables;
+  for (const auto& [name, value] : environment) variables.push_back(name + "=" + value);
+  std::vector<char*> envp;
+  for (auto& variable : variables) envp.push_back(variable.data());
+  envp.push_back(nullptr);
+  std::vector<std::string> words{testing::linkferryProgram().string(), "serve"};
+  words.insert(words.end(), arguments.begin(), arguments.end());
+  std::vector<char*> argv;
+  for (auto& word : words) argv.push_back(word.data());
+  argv.push_back(nullptr);
+  posix_spawn_file_actions_t actions;
+  posix_spawn_file_actions_init(&actions);
+  posix_spawn_file_actions_addopen(&actions, 2, errors.c_str(), O_WRONLY | O_CREAT | O_APPEND,
+                                   0600);
+  pid_t pid = -1;
+  EXPECT_EQ(posix_spawn(&pid, argv[0], &actions, nullptr, argv.data(), envp.data()), 0);
+  posix_spawn_file_actions_destroy(&actions);
+  for (int attempt = 0; attempt < 400; ++attempt) {
+    RawClient client(socket);
+    if (client.connected() && client.ask({{"request", "status"}}).value("ok", false)) break;
+    std::this_thread::sleep_for(std::chrono::milliseconds(25));
+  }
+  return pid;
+}
+
 class Service : public ::testing::Test {
  protected:
   static void SetUpTestSuite() { shared = new Shared(); }
@@ -112,29 +145,8 @@ class Service : public ::testing::Test {
     }
     std::filesystem::path socket() const { return folder.path() / "run/linkferry/router.sock"; }
 
-    // Starts `linkferry serve` with its standard error in `errors` and waits until it answers.
     pid_t start(const std::filesystem::path& errors) const {
-      std::vector<std::string> variables;
-      for (const auto& [name, value] : environment()) variables.push_back(name + "=" + value);
-      std::vector<char*> envp;
-      for (auto& variable : variables) envp.push_back(variable.data());
-      envp.push_back(nullptr);
-      const std::string program = testing::linkferryProgram().string();
-      std::vector<char*> argv{const_cast<char*>(program.c_str()), const_cast<char*>("serve"),
-                              nullptr};
-      posix_spawn_file_actions_t actions;
-      posix_spawn_file_actions_init(&actions);
-      posix_spawn_file_actions_addopen(&actions, 2, errors.c_str(), O_WRONLY | O_CREAT | O_APPEND,
-                                       0600);
-      pid_t pid = -1;
-      EXPECT_EQ(posix_spawn(&pid, program.c_str(), &actions, nullptr, argv.data(), envp.data()), 0);
-      posix_spawn_file_actions_destroy(&actions);
-      for (int attempt = 0; attempt < 400; ++attempt) {
-        RawClient client(socket());
-        if (client.connected() && client.ask({{"request", "status"}}).value("ok", false)) break;
-        std::this_thread::sleep_for(std::chrono::milliseconds(25));
-      }
-      return pid;
+      return startService(environment(), socket(), errors);
     }
     static void stop(pid_t pid, int signal = SIGTERM) {
       if (pid <= 0) return;
@@ -367,6 +379,92 @@ TEST_F(Service, EveryAcknowledgedClickIsInTheLogAfterTheServiceIsKilled) {
   std::set<std::string> logged;
   for (const JsonValue& entry : log()) logged.insert(entry["url"].get<std::string>());
   for (const std::string& url : acknowledged) EXPECT_TRUE(logged.contains(url)) << url;
+}
+
+// The service over what a real Chromium wrote: a visit to a new site, committed to the History of
+// (a copy of) its profile the way Chromium commits one, reaches the service's index after the
+// refresh delay, with no restart.
+TEST(ServiceOverRealBrowserData, RebuildsItsIndexAfterTheBrowserVisitsANewSite) {
+  namespace fs = std::filesystem;
+  const auto& data = testing::realBrowserData();
+  if (auto why = data.unavailable("chromium")) GTEST_SKIP() << *why;
+  ASSERT_TRUE(data.ok("chromium")) << data.failure("chromium");
+
+  TemporaryDirectory folder;
+  // The browser's own files only: its lock and socket links stay behind.
+  const fs::path original = data.manifest["chromium"]["userDataDir"].get<std::string>();
+  const fs::path userData = folder.path() / "chromium";
+  for (const auto& entry : fs::recursive_directory_iterator(original)) {
+    const fs::path copy = userData / fs::relative(entry.path(), original);
+    if (entry.is_symlink()) continue;
+    if (entry.is_directory()) fs::create_directories(copy);
+    if (entry.is_regular_file()) fs::copy_file(entry.path(), copy);
+  }
+  JsonValue browsers = JsonValue::array();
+  browsers.push_back({{"id", "chromium-copy"},
+                      {"name", "Chromium copy"},
+                      {"family", "chromium"},
+                      {"appPath", "/bin/true"},
+                      {"dataDir", userData.string()}});
+  folder.write("data/browsers.json", browsers.dump());
+  fs::create_directories(folder.path() / "run");
+  const std::map<std::string, std::string> environment{
+      {"HOME", (folder.path() / "home").string()},
+      {"LINKFERRY_HOME", (folder.path() / "data").string()},
+      {"XDG_DATA_HOME", (folder.path() / "share").string()},
+      {"XDG_DATA_DIRS", (folder.path() / "none").string()},
+      {"XDG_CONFIG_HOME", (folder.path() / "home/.config").string()},
+      {"XDG_RUNTIME_DIR", (folder.path() / "run").string()},
+      {"PATH", "/usr/bin:/bin"}};
+  // Stopped however the test ends: a service left running would hold the test's output open.
+  struct Stopped {
+    pid_t pid;
+    ~Stopped() {
+      ::kill(pid, SIGTERM);
+      ::waitpid(pid, nullptr, 0);
+    }
+  } service{startService(environment, folder.path() / "run/linkferry/router.sock",
+                         folder.path() / "serve.err", {"--refresh-delay", "0.3"})};
+  const auto history = [&](const std::string& domain) {
+    Process::Options options;
+    options.captureOutput = true;
+    options.environment = environment;
+    const auto result = Process::run(testing::linkferryProgram().string(),
+                                     {"index", "--json", "--domain", domain}, options);
+    EXPECT_EQ(result.exitStatus, 0) << result.standardError;
+    const JsonValue json = JsonValue::parse(result.standardOutput);
+    return json["domains"].contains(domain) ? json["domains"][domain]["history"] : JsonValue();
+  };
+  // The service read what the browser wrote, and knows nothing of the new site yet.
+  const JsonValue known = history("example.com");
+  ASSERT_TRUE(known.is_array() && !known.empty()) << Files::read(folder.path() / "serve.err");
+  EXPECT_EQ(known[0]["target"]["browser"], "chromium-copy");
+  EXPECT_TRUE(history("newly-visited.example").is_null());
+
+  {
+    // One committed transaction adding the page and its visit, as the browser records one.
+    fixtures::FixtureDatabase database(userData / "Default" / "History");
+    const auto now = std::to_string(fixtures::chromiumTime(Date::now().secondsSince1970));
+    database.exec("BEGIN");
+    database.exec(
+        "INSERT INTO urls (url, title, visit_count, typed_count, last_visit_time, hidden) "
+        "VALUES ('https://www.newly-visited.example/start', 'Start', 1, 0, " + now + ", 0)");
+    database.exec("INSERT INTO visits (url, visit_time, transition) VALUES (last_insert_rowid(), " +
+                  now + ", 805306368)");
+    database.exec("COMMIT");
+  }
+  JsonValue fresh;
+  for (int attempt = 0; attempt < 100 && fresh.is_null(); ++attempt) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    fresh = history("newly-visited.example");
+  }
+  ASSERT_TRUE(fresh.is_array()) << "the service's index never showed the new site; its errors:\n"
+                                << Files::read(folder.path() / "serve.err");
+  ASSERT_EQ(fresh.size(), 1u) << fresh.dump();
+  EXPECT_EQ(fresh[0]["target"], JsonValue::parse(R"({"browser": "chromium-copy", "profile": "Default"})"));
+  EXPECT_EQ(fresh[0]["visits"], 1);
+  // The sites the browser had visited are still there after the rebuild.
+  EXPECT_EQ(history("example.com"), known);
 }
 
 }  // namespace
