@@ -32,7 +32,9 @@ JsonValue Input::toJson() const {
   }
   JsonValue scopeList = JsonValue::array();
   for (const ScopeChoice& scope : scopes) {
-    scopeList.push_back({{"id", scope.id}, {"title", scope.title}});
+    JsonValue item = {{"id", scope.id}, {"title", scope.title}};
+    if (scope.pattern) item["pattern"] = *scope.pattern;
+    scopeList.push_back(std::move(item));
   }
   JsonValue durationList = JsonValue::array();
   for (const RememberDuration& duration : durations) {
@@ -69,7 +71,9 @@ Input Input::parse(std::string_view text, std::string_view file) {
     if (auto atCursor = window->optional("atCursor")) input.atCursor = atCursor->boolean();
     if (auto scopes = window->optional("scopes")) {
       for (const JsonReader& scope : scopes->elements()) {
-        input.scopes.push_back({scope["id"].string(), scope["title"].string()});
+        std::optional<std::string> pattern;
+        if (auto text = scope.optional("pattern")) pattern = text->string();
+        input.scopes.push_back({scope["id"].string(), scope["title"].string(), std::move(pattern)});
       }
     }
     if (auto chosen = window->optional("defaultScope")) {
@@ -92,6 +96,7 @@ JsonValue Answer::toJson() const {
   if (!choose) return PickerCommand::cancel().toJson();
   JsonValue json = PickerCommand::choose(choose->index, choose->makeRule, choose->privateMode).toJson();
   if (scope) json["scope"] = *scope;
+  if (pattern) json["pattern"] = *pattern;
   if (duration) json["duration"] = duration->toJson();
   return json;
 }
@@ -103,6 +108,7 @@ Answer Answer::fromJson(const JsonReader& json) {
   answer.choose = PickerCommand::Choose{choose["index"].integer(), choose["makeRule"].boolean(),
                                         choose["privateMode"].boolean()};
   if (auto scope = json.optional("scope")) answer.scope = scope->string();
+  if (auto pattern = json.optional("pattern")) answer.pattern = pattern->string();
   if (auto duration = json.optional("duration")) answer.duration = RememberDuration::fromJson(*duration);
   return answer;
 }

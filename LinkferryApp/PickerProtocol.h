@@ -16,10 +16,13 @@
 // window's standard input, one answer on its standard output.
 namespace linkferry::PickerProtocol {
 
-// A way to remember a choice that the window offers, e.g. {"id": "domain", "title": "example.com"}.
+// A way to remember a choice that the window offers, e.g. {"id": "domain", "title": "example.com"}
+// or {"id": "pattern", "title": …, "pattern": "^https?://example\\.com/…"}.
 struct ScopeChoice {
   std::string id;     // "page", "host", "domain", "appWindow" or "pattern"
   std::string title;  // what it covers, for the user
+  // For "pattern": the regular expression offered for the user to edit.
+  std::optional<std::string> pattern;
 
   bool operator==(const ScopeChoice&) const = default;
 };
@@ -52,10 +55,11 @@ struct Input {
 struct Answer {
   std::optional<PickerCommand::Choose> choose;  // absent: cancelled
   std::optional<std::string> scope;             // a ScopeChoice id, with makeRule
+  std::optional<std::string> pattern;           // the expression, with scope "pattern"
   std::optional<RememberDuration> duration;     // absent: remember for good
 
   // {"choose": {"index", "makeRule", "privateMode"}, "scope": "domain", "duration": {"count",
-  // "unit"}} or {"cancel": true}.
+  // "unit"}} or {"cancel": true}; with scope "pattern" also "pattern": the expression.
   JsonValue toJson() const;
   // Throws JsonError.
   static Answer fromJson(const JsonReader& json);

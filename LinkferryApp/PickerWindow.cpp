@@ -37,7 +37,12 @@ std::vector<std::pair<PickerProtocol::ScopeChoice, RememberScope>> scopes(
   for (auto& [id, scope] : offered) {
     std::optional<std::string> title = RuleAuthoring::describe(scope, request.url, psl);
     if (!title || !RuleAuthoring::matcher(scope, request.url, psl)) continue;
-    result.push_back({{id, *title}, scope});
+    result.push_back({{id, *title, std::nullopt}, scope});
+  }
+  // The page's own expression is a valid start the user widens by editing it.
+  if (auto expression = RuleAuthoring::pageRegex(request.url)) {
+    result.push_back(
+        {{"pattern", "URLs matching a pattern", *expression}, RememberScope::pattern(*expression)});
   }
   return result;
 }
@@ -115,15 +120,20 @@ Result show(const std::string& program, const PickerRequest& request,
   result.privateMode = answer.choose->privateMode;
   if (answer.choose->makeRule) {
     result.scopeID = answer.scope.value_or("domain");
-    result.remember = scope(request, *result.scopeID);
+    if (result.scopeID == "pattern") result.pattern = answer.pattern;
+    result.remember = scope(request, *result.scopeID, result.pattern);
     result.duration = answer.duration;
   }
   return result;
 }
 
-std::optional<RememberScope> scope(const PickerRequest& request, std::string_view id) {
+std::optional<RememberScope> scope(const PickerRequest& request, std::string_view id,
+                                   const std::optional<std::string>& pattern) {
   for (const auto& [choice, scope] : scopes(request)) {
-    if (choice.id == id) return scope;
+    if (choice.id != id) continue;
+    if (id != "pattern" || !pattern) return scope;
+    if (!RuleAuthoring::isValidRegex(*pattern)) return std::nullopt;
+    return RememberScope::pattern(*pattern);
   }
   return std::nullopt;
 }

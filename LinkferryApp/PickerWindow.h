@@ -36,6 +36,7 @@ struct Result {
   bool privateMode = false;                  // open it in a private window
   std::optional<RememberScope> remember;     // remember the choice for this scope
   std::optional<std::string> scopeID;        // that scope's id ("page", "host", …)
+  std::optional<std::string> pattern;        // with scopeID "pattern": the expression chosen
   std::optional<RememberDuration> duration;  // for this long; for good when absent
   std::string error;                         // why the window could not answer (failed)
 };
@@ -45,8 +46,11 @@ struct Result {
 Result show(const std::string& program, const PickerRequest& request,
             const BrowserCatalog& catalog, const AppSettings& settings);
 
-// The scope the window offers for `request` under `id` ("page", "host", "domain", "appWindow"),
-// when it offers it.
-std::optional<RememberScope> scope(const PickerRequest& request, std::string_view id);
+// The scope the window offers for `request` under `id` ("page", "host", "domain", "appWindow",
+// "pattern"), when it offers it. "pattern" stands for `pattern` when that is a valid expression
+// (RuleAuthoring::isValidRegex) and for the offered page expression when `pattern` is absent;
+// an invalid pattern gives nothing, so nothing is remembered.
+std::optional<RememberScope> scope(const PickerRequest& request, std::string_view id,
+                                   const std::optional<std::string>& pattern = std::nullopt);
 
 }  // namespace linkferry::PickerWindow

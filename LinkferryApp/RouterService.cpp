@@ -341,9 +341,12 @@ JsonValue RouterService::pickerAnswer(const JsonReader& request, bool choose) {
     }
     answer.cancel = false;
     answer.index = static_cast<std::size_t>(index);
-    // "scope" names one of the window's scopes; "remember": true is the terminal's domain.
+    // "scope" names one of the window's scopes ("pattern" with its edited "pattern");
+    // "remember": true is the terminal's domain.
     if (auto scope = request.optional("scope")) {
-      answer.remember = PickerWindow::scope(pending->first, scope->string());
+      std::optional<std::string> pattern;
+      if (auto text = request.optional("pattern")) pattern = text->string();
+      answer.remember = PickerWindow::scope(pending->first, scope->string(), pattern);
     } else if (request.has("remember") && request["remember"].boolean()) {
       answer.remember = RememberScope::domain();
     }

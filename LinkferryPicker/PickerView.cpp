@@ -11,6 +11,7 @@
 #include "KeyTable.h"
 #include "LinkText.h"
 #include "foundation/Text.h"
+#include "rules/RuleAuthoring.h"
 
 namespace linkferry::picker {
 
@@ -265,6 +266,19 @@ Gtk::Widget* PickerView::buildFooter() {
     m_durations->set_focusable(false);
     remember->append(*m_durations);
     footer->append(*remember);
+    for (const PickerProtocol::ScopeChoice& scope : m_input.scopes) {
+      if (scope.id != "pattern" || !scope.pattern) continue;
+      m_pattern = Gtk::make_managed<Gtk::Entry>();
+      m_pattern->add_css_class("pattern");
+      m_pattern->set_text(*scope.pattern);
+      m_pattern->set_placeholder_text("regular expression searched in the link");
+      m_pattern->signal_changed().connect([this] { checkPattern(); });
+      m_pattern->set_visible(patternSelected());
+      footer->append(*m_pattern);
+      m_scopes->property_selected().signal_changed().connect(
+          [this] { m_pattern->set_visible(patternSelected()); });
+      checkPattern();
+    }
   }
   auto* hints = label("", "hints");
   hints->set_markup(
@@ -315,7 +329,41 @@ void PickerView::showSelection() {
   }
 }
 
+bool PickerView::patternSelected() const {
+  return m_scopes && m_scopes->get_selected() < m_input.scopes.size() &&
+         m_input.scopes[m_scopes->get_selected()].id == "pattern";
+}
+
+bool PickerView::editingPattern() {
+  if (!m_pattern || !m_pattern->get_visible()) return false;
+  const Gtk::Widget* focus = get_focus();
+  return focus && (focus == m_pattern || focus->is_ancestor(*m_pattern));
+}
+
+void PickerView::checkPattern() {
+  if (RuleAuthoring::isValidRegex(std::string(m_pattern->get_text()))) {
+    m_pattern->remove_css_class("error");
+    m_pattern->set_tooltip_text("Alt remembers for links this expression finds; Tab to edit");
+  } else {
+    m_pattern->add_css_class("error");
+    m_pattern->set_tooltip_text("Not a valid regular expression: nothing would be remembered");
+  }
+}
+
 bool PickerView::onKey(guint keyval, guint keycode, Gdk::ModifierType state) {
+  // What is typed into the pattern goes there; Escape or Return hands the keys back to the
+  // picker, and Alt keys choose and remember right away.
+  if (editingPattern() && (state & Gdk::ModifierType::ALT_MASK) != Gdk::ModifierType::ALT_MASK) {
+    if (keyval != GDK_KEY_Escape && keyval != GDK_KEY_Return && keyval != GDK_KEY_KP_Enter) {
+      return false;
+    }
+    unset_focus();
+    return true;
+  }
+  if (keyval == GDK_KEY_Tab && m_pattern && m_pattern->get_visible()) {
+    m_pattern->grab_focus();
+    return true;
+  }
   // Shift changes what a key types ("1" becomes "!"); the picker reads the key itself.
   unsigned base = keyval;
   GdkEvent* event = gtk_event_controller_get_current_event(GTK_EVENT_CONTROLLER(m_keys->gobj()));
@@ -372,6 +420,16 @@ void PickerView::choose(std::int64_t index, bool makeRule, bool privateMode) {
   answer.choose = PickerCommand::Choose{index, makeRule, privateMode};
   if (makeRule && m_scopes) {
     answer.scope = m_input.scopes[m_scopes->get_selected()].id;
+    if (patternSelected() && m_pattern) {
+      // An expression that does not compile would make no rule: the window stays for a fix.
+      const std::string pattern = m_pattern->get_text();
+      if (!RuleAuthoring::isValidRegex(pattern)) {
+        error_bell();
+        m_pattern->grab_focus_without_selecting();
+        return;
+      }
+      answer.pattern = pattern;
+    }
     const guint duration = m_durations->get_selected();
     if (duration > 0 && duration <= m_input.durations.size()) {
       answer.duration = m_input.durations[duration - 1];

@@ -12,7 +12,8 @@
 namespace linkferry::picker {
 
 // The picker window: the link, its warnings and notes, one row per candidate and the ways to
-// remember a choice. Every key press goes through PickerKeys::command and PickerKeys::move; the
+// remember a choice. Every key press goes through PickerKeys::command and PickerKeys::move (but
+// those typed into the pattern entry, which Tab reaches; Alt keys still choose from there); the
 // window calls `finished` exactly once, with the user's choice or a cancel (also when closed).
 // With LINKFERRY_PICKER_TRACE set it writes to standard error, for measurements and tests:
 // "shown <microseconds>" after its first frame (CLOCK_MONOTONIC), then "window <X11 id>" and one
@@ -37,6 +38,9 @@ class PickerView : public Gtk::Window {
   void choose(std::int64_t index, bool makeRule, bool privateMode);
   void finish(const PickerProtocol::Answer& answer);
   void placeOnScreen();
+  bool patternSelected() const;
+  bool editingPattern();
+  void checkPattern();
   static void afterFirstPaint(GdkFrameClock* clock, gpointer self);
 
   PickerProtocol::Input m_input;
@@ -52,6 +56,7 @@ class PickerView : public Gtk::Window {
   Gtk::Label* m_moreLabel = nullptr;
   Gtk::DropDown* m_scopes = nullptr;
   Gtk::DropDown* m_durations = nullptr;
+  Gtk::Entry* m_pattern = nullptr;  // the "pattern" scope's expression, shown while it is selected
 };
 
 }  // namespace linkferry::picker

@@ -17,6 +17,7 @@
 #include <thread>
 
 #include "PickerWindow.h"
+#include "rules/RuleAuthoring.h"
 #include "foundation/Process.h"
 #include "foundation/Text.h"
 #include "support/TestSupport.h"
@@ -196,12 +197,14 @@ std::map<std::string, std::string> displayEnvironment() {
   return environment;
 }
 
-void xdotool(const std::vector<std::string>& arguments) {
+// What xdotool printed.
+std::string xdotool(const std::vector<std::string>& arguments) {
   Process::Options options;
   options.captureOutput = true;
   options.environment = displayEnvironment();
   const Process::Result result = Process::run("/usr/bin/xdotool", arguments, options);
-  ASSERT_EQ(result.exitStatus, 0) << result.standardError;
+  EXPECT_EQ(result.exitStatus, 0) << result.standardError;
+  return result.standardOutput;
 }
 
 std::string pickerProgram() { return (testing::binaryDirectory() / "cli/linkferry-picker").string(); }
@@ -248,6 +251,9 @@ class Window {
     arguments.insert(arguments.end(), names.begin(), names.end());
     xdotool(arguments);
   }
+
+  // Text typed as it is, in the focused widget.
+  void type(const std::string& text) { xdotool({"type", "--delay", "30", text}); }
 
   // A click in the middle of a row, with a modifier held when one is named ("alt", "shift").
   void click(std::size_t row, const std::string& modifier = "") {
@@ -334,6 +340,29 @@ TEST(PickerWindow, AltRemembersForTheScopeSelectedAndShiftOpensPrivately) {
   Window cancel(request({"a", "b"}));
   cancel.keys({"Escape"});
   EXPECT_EQ(cancel.answer(), JsonValue::parse(R"({"cancel": true})"));
+}
+
+// The pattern scope's expression is edited in the window: digits typed there choose nothing, an
+// expression that does not compile keeps the window open, and the one chosen is remembered.
+TEST(PickerWindow, APatternEditedInTheWindowIsTheOneRemembered) {
+  PickerProtocol::Input input = request({"a", "b"});
+  ASSERT_EQ(input.scopes.back().id, "pattern");
+  EXPECT_EQ(input.scopes.back().pattern, RuleAuthoring::pageRegex(input.request.url));
+  Window window(input);
+  window.keys({"Right", "Tab", "ctrl+a"});
+  window.type("^https://news\\.example/[0-9]+(");
+  window.keys({"alt+2", "BackSpace", "alt+2"});
+  const std::string typed = "^https://news\\.example/[0-9]+";
+  JsonValue expected = chose(1, true);
+  expected["scope"] = "pattern";
+  expected["pattern"] = typed;
+  EXPECT_EQ(window.answer(), expected);
+
+  const PickerRequest& asked = input.request;
+  EXPECT_EQ(PickerWindow::scope(asked, "pattern", typed), RememberScope::pattern(typed));
+  EXPECT_EQ(PickerWindow::scope(asked, "pattern", typed + "("), std::nullopt);
+  EXPECT_EQ(PickerWindow::scope(asked, "pattern"), RememberScope::pattern(*input.scopes.back().pattern));
+  EXPECT_EQ(PickerWindow::scope(asked, "host", typed), RememberScope::host());
 }
 
 TEST(PickerWindow, AClickChoosesAltClickRemembersShiftClickOpensPrivately) {

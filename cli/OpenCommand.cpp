@@ -201,6 +201,7 @@ int openThroughService(ServiceClient::Connection& connection, const std::vector<
                              {"environment", clickEnvironment}};
           if (window.scopeID) {
             reply["scope"] = *window.scopeID;
+            if (window.pattern) reply["pattern"] = *window.pattern;
           } else {
             reply["remember"] = answer->remember.has_value();
           }
