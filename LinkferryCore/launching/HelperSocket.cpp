@@ -1,7 +1,6 @@
 #include "launching/HelperSocket.h"
 
 #include <fcntl.h>
-#include <poll.h>
 #include <sys/file.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
@@ -11,6 +10,8 @@
 #include <cerrno>
 #include <cstring>
 #include <stdexcept>
+
+#include "foundation/SocketLines.h"
 
 namespace linkferry::HelperSocket {
 
@@ -97,37 +98,11 @@ Answer exchange(int descriptor, const std::string& request, std::chrono::millise
     ~Closer() { ::close(fd); }
   } closer{descriptor};
   if (request.size() + 1 > kMaxRequest) throw std::runtime_error("the request is too long");
-  const std::string message = request + "\n";
-  std::size_t sent = 0;
-  while (sent < message.size()) {
-    const ssize_t written =
-        ::send(descriptor, message.data() + sent, message.size() - sent, MSG_NOSIGNAL);
-    if (written < 0) {
-      if (errno == EINTR) continue;
-      throw std::runtime_error(std::string("cannot send the request: ") + std::strerror(errno));
-    }
-    sent += static_cast<std::size_t>(written);
-  }
+  SocketLines::send(descriptor, request + "\n", "cannot send the request");
   ::shutdown(descriptor, SHUT_WR);
-
-  std::string answer;
-  const auto deadline = std::chrono::steady_clock::now() + timeout;
-  while (answer.find('\n') == std::string::npos) {
-    const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
-        deadline - std::chrono::steady_clock::now());
-    if (left.count() <= 0) throw std::runtime_error("the helper did not answer in time");
-    pollfd entry{descriptor, POLLIN, 0};
-    const int ready = ::poll(&entry, 1, static_cast<int>(left.count()));
-    if (ready < 0 && errno == EINTR) continue;
-    if (ready <= 0) continue;
-    char buffer[4096];
-    const ssize_t got = ::read(descriptor, buffer, sizeof(buffer));
-    if (got < 0 && errno == EINTR) continue;
-    if (got <= 0) throw std::runtime_error("the helper closed the connection without an answer");
-    answer.append(buffer, static_cast<std::size_t>(got));
-    if (answer.size() > kMaxRequest) throw std::runtime_error("the helper's answer is too long");
-  }
-  answer.resize(answer.find('\n'));
+  std::string buffer;
+  const std::string answer =
+      SocketLines::receive(descriptor, buffer, timeout, kMaxRequest, "the helper");
   const auto parsed = parseAnswer(answer);
   if (!parsed) throw std::runtime_error("the helper's answer is not understood: " + answer);
   return *parsed;
