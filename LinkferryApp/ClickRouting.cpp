@@ -17,33 +17,6 @@ std::vector<std::string> traceOf(DecisionLog& log, const Uuid& id) {
 
 }  // namespace
 
-JsonValue ClickOutcome::toJson() const {
-  JsonValue json = {{"url", link}, {"status", status}, {"trace", trace}};
-  if (target) json["target"] = *target;
-  if (reason) json["reason"] = *reason;
-  if (picker) {
-    json["picker"] = *picker;
-    json["rows"] = rows;
-  }
-  if (error) json["error"] = *error;
-  return json;
-}
-
-ClickOutcome ClickOutcome::fromJson(const JsonReader& json) {
-  ClickOutcome outcome;
-  outcome.link = json["url"].string();
-  outcome.status = json["status"].string();
-  for (const JsonReader& line : json["trace"].elements()) outcome.trace.push_back(line.string());
-  if (auto target = json.optional("target")) outcome.target = target->string();
-  if (auto reason = json.optional("reason")) outcome.reason = reason->string();
-  if (auto picker = json.optional("picker")) outcome.picker = picker->value();
-  if (auto rows = json.optional("rows")) {
-    for (const JsonReader& row : rows->elements()) outcome.rows.push_back(row.string());
-  }
-  if (auto error = json.optional("error")) outcome.error = error->string();
-  return outcome;
-}
-
 PickerChoice PickerChoice::from(const TerminalPicker::Answer& answer) {
   PickerChoice choice;
   choice.cancel = answer.kind != TerminalPicker::Answer::Kind::choose;

@@ -4,6 +4,7 @@
 #include <string>
 #include <vector>
 
+#include "ClickOutcome.h"
 #include "PickerWindow.h"
 #include "TerminalPicker.h"
 #include "browsers/BrowserCatalog.h"
@@ -15,27 +16,6 @@
 #include "settings/DecisionLog.h"
 
 namespace linkferry {
-
-// What happened to one clicked link, as `linkferry open` shows it. The same value whether the
-// link was routed in the command's own process or by the service, so both paths print alike.
-struct ClickOutcome {
-  std::string link;
-  std::string status;  // opened, ignored, picked, cancelled, failed, pick
-  std::optional<std::string> target;
-  std::optional<std::string> reason;
-  std::vector<std::string> trace;
-  // For "pick": the picker request (with labels) and the rows the terminal picker shows.
-  std::optional<JsonValue> picker;
-  std::vector<std::string> rows;
-  std::optional<std::string> error;
-
-  bool operator==(const ClickOutcome&) const = default;
-
-  // {"url", "status", "trace", and "target", "reason", "picker", "rows", "error" when present}.
-  JsonValue toJson() const;
-  // The reverse; throws JsonError naming the key path.
-  static ClickOutcome fromJson(const JsonReader& json);
-};
 
 // The user's answer to a picker, from the terminal, the window or a client of the service.
 struct PickerChoice {

@@ -239,18 +239,21 @@ void checkDesktopEntry(const Setup& setup, std::vector<Check>& checks) {
   }
 
   const std::string& program = entry->exec.front();
-  const bool runsOpen = entry->exec.size() >= 2 && entry->exec[1] == "open";
+  const std::vector<std::string> expected = clickCommand(setup.program);
+  const bool runsExpected =
+      entry->exec.size() >= expected.size() &&
+      std::equal(expected.begin(), expected.end(), entry->exec.begin());
   if (::access(program.c_str(), X_OK) != 0) {
     checks.push_back(problem("program", file.string() + " runs " + program +
                                             ", which does not exist or is not executable",
                              "run `" + setup.program.string() + " install` to point it here"));
-  } else if (program != setup.program.string() || !runsOpen) {
+  } else if (!runsExpected) {
     checks.push_back(problem("program",
                              file.string() + " runs " + Text::join(entry->exec, " ") +
-                                 ", not " + setup.program.string() + " open",
+                                 ", not " + Text::join(expected, " "),
                              "run `" + setup.program.string() + " install` to point it here"));
   } else {
-    checks.push_back(good("program", "links go to " + program + " open"));
+    checks.push_back(good("program", "links go to " + Text::join(expected, " ")));
   }
 }
 
@@ -504,13 +507,23 @@ fs::path Setup::applicationsFolder() const {
   return home / ".local" / "share" / "applications";
 }
 
+std::vector<std::string> clickCommand(const fs::path& program) {
+  const fs::path quick = program.parent_path() / "linkferry-open";
+  if (::access(quick.c_str(), X_OK) == 0) return {quick.string()};
+  return {program.string(), "open"};
+}
+
 std::string desktopEntryText(const fs::path& program) {
+  std::string exec;
+  for (const std::string& word : clickCommand(program)) {
+    exec += desktopString(execArgument(word)) + " ";
+  }
   return "[Desktop Entry]\n"
          "Type=Application\n"
          "Name=LinkFerry\n"
          "GenericName=Link Router\n"
          "Comment=Opens every link in the right browser, profile or app\n"
-         "Exec=" + desktopString(execArgument(program.string())) + " open --start-service %u\n"
+         "Exec=" + exec + "--start-service %u\n"
          "Icon=web-browser\n"
          "Terminal=false\n"
          "StartupNotify=false\n"

@@ -7,11 +7,53 @@
 
 #include "foundation/SocketLines.h"
 #include "launching/HelperSocket.h"
+#include "launching/LaunchEnvironment.h"
+#include "settings/LinkferryPaths.h"
 
 namespace linkferry::ServiceClient {
 
 std::filesystem::path socketPath(const Environment& environment) {
   return HelperSocket::path(environment).parent_path() / "router.sock";
+}
+
+JsonValue clickEnvironment(const Environment& environment) {
+  JsonValue variables = JsonValue::object();
+  for (const auto* names :
+       {&LaunchEnvironment::focusVariables(), &LaunchEnvironment::displayVariables()}) {
+    for (std::string_view name : *names) {
+      if (auto found = environment.find(std::string(name)); found != environment.end()) {
+        variables[found->first] = found->second;
+      }
+    }
+  }
+  return variables;
+}
+
+JsonValue clickRequest(const std::string& link, bool pick, bool dryRun,
+                       const std::optional<std::string>& sourceApp, const Environment& environment) {
+  JsonValue request = {{"request", "click"},
+                       {"url", link},
+                       {"pick", pick},
+                       {"dryRun", dryRun},
+                       {"environment", clickEnvironment(environment)}};
+  if (sourceApp) request["sourceApp"] = *sourceApp;
+  return request;
+}
+
+std::optional<Connection> Connection::openServing(const Environment& environment,
+                                                  const std::filesystem::path& home) {
+  std::optional<Connection> connection = open(environment);
+  if (!connection) return std::nullopt;
+  const std::string folder = LinkferryPaths::defaultPaths(environment, home).root.string();
+  try {
+    if (connection->exchange({{"request", "status"}}, std::chrono::seconds(10))
+            .value("dataFolder", std::string()) == folder) {
+      return connection;
+    }
+  } catch (const std::exception&) {
+    // A service that cannot say which folder it serves is not used.
+  }
+  return std::nullopt;
 }
 
 std::optional<Connection> Connection::open(const Environment& environment) {
@@ -49,7 +91,7 @@ JsonValue Connection::exchange(const JsonValue& request, std::chrono::millisecon
     throw std::runtime_error("the service's answer is not understood");
   }
   if (answer.value("ok", false) != true) {
-    throw std::runtime_error(answer.value("error", std::string("the service refused the request")));
+    throw Refused(answer.value("error", std::string("the service refused the request")));
   }
   return answer;
 }

@@ -4,6 +4,7 @@
 #include <filesystem>
 #include <map>
 #include <optional>
+#include <stdexcept>
 #include <string>
 
 #include "foundation/Json.h"
@@ -22,6 +23,19 @@ using Environment = std::map<std::string, std::string>;
 // that is unset). Pure.
 std::filesystem::path socketPath(const Environment& environment);
 
+// The service's {"ok": false} answer: it refused the request and did nothing with it.
+class Refused : public std::runtime_error {
+ public:
+  using std::runtime_error::runtime_error;
+};
+
+// The click's own facts that travel with it to the service: the variables that hand focus to the
+// browser and name the display it is on, those of `environment` that are set.
+JsonValue clickEnvironment(const Environment& environment);
+// A "click" request for `link` (as typed: the service parses it).
+JsonValue clickRequest(const std::string& link, bool pick, bool dryRun,
+                       const std::optional<std::string>& sourceApp, const Environment& environment);
+
 // The longest request or answer line, newline included.
 inline constexpr std::size_t kMaxLine = 256 * 1024;
 
@@ -31,6 +45,10 @@ class Connection {
   // Connects when a service of this user listens (the folder is ours and closed to others, the
   // peer runs as this user); nothing otherwise.
   static std::optional<Connection> open(const Environment& environment);
+  // The same, and only when the service serves the data folder this environment names (with
+  // `home` for the default): a service started for another folder must not route these links.
+  static std::optional<Connection> openServing(const Environment& environment,
+                                               const std::filesystem::path& home);
   Connection(Connection&& other) noexcept : m_descriptor(other.m_descriptor) {
     other.m_descriptor = -1;
   }
@@ -39,8 +57,8 @@ class Connection {
   ~Connection();
 
   // Sends one request and waits at most `timeout` for its answer. Throws std::runtime_error
-  // when the connection fails, the answer is late or not JSON, or the service answers
-  // {"ok": false}: then with the service's error text.
+  // when the connection fails or the answer is late or not JSON, and Refused with the service's
+  // error text when it answers {"ok": false}.
   JsonValue exchange(const JsonValue& request, std::chrono::milliseconds timeout);
 
  private:

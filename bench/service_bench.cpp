@@ -1,5 +1,6 @@
-// One click as the desktop delivers it: `linkferry open --dry-run URL` as a whole process, through
-// a running `linkferry serve` and without one, beside the floor of starting any process at all
+// One click as the desktop delivers it: `linkferry open --dry-run URL` and `linkferry-open
+// --dry-run URL` (the desktop entry's program) as whole processes, through a running
+// `linkferry serve`, and `linkferry open` without one, beside the floor of starting any process at all
 // (posix_spawn of /bin/true), all in the same run so the machine's load is the same for each.
 // The service's own answer time (a click request on a held connection) is measured too.
 #include <benchmark/benchmark.h>
@@ -109,6 +110,15 @@ void openThroughService(benchmark::State& state) {
   }
 }
 BENCHMARK(openThroughService)->Unit(benchmark::kMillisecond)->UseRealTime();
+
+// The desktop's program for a click: the same click through the same service.
+void quickOpenThroughService(benchmark::State& state) {
+  const auto environment = world().environment(true);
+  for (auto _ : state) {
+    World::spawn({LINKFERRY_OPEN_PROGRAM, "--dry-run", "https://app.work.example/x"}, environment);
+  }
+}
+BENCHMARK(quickOpenThroughService)->Unit(benchmark::kMillisecond)->UseRealTime();
 
 void openWithoutService(benchmark::State& state) {
   const auto environment = world().environment(false);

@@ -34,9 +34,6 @@ namespace linkferry::cli {
 
 namespace {
 
-// "The user must choose": the picker request was printed instead of shown.
-constexpr int kMustChoose = 3;
-
 struct OpenArguments {
   std::vector<std::string> links;
   bool dryRun = false;
@@ -44,6 +41,9 @@ struct OpenArguments {
   std::optional<std::string> sourceApp;
   bool json = false;
   bool startService = false;
+  // The service's "pick" outcome for the only link, routed already by `linkferry-open`, which
+  // hands the picker over to this command (see LinkferryOpen/).
+  std::optional<std::string> servicePicker;
 };
 
 // How long a click may take in the service: a short link's expansion and a launch, behind the
@@ -110,23 +110,6 @@ std::optional<PickerChoice> askInWindowForService(const std::string& program,
   return PickerChoice::from(result);
 }
 
-void print(const ClickOutcome& outcome) {
-  std::cout << outcome.link << '\n';
-  if (outcome.picker) {
-    std::cout << "  → the user must choose:\n";
-    for (const std::string& row : outcome.rows) std::cout << "    " << row << '\n';
-    for (const std::string& trace : outcome.trace) std::cout << "    " << trace << '\n';
-    std::cout << "  picker request: " << Json::encodeCompact(*outcome.picker) << '\n';
-    return;
-  }
-  std::string line = "  → " + outcome.status;
-  if (outcome.target) line += (outcome.status == "failed" ? " to open in " : " in ") + *outcome.target;
-  if (outcome.reason) line += ": " + *outcome.reason;
-  std::cout << line << '\n';
-  for (const std::string& trace : outcome.trace) std::cout << "    " << trace << '\n';
-  if (outcome.error) std::cout << "  error: " << *outcome.error << '\n';
-}
-
 // Each result printed as it comes, or all as one JSON array at the end.
 class Results {
  public:
@@ -135,7 +118,7 @@ class Results {
     if (m_json) {
       m_results.push_back(outcome.toJson());
     } else {
-      print(outcome);
+      std::cout << outcome.text();
     }
   }
   ~Results() {
@@ -147,12 +130,6 @@ class Results {
   JsonValue m_results = JsonValue::array();
 };
 
-int exitCodeOf(const ClickOutcome& outcome) {
-  if (outcome.status == "pick") return kMustChoose;
-  if (outcome.status == "failed") return kInternalError;
-  return kSuccess;
-}
-
 ClickOutcome outcomeOf(const JsonValue& answer) {
   return ClickOutcome::fromJson(JsonReader(answer.at("outcome"), "the service's answer", "outcome"));
 }
@@ -160,31 +137,24 @@ ClickOutcome outcomeOf(const JsonValue& answer) {
 int openThroughService(ServiceClient::Connection& connection, const std::vector<URL>& links,
                        const OpenArguments& arguments,
                        const std::map<std::string, std::string>& environment) {
-  // The click's own facts: what hands focus to the browser, and which display it is on.
-  JsonValue clickEnvironment = JsonValue::object();
-  for (const auto* names :
-       {&LaunchEnvironment::focusVariables(), &LaunchEnvironment::displayVariables()}) {
-    for (std::string_view name : *names) {
-      if (auto found = environment.find(std::string(name)); found != environment.end()) {
-        clickEnvironment[found->first] = found->second;
-      }
-    }
-  }
+  const JsonValue clickEnvironment = ServiceClient::clickEnvironment(environment);
   const bool terminal = isatty(STDIN_FILENO) == 1;
   const std::optional<std::string> pickerWindow =
       terminal ? std::nullopt : PickerWindow::program(environment);
   int exitCode = kSuccess;
   Results results(arguments.json);
   for (const URL& url : links) {
-    JsonValue request = {{"request", "click"},
-                         {"url", url.absoluteString()},
-                         {"pick", arguments.pick},
-                         {"dryRun", arguments.dryRun},
-                         {"environment", clickEnvironment}};
-    if (arguments.sourceApp) request["sourceApp"] = *arguments.sourceApp;
     ClickOutcome outcome;
     try {
-      outcome = outcomeOf(connection.exchange(request, kServiceTimeout));
+      outcome = arguments.servicePicker
+                    ? ClickOutcome::fromJson(JsonReader(Json::parse(*arguments.servicePicker,
+                                                                    "--service-picker"),
+                                                        "--service-picker"))
+                    : outcomeOf(connection.exchange(
+                          ServiceClient::clickRequest(url.absoluteString(), arguments.pick,
+                                                      arguments.dryRun, arguments.sourceApp,
+                                                      environment),
+                          kServiceTimeout));
       if (outcome.status == "pick") {
         std::optional<PickerChoice> answer;
         PickerWindow::Result window;
@@ -218,7 +188,7 @@ int openThroughService(ServiceClient::Connection& connection, const std::vector<
       outcome.status = "failed";
       outcome.error = error.what();
     }
-    exitCode = worst(exitCode, exitCodeOf(outcome));
+    exitCode = worst(exitCode, outcome.exitStatus());
     results.add(outcome);
   }
   return exitCode;
@@ -269,7 +239,7 @@ int openInProcess(const std::vector<URL>& links, const OpenArguments& arguments,
       }
       if (answer) outcome = ClickRouting::answer(*loaded.router, *loaded.log, *picker, *answer);
     }
-    exitCode = worst(exitCode, exitCodeOf(outcome));
+    exitCode = worst(exitCode, outcome.exitStatus());
     results.add(outcome);
   }
   return exitCode;
@@ -296,18 +266,16 @@ int runOpen(const OpenArguments& arguments) {
     if (!url || !url->scheme()) throw InputError("not a link with a scheme: " + text);
     links.push_back(*url);
   }
+  if (arguments.servicePicker && links.size() != 1) {
+    throw InputError("--service-picker goes with exactly one link");
+  }
   const std::map<std::string, std::string> environment = Process::currentEnvironment();
   // The service first, before anything heavy is loaded here; it must serve this data folder.
-  if (auto connection = ServiceClient::Connection::open(environment)) {
-    const std::string folder = LinkferryPaths::defaultPaths(environment, Files::home()).root.string();
-    bool same = false;
-    try {
-      same = connection->exchange({{"request", "status"}}, kServiceTimeout)
-                 .value("dataFolder", std::string()) == folder;
-    } catch (const std::exception&) {
-      // A service that cannot say is not used; this process routes.
-    }
-    if (same) return openThroughService(*connection, links, arguments, environment);
+  if (auto connection = ServiceClient::Connection::openServing(environment, Files::home())) {
+    return openThroughService(*connection, links, arguments, environment);
+  }
+  if (arguments.servicePicker) {
+    throw std::runtime_error("the service went away before the picker was answered");
   }
   if (arguments.startService) startService(environment);
   return openInProcess(links, arguments, environment);
@@ -324,6 +292,8 @@ RegisterCommand registerOpen([](CLI::App& program) -> CommandAction {
   command->add_flag("--json", arguments->json, "Print the results as JSON");
   command->add_flag("--start-service", arguments->startService,
                     "When no service answers, start linkferry serve for the next clicks");
+  // Internal: linkferry-open's hand-over of a picker the service asked for.
+  command->add_option("--service-picker", arguments->servicePicker)->group("");
   return [arguments] { return runOpen(*arguments); };
 });
 

@@ -157,12 +157,17 @@ class Service : public ::testing::Test {
   };
   static Shared* shared;
 
-  Process::Result run(const std::vector<std::string>& arguments, bool withService = true) const {
+  Process::Result run(const std::vector<std::string>& arguments, bool withService = true,
+                      const std::filesystem::path& program = testing::linkferryProgram()) const {
     Process::Options options;
     options.captureOutput = true;
     options.environment = shared->environment(withService);
     options.environment->emplace("XDG_ACTIVATION_TOKEN", "token-of-this-click");
-    return Process::run(testing::linkferryProgram().string(), arguments, options);
+    return Process::run(program.string(), arguments, options);
+  }
+  // The desktop's program for a click, with `linkferry open`'s arguments.
+  Process::Result quickOpen(const std::vector<std::string>& arguments, bool withService = true) const {
+    return run(arguments, withService, testing::linkferryProgram().parent_path() / "linkferry-open");
   }
 
   void writeRules(const std::string& rules) const {
@@ -208,25 +213,53 @@ TEST_F(Service, RoutesLikeTheCommandAloneAndLaunchesWithTheClicksActivationToken
     }
     return json;
   };
+  // linkferry-open answers the same, by itself through the service, and by handing over to
+  // `linkferry open` for the picker (no terminal, no display: the request is printed) and when no
+  // service answers.
   for (const std::string link : {"https://app.work.example/x?utm_source=mail&id=7",
                                   "https://other.example/"}) {
+    SCOPED_TRACE(link);
     auto served = run({"open", "--json", "--dry-run", link});
     auto alone = run({"open", "--json", "--dry-run", link}, false);
     EXPECT_EQ(served.exitStatus, alone.exitStatus) << served.standardError;
     EXPECT_EQ(comparable(served.standardOutput), comparable(alone.standardOutput));
+    for (bool withService : {true, false}) {
+      auto quick = quickOpen({"--dry-run", "--json", link}, withService);
+      EXPECT_EQ(quick.exitStatus, alone.exitStatus) << quick.standardError;
+      EXPECT_EQ(comparable(quick.standardOutput), comparable(alone.standardOutput));
+    }
   }
+  auto picked = run({"open", "--pick", "--dry-run", "https://other.example/"});
+  auto quickPicked = quickOpen({"--pick", "--dry-run", "https://other.example/"});
+  EXPECT_EQ(picked.exitStatus, 3) << picked.standardError;
+  EXPECT_EQ(quickPicked.exitStatus, 3) << quickPicked.standardError;
+  const auto withoutID = [](std::string text) {
+    return text.substr(0, text.find("picker request:"));
+  };
+  EXPECT_EQ(withoutID(quickPicked.standardOutput), withoutID(picked.standardOutput));
+  EXPECT_NE(quickPicked.standardOutput.find("picker request:"), std::string::npos);
+  // What it does not handle itself is `linkferry open`'s to explain.
+  auto typo = quickOpen({"--dry-rn", "https://other.example/"});
+  EXPECT_EQ(typo.exitStatus, 1);
+  EXPECT_NE(typo.standardError.find("--dry-rn"), std::string::npos) << typo.standardError;
   const std::size_t before = log().size();
 
   auto opened = run({"open", "https://app.work.example/y"});
   EXPECT_EQ(opened.exitStatus, 0) << opened.standardError;
   EXPECT_NE(opened.standardOutput.find("opened in beta browser: rule “Work”"), std::string::npos)
       << opened.standardOutput;
-  EXPECT_EQ(launched(1), std::vector<std::string>{
-                             "beta|token-of-this-click|--new-window|https://app.work.example/y"});
-  // The service wrote the click to the log before it answered.
+  auto quickOpened = quickOpen({"https://app.work.example/z"});
+  EXPECT_EQ(quickOpened.exitStatus, 0) << quickOpened.standardError;
+  EXPECT_TRUE(quickOpened.standardOutput.starts_with(
+      "https://app.work.example/z\n  → opened in beta browser: rule “Work”\n"))
+      << quickOpened.standardOutput;
+  EXPECT_EQ(launched(2), (std::vector<std::string>{
+                             "beta|token-of-this-click|--new-window|https://app.work.example/y",
+                             "beta|token-of-this-click|--new-window|https://app.work.example/z"}));
+  // The service wrote each click to the log before it answered.
   const JsonValue entries = log();
-  ASSERT_EQ(entries.size(), before + 1);
-  EXPECT_EQ(entries.back()["url"], "https://app.work.example/y");
+  ASSERT_EQ(entries.size(), before + 2);
+  EXPECT_EQ(entries.back()["url"], "https://app.work.example/z");
   EXPECT_EQ(entries.back()["status"], "routed");
 }
 

@@ -1,0 +1,130 @@
+#include "QuickOpen.h"
+
+#include <unistd.h>
+
+#include <cctype>
+#include <cerrno>
+#include <chrono>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <iostream>
+#include <map>
+
+#include "ClickOutcome.h"
+#include "ServiceClient.h"
+#include "foundation/Files.h"
+#include "foundation/Json.h"
+#include "foundation/Process.h"
+
+namespace linkferry::QuickOpen {
+
+namespace {
+
+// As long as `linkferry open` waits for the service: a short link's expansion and a launch.
+constexpr std::chrono::seconds kServiceTimeout{60};
+
+// A scheme and its colon, as the service will want to find one; anything else goes to
+// `linkferry open`, which explains what is wrong.
+bool hasScheme(const std::string& text) {
+  const std::size_t colon = text.find(':');
+  if (colon == 0 || colon == std::string::npos || !std::isalpha(static_cast<unsigned char>(text[0])))
+    return false;
+  for (std::size_t i = 1; i < colon; ++i) {
+    const unsigned char c = static_cast<unsigned char>(text[i]);
+    if (!std::isalnum(c) && c != '+' && c != '-' && c != '.') return false;
+  }
+  return true;
+}
+
+// Replaces this process with `linkferry open` and the same arguments, plus `extra` before them.
+[[noreturn]] void handOver(const std::vector<std::string>& arguments,
+                           const std::vector<std::string>& extra = {}) {
+  std::error_code error;
+  const std::filesystem::path self = std::filesystem::read_symlink("/proc/self/exe", error);
+  const std::filesystem::path program = (error ? std::filesystem::path() : self.parent_path()) / "linkferry";
+  std::vector<std::string> words = {program.string(), "open"};
+  words.insert(words.end(), extra.begin(), extra.end());
+  words.insert(words.end(), arguments.begin(), arguments.end());
+  std::vector<char*> argv;
+  for (std::string& word : words) argv.push_back(word.data());
+  argv.push_back(nullptr);
+  ::execv(argv[0], argv.data());
+  std::cerr << "linkferry-open: cannot run " << program.string() << ": " << std::strerror(errno)
+            << '\n';
+  std::_Exit(2);
+}
+
+}  // namespace
+
+std::optional<Arguments> parse(const std::vector<std::string>& arguments) {
+  Arguments parsed;
+  bool haveLink = false;
+  for (std::size_t i = 0; i < arguments.size(); ++i) {
+    const std::string& word = arguments[i];
+    if (word == "--dry-run") {
+      parsed.dryRun = true;
+    } else if (word == "--pick") {
+      parsed.pick = true;
+    } else if (word == "--json") {
+      parsed.json = true;
+    } else if (word == "--start-service") {
+      parsed.startService = true;
+    } else if (word == "--source-app" && i + 1 < arguments.size()) {
+      parsed.sourceApp = arguments[++i];
+    } else if (word.starts_with("--source-app=")) {
+      parsed.sourceApp = word.substr(std::strlen("--source-app="));
+    } else if (word.starts_with("-") || haveLink || !hasScheme(word)) {
+      return std::nullopt;
+    } else {
+      parsed.link = word;
+      haveLink = true;
+    }
+  }
+  if (!haveLink) return std::nullopt;
+  return parsed;
+}
+
+int run(int argc, char** argv) {
+  const std::vector<std::string> arguments(argv + 1, argv + argc);
+  const std::optional<Arguments> parsed = parse(arguments);
+  if (!parsed) handOver(arguments);
+  const std::map<std::string, std::string> environment = Process::currentEnvironment();
+  std::optional<ServiceClient::Connection> connection =
+      [&]() -> std::optional<ServiceClient::Connection> {
+    try {
+      return ServiceClient::Connection::openServing(environment, Files::home());
+    } catch (const std::exception&) {
+      return std::nullopt;  // no home to find the data folder by: `linkferry open` says so
+    }
+  }();
+  if (!connection) handOver(arguments);
+
+  ClickOutcome outcome;
+  try {
+    const JsonValue answer = connection->exchange(
+        ServiceClient::clickRequest(parsed->link, parsed->pick, parsed->dryRun, parsed->sourceApp,
+                                    environment),
+        kServiceTimeout);
+    outcome = ClickOutcome::fromJson(JsonReader(answer.at("outcome"), "the service's answer", "outcome"));
+  } catch (const ServiceClient::Refused&) {
+    // Nothing was routed: `linkferry open` tries again and explains the refusal.
+    handOver(arguments);
+  } catch (const std::exception& error) {
+    // The click may have been routed: reported, never sent twice.
+    outcome.link = parsed->link;
+    outcome.status = "failed";
+    outcome.error = error.what();
+  }
+  if (outcome.status == "pick") {
+    handOver(arguments, {"--service-picker", Json::encodeCompact(outcome.toJson())});
+  }
+  if (parsed->json) {
+    std::cout << Json::encodePretty(JsonValue::array({outcome.toJson()})) << std::flush;
+  } else {
+    std::cout << outcome.text() << std::flush;
+  }
+  return outcome.exitStatus();
+}
+
+}  // namespace linkferry::QuickOpen
