@@ -16,7 +16,9 @@
 //                     before it; each rebuild starts after malloc_trim, with the peak reset
 //                     through /proc/self/clear_refs ("hwmReset" 1). Where that file cannot be
 //                     written ("hwmReset" 0), getrusage's ru_maxrss after all rebuilds minus
-//                     before them.
+//                     before the first: the growth of the process's peak, which an earlier
+//                     benchmark of the same run may already have raised (run one with
+//                     --benchmark_filter to see its own).
 //   heapPeak_KB       the most heap in use during the rebuild above what was in use before it
 //                     (every malloc counted, see HeapPeak.h).
 // And once: indexHeap_KB, the heap the served index holds (mallinfo2 with and without it);
@@ -214,7 +216,8 @@ void rebuild(benchmark::State& state, const BrowserCatalog Fixture::* which) {
   const BrowserCatalog& catalog = f.*which;
   const IndexBuilder builder{PublicSuffixList::shared(), SessionClassifier(),
                              IndexBuilder::kDefaultHistoryWindow, std::nullopt};
-  // The first build also builds the suffix list; a running service has it already.
+  const long maxBefore = maxResidentKilobytes();
+  // The index served while the first rebuild runs, as in a running service.
   auto served = std::make_shared<const SignalIndex>(builder.build(catalog, Date::now()));
   if (!served->signals("example.com")) {
     state.SkipWithError("the index holds nothing of what the browsers wrote");
@@ -222,7 +225,6 @@ void rebuild(benchmark::State& state, const BrowserCatalog Fixture::* which) {
   }
 
   const bool hwmReset = resetPeakResident();
-  const long maxBefore = maxResidentKilobytes();
   long peakGrowth = 0;
   std::int64_t heapPeak = 0;
   for (auto _ : state) {
