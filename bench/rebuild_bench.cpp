@@ -21,6 +21,11 @@
 //                     --benchmark_filter to see its own).
 //   heapPeak_KB       the most heap in use during the rebuild above what was in use before it
 //                     (every malloc counted, see HeapPeak.h).
+//   heapKeptPerRebuild_B  heap in use after all rebuilds minus before them, per rebuild, with one
+//                     index served at both moments: what a rebuild leaves behind. Measured at a
+//                     few hundred bytes in all whatever the number of rebuilds (two indexes of
+//                     the same data need not be the same size); a leak shows as a figure that
+//                     stays put as --benchmark_min_time grows.
 // And once: indexHeap_KB, the heap the served index holds (mallinfo2 with and without it);
 // RSS_MB, the resident size after the runs; profiles read, and domains and issues of the index
 // built.
@@ -225,6 +230,7 @@ void rebuild(benchmark::State& state, const BrowserCatalog Fixture::* which) {
   }
 
   const bool hwmReset = resetPeakResident();
+  const std::int64_t heapBefore = HeapPeak::inUse();
   long peakGrowth = 0;
   std::int64_t heapPeak = 0;
   for (auto _ : state) {
@@ -243,6 +249,9 @@ void rebuild(benchmark::State& state, const BrowserCatalog Fixture::* which) {
     state.ResumeTiming();
   }
   if (!hwmReset) peakGrowth = maxResidentKilobytes() - maxBefore;
+  const auto rebuilds = std::max<double>(1, static_cast<double>(state.iterations()));
+  state.counters["heapKeptPerRebuild_B"] =
+      static_cast<double>(HeapPeak::inUse() - heapBefore) / rebuilds;
 
   state.counters["peakRSSGrowth_KB"] = static_cast<double>(peakGrowth);
   state.counters["hwmReset"] = hwmReset ? 1 : 0;
