@@ -37,7 +37,9 @@ class PickerView : public Gtk::Window {
   void perform(const PickerCommand& command);
   void choose(std::int64_t index, bool makeRule, bool privateMode);
   void finish(const PickerProtocol::Answer& answer);
-  void placeOnScreen();
+  void placeOnScreen(int width, int height, int anchorX, int anchorY);
+  void placeEstimated();
+  static void afterFirstLayout(GdkFrameClock* clock, gpointer self);
   bool patternSelected() const;
   bool editingPattern();
   void checkPattern();

@@ -150,8 +150,10 @@ class XServer : public ::testing::Environment {
     int ready[2];
     ASSERT_EQ(pipe(ready), 0);
     const std::string fd = std::to_string(ready[1]);
-    std::vector<std::string> texts{"/usr/bin/Xvfb", "-displayfd", fd, "-screen", "0",
-                                   "1280x800x24", "-nolisten", "tcp", "-nolisten", "unix"};
+    // -noreset: the server would otherwise start afresh whenever its last client leaves, and
+    // put the pointer a test has moved back in the middle of the screen.
+    std::vector<std::string> texts{"/usr/bin/Xvfb", "-displayfd", fd,    "-noreset", "-screen", "0",
+                                   "1280x800x24",   "-nolisten",  "tcp", "-nolisten", "unix"};
     // Local connections go through the abstract socket; no files are left behind.
     texts.pop_back();
     texts.pop_back();
@@ -207,6 +209,27 @@ std::string xdotool(const std::vector<std::string>& arguments) {
   return result.standardOutput;
 }
 
+// Where a window is on the screen (its top-left corner) and how big it is.
+struct Geometry {
+  int x = 0, y = 0, width = 0, height = 0;
+};
+
+Geometry geometryOf(const std::string& window) {
+  Geometry geometry;
+  const std::string shell = xdotool({"getwindowgeometry", "--shell", window});
+  for (std::string_view line : Text::split(shell, '\n')) {
+    const auto equals = line.find('=');
+    if (equals == std::string_view::npos) continue;
+    const int value = std::atoi(std::string(line.substr(equals + 1)).c_str());
+    const std::string_view name = line.substr(0, equals);
+    if (name == "X") geometry.x = value;
+    if (name == "Y") geometry.y = value;
+    if (name == "WIDTH") geometry.width = value;
+    if (name == "HEIGHT") geometry.height = value;
+  }
+  return geometry;
+}
+
 std::string pickerProgram() { return (testing::binaryDirectory() / "cli/linkferry-picker").string(); }
 
 // A request for https://news.example/a with one candidate per browser name, given as the window
@@ -233,7 +256,7 @@ class Window {
     m_id = window.empty() ? "" : window.front().substr(7);
     for (const std::string& line : m_child.linesStartingWith("row ")) {
       std::istringstream fields(line.substr(4));
-      Bounds bounds;
+      Geometry bounds;
       std::size_t index = 0;
       fields >> index >> bounds.x >> bounds.y >> bounds.width >> bounds.height;
       m_rows[index] = bounds;
@@ -244,6 +267,8 @@ class Window {
   bool shown() const { return m_shown; }
   const std::string& id() const { return m_id; }
   std::size_t rowCount() const { return m_rows.size(); }
+  // A shown row's bounds inside the window.
+  Geometry row(std::size_t index) const { return m_rows.at(index); }
 
   // Keys in xdotool's names ("2", "alt+3", "shift+Return").
   void keys(const std::vector<std::string>& names) {
@@ -257,7 +282,7 @@ class Window {
 
   // A click in the middle of a row, with a modifier held when one is named ("alt", "shift").
   void click(std::size_t row, const std::string& modifier = "") {
-    const Bounds bounds = m_rows.at(row);
+    const Geometry bounds = m_rows.at(row);
     std::vector<std::string> arguments{"mousemove", "--window", m_id,
                                        std::to_string(bounds.x + bounds.width / 2),
                                        std::to_string(bounds.y + bounds.height / 2)};
@@ -275,10 +300,6 @@ class Window {
   }
 
  private:
-  struct Bounds {
-    int x = 0, y = 0, width = 0, height = 0;
-  };
-
   static std::map<std::string, std::string> withTracing(std::map<std::string, std::string> extra) {
     std::map<std::string, std::string> environment = displayEnvironment();
     environment["LINKFERRY_PICKER_TRACE"] = "1";
@@ -289,7 +310,7 @@ class Window {
   Child m_child;
   bool m_shown = false;
   std::string m_id;
-  std::map<std::size_t, Bounds> m_rows;
+  std::map<std::size_t, Geometry> m_rows;
 };
 
 JsonValue chose(std::int64_t index, bool makeRule = false, bool privateMode = false) {
@@ -398,6 +419,50 @@ TEST(PickerWindow, ARequestThatCannotBeShownIsRefusedAtOnce) {
   EXPECT_EQ(noneStatus, 1);
   EXPECT_NE(none.errorText().find("candidates: no candidates to choose from"), std::string::npos)
       << none.errorText();
+}
+
+// With pickerAtCursor the window opens with the pointer in the middle of its first row, the one
+// Return opens, moved only as far as it takes to stay on the screen; otherwise it is centred
+// across and a third of the way down.
+TEST(PickerWindow, OpensUnderThePointerOnTheScreenOrCentred) {
+  AppSettings settings;
+  settings.pickerAtCursor = true;
+  const std::vector<std::string> three{"a", "b", "c"};
+  const auto shownWith = [&](int pointerX, int pointerY, const std::string& note = "") {
+    xdotool({"mousemove", "--sync", std::to_string(pointerX), std::to_string(pointerY)});
+    PickerProtocol::Input input = request(three, settings);
+    if (!note.empty()) input.request.note = note;
+    return std::make_unique<Window>(input);
+  };
+  const auto dismiss = [](Window& window) {
+    window.keys({"Escape"});
+    EXPECT_EQ(window.answer(), JsonValue::parse(R"({"cancel": true})"));
+  };
+
+  // A note above the rows moves the first one down: the window is placed once it is laid out.
+  auto middle = shownWith(300, 250, "Could not open in alpha: exited with status 1");
+  ASSERT_TRUE(middle->shown());
+  Geometry window = geometryOf(middle->id());
+  const Geometry first = middle->row(0);
+  EXPECT_NEAR(window.x + first.x + first.width / 2, 300, 1);
+  EXPECT_NEAR(window.y + first.y + first.height / 2, 250, 1);
+  dismiss(*middle);
+
+  // Near the bottom-right corner the window keeps to the screen, still under the pointer.
+  auto corner = shownWith(1270, 790);
+  window = geometryOf(corner->id());
+  EXPECT_EQ(window.x + window.width, 1280);
+  EXPECT_EQ(window.y + window.height, 800);
+  EXPECT_LT(window.x, 1270);
+  EXPECT_LT(window.y, 790);
+  dismiss(*corner);
+
+  settings.pickerAtCursor = false;
+  auto centred = shownWith(100, 100);
+  window = geometryOf(centred->id());
+  EXPECT_NEAR(window.x + window.width / 2, 640, 1);
+  EXPECT_NEAR(window.y, (800 - window.height) / 3, 1);
+  dismiss(*centred);
 }
 
 // Ten candidates, a safety finding and a note, drawn and kept as
