@@ -266,6 +266,8 @@ Gtk::Widget* PickerView::buildFooter() {
     m_scopes->set_selected(static_cast<guint>(m_input.defaultScope));
     m_scopes->set_hexpand(true);
     m_scopes->set_focusable(false);
+    m_scopes->add_css_class("active");
+    m_stepped = m_scopes;
     remember->append(*m_scopes);
     std::vector<Glib::ustring> durations{"for good"};
     for (const RememberDuration& duration : m_input.durations) {
@@ -291,8 +293,9 @@ Gtk::Widget* PickerView::buildFooter() {
   }
   auto* hints = label("", "hints");
   hints->set_markup(
-      "<b>1–0</b> open   <b>↑↓</b> select   <b>Alt</b> remember   <b>Shift</b> private   "
-      "<b>Esc</b> cancel");
+      m_scopes ? "<b>1–0</b> open   <b>↑↓</b> select   <b>Alt</b> remember   <b>←→</b> <b>Tab</b> how   "
+                 "<b>Shift</b> private   <b>Esc</b> cancel"
+               : "<b>1–0</b> open   <b>↑↓</b> select   <b>Shift</b> private   <b>Esc</b> cancel");
   hints->set_xalign(0.5);
   footer->append(*hints);
   return footer;
@@ -349,6 +352,37 @@ bool PickerView::editingPattern() {
   return focus && (focus == m_pattern || focus->is_ancestor(*m_pattern));
 }
 
+void PickerView::nextStop(int direction) {
+  // The stops in order; the pattern's is where the keys go into its entry.
+  std::vector<Gtk::Widget*> stops{m_scopes};
+  if (m_pattern && m_pattern->get_visible()) stops.push_back(m_pattern);
+  stops.push_back(m_durations);
+  const Gtk::Widget* current = m_stepped;
+  if (editingPattern()) current = m_pattern;
+  const auto at = static_cast<int>(std::find(stops.begin(), stops.end(), current) - stops.begin());
+  const int count = static_cast<int>(stops.size());
+  Gtk::Widget* next = stops[static_cast<std::size_t>(((at + direction) % count + count) % count)];
+  if (next == m_pattern) {
+    // Leaving the entry with Escape or Return comes back to the scope it belongs to.
+    m_stepped = m_scopes;
+    m_pattern->grab_focus();
+  } else {
+    unset_focus();
+    m_stepped = static_cast<Gtk::DropDown*>(next);
+  }
+  showStop();
+}
+
+void PickerView::showStop() {
+  for (Gtk::DropDown* dropDown : {m_scopes, m_durations}) {
+    if (dropDown == m_stepped && !editingPattern()) {
+      dropDown->add_css_class("active");
+    } else {
+      dropDown->remove_css_class("active");
+    }
+  }
+}
+
 void PickerView::checkPattern() {
   if (RuleAuthoring::isValidRegex(std::string(m_pattern->get_text()))) {
     m_pattern->remove_css_class("error");
@@ -360,6 +394,14 @@ void PickerView::checkPattern() {
 }
 
 bool PickerView::onKey(guint keyval, guint keycode, Gdk::ModifierType state) {
+  // Tab and Shift+Tab go round the ways a choice is remembered: the scope, its pattern when
+  // that is shown, and the duration.
+  if ((keyval == GDK_KEY_Tab || keyval == GDK_KEY_ISO_Left_Tab) && m_scopes) {
+    const bool back = keyval == GDK_KEY_ISO_Left_Tab ||
+                      (state & Gdk::ModifierType::SHIFT_MASK) == Gdk::ModifierType::SHIFT_MASK;
+    nextStop(back ? -1 : +1);
+    return true;
+  }
   // What is typed into the pattern goes there; Escape or Return hands the keys back to the
   // picker, and Alt keys choose and remember right away.
   if (editingPattern() && (state & Gdk::ModifierType::ALT_MASK) != Gdk::ModifierType::ALT_MASK) {
@@ -367,10 +409,7 @@ bool PickerView::onKey(guint keyval, guint keycode, Gdk::ModifierType state) {
       return false;
     }
     unset_focus();
-    return true;
-  }
-  if (keyval == GDK_KEY_Tab && m_pattern && m_pattern->get_visible()) {
-    m_pattern->grab_focus();
+    showStop();
     return true;
   }
   // Shift changes what a key types ("1" becomes "!"); the picker reads the key itself.
@@ -411,12 +450,12 @@ void PickerView::perform(const PickerCommand& command) {
     m_selected = selected;
     showSelection();
   } else if (const auto* scope = command.asScope()) {
-    if (m_scopes) {
-      const auto count = static_cast<std::int64_t>(m_input.scopes.size());
-      const std::int64_t next =
-          std::clamp<std::int64_t>(static_cast<std::int64_t>(m_scopes->get_selected()) + scope->step,
-                                   0, count - 1);
-      m_scopes->set_selected(static_cast<guint>(next));
+    // Left and right step the scope, or the duration once Tab has gone there.
+    if (m_stepped) {
+      const auto count = static_cast<std::int64_t>(m_stepped->get_model()->get_n_items());
+      const std::int64_t next = std::clamp<std::int64_t>(
+          static_cast<std::int64_t>(m_stepped->get_selected()) + scope->step, 0, count - 1);
+      m_stepped->set_selected(static_cast<guint>(next));
     }
   } else if (command.isCancel()) {
     finish({});

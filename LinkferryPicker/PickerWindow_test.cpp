@@ -386,6 +386,27 @@ TEST(PickerWindow, APatternEditedInTheWindowIsTheOneRemembered) {
   EXPECT_EQ(PickerWindow::scope(asked, "host", typed), RememberScope::host());
 }
 
+// Tab goes from the scope to the pattern (when that scope is selected) and on to the duration,
+// Shift+Tab back; left and right step whichever of the scope and the duration Tab is on.
+TEST(PickerWindow, TabReachesTheDurationAndTheArrowsStepIt) {
+  const PickerProtocol::Input input = request({"a", "b"});
+  ASSERT_GE(input.durations.size(), 2u);
+  Window window(input);
+  window.keys({"Tab", "Right", "Right", "shift+Tab", "Left", "alt+2"});
+  JsonValue expected = chose(1, true);
+  expected["scope"] = "host";
+  expected["duration"] = input.durations[1].toJson();
+  EXPECT_EQ(window.answer(), expected);
+
+  Window pattern(input);
+  pattern.keys({"Right", "Tab", "Tab", "Right", "Right", "Left", "alt+1"});
+  expected = chose(0, true);
+  expected["scope"] = "pattern";
+  expected["pattern"] = *input.scopes.back().pattern;
+  expected["duration"] = input.durations[0].toJson();
+  EXPECT_EQ(pattern.answer(), expected);
+}
+
 TEST(PickerWindow, AClickChoosesAltClickRemembersShiftClickOpensPrivately) {
   Window click(request({"a", "b", "c"}));
   click.click(2);
