@@ -293,9 +293,10 @@ Gtk::Widget* PickerView::buildFooter() {
   }
   auto* hints = label("", "hints");
   hints->set_markup(
-      m_scopes ? "<b>1–0</b> open   <b>↑↓</b> select   <b>Alt</b> remember   <b>←→</b> <b>Tab</b> how   "
-                 "<b>Shift</b> private   <b>Esc</b> cancel"
-               : "<b>1–0</b> open   <b>↑↓</b> select   <b>Shift</b> private   <b>Esc</b> cancel");
+      m_scopes
+          ? "<b>1–0</b> open   <b>↑↓</b> select   <b>Alt</b> remember   <b>←→</b> <b>Tab</b> how   "
+            "<b>Shift</b> private   <b>Esc</b> cancel"
+          : "<b>1–0</b> open   <b>↑↓</b> select   <b>Shift</b> private   <b>Esc</b> cancel");
   hints->set_xalign(0.5);
   footer->append(*hints);
   return footer;
@@ -586,14 +587,13 @@ void PickerView::afterFirstLayout(GdkFrameClock* clock, gpointer self) {
   double offsetX = 0, offsetY = 0;
   gtk_native_get_surface_transform(GTK_NATIVE(view->gobj()), &offsetX, &offsetY);
   graphene_rect_t first;
-  if (view->m_rows.empty() ||
-      !gtk_widget_compute_bounds(GTK_WIDGET(view->m_rows.front()->gobj()), GTK_WIDGET(view->gobj()),
-                                 &first)) {
+  if (view->m_rows.empty() || !gtk_widget_compute_bounds(GTK_WIDGET(view->m_rows.front()->gobj()),
+                                                         GTK_WIDGET(view->gobj()), &first)) {
     graphene_rect_init(&first, 0, 0, static_cast<float>(width), 0);
   }
-  view->placeOnScreen(width, height,
-                      static_cast<int>(std::lround(offsetX + first.origin.x + first.size.width / 2)),
-                      static_cast<int>(std::lround(offsetY + first.origin.y + first.size.height / 2)));
+  view->placeOnScreen(
+      width, height, static_cast<int>(std::lround(offsetX + first.origin.x + first.size.width / 2)),
+      static_cast<int>(std::lround(offsetY + first.origin.y + first.size.height / 2)));
 }
 
 }  // namespace linkferry::picker
