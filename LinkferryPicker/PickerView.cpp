@@ -20,6 +20,9 @@ namespace {
 // The longest part of the link after its host that is shown before it is shortened.
 constexpr std::size_t kLinkRest = 56;
 
+// Where the middle of the first row is guessed to be, from the window's top, before it is laid out.
+constexpr int kFirstRowEstimate = 72;
+
 Glib::ustring escaped(const std::string& text) { return Glib::Markup::escape_text(text); }
 
 Gtk::Label* label(const std::string& text, const char* cssClass = nullptr) {
@@ -136,7 +139,13 @@ PickerView::PickerView(PickerProtocol::Input input, Finished finished)
         return false;
       },
       false);
-  signal_realize().connect([this] { placeOnScreen(); });
+  signal_realize().connect([this] {
+    placeEstimated();
+    // After GTK's own layout handler, which was connected when the window was realized.
+    if (GdkFrameClock* clock = gtk_widget_get_frame_clock(GTK_WIDGET(gobj()))) {
+      g_signal_connect_after(clock, "layout", G_CALLBACK(&PickerView::afterFirstLayout), this);
+    }
+  });
   if (tracing()) {
     signal_map().connect([this] {
       GdkFrameClock* clock = gtk_widget_get_frame_clock(GTK_WIDGET(gobj()));
@@ -257,6 +266,8 @@ Gtk::Widget* PickerView::buildFooter() {
     m_scopes->set_selected(static_cast<guint>(m_input.defaultScope));
     m_scopes->set_hexpand(true);
     m_scopes->set_focusable(false);
+    m_scopes->add_css_class("active");
+    m_stepped = m_scopes;
     remember->append(*m_scopes);
     std::vector<Glib::ustring> durations{"for good"};
     for (const RememberDuration& duration : m_input.durations) {
@@ -282,8 +293,10 @@ Gtk::Widget* PickerView::buildFooter() {
   }
   auto* hints = label("", "hints");
   hints->set_markup(
-      "<b>1–0</b> open   <b>↑↓</b> select   <b>Alt</b> remember   <b>Shift</b> private   "
-      "<b>Esc</b> cancel");
+      m_scopes
+          ? "<b>1–0</b> open   <b>↑↓</b> select   <b>Alt</b> remember   <b>←→</b> <b>Tab</b> how   "
+            "<b>Shift</b> private   <b>Esc</b> cancel"
+          : "<b>1–0</b> open   <b>↑↓</b> select   <b>Shift</b> private   <b>Esc</b> cancel");
   hints->set_xalign(0.5);
   footer->append(*hints);
   return footer;
@@ -340,6 +353,37 @@ bool PickerView::editingPattern() {
   return focus && (focus == m_pattern || focus->is_ancestor(*m_pattern));
 }
 
+void PickerView::nextStop(int direction) {
+  // The stops in order; the pattern's is where the keys go into its entry.
+  std::vector<Gtk::Widget*> stops{m_scopes};
+  if (m_pattern && m_pattern->get_visible()) stops.push_back(m_pattern);
+  stops.push_back(m_durations);
+  const Gtk::Widget* current = m_stepped;
+  if (editingPattern()) current = m_pattern;
+  const auto at = static_cast<int>(std::find(stops.begin(), stops.end(), current) - stops.begin());
+  const int count = static_cast<int>(stops.size());
+  Gtk::Widget* next = stops[static_cast<std::size_t>(((at + direction) % count + count) % count)];
+  if (next == m_pattern) {
+    // Leaving the entry with Escape or Return comes back to the scope it belongs to.
+    m_stepped = m_scopes;
+    m_pattern->grab_focus();
+  } else {
+    unset_focus();
+    m_stepped = static_cast<Gtk::DropDown*>(next);
+  }
+  showStop();
+}
+
+void PickerView::showStop() {
+  for (Gtk::DropDown* dropDown : {m_scopes, m_durations}) {
+    if (dropDown == m_stepped && !editingPattern()) {
+      dropDown->add_css_class("active");
+    } else {
+      dropDown->remove_css_class("active");
+    }
+  }
+}
+
 void PickerView::checkPattern() {
   if (RuleAuthoring::isValidRegex(std::string(m_pattern->get_text()))) {
     m_pattern->remove_css_class("error");
@@ -351,6 +395,14 @@ void PickerView::checkPattern() {
 }
 
 bool PickerView::onKey(guint keyval, guint keycode, Gdk::ModifierType state) {
+  // Tab and Shift+Tab go round the ways a choice is remembered: the scope, its pattern when
+  // that is shown, and the duration.
+  if ((keyval == GDK_KEY_Tab || keyval == GDK_KEY_ISO_Left_Tab) && m_scopes) {
+    const bool back = keyval == GDK_KEY_ISO_Left_Tab ||
+                      (state & Gdk::ModifierType::SHIFT_MASK) == Gdk::ModifierType::SHIFT_MASK;
+    nextStop(back ? -1 : +1);
+    return true;
+  }
   // What is typed into the pattern goes there; Escape or Return hands the keys back to the
   // picker, and Alt keys choose and remember right away.
   if (editingPattern() && (state & Gdk::ModifierType::ALT_MASK) != Gdk::ModifierType::ALT_MASK) {
@@ -358,10 +410,7 @@ bool PickerView::onKey(guint keyval, guint keycode, Gdk::ModifierType state) {
       return false;
     }
     unset_focus();
-    return true;
-  }
-  if (keyval == GDK_KEY_Tab && m_pattern && m_pattern->get_visible()) {
-    m_pattern->grab_focus();
+    showStop();
     return true;
   }
   // Shift changes what a key types ("1" becomes "!"); the picker reads the key itself.
@@ -402,12 +451,12 @@ void PickerView::perform(const PickerCommand& command) {
     m_selected = selected;
     showSelection();
   } else if (const auto* scope = command.asScope()) {
-    if (m_scopes) {
-      const auto count = static_cast<std::int64_t>(m_input.scopes.size());
-      const std::int64_t next =
-          std::clamp<std::int64_t>(static_cast<std::int64_t>(m_scopes->get_selected()) + scope->step,
-                                   0, count - 1);
-      m_scopes->set_selected(static_cast<guint>(next));
+    // Left and right step the scope, or the duration once Tab has gone there.
+    if (m_stepped) {
+      const auto count = static_cast<std::int64_t>(m_stepped->get_model()->get_n_items());
+      const std::int64_t next = std::clamp<std::int64_t>(
+          static_cast<std::int64_t>(m_stepped->get_selected()) + scope->step, 0, count - 1);
+      m_stepped->set_selected(static_cast<guint>(next));
     }
   } else if (command.isCancel()) {
     finish({});
@@ -470,15 +519,16 @@ void PickerView::finish(const PickerProtocol::Answer& answer) {
   m_finished(answer);
 }
 
-// X11 lets a program place its window: at the pointer when asked, else centred on the monitor
-// under the pointer. Elsewhere the compositor places it.
-void PickerView::placeOnScreen() {
+// X11 lets a program place its window: with pickerAtCursor the middle of the first row, the one
+// Return opens, goes under the pointer, else the window is centred across the monitor under the
+// pointer and a third of the way down; either way it stays on that monitor. Elsewhere the
+// compositor places it. `anchor` is where the middle of the first row is in the window.
+void PickerView::placeOnScreen(int width, int height, int anchorX, int anchorY) {
   GdkDisplay* display = gtk_widget_get_display(GTK_WIDGET(gobj()));
   if (!GDK_IS_X11_DISPLAY(display)) return;
   GdkSurface* surface = gtk_native_get_surface(GTK_NATIVE(gobj()));
   if (!surface) return;
   Display* xdisplay = gdk_x11_display_get_xdisplay(display);
-  const ::Window xid = gdk_x11_surface_get_xid(surface);
   ::Window root = 0, child = 0;
   int pointerX = 0, pointerY = 0, windowX = 0, windowY = 0;
   unsigned mask = 0;
@@ -486,9 +536,6 @@ void PickerView::placeOnScreen() {
                      &windowX, &windowY, &mask)) {
     return;
   }
-  int minimum = 0, width = 0, height = 0, ignored = 0;
-  measure(Gtk::Orientation::HORIZONTAL, -1, minimum, width, ignored, ignored);
-  measure(Gtk::Orientation::VERTICAL, width, minimum, height, ignored, ignored);
   int areaX = 0, areaY = 0, areaWidth = DisplayWidth(xdisplay, DefaultScreen(xdisplay)),
       areaHeight = DisplayHeight(xdisplay, DefaultScreen(xdisplay));
   GListModel* monitors = gdk_display_get_monitors(display);
@@ -509,12 +556,44 @@ void PickerView::placeOnScreen() {
   int x = areaX + (areaWidth - width) / 2;
   int y = areaY + (areaHeight - height) / 3;
   if (m_input.atCursor) {
-    x = pointerX - width / 2;
-    y = pointerY - 24;
+    x = pointerX - anchorX;
+    y = pointerY - anchorY;
   }
   x = std::clamp(x, areaX, std::max(areaX, areaX + areaWidth - width));
   y = std::clamp(y, areaY, std::max(areaY, areaY + areaHeight - height));
-  XMoveWindow(xdisplay, xid, x, y);
+  XMoveWindow(xdisplay, gdk_x11_surface_get_xid(surface), x, y);
+}
+
+// Before the window is mapped its size is not settled (the default width, for one, is applied
+// when it is shown), so it is placed on an estimate then and again once laid out, before its first
+// frame is drawn.
+void PickerView::placeEstimated() {
+  int minimum = 0, width = 0, height = 0, ignored = 0;
+  measure(Gtk::Orientation::HORIZONTAL, -1, minimum, width, ignored, ignored);
+  int defaultWidth = 0, defaultHeight = 0;
+  get_default_size(defaultWidth, defaultHeight);
+  width = std::max(width, defaultWidth);
+  measure(Gtk::Orientation::VERTICAL, width, minimum, height, ignored, ignored);
+  placeOnScreen(width, height, width / 2, std::min(height, kFirstRowEstimate));
+}
+
+void PickerView::afterFirstLayout(GdkFrameClock* clock, gpointer self) {
+  g_signal_handlers_disconnect_by_func(clock, reinterpret_cast<gpointer>(&afterFirstLayout), self);
+  auto* view = static_cast<PickerView*>(self);
+  GdkSurface* surface = gtk_native_get_surface(GTK_NATIVE(view->gobj()));
+  if (!surface) return;
+  const int width = gdk_surface_get_width(surface);
+  const int height = gdk_surface_get_height(surface);
+  double offsetX = 0, offsetY = 0;
+  gtk_native_get_surface_transform(GTK_NATIVE(view->gobj()), &offsetX, &offsetY);
+  graphene_rect_t first;
+  if (view->m_rows.empty() || !gtk_widget_compute_bounds(GTK_WIDGET(view->m_rows.front()->gobj()),
+                                                         GTK_WIDGET(view->gobj()), &first)) {
+    graphene_rect_init(&first, 0, 0, static_cast<float>(width), 0);
+  }
+  view->placeOnScreen(
+      width, height, static_cast<int>(std::lround(offsetX + first.origin.x + first.size.width / 2)),
+      static_cast<int>(std::lround(offsetY + first.origin.y + first.size.height / 2)));
 }
 
 }  // namespace linkferry::picker

@@ -13,7 +13,8 @@ namespace linkferry::picker {
 
 // The picker window: the link, its warnings and notes, one row per candidate and the ways to
 // remember a choice. Every key press goes through PickerKeys::command and PickerKeys::move (but
-// those typed into the pattern entry, which Tab reaches; Alt keys still choose from there); the
+// those typed into the pattern entry, which Tab reaches; Alt keys still choose from there). Tab
+// goes round the scope, the pattern and the duration, and left and right step the one it is on; the
 // window calls `finished` exactly once, with the user's choice or a cancel (also when closed).
 // With LINKFERRY_PICKER_TRACE set it writes to standard error, for measurements and tests:
 // "shown <microseconds>" after its first frame (CLOCK_MONOTONIC), then "window <X11 id>" and one
@@ -37,10 +38,14 @@ class PickerView : public Gtk::Window {
   void perform(const PickerCommand& command);
   void choose(std::int64_t index, bool makeRule, bool privateMode);
   void finish(const PickerProtocol::Answer& answer);
-  void placeOnScreen();
+  void placeOnScreen(int width, int height, int anchorX, int anchorY);
+  void placeEstimated();
+  static void afterFirstLayout(GdkFrameClock* clock, gpointer self);
   bool patternSelected() const;
   bool editingPattern();
   void checkPattern();
+  void nextStop(int direction);
+  void showStop();
   static void afterFirstPaint(GdkFrameClock* clock, gpointer self);
 
   PickerProtocol::Input m_input;
@@ -57,6 +62,7 @@ class PickerView : public Gtk::Window {
   Gtk::DropDown* m_scopes = nullptr;
   Gtk::DropDown* m_durations = nullptr;
   Gtk::Entry* m_pattern = nullptr;  // the "pattern" scope's expression, shown while it is selected
+  Gtk::DropDown* m_stepped = nullptr;  // what left and right step: m_scopes or m_durations
 };
 
 }  // namespace linkferry::picker

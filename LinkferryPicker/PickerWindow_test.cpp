@@ -17,9 +17,11 @@
 #include <thread>
 
 #include "PickerWindow.h"
-#include "rules/RuleAuthoring.h"
+#include "ServiceClient.h"
+#include "foundation/Files.h"
 #include "foundation/Process.h"
 #include "foundation/Text.h"
+#include "rules/RuleAuthoring.h"
 #include "support/TestSupport.h"
 
 extern char** environ;
@@ -150,8 +152,11 @@ class XServer : public ::testing::Environment {
     int ready[2];
     ASSERT_EQ(pipe(ready), 0);
     const std::string fd = std::to_string(ready[1]);
-    std::vector<std::string> texts{"/usr/bin/Xvfb", "-displayfd", fd, "-screen", "0",
-                                   "1280x800x24", "-nolisten", "tcp", "-nolisten", "unix"};
+    // -noreset: the server would otherwise start afresh whenever its last client leaves, and
+    // put the pointer a test has moved back in the middle of the screen.
+    std::vector<std::string> texts{
+        "/usr/bin/Xvfb", "-displayfd", fd,    "-noreset",  "-screen", "0",
+        "1280x800x24",   "-nolisten",  "tcp", "-nolisten", "unix"};
     // Local connections go through the abstract socket; no files are left behind.
     texts.pop_back();
     texts.pop_back();
@@ -207,6 +212,27 @@ std::string xdotool(const std::vector<std::string>& arguments) {
   return result.standardOutput;
 }
 
+// Where a window is on the screen (its top-left corner) and how big it is.
+struct Geometry {
+  int x = 0, y = 0, width = 0, height = 0;
+};
+
+Geometry geometryOf(const std::string& window) {
+  Geometry geometry;
+  const std::string shell = xdotool({"getwindowgeometry", "--shell", window});
+  for (std::string_view line : Text::split(shell, '\n')) {
+    const auto equals = line.find('=');
+    if (equals == std::string_view::npos) continue;
+    const int value = std::atoi(std::string(line.substr(equals + 1)).c_str());
+    const std::string_view name = line.substr(0, equals);
+    if (name == "X") geometry.x = value;
+    if (name == "Y") geometry.y = value;
+    if (name == "WIDTH") geometry.width = value;
+    if (name == "HEIGHT") geometry.height = value;
+  }
+  return geometry;
+}
+
 std::string pickerProgram() { return (testing::binaryDirectory() / "cli/linkferry-picker").string(); }
 
 // A request for https://news.example/a with one candidate per browser name, given as the window
@@ -233,7 +259,7 @@ class Window {
     m_id = window.empty() ? "" : window.front().substr(7);
     for (const std::string& line : m_child.linesStartingWith("row ")) {
       std::istringstream fields(line.substr(4));
-      Bounds bounds;
+      Geometry bounds;
       std::size_t index = 0;
       fields >> index >> bounds.x >> bounds.y >> bounds.width >> bounds.height;
       m_rows[index] = bounds;
@@ -244,6 +270,8 @@ class Window {
   bool shown() const { return m_shown; }
   const std::string& id() const { return m_id; }
   std::size_t rowCount() const { return m_rows.size(); }
+  // A shown row's bounds inside the window.
+  Geometry row(std::size_t index) const { return m_rows.at(index); }
 
   // Keys in xdotool's names ("2", "alt+3", "shift+Return").
   void keys(const std::vector<std::string>& names) {
@@ -257,7 +285,7 @@ class Window {
 
   // A click in the middle of a row, with a modifier held when one is named ("alt", "shift").
   void click(std::size_t row, const std::string& modifier = "") {
-    const Bounds bounds = m_rows.at(row);
+    const Geometry bounds = m_rows.at(row);
     std::vector<std::string> arguments{"mousemove", "--window", m_id,
                                        std::to_string(bounds.x + bounds.width / 2),
                                        std::to_string(bounds.y + bounds.height / 2)};
@@ -275,10 +303,6 @@ class Window {
   }
 
  private:
-  struct Bounds {
-    int x = 0, y = 0, width = 0, height = 0;
-  };
-
   static std::map<std::string, std::string> withTracing(std::map<std::string, std::string> extra) {
     std::map<std::string, std::string> environment = displayEnvironment();
     environment["LINKFERRY_PICKER_TRACE"] = "1";
@@ -289,7 +313,7 @@ class Window {
   Child m_child;
   bool m_shown = false;
   std::string m_id;
-  std::map<std::size_t, Bounds> m_rows;
+  std::map<std::size_t, Geometry> m_rows;
 };
 
 JsonValue chose(std::int64_t index, bool makeRule = false, bool privateMode = false) {
@@ -365,6 +389,27 @@ TEST(PickerWindow, APatternEditedInTheWindowIsTheOneRemembered) {
   EXPECT_EQ(PickerWindow::scope(asked, "host", typed), RememberScope::host());
 }
 
+// Tab goes from the scope to the pattern (when that scope is selected) and on to the duration,
+// Shift+Tab back; left and right step whichever of the scope and the duration Tab is on.
+TEST(PickerWindow, TabReachesTheDurationAndTheArrowsStepIt) {
+  const PickerProtocol::Input input = request({"a", "b"});
+  ASSERT_GE(input.durations.size(), 2u);
+  Window window(input);
+  window.keys({"Tab", "Right", "Right", "shift+Tab", "Left", "alt+2"});
+  JsonValue expected = chose(1, true);
+  expected["scope"] = "host";
+  expected["duration"] = input.durations[1].toJson();
+  EXPECT_EQ(window.answer(), expected);
+
+  Window pattern(input);
+  pattern.keys({"Right", "Tab", "Tab", "Right", "Right", "Left", "alt+1"});
+  expected = chose(0, true);
+  expected["scope"] = "pattern";
+  expected["pattern"] = *input.scopes.back().pattern;
+  expected["duration"] = input.durations[0].toJson();
+  EXPECT_EQ(pattern.answer(), expected);
+}
+
 TEST(PickerWindow, AClickChoosesAltClickRemembersShiftClickOpensPrivately) {
   Window click(request({"a", "b", "c"}));
   click.click(2);
@@ -398,6 +443,50 @@ TEST(PickerWindow, ARequestThatCannotBeShownIsRefusedAtOnce) {
   EXPECT_EQ(noneStatus, 1);
   EXPECT_NE(none.errorText().find("candidates: no candidates to choose from"), std::string::npos)
       << none.errorText();
+}
+
+// With pickerAtCursor the window opens with the pointer in the middle of its first row, the one
+// Return opens, moved only as far as it takes to stay on the screen; otherwise it is centred
+// across and a third of the way down.
+TEST(PickerWindow, OpensUnderThePointerOnTheScreenOrCentred) {
+  AppSettings settings;
+  settings.pickerAtCursor = true;
+  const std::vector<std::string> three{"a", "b", "c"};
+  const auto shownWith = [&](int pointerX, int pointerY, const std::string& note = "") {
+    xdotool({"mousemove", "--sync", std::to_string(pointerX), std::to_string(pointerY)});
+    PickerProtocol::Input input = request(three, settings);
+    if (!note.empty()) input.request.note = note;
+    return std::make_unique<Window>(input);
+  };
+  const auto dismiss = [](Window& window) {
+    window.keys({"Escape"});
+    EXPECT_EQ(window.answer(), JsonValue::parse(R"({"cancel": true})"));
+  };
+
+  // A note above the rows moves the first one down: the window is placed once it is laid out.
+  auto middle = shownWith(300, 250, "Could not open in alpha: exited with status 1");
+  ASSERT_TRUE(middle->shown());
+  Geometry window = geometryOf(middle->id());
+  const Geometry first = middle->row(0);
+  EXPECT_NEAR(window.x + first.x + first.width / 2, 300, 1);
+  EXPECT_NEAR(window.y + first.y + first.height / 2, 250, 1);
+  dismiss(*middle);
+
+  // Near the bottom-right corner the window keeps to the screen, still under the pointer.
+  auto corner = shownWith(1270, 790);
+  window = geometryOf(corner->id());
+  EXPECT_EQ(window.x + window.width, 1280);
+  EXPECT_EQ(window.y + window.height, 800);
+  EXPECT_LT(window.x, 1270);
+  EXPECT_LT(window.y, 790);
+  dismiss(*corner);
+
+  settings.pickerAtCursor = false;
+  auto centred = shownWith(100, 100);
+  window = geometryOf(centred->id());
+  EXPECT_NEAR(window.x + window.width / 2, 640, 1);
+  EXPECT_NEAR(window.y, (800 - window.height) / 3, 1);
+  dismiss(*centred);
 }
 
 // Ten candidates, a safety finding and a note, drawn and kept as
@@ -460,62 +549,159 @@ TEST(PickerWindow, TheWindowWithEverythingInItIsDrawn) {
   EXPECT_EQ(window.answer(), JsonValue::parse(R"({"cancel": true})"));
 }
 
-// `linkferry open` run by a program without a terminal, on a desktop: the window asks, a key
-// press answers, the browser chosen receives the link, and a remembered choice decides the next
-// click without asking.
-TEST(OpenThroughTheWindow, AKeyPressOpensTheChosenBrowserAndTheRememberedChoiceDecidesNextTime) {
-  TemporaryDirectory folder;
-  const auto launchedFile = folder.path() / "launched.txt";
-  JsonValue browsers = JsonValue::array();
-  for (const std::string name : {"alpha", "beta"}) {
-    const auto program = folder.write(
-        "bin/" + name, "#!/bin/sh\nIFS='|'\necho \"" + name + "|$*\" >> '" + launchedFile.string() + "'\n");
-    std::filesystem::permissions(program, std::filesystem::perms::owner_all);
-    browsers.push_back({{"id", name},
-                        {"name", name + " browser"},
-                        {"family", "chromium"},
-                        {"appPath", program.string()}});
+// A desktop in a temporary folder with two browsers, "alpha" and "beta", that are scripts
+// recording "<$RECORDER_TAG><name>|<arguments joined by |>", and nothing else installed.
+class RecorderDesktop {
+ public:
+  RecorderDesktop() {
+    JsonValue browsers = JsonValue::array();
+    for (const std::string name : {"alpha", "beta"}) {
+      const auto program =
+          m_folder.write("bin/" + name, "#!/bin/sh\nIFS='|'\necho \"${RECORDER_TAG}" + name +
+                                            "|$*\" >> '" + launchedFile().string() + "'\n");
+      std::filesystem::permissions(program, std::filesystem::perms::owner_all);
+      browsers.push_back({{"id", name},
+                          {"name", name + " browser"},
+                          {"family", "chromium"},
+                          {"appPath", program.string()}});
+    }
+    m_folder.write("data/browsers.json", browsers.dump());
+    std::filesystem::create_directories(m_folder.path() / "run");
+    std::filesystem::permissions(m_folder.path() / "run", std::filesystem::perms::owner_all);
+    m_environment = displayEnvironment();
+    m_environment["HOME"] = (m_folder.path() / "home").string();
+    m_environment["LINKFERRY_HOME"] = (m_folder.path() / "data").string();
+    m_environment["XDG_DATA_HOME"] = (m_folder.path() / "share").string();
+    m_environment["XDG_CONFIG_HOME"] = (m_folder.path() / "home/.config").string();
+    m_environment["XDG_DATA_DIRS"] = (m_folder.path() / "none").string();
+    m_environment["XDG_RUNTIME_DIR"] = (m_folder.path() / "run").string();
+    m_environment["PATH"] = "/usr/bin:/bin";
   }
-  folder.write("data/browsers.json", browsers.dump());
-  std::map<std::string, std::string> environment = displayEnvironment();
-  environment["HOME"] = (folder.path() / "home").string();
-  environment["LINKFERRY_HOME"] = (folder.path() / "data").string();
-  environment["XDG_DATA_HOME"] = (folder.path() / "share").string();
-  environment["XDG_CONFIG_HOME"] = (folder.path() / "home/.config").string();
-  // Only the two recorders: the machine's own browsers stay out of it.
-  environment["XDG_DATA_DIRS"] = (folder.path() / "none").string();
-  environment["PATH"] = "/usr/bin:/bin";
-  auto launched = [&](std::size_t count) {
+
+  TemporaryDirectory& folder() { return m_folder; }
+  const std::map<std::string, std::string>& environment() const { return m_environment; }
+  std::map<std::string, std::string> withoutDisplay() const {
+    std::map<std::string, std::string> environment = m_environment;
+    environment.erase("DISPLAY");
+    return environment;
+  }
+
+  // The first `count` launches, once there are as many (or what there is after a while).
+  std::vector<std::string> launched(std::size_t count) const {
     std::vector<std::string> lines;
     for (int attempt = 0; attempt < 100 && lines.size() < count; ++attempt) {
       lines.clear();
-      std::ifstream file(launchedFile);
+      std::ifstream file(launchedFile());
       for (std::string line; std::getline(file, line);) lines.push_back(line);
       if (lines.size() < count) std::this_thread::sleep_for(50ms);
     }
     return lines;
-  };
+  }
 
-  Child open(testing::linkferryProgram().string(), {"open", "--pick", "https://news.example/today"},
-             environment, "");
-  xdotool({"search", "--sync", "--onlyvisible", "--name", "^Open link$"});
-  xdotool({"key", "alt+2"});
-  auto [output, status] = open.finish();
-  EXPECT_EQ(status, 0) << output << open.errorText();
+  // `linkferry open` as a program without a terminal clicks: standard input is a pipe.
+  std::unique_ptr<Child> open(const std::vector<std::string>& arguments,
+                              bool display = true) const {
+    std::vector<std::string> words{"open"};
+    words.insert(words.end(), arguments.begin(), arguments.end());
+    return std::make_unique<Child>(testing::linkferryProgram().string(), words,
+                                   display ? m_environment : withoutDisplay(), "");
+  }
+
+  // `linkferry open` whose window is answered with `keys` (xdotool's names) once it shows;
+  // its output and exit status.
+  std::pair<std::string, int> openAnswering(const std::string& link,
+                                            const std::vector<std::string>& keys,
+                                            const std::vector<std::string>& options = {}) const {
+    std::vector<std::string> arguments = options;
+    arguments.push_back(link);
+    const std::unique_ptr<Child> clicked = open(arguments);
+    xdotool({"search", "--sync", "--onlyvisible", "--name", "^Open link$"});
+    std::vector<std::string> pressed{"key", "--delay", "30"};
+    pressed.insert(pressed.end(), keys.begin(), keys.end());
+    xdotool(pressed);
+    auto result = clicked->finish();
+    result.first += clicked->errorText();
+    return result;
+  }
+
+ private:
+  std::filesystem::path launchedFile() const { return m_folder.path() / "launched.txt"; }
+
+  TemporaryDirectory m_folder;
+  std::map<std::string, std::string> m_environment;
+};
+
+// `linkferry open` run by a program without a terminal, on a desktop: the window asks, a key
+// press answers, the browser chosen receives the link, and a remembered choice decides the next
+// click without asking.
+TEST(OpenThroughTheWindow, AKeyPressOpensTheChosenBrowserAndTheRememberedChoiceDecidesNextTime) {
+  RecorderDesktop desktop;
+  auto [output, status] =
+      desktop.openAnswering("https://news.example/today", {"alt+2"}, {"--pick"});
+  EXPECT_EQ(status, 0) << output;
   EXPECT_NE(output.find("picked in beta browser"), std::string::npos) << output;
-  EXPECT_EQ(launched(1), std::vector<std::string>{"beta|https://news.example/today"});
+  EXPECT_EQ(desktop.launched(1), std::vector<std::string>{"beta|https://news.example/today"});
 
   // No display this time: were the rule not to decide, the request would be printed, not shown.
-  environment.erase("DISPLAY");
-  Process::Options options;
-  options.captureOutput = true;
-  options.environment = environment;
-  const Process::Result next =
-      Process::run(testing::linkferryProgram().string(), {"open", "https://news.example/tomorrow"},
-                   options);
-  EXPECT_EQ(next.exitStatus, 0) << next.standardOutput << next.standardError;
-  EXPECT_EQ(launched(2), (std::vector<std::string>{"beta|https://news.example/today",
-                                                   "beta|https://news.example/tomorrow"}));
+  auto next = desktop.open({"https://news.example/tomorrow"}, false)->finish();
+  EXPECT_EQ(next.second, 0) << next.first;
+  EXPECT_EQ(desktop.launched(2), (std::vector<std::string>{"beta|https://news.example/today",
+                                                           "beta|https://news.example/tomorrow"}));
+}
+
+// The same through `linkferry serve`: the service decides that the user must choose, the window
+// of the clicking `linkferry open` asks, and the answer goes back to the service, which opens
+// the browser and keeps the remembered rule (with the duration chosen in the window) for the
+// next click.
+TEST(OpenThroughTheWindow, TheServiceOpensWhatTheWindowChoseAndFollowsTheRuleRemembered) {
+  RecorderDesktop desktop;
+  desktop.folder().write("data/rules.json", R"({"version": 1, "rules": [
+      {"name": "Ask for news", "match": {"host": "news.example"},
+       "action": {"prompt": [{"browser": "alpha"}, {"browser": "beta"}]}}]})");
+  // The service has no display of its own: the window is the clicking process's. What it
+  // launches is tagged, so a click routed in the clicking process would show.
+  std::map<std::string, std::string> serviceEnvironment = desktop.withoutDisplay();
+  serviceEnvironment["RECORDER_TAG"] = "served:";
+  Child service(testing::linkferryProgram().string(), {"serve"}, serviceEnvironment, "");
+  bool answering = false;
+  for (int attempt = 0; attempt < 400 && !answering; ++attempt) {
+    if (auto connection = ServiceClient::Connection::open(desktop.environment())) {
+      try {
+        answering = connection->exchange({{"request", "status"}}, 5s).value("ok", false);
+      } catch (const std::exception&) {
+      }
+    }
+    if (!answering) std::this_thread::sleep_for(25ms);
+  }
+  ASSERT_TRUE(answering) << "linkferry serve did not answer";
+
+  auto [chosen, status] = desktop.openAnswering("https://news.example/today", {"2"});
+  EXPECT_EQ(status, 0) << chosen;
+  EXPECT_NE(chosen.find("picked in beta browser"), std::string::npos) << chosen;
+  EXPECT_EQ(desktop.launched(1),
+            std::vector<std::string>{"served:beta|https://news.example/today"});
+
+  // Alt+1 with the first duration after "for good": remembered until then, for the host.
+  auto [remembered, rememberedStatus] = desktop.openAnswering(
+      "https://news.example/later", {"Tab", "Right", "shift+Tab", "Left", "alt+1"});
+  EXPECT_EQ(rememberedStatus, 0) << remembered;
+  EXPECT_NE(remembered.find("rule created: "), std::string::npos) << remembered;
+  EXPECT_NE(remembered.find(", expires "), std::string::npos) << remembered;
+  const JsonValue rules =
+      JsonValue::parse(Files::read(desktop.folder().path() / "data/rules.json"))["rules"];
+  ASSERT_GE(rules.size(), 1u);
+  EXPECT_EQ(rules[0]["match"], JsonValue::parse(R"({"host": "news.example"})")) << rules.dump();
+  EXPECT_EQ(rules[0]["action"]["open"]["browser"], "alpha") << rules.dump();
+  EXPECT_TRUE(rules[0].contains("expiresAt")) << rules.dump();
+
+  // No display: only the remembered rule can answer this click.
+  auto next = desktop.open({"https://news.example/tomorrow"}, false)->finish();
+  EXPECT_EQ(next.second, 0) << next.first;
+  EXPECT_NE(next.first.find("opened in alpha browser"), std::string::npos) << next.first;
+  EXPECT_EQ(desktop.launched(3),
+            (std::vector<std::string>{"served:beta|https://news.example/today",
+                                      "served:alpha|https://news.example/later",
+                                      "served:alpha|https://news.example/tomorrow"}));
 }
 
 }  // namespace

@@ -45,6 +45,7 @@ window.linkferry-picker {
 .dim { opacity: 0.6; }
 .footer { margin: 4px 4px 0 4px; padding-top: 10px; border-top: 1px solid alpha(currentColor, 0.12); }
 .caption { opacity: 0.75; }
+dropdown.active > button { box-shadow: inset 0 0 0 2px alpha(@theme_selected_bg_color, 0.8); }
 entry.pattern { font-family: monospace; font-size: 0.9em; }
 entry.pattern.error { color: #e01b24; border-color: #e01b24; }
 .hints { font-size: 0.82em; opacity: 0.55; }
