@@ -146,7 +146,11 @@ std::optional<std::string> describe(const RememberScope& scope, const URL& url,
 
 RuleSet adding(const Rule& rule, const RuleSet& ruleSet, Date now) {
   RuleSet result = ruleSet.removingExpired(now);
-  std::erase_if(result.rules, [&](const Rule& existing) { return existing.match == rule.match; });
+  // A rule that expires stands in front of a lasting rule for the same links only for a while: it
+  // never replaces one, or the user's own rule would be gone once it expired.
+  std::erase_if(result.rules, [&](const Rule& existing) {
+    return existing.match == rule.match && (!rule.expiresAt || existing.expiresAt);
+  });
   result.rules.insert(result.rules.begin(), rule);
   return result;
 }

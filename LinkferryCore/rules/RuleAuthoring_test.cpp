@@ -159,10 +159,22 @@ TEST(RuleAuthoring, AddingPutsTheNewRuleFirstReplacingOneWithTheSameConditionAnd
                                  rule("old", Matcher::host("x.test"), Date{1'000}),
                                  rule("b", Matcher::host("*.b.test")),
                                  rule("c", Matcher::host("c.test"))}};
+  const auto ids = [](const RuleSet& rules) {
+    std::vector<std::string> ids;
+    for (const Rule& r : rules.rules) ids.push_back(r.id);
+    return ids;
+  };
   const RuleSet after = RuleAuthoring::adding(rule("new", Matcher::host("*.b.test")), before, now);
-  std::vector<std::string> ids;
-  for (const Rule& r : after.rules) ids.push_back(r.id);
-  EXPECT_EQ(ids, (std::vector<std::string>{"new", "a", "c"}));
+  EXPECT_EQ(ids(after), (std::vector<std::string>{"new", "a", "c"}));
+
+  // A choice remembered for an hour goes in front of the user's lasting rule and leaves it for
+  // when it expires; a second one for the same links replaces the first.
+  const Date inAnHour = now.adding(3600);
+  const RuleSet hour =
+      RuleAuthoring::adding(rule("hour", Matcher::host("c.test"), inAnHour), before, now);
+  EXPECT_EQ(ids(hour), (std::vector<std::string>{"hour", "a", "b", "c"}));
+  EXPECT_EQ(ids(RuleAuthoring::adding(rule("again", Matcher::host("c.test"), inAnHour), hour, now)),
+            (std::vector<std::string>{"again", "a", "b", "c"}));
 }
 
 }  // namespace
