@@ -8,6 +8,7 @@
 #include <limits>
 #include <string>
 
+#include "fixtures/StoredLog.h"
 #include "foundation/Files.h"
 #include "foundation/Json.h"
 #include "support/TestSupport.h"
@@ -38,12 +39,15 @@ struct Fixture {
   DecisionLog::Clock clock() {
     return [this] { return now; };
   }
-  JsonValue onDisk() const { return JsonValue::parse(Files::read(file)); }
-  // Every write replaces the file, so a new inode number means "written".
-  ino_t inode() const {
+  std::filesystem::path journal = file.string() + ".journal";
+  JsonValue onDisk() const { return testing::storedLog(file); }
+  // A rewrite replaces log.json (a new inode) and anything else grows the journal.
+  std::pair<ino_t, std::uintmax_t> stamp() const {
     struct stat status {};
     ::stat(file.c_str(), &status);
-    return status.st_ino;
+    std::error_code missing;
+    const std::uintmax_t journalSize = std::filesystem::file_size(journal, missing);
+    return {status.st_ino, missing ? 0 : journalSize};
   }
 };
 
@@ -68,7 +72,7 @@ TEST(DecisionLog, RecordsUpdatesAndAnswersQueries) {
   EXPECT_EQ(log.all().front().id, ids[4]);
   EXPECT_EQ(log.unrouted().size(), 4u);
 
-  // The file holds exactly what the log holds, dates in seconds since 2001.
+  // The files hold exactly what the log holds, dates in seconds since 2001.
   JsonValue file = fixture.onDisk();
   ASSERT_EQ(file.size(), 5u);
   EXPECT_EQ(file[1]["receivedAt"], 800'000'000.25);
@@ -76,15 +80,19 @@ TEST(DecisionLog, RecordsUpdatesAndAnswersQueries) {
   EXPECT_FALSE(file[0].contains("target"));
   EXPECT_FALSE(file[0].contains("sourceWindow"));
   EXPECT_EQ(DecisionLog(fixture.file, 30, true, fixture.clock()).all(), log.all());
-  // Byte for byte the log's own encoding of its entries, the updated ones included.
+
+  // An unknown id writes nothing.
+  const auto before = fixture.stamp();
+  log.update(Uuid::random(), DecisionStatus::routed, std::nullopt, std::nullopt, {});
+  EXPECT_EQ(fixture.stamp(), before);
+
+  // Once rewritten, log.json alone is byte for byte the log's own encoding of its entries, the
+  // updated ones included, and the journal is gone.
+  log.setRetention(30);
   std::vector<LogEntry> oldestFirst = log.all();
   std::reverse(oldestFirst.begin(), oldestFirst.end());
   EXPECT_EQ(Files::read(fixture.file), LogFile::encode(oldestFirst));
-
-  // An unknown id writes nothing.
-  const ino_t before = fixture.inode();
-  log.update(Uuid::random(), DecisionStatus::routed, std::nullopt, std::nullopt, {});
-  EXPECT_EQ(fixture.inode(), before);
+  EXPECT_FALSE(std::filesystem::exists(fixture.journal));
 }
 
 TEST(DecisionLog, WithoutHistoryKeepsOnlyPendingEntries) {
@@ -102,9 +110,9 @@ TEST(DecisionLog, WithoutHistoryKeepsOnlyPendingEntries) {
   // The file holds the changed entry, not the bytes it was written with before.
   EXPECT_EQ(DecisionLog(fixture.file, 30, false, fixture.clock()).all(), log.all());
 
-  const ino_t before = fixture.inode();
+  const auto before = fixture.stamp();
   log.setKeepHistory(false);  // unchanged: no write
-  EXPECT_EQ(fixture.inode(), before);
+  EXPECT_EQ(fixture.stamp(), before);
   log.update(waiting, DecisionStatus::pending, BrowserTarget{"b"}, std::nullopt, {"y"});
   EXPECT_EQ(log.entry(waiting)->target, std::nullopt);
   log.update(waiting, DecisionStatus::cancelled, std::nullopt, std::nullopt, {});
