@@ -215,8 +215,8 @@ bool DecisionLog::readJournal() {
   for (std::size_t newline; (newline = bytes.find('\n', consumed)) != std::string::npos;) {
     const std::string where = m_journal.string() + ", line " + std::to_string(lines + 1);
     try {
-      changes.push_back(
-          LogJournal::decodeLine(std::string_view(bytes).substr(consumed, newline - consumed), where));
+      changes.push_back(LogJournal::decodeLine(
+          std::string_view(bytes).substr(consumed, newline - consumed), where));
     } catch (const JsonError& failure) {
       if (newline + 1 == bytes.size()) break;
       if (!problem) problem = failure.what();

@@ -47,8 +47,8 @@ class DecisionLog {
  public:
   using Clock = std::function<Date()>;
 
-  // Creates the log and loads the file: entries older than the retention are dropped, and with
-  // `keepHistory` off so are decided ones; in that case the file is rewritten without them.
+  // Creates the log and loads its files: entries older than the retention are dropped, and with
+  // `keepHistory` off so are decided ones; in that case log.json is rewritten without them.
   // A negative or zero retention keeps only pending entries younger than a day.
   // `journalLimit`: the journal's size in bytes past which log.json is rewritten.
   DecisionLog(std::filesystem::path file, std::int64_t retentionDays, bool keepHistory,
@@ -83,7 +83,7 @@ class DecisionLog {
   const std::filesystem::path& file() const { return m_file; }
   const std::filesystem::path& journalFile() const { return m_journal; }
   bool keepHistory() const;
-  // The most recent failure to read or write the file; cleared by the next successful write.
+  // The most recent failure to read or write the files; cleared by the next successful write.
   std::optional<std::string> lastError() const;
 
   // Pending entries younger than this are never pruned, whatever the retention, so that the

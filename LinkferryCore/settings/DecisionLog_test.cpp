@@ -270,7 +270,9 @@ TEST(DecisionLog, IgnoresABrokenLastLineOfTheJournal) {
   DecisionLog fresh(fixture.file, 30, true, fixture.clock());
   EXPECT_EQ(fresh.all(), writer.all());
   EXPECT_EQ(fresh.all().back(), old);
-  for (const DecisionLog* log : {&writer, &reader, &fresh}) EXPECT_EQ(log->lastError(), std::nullopt);
+  for (const DecisionLog* log : {&writer, &reader, &fresh}) {
+    EXPECT_EQ(log->lastError(), std::nullopt);
+  }
   EXPECT_FALSE(std::filesystem::exists(fixture.journal.string() + ".corrupt"));
 }
 
