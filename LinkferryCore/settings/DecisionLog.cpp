@@ -236,13 +236,14 @@ bool DecisionLog::readJournal() {
 
 void DecisionLog::apply(const std::vector<LogChange>& changes) {
   if (changes.empty()) return;
-  // Many lines over thousands of entries are applied through an index by id; a few by looking
-  // from the newest entry back, where the changed entries usually are.
+  // Many lines over thousands of entries are applied through an index by id, a few by looking
+  // from the newest entry back; either way a change concerns the newest entry with its id, as
+  // `update` does.
   const bool indexed = changes.size() > 4;
   std::unordered_map<Uuid, std::size_t> positions;
   if (indexed) {
     positions.reserve(m_items.size() + changes.size());
-    for (std::size_t i = 0; i < m_items.size(); ++i) positions.emplace(m_items[i].entry.id, i);
+    for (std::size_t i = 0; i < m_items.size(); ++i) positions[m_items[i].entry.id] = i;
   }
   std::vector<bool> gone(m_items.size(), false);
   auto find = [&](const Uuid& id) -> std::optional<std::size_t> {
@@ -444,7 +445,7 @@ void DecisionLog::update(const Uuid& id, DecisionStatus status,
   std::lock_guard guard(m_mutex);
   FileLock lock(m_file, true);
   synchronize();
-  // The entry being completed is almost always among the newest.
+  // From the newest back: the entry being completed is almost always among the newest.
   auto found = std::find_if(m_items.rbegin(), m_items.rend(),
                             [&](const Item& item) { return item.entry.id == id; });
   if (found == m_items.rend()) return;

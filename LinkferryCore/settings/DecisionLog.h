@@ -58,9 +58,10 @@ class DecisionLog {
 
   // Appends a `pending` entry for the request, prunes, writes, and returns the new random id.
   Uuid record(const LinkRequest& request);
-  // Completes the first entry with `id`; unknown ids change nothing and write nothing. With
-  // history kept the status is set, a given target and reason replace the old ones and `trace`
-  // is appended; without history a decided entry is removed and a pending one left as it is.
+  // Completes the entry with `id` (the newest, should the files hold an id twice); unknown ids
+  // change nothing and write nothing. With history kept the status is set, a given target and
+  // reason replace the old ones and `trace` is appended; without history a decided entry is
+  // removed and a pending one left as it is.
   void update(const Uuid& id, DecisionStatus status, const std::optional<BrowserTarget>& target,
               const std::optional<std::string>& reason, const std::vector<std::string>& trace);
 
