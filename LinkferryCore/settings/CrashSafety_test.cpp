@@ -1,7 +1,9 @@
 // Real processes against the settings and log files: a writer killed at random moments, and two
 // writers at once.
+#include <fcntl.h>
 #include <signal.h>
 #include <spawn.h>
+#include <sys/file.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -177,8 +179,15 @@ TEST(CrashSafety, TwoProcessesRecordingLoseNoEntry) {
     TemporaryDirectory folder;
     constexpr int kEach = 150;
     {
+      // Held until both are ready, so that they record at the same time.
+      const int start =
+          ::open((folder.path() / "start").c_str(), O_WRONLY | O_CREAT | O_CLOEXEC, 0600);
+      ASSERT_EQ(::flock(start, LOCK_EX), 0);
       Probe first({"record", folder.path().string(), std::to_string(kEach), "one", journalLimit});
       Probe second({"record", folder.path().string(), std::to_string(kEach), "two", journalLimit});
+      EXPECT_EQ(first.line(), "ready");
+      EXPECT_EQ(second.line(), "ready");
+      ::close(start);
       EXPECT_EQ(first.line(), std::nullopt);
       EXPECT_EQ(second.line(), std::nullopt);
       EXPECT_EQ(first.wait(), 0);
