@@ -12,6 +12,7 @@
 #include <gtest/gtest.h>
 
 #include "fixtures/LinuxSession.h"
+#include "fixtures/StoredLog.h"
 #include "foundation/Files.h"
 #include "foundation/Json.h"
 #include "foundation/Process.h"
@@ -259,7 +260,7 @@ TEST(LinuxContextClick, ARuleOnTheSourceWindowFollowsTheActiveWindowThroughLinkf
   const JsonValue fromPhotos = open();
   EXPECT_EQ(fromPhotos["target"], "alpha browser") << fromPhotos.dump();
 
-  const JsonValue log = JsonValue::parse(Files::read(folder.path() / "data/log.json"));
+  const JsonValue log = testing::storedLog(folder.path() / "data/log.json");
   ASSERT_EQ(log.size(), 2u);
   EXPECT_EQ(log[0]["sourceWindow"], "Projekt ÄRGER — Mail");
 }

@@ -1,5 +1,6 @@
 // Loading and saving the settings file, and the decision log at its usual largest: loading 6,000
-// entries (about 3 MB), and one `record` or `update` among them (encode and atomic replace).
+// entries (about 3 MB), alone and with a full journal, and one `record` or `update` among them
+// (a line appended to the journal, and now and then log.json rewritten).
 #include <unistd.h>
 
 #include <filesystem>
@@ -88,6 +89,45 @@ void BM_LogLoad(benchmark::State& state) {
   }
 }
 BENCHMARK(BM_LogLoad)->Unit(benchmark::kMillisecond);
+
+// One click as the router logs it: the arrival recorded, then decided like `entry`'s.
+void logClick(DecisionLog& log, int n) {
+  static const LogEntry sample = entry(0, Date::now());
+  const Uuid id = log.record(LinkRequest(*URL::parse("https://example.com/" + std::to_string(n)),
+                                         sample.sourceApp, sample.sourceWindow, Date::now()));
+  log.update(id, DecisionStatus::routed, sample.target, sample.reason, sample.trace);
+}
+
+// log.json with 6,000 entries and a journal of clicks just short of its limit.
+void BM_LogLoadWithJournal(benchmark::State& state) {
+  Folder folder;
+  const auto file = writeLog(folder, 6000);
+  {
+    DecisionLog log(file, 30, true);
+    const auto journal = log.journalFile();
+    for (int n = 0; !std::filesystem::exists(journal) ||
+                    std::filesystem::file_size(journal) + 2000 < DecisionLog::kJournalLimit;
+         ++n) {
+      logClick(log, n);
+    }
+    state.counters["journal"] = static_cast<double>(std::filesystem::file_size(journal));
+  }
+  for (auto _ : state) {
+    DecisionLog log(file, 30, true);
+    benchmark::DoNotOptimize(log.lastError());
+  }
+}
+BENCHMARK(BM_LogLoadWithJournal)->Unit(benchmark::kMillisecond);
+
+// Through enough clicks that the rewrites of log.json are in the average.
+void BM_LogClick(benchmark::State& state) {
+  Folder folder;
+  DecisionLog log(writeLog(folder, 6000), 30, true);
+  int n = 0;
+  for (auto _ : state) logClick(log, ++n);
+  if (log.lastError()) state.SkipWithError(log.lastError()->c_str());
+}
+BENCHMARK(BM_LogClick)->Unit(benchmark::kMillisecond)->Iterations(3000);
 
 void BM_LogRecord(benchmark::State& state) {
   Folder folder;

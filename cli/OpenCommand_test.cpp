@@ -8,6 +8,7 @@
 #include <thread>
 
 #include "fixtures/BrowserDatabases.h"
+#include "fixtures/StoredLog.h"
 #include "foundation/Dates.h"
 #include "foundation/Json.h"
 #include "foundation/Process.h"
@@ -99,12 +100,7 @@ class OpenCommand : public ::testing::Test {
     return lines;
   }
 
-  JsonValue log() const {
-    std::ifstream file(folder.path() / "data/log.json");
-    std::stringstream text;
-    text << file.rdbuf();
-    return JsonValue::parse(text.str());
-  }
+  JsonValue log() const { return testing::storedLog(folder.path() / "data/log.json"); }
 
   void writeRules(const std::string& rules) {
     folder.write("data/rules.json", R"({"version": 1, "rules": [)" + rules + "]}");

@@ -18,6 +18,7 @@
 #include <sstream>
 
 #include "fixtures/PrivateNamespace.h"
+#include "fixtures/StoredLog.h"
 #include "foundation/Json.h"
 #include "foundation/Process.h"
 #include "support/TestSupport.h"
@@ -89,10 +90,7 @@ TEST(RealChromiumOpen, OpensTheLinkThroughTheDesktopEntryAndThePageIsRequested) 
   ASSERT_TRUE(request) << "Chromium never asked for the page";
   EXPECT_EQ(*request, "GET /opened-by-linkferry?via=entry HTTP/1.1");
 
-  std::ifstream file(folder.path() / "data/log.json");
-  std::stringstream text;
-  text << file.rdbuf();
-  const JsonValue entry = JsonValue::parse(text.str())[0];
+  const JsonValue entry = testing::storedLog(folder.path() / "data/log.json")[0];
   EXPECT_EQ(entry["status"], "routed");
   EXPECT_EQ(entry["target"]["browser"], "chromium");
 }

@@ -19,6 +19,7 @@
 
 #include "fixtures/BrowserDatabases.h"
 #include "fixtures/RealBrowsers.h"
+#include "fixtures/StoredLog.h"
 #include "foundation/Dates.h"
 #include "foundation/Files.h"
 #include "foundation/Json.h"
@@ -188,7 +189,7 @@ class Service : public ::testing::Test {
     return lines;
   }
 
-  JsonValue log() const { return JsonValue::parse(Files::read(shared->folder.path() / "data/log.json")); }
+  JsonValue log() const { return testing::storedLog(shared->folder.path() / "data/log.json"); }
 };
 Service::Shared* Service::shared = nullptr;
 

@@ -1,7 +1,9 @@
-// Loads arbitrary bytes as a decision log. Only the load error may be thrown; whatever loads must
-// read back equal from the log's own encoding and from the generic JSON encoding.
+// Loads arbitrary bytes as a decision log and as one line of its journal. Only the load error may
+// be thrown; whatever loads must read back equal from the log's own encoding (a journal line: one
+// line) and from the generic JSON encoding.
 #include <cstddef>
 #include <cstdint>
+#include <string>
 #include <string_view>
 #include <vector>
 
@@ -13,6 +15,15 @@ using namespace linkferry;
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   std::string_view text(reinterpret_cast<const char*>(data), size);
+  try {
+    const LogChange change = LogJournal::decodeLine(text, "log.json.journal");
+    std::string line;
+    LogJournal::appendLine(line, change);
+    if (line.find('\n') != line.size() - 1) __builtin_trap();
+    line.pop_back();
+    if (LogJournal::decodeLine(line, "saved") != change) __builtin_trap();
+  } catch (const JsonError&) {
+  }
   std::vector<LogEntry> entries;
   try {
     entries = LogFile::decode(text, "log.json");

@@ -76,7 +76,10 @@ void writeAll(int fd, std::span<const std::string_view> pieces, const fs::path& 
 
 // Whether the file system on `device` makes a file's data durable before a rename that replaces
 // another file with it: ext4 does so ("auto_da_alloc") unless mounted "noauto_da_alloc" or
-// "data=writeback". Read once per device from /proc/self/mountinfo; unknown is false.
+// "data=writeback". Such a mount also writes appended data before the size that exposes it
+// (ordered data mode), which `append` relies on; "noauto_da_alloc" alone would not break that,
+// but answering false for it only costs a wait. Read once per device from /proc/self/mountinfo;
+// unknown is false.
 bool writesDataBeforeReplacingRename(dev_t device) {
   static std::mutex mutex;
   static auto& known = *new std::map<dev_t, bool>();
@@ -252,6 +255,60 @@ void writeAtomically(const fs::path& requested, std::span<const std::string_view
     ::fsync(folderFd);
     ::close(folderFd);
   }
+}
+
+AppendedFile append(const fs::path& path, std::string_view bytes, std::uint64_t from,
+                    Durability durability) {
+  fs::path folder = path.parent_path();
+  if (folder.empty()) folder = ".";
+  std::error_code error;
+  fs::create_directories(folder, error);
+  if (error) fail(error.value(), "create folder", folder);
+
+  bool created = false;
+  int fd = ::open(path.c_str(), O_WRONLY | O_APPEND | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
+  if (fd < 0 && errno == ENOENT) {
+    fd = ::open(path.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC,
+                0600);
+    created = fd >= 0;
+  }
+  if (fd < 0) fail(errno, "write", path);
+  const Descriptor descriptor{fd};
+  struct stat status {};
+  if (::fstat(fd, &status) != 0) fail(errno, "write", path);
+  if (!S_ISREG(status.st_mode)) fail(EINVAL, "write", path);
+  auto size = static_cast<std::uint64_t>(status.st_size);
+  if (size > from) {
+    if (::ftruncate(fd, static_cast<off_t>(from)) != 0) fail(errno, "write", path);
+    size = from;
+  }
+
+  // One write: a reader holding the same lock sees all of the bytes or, after a crash, none.
+  ssize_t written;
+  do {
+    written = ::write(fd, bytes.data(), bytes.size());
+  } while (written < 0 && errno == EINTR);
+  if (written < 0 || static_cast<std::size_t>(written) != bytes.size()) {
+    const int saved = written < 0 ? errno : ENOSPC;
+    if (::ftruncate(fd, static_cast<off_t>(size)) != 0) {
+      // Nothing more to do: the reader ignores an unfinished last line.
+    }
+    fail(saved, "write", path);
+  }
+  const bool synced = durability == Durability::synced ||
+                      !writesDataBeforeReplacingRename(status.st_dev);
+  if (synced) {
+    if (::fdatasync(fd) != 0) fail(errno, "write", path);
+    if (created) {
+      const int folderFd = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+      if (folderFd >= 0) {
+        ::fsync(folderFd);
+        ::close(folderFd);
+      }
+    }
+  }
+  return AppendedFile{static_cast<std::uint64_t>(status.st_dev),
+                      static_cast<std::uint64_t>(status.st_ino), size + bytes.size()};
 }
 
 std::optional<std::string> readIfExists(const fs::path& path, std::uint64_t limit) {

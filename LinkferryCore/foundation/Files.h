@@ -58,6 +58,23 @@ void writeAtomically(const std::filesystem::path& path, std::string_view bytes,
 void writeAtomically(const std::filesystem::path& path, std::span<const std::string_view> pieces,
                      Durability durability = Durability::synced);
 
+// A file as `append` left it: which file (a replaced file is another inode) and its size.
+struct AppendedFile {
+  std::uint64_t device = 0, inode = 0, size = 0;
+};
+
+// Appends `bytes` to the file at `path` with one write, creating it (mode 0600, missing parent
+// folders too) when there is none. A file longer than `from` bytes is first cut back to `from`:
+// what lies beyond is the unfinished line of a writer that died, which the caller's reader
+// ignores. A short write is cut back as well, so the file never ends in part of `bytes`. With
+// Durability::ordered the call does not wait for the disk where the file system writes appended
+// data before the size that exposes it (ext4 in its default ordered mode, as for
+// writeAtomically): after a crash the file then ends after some earlier append, never in bytes
+// that were not written; elsewhere, and with `synced`, the data and a new file's name are
+// flushed. A symbolic link is not followed. Throws std::system_error ("cannot write <path>: ...").
+AppendedFile append(const std::filesystem::path& path, std::string_view bytes, std::uint64_t from,
+                    Durability durability = Durability::synced);
+
 // The whole file, read without ever blocking on it: a FIFO, a device or a folder is refused as
 // "not a regular file", a file above `limit` bytes as "larger than N MB" (checked before reading
 // and again while reading, for a file that grows). Throws std::system_error ("cannot read

@@ -9,6 +9,7 @@
 #include <cerrno>
 #include <cstring>
 #include <system_error>
+#include <unordered_map>
 #include <utility>
 
 #include "foundation/Files.h"
@@ -20,6 +21,21 @@ namespace {
 constexpr double kSecondsPerDay = 86400;
 
 std::string reasonOf(int error) { return std::generic_category().message(error); }
+
+// The first free name of "<file>.corrupt", "<file>.corrupt.1", ...: every earlier copy is kept.
+std::filesystem::path asideName(const std::filesystem::path& file) {
+  std::filesystem::path aside = file.string() + ".corrupt";
+  struct stat existing {};
+  for (int number = 1; ::lstat(aside.c_str(), &existing) == 0; ++number) {
+    aside = file.string() + ".corrupt." + std::to_string(number);
+  }
+  return aside;
+}
+
+struct Descriptor {
+  int fd;
+  ~Descriptor() { ::close(fd); }
+};
 
 }  // namespace
 
@@ -50,22 +66,25 @@ class DecisionLog::FileLock {
 };
 
 DecisionLog::DecisionLog(std::filesystem::path file, std::int64_t retentionDays, bool keepHistory,
-                         Clock now)
+                         Clock now, std::uint64_t journalLimit)
     : m_file(std::move(file)),
+      m_journal(m_file.string() + ".journal"),
       m_now(std::move(now)),
+      m_journalLimit(journalLimit),
       m_retention(static_cast<double>(retentionDays) * kSecondsPerDay),
       m_keepHistory(keepHistory) {
   std::lock_guard guard(m_mutex);
   FileLock lock(m_file, false);
   const bool dropped = synchronize();
-  if (dropped && !m_keepHistory) commit();
+  if (dropped && !m_keepHistory) persist({}, true);
 }
 
-std::optional<DecisionLog::Version> DecisionLog::currentVersion(int* error) const {
+std::optional<DecisionLog::Version> DecisionLog::versionOf(const std::filesystem::path& file,
+                                                           int* error) {
   struct stat status {};
-  if (::stat(m_file.c_str(), &status) != 0) {
+  if (::stat(file.c_str(), &status) != 0) {
     *error = errno;
-    // No log can exist there: nothing to read, and nothing to lose by writing.
+    // No file can exist there: nothing to read, and nothing to lose by writing.
     if (errno == ENOENT || errno == ENOTDIR) return Version{};
     return std::nullopt;
   }
@@ -85,59 +104,205 @@ bool DecisionLog::isPrunable(const LogEntry& entry, Date cutoff, Date now) const
            now.secondsSince(entry.receivedAt) < kPendingGrace);
 }
 
+void DecisionLog::block(std::string reason) {
+  m_seen.reset();
+  m_blocked = std::move(reason);
+  m_lastError = *m_blocked;
+}
+
 bool DecisionLog::synchronize() {
   int error = 0;
-  std::optional<Version> version = currentVersion(&error);
+  const std::optional<Version> version = versionOf(m_file, &error);
   if (!version) {
-    m_seen.reset();
-    m_blocked = "cannot read " + m_file.string() + ": " + reasonOf(error);
-    m_lastError = *m_blocked;
+    block("cannot read " + m_file.string() + ": " + reasonOf(error));
     return false;
   }
-  if (m_seen && *m_seen == *version) return false;
+  const std::optional<Version> journal = versionOf(m_journal, &error);
+  if (!journal) {
+    block("cannot read " + m_journal.string() + ": " + reasonOf(error));
+    return false;
+  }
+
+  // Another process that changed the log without rewriting log.json only appended to the same
+  // journal (a journal that appeared counts as one read up to its start).
+  const JournalRead& read = m_journalRead;
+  if (m_seen && *m_seen == *version && (!read.file.exists || read.file.sameFile(*journal)) &&
+      journal->size >= read.offset) {
+    // Past `offset` lies only what was appended since, or an unfinished line of a dead writer
+    // that a later writer may have cut and written over: read that again.
+    if (journal->size == read.size && read.size == read.offset) return false;
+    return readJournal() && filter();
+  }
 
   std::vector<LogEntry> loaded;
+  m_seen.reset();
   if (version->exists) {
     std::string bytes;
     try {
       bytes = Files::read(m_file, kFileLimit);
-    } catch (const std::system_error& failure) {
-      m_seen.reset();
-      m_blocked = failure.what();
-      m_lastError = *m_blocked;
-      return false;
-    }
-    try {
       loaded = LogFile::decode(bytes, m_file.string());
+      m_seen = version;
+    } catch (const std::system_error& failure) {
+      block(failure.what());
+      return false;
     } catch (const JsonError& failure) {
       setAside(failure.what());
-      return false;
+      if (m_blocked) return false;
     }
+  } else {
+    m_seen = version;
   }
-  m_seen = version;
   m_blocked.reset();
-
-  const Date now = m_now();
-  const Date cutoff = now.adding(-m_retention);
-  const std::size_t before = loaded.size();
-  std::erase_if(loaded, [&](const LogEntry& entry) {
-    return isPrunable(entry, cutoff, now) ||
-           (!m_keepHistory && entry.status != DecisionStatus::pending);
-  });
-  const bool dropped = loaded.size() != before;
   m_items.clear();
   m_items.reserve(loaded.size());
   for (LogEntry& entry : loaded) m_items.push_back(Item{std::move(entry), {}});
-  return dropped;
+  m_journalRead = {};
+  m_unjournaled.clear();
+  m_rewriteNeeded = false;
+  return readJournal() && filter();
+}
+
+bool DecisionLog::readJournal() {
+  const int fd = ::open(m_journal.c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+  if (fd < 0) {
+    if (errno == ENOENT || errno == ENOTDIR) {
+      m_journalRead = {};
+      return true;
+    }
+    block("cannot read " + m_journal.string() + ": " + reasonOf(errno));
+    return false;
+  }
+  const Descriptor descriptor{fd};
+  struct stat status {};
+  if (::fstat(fd, &status) != 0) {
+    block("cannot read " + m_journal.string() + ": " + reasonOf(errno));
+    return false;
+  }
+  if (!S_ISREG(status.st_mode)) {
+    block("cannot read " + m_journal.string() + ": not a regular file");
+    return false;
+  }
+  const auto size = static_cast<std::uint64_t>(status.st_size);
+  if (size > kFileLimit) {
+    block("cannot read " + m_journal.string() + ": larger than " +
+          std::to_string(kFileLimit / Files::kMegabyte) + " MB");
+    return false;
+  }
+  const std::uint64_t from = std::min(m_journalRead.offset, size);
+  std::string bytes(size - from, '\0');
+  std::size_t filled = 0;
+  while (filled < bytes.size()) {
+    const ssize_t count = ::pread(fd, bytes.data() + filled, bytes.size() - filled,
+                                  static_cast<off_t>(from + filled));
+    if (count < 0 && errno == EINTR) continue;
+    if (count < 0) {
+      block("cannot read " + m_journal.string() + ": " + reasonOf(errno));
+      return false;
+    }
+    if (count == 0) break;
+    filled += static_cast<std::size_t>(count);
+  }
+  bytes.resize(filled);
+
+  // Every complete line is applied; what follows the last "\n" is a line a writer did not finish
+  // (killed, or a power cut) and is ignored, and so is a last line that is complete but unreadable
+  // (a power cut may leave a line's bytes unwritten). An unreadable line with others after it is
+  // damage: the lines around it still count, and the journal is set aside below.
+  std::vector<LogChange> changes;
+  std::optional<std::string> problem;
+  std::size_t consumed = 0;
+  std::uint64_t lines = m_journalRead.lines;
+  for (std::size_t newline; (newline = bytes.find('\n', consumed)) != std::string::npos;) {
+    const std::string where = m_journal.string() + ", line " + std::to_string(lines + 1);
+    try {
+      changes.push_back(LogJournal::decodeLine(
+          std::string_view(bytes).substr(consumed, newline - consumed), where));
+    } catch (const JsonError& failure) {
+      if (newline + 1 == bytes.size()) break;
+      if (!problem) problem = failure.what();
+    }
+    consumed = newline + 1;
+    ++lines;
+  }
+  m_journalRead.file = Version{true, static_cast<std::uint64_t>(status.st_dev),
+                               static_cast<std::uint64_t>(status.st_ino)};
+  m_journalRead.offset = from + consumed;
+  m_journalRead.size = from + bytes.size();
+  m_journalRead.lines = lines;
+  apply(changes);
+  if (problem) setJournalAside(*problem);
+  return true;
+}
+
+void DecisionLog::apply(const std::vector<LogChange>& changes) {
+  if (changes.empty()) return;
+  // Many lines over thousands of entries are applied through an index by id, a few by looking
+  // from the newest entry back; either way a change concerns the newest entry with its id, as
+  // `update` does.
+  const bool indexed = changes.size() > 4;
+  std::unordered_map<Uuid, std::size_t> positions;
+  if (indexed) {
+    positions.reserve(m_items.size() + changes.size());
+    for (std::size_t i = 0; i < m_items.size(); ++i) positions[m_items[i].entry.id] = i;
+  }
+  std::vector<bool> gone(m_items.size(), false);
+  auto find = [&](const Uuid& id) -> std::optional<std::size_t> {
+    if (indexed) {
+      auto found = positions.find(id);
+      if (found == positions.end()) return std::nullopt;
+      return found->second;
+    }
+    for (std::size_t i = m_items.size(); i-- > 0;) {
+      if (!gone[i] && m_items[i].entry.id == id) return i;
+    }
+    return std::nullopt;
+  };
+  auto remove = [&](std::size_t i) {
+    gone[i] = true;
+    if (indexed) positions.erase(m_items[i].entry.id);
+  };
+  for (const LogChange& change : changes) {
+    if (change.clear) {
+      for (std::size_t i = 0; i < m_items.size(); ++i) gone[i] = true;
+      positions.clear();
+    }
+    for (const Uuid& id : change.drop) {
+      if (auto i = find(id)) remove(*i);
+    }
+    for (const LogEntry& entry : change.put) {
+      if (auto i = find(entry.id)) m_items[*i] = Item{entry, {}};
+    }
+    for (const LogEntry& entry : change.add) {
+      if (find(entry.id)) continue;
+      m_items.push_back(Item{entry, {}});
+      gone.push_back(false);
+      if (indexed) positions.emplace(entry.id, m_items.size() - 1);
+    }
+  }
+  std::size_t kept = 0;
+  for (std::size_t i = 0; i < m_items.size(); ++i) {
+    if (gone[i]) continue;
+    if (kept != i) m_items[kept] = std::move(m_items[i]);
+    ++kept;
+  }
+  m_items.erase(m_items.begin() + static_cast<std::ptrdiff_t>(kept), m_items.end());
+}
+
+bool DecisionLog::filter() {
+  const Date now = m_now();
+  const Date cutoff = now.adding(-m_retention);
+  const std::size_t before = m_items.size();
+  std::erase_if(m_items, [&](const Item& item) {
+    const bool drop = isPrunable(item.entry, cutoff, now) ||
+                      (!m_keepHistory && item.entry.status != DecisionStatus::pending);
+    if (drop) m_unjournaled.push_back(item.entry.id);
+    return drop;
+  });
+  return m_items.size() != before;
 }
 
 void DecisionLog::setAside(const std::string& problem) {
-  // Every earlier copy is kept: the first free name of log.json.corrupt, log.json.corrupt.1, ...
-  std::filesystem::path aside = m_file.string() + ".corrupt";
-  struct stat existing {};
-  for (int number = 1; ::lstat(aside.c_str(), &existing) == 0; ++number) {
-    aside = m_file.string() + ".corrupt." + std::to_string(number);
-  }
+  const std::filesystem::path aside = asideName(m_file);
   m_items.clear();
   if (::rename(m_file.c_str(), aside.c_str()) == 0) {
     m_seen = Version{};
@@ -146,53 +311,114 @@ void DecisionLog::setAside(const std::string& problem) {
     return;
   }
   const int error = errno;
-  m_seen.reset();
-  m_blocked = "unreadable log left in place (cannot move it to " + aside.string() + ": " +
-              reasonOf(error) + "): " + problem;
-  m_lastError = *m_blocked;
+  block("unreadable log left in place (cannot move it to " + aside.string() + ": " +
+        reasonOf(error) + "): " + problem);
 }
 
-void DecisionLog::commit() {
+void DecisionLog::setJournalAside(const std::string& problem) {
+  // log.json takes what the journal holds first: killed before the rename, the journal is read
+  // and set aside again; after it, nothing of the journal is missing from log.json.
+  try {
+    writeEntries();
+  } catch (const std::system_error& failure) {
+    m_rewriteNeeded = true;
+    m_lastError = "unreadable log journal left in place (cannot write " + m_file.string() +
+                  ": " + failure.code().message() + "): " + problem;
+    return;
+  }
+  const std::filesystem::path aside = asideName(m_journal);
+  if (::rename(m_journal.c_str(), aside.c_str()) != 0) {
+    const int error = errno;
+    block("unreadable log journal left in place (cannot move it to " + aside.string() + ": " +
+          reasonOf(error) + "): " + problem);
+    return;
+  }
+  m_journalRead = {};
+  m_lastError = "unreadable log journal moved aside: " + problem;
+}
+
+void DecisionLog::writeEntries() {
+  // Only changed entries are encoded; the file is written from the kept pieces.
+  std::vector<std::string_view> pieces;
+  pieces.reserve(m_items.size() + 2);
+  pieces.emplace_back("[");
+  for (Item& item : m_items) {
+    if (item.encoded.empty()) {
+      item.encoded = ",";
+      LogFile::appendEntry(item.encoded, item.entry);
+    }
+    pieces.emplace_back(item.encoded);
+  }
+  if (pieces.size() > 1) pieces[1].remove_prefix(1);  // the first entry has no ","
+  pieces.emplace_back("]");
+  Files::writeAtomically(m_file, pieces, Files::Durability::ordered);
+  int error = 0;
+  m_seen = versionOf(m_file, &error);
+  m_unjournaled.clear();
+  m_rewriteNeeded = false;
+}
+
+void DecisionLog::persist(LogChange change, bool rewrite) {
   if (m_blocked) {
     m_lastError = *m_blocked;
     return;
   }
-  // Rewriting the whole file keeps it one plain JSON array that any reader takes, and a record
-  // among thousands of entries still costs little: only the changed entry is encoded, the file
-  // is written from the kept pieces, and the write does not wait for the disk where the file
-  // system keeps the replace in order anyway (see Files::Durability::ordered; waiting for it
-  // took three quarters or more of a record's time). A power cut can then cost the last few
-  // seconds of decisions, never the log.
+  change.drop.insert(change.drop.begin(), m_unjournaled.begin(), m_unjournaled.end());
+  std::string line;
+  if (!change.empty()) LogJournal::appendLine(line, change);
+  rewrite = rewrite || m_rewriteNeeded || !m_seen || !m_seen->exists ||
+            m_journalRead.offset + line.size() > m_journalLimit;
+  if (line.empty() && !rewrite) return;
+
+  // Even before a rewrite the change goes to a journal that holds lines: killed between the
+  // rewrite and the journal's removal, those lines must bring log.json to this change again, not
+  // to an older state.
+  const bool journalFirst = !line.empty() && (!rewrite || m_journalRead.offset > 0);
+  const std::filesystem::path* writing = &m_journal;
   try {
-    std::vector<std::string_view> pieces;
-    pieces.reserve(m_items.size() + 2);
-    pieces.emplace_back("[");
-    for (Item& item : m_items) {
-      if (item.encoded.empty()) {
-        item.encoded = ",";
-        LogFile::appendEntry(item.encoded, item.entry);
+    if (journalFirst) {
+      const Files::AppendedFile appended =
+          Files::append(m_journal, line, m_journalRead.offset, Files::Durability::ordered);
+      const Version file{true, appended.device, appended.inode};
+      // Written somewhere this object did not read up to: only a rewrite says what the log is.
+      if ((m_journalRead.file.exists && !m_journalRead.file.sameFile(file)) ||
+          appended.size != m_journalRead.offset + line.size()) {
+        rewrite = true;
       }
-      pieces.emplace_back(item.encoded);
+      m_journalRead.file = file;
+      m_journalRead.offset = m_journalRead.size = appended.size;
+      ++m_journalRead.lines;
+      m_unjournaled.clear();
     }
-    if (pieces.size() > 1) pieces[1].remove_prefix(1);  // the first entry has no ","
-    pieces.emplace_back("]");
-    Files::writeAtomically(m_file, pieces, Files::Durability::ordered);
+    if (rewrite) {
+      writing = &m_file;
+      writeEntries();
+      writing = &m_journal;
+      if (::unlink(m_journal.c_str()) != 0 && errno != ENOENT) {
+        throw std::system_error(errno, std::generic_category());
+      }
+      m_journalRead = {};
+    }
   } catch (const std::system_error& failure) {
-    m_lastError = "cannot write " + m_file.string() + ": " + failure.code().message();
+    if (!journalFirst || writing == &m_journal) m_rewriteNeeded = true;
+    m_lastError = "cannot write " + writing->string() + ": " + failure.code().message();
     return;
   } catch (const std::bad_alloc&) {
-    m_lastError = "cannot write " + m_file.string() + ": out of memory";
+    m_rewriteNeeded = true;
+    m_lastError = "cannot write " + writing->string() + ": out of memory";
     return;
   }
   m_lastError.reset();
-  int error = 0;
-  m_seen = currentVersion(&error);
 }
 
-void DecisionLog::prune() {
+void DecisionLog::prune(LogChange& change) {
   const Date now = m_now();
   const Date cutoff = now.adding(-m_retention);
-  std::erase_if(m_items, [&](const Item& item) { return isPrunable(item.entry, cutoff, now); });
+  std::erase_if(m_items, [&](const Item& item) {
+    const bool drop = isPrunable(item.entry, cutoff, now);
+    if (drop) change.drop.push_back(item.entry.id);
+    return drop;
+  });
 }
 
 Uuid DecisionLog::record(const LinkRequest& request) {
@@ -200,12 +426,15 @@ Uuid DecisionLog::record(const LinkRequest& request) {
   FileLock lock(m_file, true);
   synchronize();
   const Uuid id = Uuid::random();
-  m_items.push_back(Item{LogEntry(id, request.url, request.sourceApp, request.sourceWindow,
-                                  request.receivedAt, DecisionStatus::pending, std::nullopt,
-                                  std::nullopt, std::vector<std::string>{}),
-                         {}});
-  prune();
-  commit();
+  LogEntry entry(id, request.url, request.sourceApp, request.sourceWindow, request.receivedAt,
+                 DecisionStatus::pending, std::nullopt, std::nullopt, std::vector<std::string>{});
+  m_items.push_back(Item{entry, {}});
+  LogChange change;
+  prune(change);
+  // An arrival already past the retention is pruned at once: then it is neither added nor
+  // dropped.
+  if (std::erase(change.drop, id) == 0) change.add.push_back(std::move(entry));
+  persist(std::move(change), false);
   return id;
 }
 
@@ -216,9 +445,11 @@ void DecisionLog::update(const Uuid& id, DecisionStatus status,
   std::lock_guard guard(m_mutex);
   FileLock lock(m_file, true);
   synchronize();
-  auto found = std::find_if(m_items.begin(), m_items.end(),
+  // From the newest back: the entry being completed is almost always among the newest.
+  auto found = std::find_if(m_items.rbegin(), m_items.rend(),
                             [&](const Item& item) { return item.entry.id == id; });
-  if (found == m_items.end()) return;
+  if (found == m_items.rend()) return;
+  LogChange change;
   if (m_keepHistory) {
     LogEntry& entry = found->entry;
     entry.status = status;
@@ -226,10 +457,12 @@ void DecisionLog::update(const Uuid& id, DecisionStatus status,
     if (reason) entry.reason = reason;
     entry.trace.insert(entry.trace.end(), trace.begin(), trace.end());
     found->encoded.clear();
+    change.put.push_back(entry);
   } else if (status != DecisionStatus::pending) {
-    m_items.erase(found);
+    change.drop.push_back(id);
+    m_items.erase(std::next(found).base());
   }
-  commit();
+  persist(std::move(change), false);
 }
 
 std::optional<LogEntry> DecisionLog::entry(const Uuid& id) {
@@ -280,13 +513,19 @@ void DecisionLog::setKeepHistory(bool keepHistory) {
   if (keepHistory) return;
   FileLock lock(m_file, true);
   synchronize();
-  std::erase_if(m_items,
-                [](const Item& item) { return item.entry.status != DecisionStatus::pending; });
+  LogChange change;
+  std::erase_if(m_items, [&](const Item& item) {
+    const bool decided = item.entry.status != DecisionStatus::pending;
+    if (decided) change.drop.push_back(item.entry.id);
+    return decided;
+  });
   for (Item& item : m_items) {
+    if (item.entry.trace.empty()) continue;
     item.entry.trace.clear();
     item.encoded.clear();
+    change.put.push_back(item.entry);
   }
-  commit();
+  persist(std::move(change), true);
 }
 
 void DecisionLog::setRetention(std::int64_t days) {
@@ -294,8 +533,9 @@ void DecisionLog::setRetention(std::int64_t days) {
   m_retention = static_cast<double>(days) * kSecondsPerDay;
   FileLock lock(m_file, true);
   synchronize();
-  prune();
-  commit();
+  LogChange change;
+  prune(change);
+  persist(std::move(change), true);
 }
 
 void DecisionLog::clear() {
@@ -303,7 +543,9 @@ void DecisionLog::clear() {
   FileLock lock(m_file, true);
   synchronize();
   m_items.clear();
-  commit();
+  LogChange change;
+  change.clear = true;
+  persist(std::move(change), true);
 }
 
 bool DecisionLog::keepHistory() const {

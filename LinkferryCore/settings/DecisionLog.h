@@ -17,38 +17,51 @@
 
 namespace linkferry {
 
-// The log of every link that reached the router, kept in one JSON file (log.json) rewritten whole
-// and atomically after every change. A write encodes only the entries that changed since this
-// object last wrote or read the file, and does not wait for the disk where the file system keeps
-// a replace in order (Files::Durability::ordered): a power cut may cost the last few seconds of
-// entries, never the file.
+// The log of every link that reached the router. It lives in two files: log.json, one compact
+// JSON array of the entries (what every other reader of the log takes), and "log.json.journal"
+// beside it, one line for each change since log.json was last written (see LogChange). A
+// `record` or `update` appends one line with one write instead of rewriting thousands of entries;
+// loading reads log.json and applies the journal. Once the journal passes `journalLimit` bytes,
+// and on `clear`, `setRetention`, turning history off and a load that drops entries without
+// history, the entries are written to log.json (exactly the bytes LogFile::encode gives) and the
+// journal is removed. That order keeps every moment safe: the change is in the journal before
+// log.json is replaced, and the journal's lines applied once more to the log they produced change
+// nothing, so a process killed between the two loses nothing and resurrects nothing. Neither file
+// waits for the disk where the file system keeps writes in order (Files::Durability::ordered): a
+// power cut may cost the last few seconds of entries, never the log; an unfinished last line of
+// the journal is ignored.
 //
 // Operations run one at a time (one mutex per object) and never throw for file trouble: read and
-// write failures end up in `lastError`. Several processes may share the file: every operation
-// works under an exclusive `flock` on "<file>.lock" beside it, re-reads the file when another
-// process replaced it since, and replaces it only under that lock, so no process's entry is lost.
+// write failures end up in `lastError`. Several processes may share the files: every operation
+// works under an exclusive `flock` on "<file>.lock" beside them, reads the journal lines other
+// processes appended since (and everything again when log.json was replaced), and writes only
+// under that lock, so no process's entry is lost.
 //
-// Nothing the user had is lost: a file that is not a log is renamed to "<file>.corrupt" (or
-// "<file>.corrupt.1", ".2", ... when that name is taken) before the log starts empty; a file that
-// cannot be read, or a bad file that cannot be moved aside, is never written over: changes then
-// stay in memory and `lastError` says why.
+// Nothing the user had is lost: a log.json that is not a log is renamed to "<file>.corrupt" (or
+// "<file>.corrupt.1", ".2", ... when that name is taken) before the log starts from the journal
+// alone; a journal with a line that is not a change (other than an unfinished last one) is
+// renamed to "<journal>.corrupt" likewise once the changes it does hold are in log.json. A file
+// that cannot be read, or a bad file that cannot be moved aside, is never written over: changes
+// then stay in memory and `lastError` says why.
 class DecisionLog {
  public:
   using Clock = std::function<Date()>;
 
-  // Creates the log and loads the file: entries older than the retention are dropped, and with
-  // `keepHistory` off so are decided ones; in that case the file is rewritten without them.
+  // Creates the log and loads its files: entries older than the retention are dropped, and with
+  // `keepHistory` off so are decided ones; in that case log.json is rewritten without them.
   // A negative or zero retention keeps only pending entries younger than a day.
+  // `journalLimit`: the journal's size in bytes past which log.json is rewritten.
   DecisionLog(std::filesystem::path file, std::int64_t retentionDays, bool keepHistory,
-              Clock now = &Date::now);
+              Clock now = &Date::now, std::uint64_t journalLimit = kJournalLimit);
   DecisionLog(const DecisionLog&) = delete;
   DecisionLog& operator=(const DecisionLog&) = delete;
 
   // Appends a `pending` entry for the request, prunes, writes, and returns the new random id.
   Uuid record(const LinkRequest& request);
-  // Completes the first entry with `id`; unknown ids change nothing and write nothing. With
-  // history kept the status is set, a given target and reason replace the old ones and `trace`
-  // is appended; without history a decided entry is removed and a pending one left as it is.
+  // Completes the entry with `id` (the newest, should the files hold an id twice); unknown ids
+  // change nothing and write nothing. With history kept the status is set, a given target and
+  // reason replace the old ones and `trace` is appended; without history a decided entry is
+  // removed and a pending one left as it is.
   void update(const Uuid& id, DecisionStatus status, const std::optional<BrowserTarget>& target,
               const std::optional<std::string>& reason, const std::vector<std::string>& trace);
 
@@ -69,8 +82,9 @@ class DecisionLog {
   void clear();
 
   const std::filesystem::path& file() const { return m_file; }
+  const std::filesystem::path& journalFile() const { return m_journal; }
   bool keepHistory() const;
-  // The most recent failure to read or write the file; cleared by the next successful write.
+  // The most recent failure to read or write the files; cleared by the next successful write.
   std::optional<std::string> lastError() const;
 
   // Pending entries younger than this are never pruned, whatever the retention, so that the
@@ -79,44 +93,79 @@ class DecisionLog {
   // A log file above this size is not read (and so never written over); retention keeps the
   // usual log at a few megabytes.
   static constexpr std::uint64_t kFileLimit = 64 * 1024 * 1024;
+  // About 300 lines: rewriting 6,000 entries (a few milliseconds) once per 150 clicks or so, and
+  // a load applies at most this much on top of log.json.
+  static constexpr std::uint64_t kJournalLimit = 256 * 1024;
 
  private:
-  // What identifies one version of the file on disk (a replaced file is a new inode).
+  // What identifies one version of a file on disk (a replaced file is a new inode).
   struct Version {
     bool exists = false;
     std::uint64_t device = 0, inode = 0, size = 0;
     std::int64_t modifiedSeconds = 0, modifiedNanoseconds = 0;
     bool operator==(const Version&) const = default;
+    bool sameFile(const Version& other) const {
+      return exists == other.exists && device == other.device && inode == other.inode;
+    }
   };
   class FileLock;
 
-  // Brings `m_items` up to the file when another process replaced it (or at the first call).
-  // Returns true when the load filter dropped entries of the file.
+  // Brings `m_items` up to the files: the journal lines appended since the last read, or both
+  // files again when log.json or the journal was replaced (and at the first call). Returns true
+  // when the load filter dropped entries.
   bool synchronize();
+  // Reads the journal from `m_journalRead.offset` on and applies its complete lines; false when
+  // it cannot be read.
+  bool readJournal();
+  void apply(const std::vector<LogChange>& changes);
+  // Drops what a load drops (aged entries, and decided ones without history); what it drops is
+  // left for the next journal line to say. Returns true when it dropped any.
+  bool filter();
   void setAside(const std::string& problem);
-  // Writes the entries unless the file must not be written over; sets `m_lastError`.
-  void commit();
-  void prune();
+  void setJournalAside(const std::string& problem);
+  // Journals the change, rewriting log.json instead when `rewrite`, when the journal is full or
+  // when there is no log.json yet; nothing when the files must not be written over. Sets
+  // `m_lastError`.
+  void persist(LogChange change, bool rewrite);
+  // Replaces log.json with the entries. Throws std::system_error.
+  void writeEntries();
+  void block(std::string reason);
+  void prune(LogChange& change);
   bool isPrunable(const LogEntry& entry, Date cutoff, Date now) const;
-  std::optional<Version> currentVersion(int* error) const;
+  static std::optional<Version> versionOf(const std::filesystem::path& file, int* error);
 
-  // An entry with its bytes in the file, kept so that a write encodes only what changed: "," and
-  // the entry as LogFile::appendEntry writes it; empty until encoded and after every change.
+  // An entry with its bytes in log.json, kept so that a rewrite encodes only what changed: ","
+  // and the entry as LogFile::appendEntry writes it; empty until encoded and after every change.
   struct Item {
     LogEntry entry;
     std::string encoded;
   };
 
+  // How far the journal has been read: which file, the end of the last complete line applied,
+  // the file's size then and how many lines lie before `offset`.
+  struct JournalRead {
+    Version file;
+    std::uint64_t offset = 0, size = 0, lines = 0;
+  };
+
   const std::filesystem::path m_file;
+  const std::filesystem::path m_journal;
   const Clock m_now;
+  const std::uint64_t m_journalLimit;
   mutable std::mutex m_mutex;
   double m_retention;
   bool m_keepHistory;
   std::vector<Item> m_items;
   std::optional<std::string> m_lastError;
-  // The version the entries reflect; nothing before the first read or after a failed one.
+  // The version of log.json the entries reflect; nothing before the first read or after a failed
+  // one.
   std::optional<Version> m_seen;
-  // Why the file must not be written over (it could not be read, or not be moved aside).
+  JournalRead m_journalRead;
+  // Ids the load filter dropped from memory that the files still hold.
+  std::vector<Uuid> m_unjournaled;
+  // A change failed to reach the journal: the next write rewrites log.json from memory.
+  bool m_rewriteNeeded = false;
+  // Why the files must not be written over (one could not be read, or not be moved aside).
   std::optional<std::string> m_blocked;
 };
 

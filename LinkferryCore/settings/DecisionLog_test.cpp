@@ -5,9 +5,12 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <fstream>
+#include <functional>
 #include <limits>
 #include <string>
 
+#include "fixtures/StoredLog.h"
 #include "foundation/Files.h"
 #include "foundation/Json.h"
 #include "support/TestSupport.h"
@@ -38,12 +41,15 @@ struct Fixture {
   DecisionLog::Clock clock() {
     return [this] { return now; };
   }
-  JsonValue onDisk() const { return JsonValue::parse(Files::read(file)); }
-  // Every write replaces the file, so a new inode number means "written".
-  ino_t inode() const {
+  std::filesystem::path journal = file.string() + ".journal";
+  JsonValue onDisk() const { return testing::storedLog(file); }
+  // A rewrite replaces log.json (a new inode) and anything else grows the journal.
+  std::pair<ino_t, std::uintmax_t> stamp() const {
     struct stat status {};
     ::stat(file.c_str(), &status);
-    return status.st_ino;
+    std::error_code missing;
+    const std::uintmax_t journalSize = std::filesystem::file_size(journal, missing);
+    return {status.st_ino, missing ? 0 : journalSize};
   }
 };
 
@@ -68,7 +74,7 @@ TEST(DecisionLog, RecordsUpdatesAndAnswersQueries) {
   EXPECT_EQ(log.all().front().id, ids[4]);
   EXPECT_EQ(log.unrouted().size(), 4u);
 
-  // The file holds exactly what the log holds, dates in seconds since 2001.
+  // The files hold exactly what the log holds, dates in seconds since 2001.
   JsonValue file = fixture.onDisk();
   ASSERT_EQ(file.size(), 5u);
   EXPECT_EQ(file[1]["receivedAt"], 800'000'000.25);
@@ -76,15 +82,19 @@ TEST(DecisionLog, RecordsUpdatesAndAnswersQueries) {
   EXPECT_FALSE(file[0].contains("target"));
   EXPECT_FALSE(file[0].contains("sourceWindow"));
   EXPECT_EQ(DecisionLog(fixture.file, 30, true, fixture.clock()).all(), log.all());
-  // Byte for byte the log's own encoding of its entries, the updated ones included.
+
+  // An unknown id writes nothing.
+  const auto before = fixture.stamp();
+  log.update(Uuid::random(), DecisionStatus::routed, std::nullopt, std::nullopt, {});
+  EXPECT_EQ(fixture.stamp(), before);
+
+  // Once rewritten, log.json alone is byte for byte the log's own encoding of its entries, the
+  // updated ones included, and the journal is gone.
+  log.setRetention(30);
   std::vector<LogEntry> oldestFirst = log.all();
   std::reverse(oldestFirst.begin(), oldestFirst.end());
   EXPECT_EQ(Files::read(fixture.file), LogFile::encode(oldestFirst));
-
-  // An unknown id writes nothing.
-  const ino_t before = fixture.inode();
-  log.update(Uuid::random(), DecisionStatus::routed, std::nullopt, std::nullopt, {});
-  EXPECT_EQ(fixture.inode(), before);
+  EXPECT_FALSE(std::filesystem::exists(fixture.journal));
 }
 
 TEST(DecisionLog, WithoutHistoryKeepsOnlyPendingEntries) {
@@ -102,9 +112,9 @@ TEST(DecisionLog, WithoutHistoryKeepsOnlyPendingEntries) {
   // The file holds the changed entry, not the bytes it was written with before.
   EXPECT_EQ(DecisionLog(fixture.file, 30, false, fixture.clock()).all(), log.all());
 
-  const ino_t before = fixture.inode();
+  const auto before = fixture.stamp();
   log.setKeepHistory(false);  // unchanged: no write
-  EXPECT_EQ(fixture.inode(), before);
+  EXPECT_EQ(fixture.stamp(), before);
   log.update(waiting, DecisionStatus::pending, BrowserTarget{"b"}, std::nullopt, {"y"});
   EXPECT_EQ(log.entry(waiting)->target, std::nullopt);
   log.update(waiting, DecisionStatus::cancelled, std::nullopt, std::nullopt, {});
@@ -137,6 +147,9 @@ TEST(DecisionLog, RetentionNeverPrunesYoungPendingEntries) {
   log.update(decided, DecisionStatus::routed, std::nullopt, std::nullopt, {});
   log.setRetention(0);
   EXPECT_EQ(log.all().size(), 0u);
+  log.record(arrival(5, kNow.adding(-2 * kDay)));  // past the retention as it arrives
+  EXPECT_EQ(log.all().size(), 0u);
+  EXPECT_EQ(fixture.onDisk().size(), 0u);
 
   Uuid id = log.record(arrival(3, kNow.adding(-60)));
   fixture.now = kNow.adding(3600);
@@ -216,6 +229,131 @@ TEST(DecisionLog, ReportsAFailedWriteAndKeepsTheChangeInMemory) {
   EXPECT_TRUE(log.lastError()->starts_with("cannot write " + file.string() + ": "))
       << *log.lastError();
   EXPECT_EQ(log.all().size(), 1u);
+}
+
+void appendBytes(const std::filesystem::path& file, const std::string& bytes) {
+  std::ofstream(file, std::ios::app | std::ios::binary) << bytes;
+}
+
+// A writer killed inside its write leaves part of a line; a power cut may leave a whole line
+// unreadable. Neither costs an entry or an error, and the next writer writes over it, even when
+// its line ends the journal at the very size another process saw with the broken line in it.
+TEST(DecisionLog, IgnoresABrokenLastLineOfTheJournal) {
+  Fixture fixture;
+  // A log.json as an older writer left it, without a journal.
+  const LogEntry old(Uuid::random(), *URL::parse("https://a.test/0"), "com.app", std::nullopt,
+                     kNow, DecisionStatus::routed, BrowserTarget{"a"}, "rule", {"trace"});
+  Files::writeAtomically(fixture.file, LogFile::encode({old}));
+  DecisionLog writer(fixture.file, 30, true, fixture.clock());
+  DecisionLog reader(fixture.file, 30, true, fixture.clock());  // as another process would
+  writer.record(arrival(1));
+  const std::uintmax_t before = fixture.stamp().second;
+  writer.record(arrival(2));
+  const std::uintmax_t length = fixture.stamp().second - before;  // a record's line
+  EXPECT_EQ(urls(reader.recent(5)),
+            (std::vector<std::string>{"https://a.test/0", "https://a.test/1", "https://a.test/2"}));
+
+  // An unfinished line exactly as long as the next record's.
+  appendBytes(fixture.journal, Files::read(fixture.journal).substr(before, length - 1) + ",");
+  EXPECT_EQ(reader.all().size(), 3u);
+  EXPECT_EQ(DecisionLog(fixture.file, 30, true, fixture.clock()).all().size(), 3u);
+  const std::uintmax_t broken = fixture.stamp().second;
+  writer.record(arrival(3));
+  EXPECT_EQ(fixture.stamp().second, broken);
+  EXPECT_EQ(urls(reader.recent(2)),
+            (std::vector<std::string>{"https://a.test/2", "https://a.test/3"}));
+
+  appendBytes(fixture.journal, "{\"add\": [{\"id\": \n");
+  EXPECT_EQ(reader.all().size(), 4u);
+  writer.record(arrival(4));
+  EXPECT_EQ(reader.all().size(), 5u);
+  DecisionLog fresh(fixture.file, 30, true, fixture.clock());
+  EXPECT_EQ(fresh.all(), writer.all());
+  EXPECT_EQ(fresh.all().back(), old);
+  for (const DecisionLog* log : {&writer, &reader, &fresh}) {
+    EXPECT_EQ(log->lastError(), std::nullopt);
+  }
+  EXPECT_FALSE(std::filesystem::exists(fixture.journal.string() + ".corrupt"));
+}
+
+// A damaged line amid others: every readable change is kept and written to log.json, and the
+// journal's bytes are kept beside it.
+TEST(DecisionLog, MovesADamagedJournalAsideKeepingItsChanges) {
+  Fixture fixture;
+  {
+    DecisionLog writer(fixture.file, 30, true, fixture.clock());
+    writer.record(arrival(1));  // log.json
+    writer.record(arrival(2));  // the journal's first line
+    writer.record(arrival(3));
+  }
+  const std::string lines = Files::read(fixture.journal);
+  const std::size_t second = lines.find('\n') + 1;
+  const std::string damaged = lines.substr(0, second) + "{\"put\": 7}\n" + lines.substr(second);
+  Files::writeAtomically(fixture.journal, damaged);
+
+  DecisionLog log(fixture.file, 30, true, fixture.clock());
+  ASSERT_TRUE(log.lastError().has_value());
+  EXPECT_TRUE(log.lastError()->starts_with("unreadable log journal moved aside: " +
+                                           fixture.journal.string() + ", line 2: "))
+      << *log.lastError();
+  const std::vector<std::string> all = {"https://a.test/1", "https://a.test/2", "https://a.test/3"};
+  EXPECT_EQ(urls(log.recent(5)), all);
+  EXPECT_EQ(Files::read(fixture.journal.string() + ".corrupt"), damaged);
+  EXPECT_FALSE(std::filesystem::exists(fixture.journal));
+  EXPECT_EQ(urls(LogFile::decode(Files::read(fixture.file), "log.json")), all);
+}
+
+// log.json is rewritten first and the journal removed after. A process killed in between (the
+// journal kept here through a second name and put back), or before the rewrite (log.json put back
+// too), leaves files that load as the log after the change: the journal's lines applied again
+// neither bring back what the change removed nor undo what it changed.
+TEST(DecisionLog, AJournalLeftBesideARewriteChangesNothing) {
+  using Keep = std::function<void()>;
+  const std::vector<std::pair<std::string, std::function<void(DecisionLog&, Fixture&, Keep)>>>
+      changes = {
+          {"clear", [](DecisionLog& log, Fixture&, Keep keep) { keep(), log.clear(); }},
+          {"retention", [](DecisionLog& log, Fixture&, Keep keep) { keep(), log.setRetention(1); }},
+          {"history off",
+           [](DecisionLog& log, Fixture&, Keep keep) { keep(), log.setKeepHistory(false); }},
+          {"full journal",
+           [](DecisionLog& log, Fixture& fixture, Keep keep) {
+             for (int n = 10; std::filesystem::exists(fixture.journal); ++n) {
+               keep();
+               log.update(log.record(arrival(n)), DecisionStatus::routed, BrowserTarget{"b"},
+                          std::nullopt, {"z"});
+             }
+           }},
+      };
+  for (const auto& [name, change] : changes) {
+    for (bool killedBeforeTheRewrite : {false, true}) {
+      SCOPED_TRACE(name + (killedBeforeTheRewrite ? ", before the rewrite" : ""));
+      Fixture fixture;
+      DecisionLog log(fixture.file, 30, true, fixture.clock(), 1500);
+      const Uuid old = log.record(arrival(1, kNow.adding(-3 * kDay)));
+      log.update(old, DecisionStatus::routed, BrowserTarget{"a"}, "rule", {"x"});
+      const Uuid waiting = log.record(arrival(2));
+      log.update(waiting, DecisionStatus::pending, std::nullopt, std::nullopt, {"y"});
+      log.record(arrival(3));
+      ASSERT_TRUE(std::filesystem::exists(fixture.journal));
+
+      const auto keptJournal = fixture.folder.path() / "journal";
+      const auto keptLog = fixture.folder.path() / "log";
+      change(log, fixture, [&] {
+        std::filesystem::remove(keptJournal);
+        std::filesystem::remove(keptLog);
+        std::filesystem::create_hard_link(fixture.journal, keptJournal);
+        std::filesystem::create_hard_link(fixture.file, keptLog);
+      });
+      ASSERT_FALSE(std::filesystem::exists(fixture.journal));
+      const std::vector<LogEntry> after = log.all();
+      std::filesystem::rename(keptJournal, fixture.journal);
+      if (killedBeforeTheRewrite) std::filesystem::rename(keptLog, fixture.file);
+
+      DecisionLog reloaded(fixture.file, 36500, true, fixture.clock());
+      EXPECT_EQ(reloaded.all(), after);
+      EXPECT_EQ(reloaded.lastError(), std::nullopt);
+    }
+  }
 }
 
 LogEntry sample(std::string text, std::optional<BrowserTarget> target, double seconds) {

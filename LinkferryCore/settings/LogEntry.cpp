@@ -300,4 +300,65 @@ std::vector<LogEntry> decode(std::string_view text, std::string_view fileName) {
 
 }  // namespace LogFile
 
+namespace LogJournal {
+
+void appendLine(std::string& out, const LogChange& change) {
+  out += '{';
+  bool first = true;
+  auto entries = [&](std::string_view key, const std::vector<LogEntry>& list) {
+    if (list.empty()) return;
+    appendKey(out, key, std::exchange(first, false));
+    out += '[';
+    for (std::size_t i = 0; i < list.size(); ++i) {
+      if (i > 0) out += ',';
+      appendObject(out, list[i]);
+    }
+    out += ']';
+  };
+  if (change.clear) {
+    appendKey(out, "clear", std::exchange(first, false));
+    out += "true";
+  }
+  if (!change.drop.empty()) {
+    appendKey(out, "drop", std::exchange(first, false));
+    out += '[';
+    for (std::size_t i = 0; i < change.drop.size(); ++i) {
+      if (i > 0) out += ',';
+      out += '"';
+      out += change.drop[i].string();
+      out += '"';
+    }
+    out += ']';
+  }
+  entries("put", change.put);
+  entries("add", change.add);
+  out += "}\n";
+}
+
+LogChange decodeLine(std::string_view line, std::string_view where) {
+  JsonValue document = Json::parse(line, where);
+  JsonReader json(document, std::string(where));
+  LogChange change;
+  if (auto clear = json.optional("clear")) change.clear = clear->boolean();
+  if (auto drop = json.optional("drop")) {
+    for (const JsonReader& idJson : drop->elements()) {
+      std::optional<Uuid> id = Uuid::parse(idJson.string());
+      if (!id) idJson.fail("expected a UUID");
+      change.drop.push_back(*id);
+    }
+  }
+  auto entries = [&](std::string_view key, std::vector<LogEntry>& list) {
+    if (auto member = json.optional(key)) {
+      for (const JsonReader& element : member->elements()) {
+        list.push_back(LogEntry::fromJson(element));
+      }
+    }
+  };
+  entries("put", change.put);
+  entries("add", change.add);
+  return change;
+}
+
+}  // namespace LogJournal
+
 }  // namespace linkferry

@@ -80,6 +80,32 @@ std::vector<LogEntry> decode(std::string_view text, std::string_view fileName);
 
 }  // namespace LogFile
 
+// One change of the log, as one line of the journal kept beside the log file. Applied in the
+// order of its members: `clear` empties the log, `drop` removes the entries with those ids, `put`
+// replaces entries by id (one that is gone stays gone), `add` appends entries whose id is not
+// there yet. Every line names what it changes fully, so applying a run of lines again to the log
+// they produced leaves it as it is: a file rewritten from the log before its journal was emptied
+// loads the same with or without that journal.
+struct LogChange {
+  bool clear = false;
+  std::vector<Uuid> drop;
+  std::vector<LogEntry> put;
+  std::vector<LogEntry> add;
+
+  bool empty() const { return !clear && drop.empty() && put.empty() && add.empty(); }
+  bool operator==(const LogChange&) const = default;
+};
+
+namespace LogJournal {
+
+// Appends the change as one compact JSON object and "\n"; absent members are left out.
+void appendLine(std::string& out, const LogChange& change);
+// One line without its "\n". Throws JsonError naming `where`; members it does not know are
+// ignored.
+LogChange decodeLine(std::string_view line, std::string_view where);
+
+}  // namespace LogJournal
+
 }  // namespace linkferry
 
 template <>
