@@ -218,9 +218,9 @@ TEST(LinuxContextClick, NamesTheFrontmostBrowserByProgramOrWindowClassAndTheSour
   EXPECT_EQ(click().sourceWindow, std::nullopt);
 }
 
-// A data folder where a rule on the source window's title opens links in "beta browser" and
-// every other link of x.example in "alpha browser", and the environment of a user of it (no
-// display yet, no system bus).
+// A data folder where a rule on the source window's title (or on the source app "tester") opens
+// links in "beta browser" and every other link of x.example in "alpha browser", and the environment
+// of a user of it (no display yet, no system bus).
 std::map<std::string, std::string> windowRulesIn(const TemporaryDirectory& folder) {
   JsonValue browsers = JsonValue::array();
   for (const std::string name : {"alpha", "beta"}) {
@@ -232,6 +232,7 @@ std::map<std::string, std::string> windowRulesIn(const TemporaryDirectory& folde
   folder.write("data/browsers.json", browsers.dump());
   folder.write("data/settings.json", R"({"useSourceWindow": true})");
   folder.write("data/rules.json", R"({"version": 1, "rules": [
+      {"name": "From the tester", "match": {"sourceApp": "tester"}, "action": {"open": {"browser": "beta"}}},
       {"name": "Work mail", "match": {"sourceWindow": "ärger.*mail"}, "action": {"open": {"browser": "beta"}}},
       {"name": "Else", "match": {"host": "x.example"}, "action": {"open": {"browser": "alpha"}}}]})");
   return {{"HOME", (folder.path() / "home").string()},
@@ -278,13 +279,17 @@ TEST(LinuxContextClick, ARuleOnTheSourceWindowFollowsTheActiveWindowThroughLinkf
 }
 
 // The service over windowRulesIn(folder), with Spotify's desktop entry installed (so its links
-// open in its app): clicks are answered as `linkferry open` sends them, in dry run.
+// open in its app) and one for this test program as the app "tester": clicks are answered as
+// `linkferry open` sends them, in dry run.
 class ServiceClicks {
  public:
   explicit ServiceClicks(const TemporaryDirectory& folder) {
     folder.write("share/applications/spotify.desktop",
                  "[Desktop Entry]\nType=Application\nName=Spotify\nExec=spotify %U\n"
                  "MimeType=x-scheme-handler/spotify;\n");
+    folder.write("share/applications/tester.desktop",
+                 "[Desktop Entry]\nType=Application\nName=Tester\nExec=" +
+                     fs::read_symlink("/proc/self/exe").string() + "\n");
     RouterService::Options options;
     options.environment = windowRulesIn(folder);
     options.home = folder.path() / "home";
@@ -292,15 +297,16 @@ class ServiceClicks {
     m_service = std::make_unique<RouterService>(std::move(options));
   }
 
-  // Where a link clicked on `display` opens: the outcome's target, or its error.
+  // Where a link clicked on `display` by the process `peerPid` opens: the outcome's target, or its
+  // error.
   std::string targetOf(const testing::XvfbServer& display,
-                       const std::string& link = "https://x.example/report") {
+                       const std::string& link = "https://x.example/report", int peerPid = 0) {
     const JsonValue request = {
         {"request", "click"},
         {"url", link},
         {"dryRun", true},
         {"environment", {{"DISPLAY", display.display}, {"XAUTHORITY", display.authority}}}};
-    const JsonValue answer = m_service->answer(request.dump(), 0);
+    const JsonValue answer = m_service->answer(request.dump(), peerPid);
     const JsonValue& outcome = answer.value("outcome", JsonValue::object());
     return outcome.value("target", answer.dump());
   }

@@ -15,7 +15,6 @@
 #include "ServiceClient.h"
 #include "SourceApp.h"
 #include "browsers/DesktopEntries.h"
-#include "browsers/DesktopExec.h"
 #include "foundation/Dates.h"
 #include "foundation/URL.h"
 #include "launching/DetachedLaunchRunner.h"
@@ -216,10 +215,12 @@ void RouterService::reloadChangedFiles() {
 }
 
 void RouterService::loadEntries() {
-  m_entries = DesktopEntries::load(
+  auto entries = DesktopEntries::load(
       DesktopEntries::applicationDirectories(m_options.home, m_options.environment));
   m_installedApps =
-      std::make_shared<const std::set<std::string>>(AppLinks::linuxInstalledApps(m_entries));
+      std::make_shared<const std::set<std::string>>(AppLinks::linuxInstalledApps(entries));
+  m_sourceApps = std::make_shared<const AncestrySourceAppFinder>(
+      AncestrySourceAppFinder::forEntries(std::move(entries), m_options.environment, 0));
 }
 
 void RouterService::reloadCatalog() {
@@ -288,25 +289,17 @@ JsonValue RouterService::click(const JsonReader& request, int peerPid) {
   const Environment clickEnvironment = clickEnvironmentOf(request);
   reloadChangedFiles();
 
+  std::shared_ptr<const AncestrySourceAppFinder> sourceApps;
   std::shared_ptr<const std::set<std::string>> installedApps;
   {
     std::lock_guard lock(m_reload);
+    sourceApps = m_sourceApps;
     installedApps = m_installedApps;
   }
   std::optional<std::string> sourceApp;
   if (auto given = request.optional("sourceApp")) sourceApp = given->string();
-  if (!sourceApp && peerPid > 0) {
-    std::vector<DesktopEntry> entries;
-    {
-      std::lock_guard lock(m_reload);
-      entries = m_entries;
-    }
-    const auto path = m_options.environment.find("PATH");
-    const AncestrySourceAppFinder finder(
-        entries,
-        path != m_options.environment.end() ? path->second : DesktopExec::kDefaultSearchPath,
-        peerPid);
-    if (auto found = finder.sourceApp()) sourceApp = found->id;
+  if (!sourceApp && peerPid > 0 && sourceApps) {
+    if (auto found = sourceApps->sourceAppOf(peerPid)) sourceApp = found->id;
   }
 
   Environment contextEnvironment = m_options.environment;

@@ -19,6 +19,7 @@
 
 #include "LinuxContext.h"
 #include "RouterLoader.h"
+#include "SourceApp.h"
 #include "browsers/DesktopEntry.h"
 #include "foundation/EventLoop.h"
 #include "foundation/Json.h"
@@ -112,8 +113,9 @@ class RouterService {
   // The reload state, one reload at a time.
   std::mutex m_reload;
   Stamp m_rulesStamp, m_settingsStamp, m_browsersStamp;
-  std::vector<DesktopEntry> m_entries;  // for the app a link was clicked in
-  // The apps of app links among m_entries, taken by every click without reading an entry.
+  // What clicks take from the desktop entries, made whenever they are read: the finder of the app
+  // a link was clicked in, and the apps that open app links.
+  std::shared_ptr<const AncestrySourceAppFinder> m_sourceApps;
   std::shared_ptr<const std::set<std::string>> m_installedApps =
       std::make_shared<const std::set<std::string>>();
   std::map<std::string, std::string> m_problems;  // part ("rules", ...) → what failed
