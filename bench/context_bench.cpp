@@ -10,6 +10,8 @@
 #include <fstream>
 
 #include "LinuxContext.h"
+#include "SourceApp.h"
+#include "browsers/DesktopEntries.h"
 #include "fixtures/LinuxSession.h"
 
 namespace {
@@ -250,5 +252,28 @@ void BM_LinuxContext_Click_Kept_Nothing(benchmark::State& state) {
   }
 }
 BENCHMARK(BM_LinuxContext_Click_Kept_Nothing)->Unit(benchmark::kMicrosecond);
+
+// The app a link was clicked in, over the same desktop entries, for a client whose parent is this
+// program: the finder made for every click from the entries (what the service did), or made once.
+void BM_SourceApp_PerClick(benchmark::State& state) {
+  const auto environment = nothingButEntries();
+  const auto entries =
+      DesktopEntries::load(DesktopEntries::applicationDirectories(session().folder, environment));
+  for (auto _ : state) {
+    std::vector<DesktopEntry> copy = entries;
+    const auto finder = AncestrySourceAppFinder::forEntries(std::move(copy), environment, 0);
+    benchmark::DoNotOptimize(finder.sourceAppOf(::getpid()));
+  }
+}
+BENCHMARK(BM_SourceApp_PerClick)->Unit(benchmark::kMicrosecond);
+
+void BM_SourceApp_Kept(benchmark::State& state) {
+  const auto environment = nothingButEntries();
+  const auto finder = AncestrySourceAppFinder::forEntries(
+      DesktopEntries::load(DesktopEntries::applicationDirectories(session().folder, environment)),
+      environment, 0);
+  for (auto _ : state) benchmark::DoNotOptimize(finder.sourceAppOf(::getpid()));
+}
+BENCHMARK(BM_SourceApp_Kept)->Unit(benchmark::kMicrosecond);
 
 }  // namespace
