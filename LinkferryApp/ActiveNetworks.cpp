@@ -67,8 +67,7 @@ NetworkManagerNetworks::NetworkManagerNetworks(std::map<std::string, std::string
                                                std::shared_ptr<SystemBusConnections> connections)
     : m_environment(std::move(environment)),
       m_limit(limit),
-      m_connections(connections ? std::move(connections)
-                                : std::make_shared<SystemBusConnections>(0)) {}
+      m_connections(SystemBusConnections::orNone(std::move(connections))) {}
 
 std::set<std::string> NetworkManagerNetworks::activeNetworks() const {
   const auto deadline = std::chrono::steady_clock::now() + m_limit;

@@ -430,7 +430,7 @@ X11ActiveWindowSource::X11ActiveWindowSource(std::map<std::string, std::string> 
     : m_environment(std::move(environment)),
       m_home(std::move(home)),
       m_limit(limit),
-      m_connections(connections ? std::move(connections) : std::make_shared<X11Connections>(0)) {}
+      m_connections(X11Connections::orNone(std::move(connections))) {}
 
 std::optional<ActiveWindow> X11ActiveWindowSource::activeWindow() const {
   if (variable(m_environment, "XDG_SESSION_TYPE") == "wayland" ||

@@ -52,6 +52,10 @@ class ConnectionPool {
   };
 
   explicit ConnectionPool(std::size_t capacity) : m_capacity(capacity) {}
+  // `pool`, or when there is none one that keeps nothing (every use connects afresh).
+  static std::shared_ptr<ConnectionPool> orNone(std::shared_ptr<ConnectionPool> pool) {
+    return pool ? std::move(pool) : std::make_shared<ConnectionPool>(0);
+  }
   ConnectionPool(const ConnectionPool&) = delete;
   ConnectionPool& operator=(const ConnectionPool&) = delete;
 

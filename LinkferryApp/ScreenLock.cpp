@@ -13,8 +13,7 @@ LogindScreenLock::LogindScreenLock(std::map<std::string, std::string> environmen
                                    std::shared_ptr<SystemBusConnections> connections)
     : m_environment(std::move(environment)),
       m_limit(limit),
-      m_connections(connections ? std::move(connections)
-                                : std::make_shared<SystemBusConnections>(0)) {}
+      m_connections(SystemBusConnections::orNone(std::move(connections))) {}
 
 std::optional<bool> LogindScreenLock::screenLocked() const {
   std::string path = "/org/freedesktop/login1/session/auto";
