@@ -395,6 +395,36 @@ TEST(ServiceClickContext, ReadsTheWindowAgainFromTheFirstClickAfterTheXServerRes
   }
 }
 
+TEST(LinuxContextGatherer, ADisplayThatFallsSilentCostsOnlyTheClicksWhileItIsSilent) {
+  TemporaryDirectory folder;
+  testing::RestartableXvfb display(folder.path());
+  ASSERT_FALSE(display.server().display.empty()) << "Xvfb did not start";
+  Windows windows(display.server());
+  windows.activate({"Inbox", std::nullopt, std::nullopt, ""});
+  // A limit a working display meets even under the sanitizers on a busy machine.
+  const LinuxContext::Gatherer gatherer(folder.path(), 500ms, 500ms);
+  const std::map<std::string, std::string> environment = {
+      {"DISPLAY", display.server().display},
+      {"XAUTHORITY", display.server().authority},
+      {"DBUS_SYSTEM_BUS_ADDRESS", "unix:path=/nonexistent/bus"}};
+  AppSettings settings;
+  settings.useSourceWindow = true;
+  auto title = [&] {
+    return gatherer.click(environment, {}, BrowserCatalog{}, settings).sourceWindow;
+  };
+
+  EXPECT_EQ(title(), "Inbox");
+  // The server stops answering while the gatherer keeps a connection to it: the limit ends each
+  // click's wait.
+  display.pause(true);
+  EXPECT_EQ(title(), std::nullopt);
+  EXPECT_EQ(title(), std::nullopt);
+  // Once it answers again, so does the next click, on a connection that waits for no old answer.
+  display.pause(false);
+  EXPECT_EQ(title(), "Inbox");
+  EXPECT_EQ(title(), "Inbox");
+}
+
 TEST(LinuxContextGatherer, ReadsTheLockAndNetworksAgainOnceTheBusRestarts) {
   TemporaryDirectory folder;
   std::map<S::Key, S::Writer> table = {
