@@ -15,16 +15,12 @@ constexpr const char* kActive = "org.freedesktop.NetworkManager.Connection.Activ
 constexpr std::uint32_t kActivated = 2;
 constexpr std::size_t kFieldsPerConnection = 4;
 
-}  // namespace
-
-NetworkManagerNetworks::NetworkManagerNetworks(std::map<std::string, std::string> environment,
-                                               std::chrono::steady_clock::duration limit)
-    : m_environment(std::move(environment)), m_limit(limit) {}
-
-std::set<std::string> NetworkManagerNetworks::activeNetworks() const {
-  SystemBus bus(m_environment, std::chrono::steady_clock::now() + m_limit);
+// The names of the activated connections, read on `bus`.
+std::set<std::string> activatedNetworks(SystemBus& bus,
+                                        std::chrono::steady_clock::time_point deadline) {
   const auto connections =
-      bus.read({{kService, "/org/freedesktop/NetworkManager", kService, "ActiveConnections"}})
+      bus.read({{kService, "/org/freedesktop/NetworkManager", kService, "ActiveConnections"}},
+               deadline)
           .front()
           .objectPaths();
   if (!connections) return {};
@@ -35,7 +31,7 @@ std::set<std::string> NetworkManagerNetworks::activeNetworks() const {
       fields.push_back({kService, path, kActive, name});
     }
   }
-  const std::vector<SystemBus::Value> values = bus.read(fields);
+  const std::vector<SystemBus::Value> values = bus.read(fields, deadline);
 
   // Activated connections by name; Wi-Fi ones also by their access point, whose SSID is read next.
   std::vector<std::string> names;
@@ -55,13 +51,28 @@ std::set<std::string> NetworkManagerNetworks::activeNetworks() const {
   for (const auto& [index, accessPoint] : wireless) {
     ssids.push_back({kService, accessPoint, "org.freedesktop.NetworkManager.AccessPoint", "Ssid"});
   }
-  const std::vector<SystemBus::Value> ssidValues = bus.read(ssids);
+  const std::vector<SystemBus::Value> ssidValues = bus.read(ssids, deadline);
   for (std::size_t i = 0; i < wireless.size(); ++i) {
     // An SSID is any 32 bytes; one that is not text keeps the connection's name, which is.
     const auto ssid = ssidValues[i].bytes();
     if (ssid && !ssid->empty() && Text::isValidUTF8(*ssid)) names[wireless[i].first] = *ssid;
   }
   return {names.begin(), names.end()};
+}
+
+}  // namespace
+
+NetworkManagerNetworks::NetworkManagerNetworks(std::map<std::string, std::string> environment,
+                                               std::chrono::steady_clock::duration limit,
+                                               std::shared_ptr<SystemBusConnections> connections)
+    : m_environment(std::move(environment)),
+      m_limit(limit),
+      m_connections(SystemBusConnections::orNone(std::move(connections))) {}
+
+std::set<std::string> NetworkManagerNetworks::activeNetworks() const {
+  const auto deadline = std::chrono::steady_clock::now() + m_limit;
+  return readSystemBus(*m_connections, m_environment, deadline,
+                       [deadline](SystemBus& bus) { return activatedNetworks(bus, deadline); });
 }
 
 }  // namespace linkferry

@@ -2,8 +2,11 @@
 
 #include <chrono>
 #include <map>
+#include <memory>
 #include <set>
 #include <string>
+
+#include "SystemBus.h"
 
 namespace linkferry {
 
@@ -19,18 +22,21 @@ class NetworkSource {
 // name (its SSID, when that is text; else the connection's name), for every other kind the
 // connection's name ("Wired connection 1", a VPN's name). Connections still activating and the
 // loopback connection are left out. Empty without NetworkManager or when it does not answer
-// within `limit` (everything included).
+// within `limit` (everything included). The bus connection comes from `connections` and goes back
+// there (without: a new one for every call).
 class NetworkManagerNetworks final : public NetworkSource {
  public:
   static constexpr std::chrono::milliseconds kDefaultLimit{25};
 
   explicit NetworkManagerNetworks(std::map<std::string, std::string> environment,
-                                  std::chrono::steady_clock::duration limit = kDefaultLimit);
+                                  std::chrono::steady_clock::duration limit = kDefaultLimit,
+                                  std::shared_ptr<SystemBusConnections> connections = nullptr);
   std::set<std::string> activeNetworks() const override;
 
  private:
   std::map<std::string, std::string> m_environment;
   std::chrono::steady_clock::duration m_limit;
+  std::shared_ptr<SystemBusConnections> m_connections;
 };
 
 }  // namespace linkferry

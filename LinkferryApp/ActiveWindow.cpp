@@ -10,7 +10,9 @@
 #include <sys/un.h>
 #include <unistd.h>
 #include <xcb/xcb.h>
+#include <xcb/xcbext.h>
 
+#include <algorithm>
 #include <array>
 #include <cerrno>
 #include <climits>
@@ -23,7 +25,9 @@
 #include <mutex>
 #include <string_view>
 #include <thread>
+#include <tuple>
 
+#include "foundation/SigpipeGuard.h"
 #include "foundation/Text.h"
 
 namespace linkferry {
@@ -227,13 +231,14 @@ class Watchdog {
   std::thread m_thread;  // last: it uses the members above
 };
 
-using PropertyReply = std::unique_ptr<xcb_get_property_reply_t, void (*)(void*)>;
+template <typename Reply>
+using ReplyOf = std::unique_ptr<Reply, void (*)(void*)>;
+using PropertyReply = ReplyOf<xcb_get_property_reply_t>;
 
-PropertyReply propertyReply(xcb_connection_t* connection, xcb_get_property_cookie_t cookie) {
-  xcb_generic_error_t* error = nullptr;
-  PropertyReply reply(xcb_get_property_reply(connection, cookie, &error), &std::free);
-  std::free(error);
-  return reply;
+template <typename Reply>
+ReplyOf<Reply> replyTo(X11Connection& connection, unsigned int sequence,
+                       Clock::time_point deadline) {
+  return ReplyOf<Reply>(static_cast<Reply*>(connection.reply(sequence, deadline)), &std::free);
 }
 
 std::string_view bytesOf(const PropertyReply& reply) {
@@ -267,31 +272,37 @@ std::optional<std::string> titleOf(const PropertyReply& netName, const PropertyR
   return std::string(bytes);
 }
 
-std::optional<ActiveWindow> readActiveWindow(xcb_connection_t* connection, int screenNumber) {
+// Every reply asked for is taken before this returns, so that none piles up in a kept connection.
+std::optional<ActiveWindow> readActiveWindow(X11Connection& x11, int screenNumber,
+                                             Clock::time_point deadline) {
+  xcb_connection_t* connection = x11.get();
   xcb_screen_iterator_t screens = xcb_setup_roots_iterator(xcb_get_setup(connection));
   for (int i = 0; i < screenNumber && screens.rem > 0; ++i) xcb_screen_next(&screens);
   if (screens.rem <= 0) return std::nullopt;
   const xcb_window_t root = screens.data->root;
 
   // Atoms that do not exist yet were never set by anyone: no window manager announces anything.
+  // Once all exist they are kept with the connection.
   constexpr std::array<std::string_view, 4> kNames = {"_NET_ACTIVE_WINDOW", "_NET_WM_NAME",
                                                       "UTF8_STRING", "_NET_WM_PID"};
-  std::array<xcb_intern_atom_cookie_t, kNames.size()> atomCookies{};
-  for (std::size_t i = 0; i < kNames.size(); ++i) {
-    atomCookies[i] = xcb_intern_atom(connection, 1, static_cast<std::uint16_t>(kNames[i].size()),
-                                     kNames[i].data());
+  static_assert(kNames.size() == std::tuple_size_v<decltype(x11.atoms)>);
+  if (std::find(x11.atoms.begin(), x11.atoms.end(), XCB_ATOM_NONE) != x11.atoms.end()) {
+    std::array<xcb_intern_atom_cookie_t, kNames.size()> atomCookies{};
+    for (std::size_t i = 0; i < kNames.size(); ++i) {
+      atomCookies[i] = xcb_intern_atom(connection, 1, static_cast<std::uint16_t>(kNames[i].size()),
+                                       kNames[i].data());
+    }
+    for (std::size_t i = 0; i < kNames.size(); ++i) {
+      const auto reply = replyTo<xcb_intern_atom_reply_t>(x11, atomCookies[i].sequence, deadline);
+      x11.atoms[i] = reply ? reply->atom : static_cast<xcb_atom_t>(XCB_ATOM_NONE);
+    }
   }
-  std::array<xcb_atom_t, kNames.size()> atoms{};
-  for (std::size_t i = 0; i < kNames.size(); ++i) {
-    xcb_intern_atom_reply_t* reply = xcb_intern_atom_reply(connection, atomCookies[i], nullptr);
-    atoms[i] = reply ? reply->atom : static_cast<xcb_atom_t>(XCB_ATOM_NONE);
-    std::free(reply);
-  }
-  const auto [activeAtom, netNameAtom, utf8Atom, pidAtom] = atoms;
+  const auto [activeAtom, netNameAtom, utf8Atom, pidAtom] = x11.atoms;
   if (activeAtom == XCB_ATOM_NONE) return std::nullopt;
 
-  const PropertyReply active = propertyReply(
-      connection, xcb_get_property(connection, 0, root, activeAtom, XCB_ATOM_WINDOW, 0, 1));
+  const auto active = replyTo<xcb_get_property_reply_t>(
+      x11, xcb_get_property(connection, 0, root, activeAtom, XCB_ATOM_WINDOW, 0, 1).sequence,
+      deadline);
   if (!active || active->format != 32 || xcb_get_property_value_length(active.get()) < 4) {
     return std::nullopt;
   }
@@ -306,10 +317,10 @@ std::optional<ActiveWindow> readActiveWindow(xcb_connection_t* connection, int s
   const auto pidCookie = xcb_get_property(connection, 0, window, pidAtom, XCB_ATOM_CARDINAL, 0, 1);
   const auto classCookie =
       xcb_get_property(connection, 0, window, XCB_ATOM_WM_CLASS, XCB_ATOM_STRING, 0, 64);
-  const PropertyReply netName = propertyReply(connection, netNameCookie);
-  const PropertyReply name = propertyReply(connection, nameCookie);
-  const PropertyReply pid = propertyReply(connection, pidCookie);
-  const PropertyReply windowClass = propertyReply(connection, classCookie);
+  const auto netName = replyTo<xcb_get_property_reply_t>(x11, netNameCookie.sequence, deadline);
+  const auto name = replyTo<xcb_get_property_reply_t>(x11, nameCookie.sequence, deadline);
+  const auto pid = replyTo<xcb_get_property_reply_t>(x11, pidCookie.sequence, deadline);
+  const auto windowClass = replyTo<xcb_get_property_reply_t>(x11, classCookie.sequence, deadline);
   // No reply at all: the window is gone (or the connection is), so nothing is known.
   if (!name) return std::nullopt;
 
@@ -328,6 +339,49 @@ std::optional<ActiveWindow> readActiveWindow(xcb_connection_t* connection, int s
   return result;
 }
 
+// A new connection to `display` with `cookie` (or none), made before the deadline; nothing when the
+// display refuses us or does not answer in time.
+std::unique_ptr<X11Connection> openConnection(const DisplayName& display,
+                                              const std::optional<Cookie>& cookie,
+                                              Clock::time_point deadline) {
+  const int fd = connectDisplay(display, deadline);
+  if (fd < 0) return nullptr;
+  Cookie copy = cookie.value_or(Cookie{});
+  xcb_auth_info_t auth{};
+  if (cookie) {
+    auth.namelen = static_cast<int>(copy.name.size());
+    auth.name = copy.name.data();
+    auth.datalen = static_cast<int>(copy.data.size());
+    auth.data = copy.data.data();
+  }
+  // xcb owns a duplicate and closes it whenever it fails; the watchdog acts on `fd`, which stays
+  // open (so its number cannot be reused) until the watchdog has finished. Once connected, every
+  // wait of a read has its own deadline (X11Connection::reply), so no watchdog stays.
+  std::unique_ptr<X11Connection> result;
+  const int xcbFd = ::fcntl(fd, F_DUPFD_CLOEXEC, 0);
+  if (xcbFd >= 0) {
+    Watchdog watchdog(fd, deadline);
+    auto connection =
+        std::make_unique<X11Connection>(xcb_connect_to_fd(xcbFd, cookie ? &auth : nullptr));
+    watchdog.finish();
+    if (!xcb_connection_has_error(connection->get())) result = std::move(connection);
+  }
+  ::close(fd);
+  return result;
+}
+
+// What a kept connection is for: the display (not its screen: one connection reads them all) and
+// the credentials it was let in with.
+std::string connectionKey(const DisplayName& display, const std::optional<Cookie>& cookie) {
+  std::string key = display.local ? "unix" : std::to_string(display.family) + "/";
+  if (!display.local) {
+    key.append(reinterpret_cast<const char*>(display.address.data()), display.address.size());
+  }
+  key += ":" + std::to_string(display.number) + "\n";
+  if (cookie) key += cookie->name + "\n" + cookie->data;
+  return key;
+}
+
 std::string variable(const std::map<std::string, std::string>& environment, const char* name) {
   const auto found = environment.find(name);
   return found == environment.end() ? std::string() : found->second;
@@ -335,10 +389,48 @@ std::string variable(const std::map<std::string, std::string>& environment, cons
 
 }  // namespace
 
+X11Connection::~X11Connection() {
+  xcb_disconnect(m_connection);
+}
+
+bool X11Connection::usable() {
+  if (m_late || xcb_connection_has_error(m_connection)) return false;
+  // Anything to read between uses is an event nobody asked for, or the end of the connection:
+  // reading it tells which.
+  pollfd entry{xcb_get_file_descriptor(m_connection), POLLIN, 0};
+  if (::poll(&entry, 1, 0) > 0) {
+    while (xcb_generic_event_t* event = xcb_poll_for_event(m_connection)) std::free(event);
+  }
+  return !xcb_connection_has_error(m_connection);
+}
+
+void* X11Connection::reply(unsigned int sequence, Clock::time_point deadline) {
+  if (m_late || xcb_flush(m_connection) <= 0) return nullptr;
+  for (;;) {
+    void* reply = nullptr;
+    xcb_generic_error_t* error = nullptr;
+    if (xcb_poll_for_reply(m_connection, sequence, &reply, &error) != 0) {
+      std::free(error);
+      return reply;
+    }
+    pollfd entry{xcb_get_file_descriptor(m_connection), POLLIN, 0};
+    const int ready = ::poll(&entry, 1, millisecondsUntil(deadline));
+    if (ready < 0 && errno == EINTR) continue;
+    if (ready < 0 || (ready == 0 && Clock::now() >= deadline)) {
+      m_late = true;
+      return nullptr;
+    }
+  }
+}
+
 X11ActiveWindowSource::X11ActiveWindowSource(std::map<std::string, std::string> environment,
                                              std::filesystem::path home,
-                                             std::chrono::steady_clock::duration limit)
-    : m_environment(std::move(environment)), m_home(std::move(home)), m_limit(limit) {}
+                                             std::chrono::steady_clock::duration limit,
+                                             std::shared_ptr<X11Connections> connections)
+    : m_environment(std::move(environment)),
+      m_home(std::move(home)),
+      m_limit(limit),
+      m_connections(X11Connections::orNone(std::move(connections))) {}
 
 std::optional<ActiveWindow> X11ActiveWindowSource::activeWindow() const {
   if (variable(m_environment, "XDG_SESSION_TYPE") == "wayland" ||
@@ -348,38 +440,23 @@ std::optional<ActiveWindow> X11ActiveWindowSource::activeWindow() const {
   const auto display = parseDisplay(variable(m_environment, "DISPLAY"));
   if (!display) return std::nullopt;
   const Clock::time_point deadline = Clock::now() + m_limit;
-  const int fd = connectDisplay(*display, deadline);
-  if (fd < 0) return std::nullopt;
 
   std::string authority = variable(m_environment, "XAUTHORITY");
   if (authority.empty()) {
     const std::string home = variable(m_environment, "HOME");
     authority = ((home.empty() ? m_home : std::filesystem::path(home)) / ".Xauthority").string();
   }
-  std::optional<Cookie> cookie = cookieFor(*display, authority);
-  xcb_auth_info_t auth{};
-  if (cookie) {
-    auth.namelen = static_cast<int>(cookie->name.size());
-    auth.name = cookie->name.data();
-    auth.datalen = static_cast<int>(cookie->data.size());
-    auth.data = cookie->data.data();
-  }
-
-  // xcb owns a duplicate and closes it whenever it fails; the watchdog acts on `fd`, which stays
-  // open (so its number cannot be reused) until the watchdog has finished.
-  std::optional<ActiveWindow> result;
-  const int xcbFd = ::fcntl(fd, F_DUPFD_CLOEXEC, 0);
-  if (xcbFd >= 0) {
-    Watchdog watchdog(fd, deadline);
-    xcb_connection_t* connection = xcb_connect_to_fd(xcbFd, cookie ? &auth : nullptr);
-    if (!xcb_connection_has_error(connection)) {
-      result = readActiveWindow(connection, display->screen);
-    }
-    watchdog.finish();
-    xcb_disconnect(connection);
-  }
-  ::close(fd);
-  return result;
+  const std::optional<Cookie> cookie = cookieFor(*display, authority);
+  const std::string key = connectionKey(*display, cookie);
+  // xcb writes without MSG_NOSIGNAL, and a kept connection's server may have gone since its
+  // last use.
+  const SigpipeGuard guard;
+  return m_connections->withConnection(
+      key, [&] { return openConnection(*display, cookie, deadline); },
+      [&](X11Connection& connection) {
+        return readActiveWindow(connection, display->screen, deadline);
+      },
+      deadline);
 }
 
 }  // namespace linkferry

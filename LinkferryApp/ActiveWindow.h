@@ -1,11 +1,18 @@
 #pragma once
 
+#include <array>
 #include <chrono>
+#include <cstdint>
 #include <filesystem>
 #include <map>
+#include <memory>
 #include <optional>
 #include <string>
 #include <vector>
+
+#include "ConnectionPool.h"
+
+struct xcb_connection_t;
 
 namespace linkferry {
 
@@ -29,6 +36,40 @@ class ActiveWindowSource {
   virtual std::optional<ActiveWindow> activeWindow() const = 0;
 };
 
+// An open connection to an X11 display, as X11ActiveWindowSource keeps it between reads. For one
+// thread at a time.
+class X11Connection {
+ public:
+  using Clock = std::chrono::steady_clock;
+
+  // Takes `connection` over; it closes with this.
+  explicit X11Connection(xcb_connection_t* connection) noexcept : m_connection(connection) {}
+  ~X11Connection();
+  X11Connection(const X11Connection&) = delete;
+  X11Connection& operator=(const X11Connection&) = delete;
+
+  // False once the display has gone away (or shut the connection) or a reply came too late, so
+  // that answers to old requests could still arrive. Never waits.
+  bool usable();
+
+  xcb_connection_t* get() const { return m_connection; }
+  // Sends what is queued and waits for the reply to request `sequence` until `deadline` (xcb
+  // alone would wait without a limit). Null when the request failed (a window gone), the display
+  // went away, or the deadline passed first (the connection is then of no more use). The reply is
+  // the caller's, for std::free.
+  void* reply(unsigned int sequence, Clock::time_point deadline);
+
+  // Atoms interned once per connection (they live as long as the server), zero until known.
+  std::array<std::uint32_t, 4> atoms{};
+
+ private:
+  xcb_connection_t* m_connection;
+  bool m_late = false;
+};
+
+// X11 connections kept between reads, by display and credentials.
+using X11Connections = ConnectionPool<X11Connection>;
+
 // The active window of an X11 display, as an EWMH window manager announces it: the root window's
 // _NET_ACTIVE_WINDOW, then that window's _NET_WM_NAME (UTF-8; WM_NAME when it has none),
 // _NET_WM_PID and WM_CLASS.
@@ -44,12 +85,19 @@ class ActiveWindowSource {
 // Everything, connecting included, is bounded by `limit`: a display that does not answer in time
 // gives nothing and leaves nothing behind (the connection is shut down, no thread outlives the
 // call).
+//
+// The connection is taken from `connections` and given back for the next read: a long-lived
+// process passes one pool to the sources of all its clicks. A connection is reused only for the
+// same display and the same cookie (read from the authority file on every call); one found dead
+// (the X server restarted) is replaced within the same call. Without a pool every call connects
+// afresh.
 class X11ActiveWindowSource final : public ActiveWindowSource {
  public:
   static constexpr std::chrono::milliseconds kDefaultLimit{50};
 
   X11ActiveWindowSource(std::map<std::string, std::string> environment, std::filesystem::path home,
-                        std::chrono::steady_clock::duration limit = kDefaultLimit);
+                        std::chrono::steady_clock::duration limit = kDefaultLimit,
+                        std::shared_ptr<X11Connections> connections = nullptr);
 
   std::optional<ActiveWindow> activeWindow() const override;
 
@@ -57,6 +105,7 @@ class X11ActiveWindowSource final : public ActiveWindowSource {
   std::map<std::string, std::string> m_environment;
   std::filesystem::path m_home;
   std::chrono::steady_clock::duration m_limit;
+  std::shared_ptr<X11Connections> m_connections;
 };
 
 }  // namespace linkferry

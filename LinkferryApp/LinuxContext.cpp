@@ -1,10 +1,13 @@
 #include "LinuxContext.h"
 
+#include <exception>
 #include <future>
+#include <memory>
 
 #include "FrontmostBrowser.h"
 #include "browsers/DesktopEntries.h"
 #include "foundation/Dates.h"
+#include "foundation/Timeout.h"
 #include "preparation/AppLinks.h"
 
 namespace linkferry::LinuxContext {
@@ -15,28 +18,48 @@ struct Gathered {
   std::optional<ActiveWindow> window;
 };
 
+// `ask()` on one of the long-lived timeout workers (starting a thread would cost a click more
+// than a warm source's answer); its result comes through the future.
+template <typename Ask>
+auto elsewhere(Ask ask) {
+  using Result = decltype(ask());
+  auto promise = std::make_shared<std::promise<Result>>();
+  auto result = promise->get_future();
+  TimeoutWorkers::run([promise, ask = std::move(ask)] {
+    try {
+      promise->set_value(ask());
+    } catch (...) {
+      promise->set_exception(std::current_exception());
+    }
+  });
+  return result;
+}
+
 // Time, calendar, installed apps, lock, networks and, when asked for, the active window. The two
-// bus sources are asked on threads of their own while this one reads the display and scans the
-// desktop entries, so a click waits for the slowest source, not for all of them in turn; each is
-// bounded, so this is too.
-Gathered gather(const std::filesystem::path& home,
-                const std::map<std::string, std::string>& environment, const Sources& sources,
-                bool withWindow) {
+// bus sources are asked on other threads while this one reads the display, so a click waits for
+// the slowest source, not for all of them in turn; each is bounded, so this is too.
+Gathered gather(const Sources& sources, std::set<std::string> installedApps, bool withWindow) {
   const Date now = Date::now();
-  auto networks = std::async(std::launch::async,
-                             [networks = sources.networks] { return networks->activeNetworks(); });
-  auto locked =
-      std::async(std::launch::async, [lock = sources.screenLock] { return lock->screenLocked(); });
+  auto networks = elsewhere([networks = sources.networks] { return networks->activeNetworks(); });
+  auto locked = elsewhere([lock = sources.screenLock] { return lock->screenLocked(); });
   std::optional<ActiveWindow> window;
   if (withWindow) window = sources.window->activeWindow();
-  auto apps = AppLinks::linuxInstalledApps(
-      DesktopEntries::load(DesktopEntries::applicationDirectories(home, environment)));
   // Named, not temporaries: GCC 12 reports temporaries of optional strings as maybe-uninitialized.
   const std::optional<std::string> unknownBrowser;
   RoutingContext context(unknownBrowser, unknownBrowser, networks.get(), now, Calendar::current());
-  context.installedApps = std::move(apps);
+  context.installedApps = std::move(installedApps);
   context.screenLocked = locked.get().value_or(false);
   return Gathered{std::move(context), std::move(window)};
+}
+
+Click clickOf(Gathered gathered, const BrowserCatalog& catalog, const AppSettings& settings,
+              const ProcessTable& processes) {
+  Click result{std::move(gathered.context), std::nullopt};
+  if (gathered.window) {
+    result.context.frontmostBrowser = FrontmostBrowser::of(*gathered.window, catalog, processes);
+    if (settings.useSourceWindow) result.sourceWindow = gathered.window->title;
+  }
+  return result;
 }
 
 }  // namespace
@@ -49,9 +72,16 @@ Sources Sources::forEnvironment(const std::map<std::string, std::string>& enviro
                  std::make_shared<ProcProcessTable>()};
 }
 
+std::set<std::string> installedApps(const std::filesystem::path& home,
+                                    const std::map<std::string, std::string>& environment) {
+  return AppLinks::linuxInstalledApps(
+      DesktopEntries::load(DesktopEntries::applicationDirectories(home, environment)));
+}
+
 RoutingContext current(const std::filesystem::path& home,
                        const std::map<std::string, std::string>& environment) {
-  return gather(home, environment, Sources::forEnvironment(environment, home), false).context;
+  return gather(Sources::forEnvironment(environment, home), installedApps(home, environment), false)
+      .context;
 }
 
 Click click(const std::filesystem::path& home,
@@ -63,14 +93,33 @@ Click click(const std::filesystem::path& home,
 Click click(const std::filesystem::path& home,
             const std::map<std::string, std::string>& environment, const BrowserCatalog& catalog,
             const AppSettings& settings, const Sources& sources) {
-  Gathered gathered = gather(home, environment, sources, true);
-  Click result{std::move(gathered.context), std::nullopt};
-  if (gathered.window) {
-    result.context.frontmostBrowser =
-        FrontmostBrowser::of(*gathered.window, catalog, *sources.processes);
-    if (settings.useSourceWindow) result.sourceWindow = gathered.window->title;
-  }
-  return result;
+  return clickOf(gather(sources, installedApps(home, environment), true), catalog, settings,
+                 *sources.processes);
+}
+
+Gatherer::Gatherer(std::filesystem::path home)
+    : Gatherer(std::move(home), X11ActiveWindowSource::kDefaultLimit,
+               LogindScreenLock::kDefaultLimit) {}
+
+Gatherer::Gatherer(std::filesystem::path home, Duration windowLimit, Duration busLimit)
+    : m_home(std::move(home)),
+      m_windowLimit(windowLimit),
+      m_busLimit(busLimit),
+      m_displays(std::make_shared<X11Connections>(kKeptConnections)),
+      m_buses(std::make_shared<SystemBusConnections>(kKeptConnections)),
+      m_processes(std::make_shared<ProcProcessTable>()) {}
+
+Sources Gatherer::sources(const Environment& environment) const {
+  return Sources{
+      std::make_shared<X11ActiveWindowSource>(environment, m_home, m_windowLimit, m_displays),
+      std::make_shared<LogindScreenLock>(environment, m_busLimit, m_buses),
+      std::make_shared<NetworkManagerNetworks>(environment, m_busLimit, m_buses), m_processes};
+}
+
+Click Gatherer::click(const Environment& environment, std::set<std::string> installedApps,
+                      const BrowserCatalog& catalog, const AppSettings& settings) const {
+  const Sources sources = this->sources(environment);
+  return clickOf(gather(sources, std::move(installedApps), true), catalog, settings, *m_processes);
 }
 
 }  // namespace linkferry::LinuxContext

@@ -7,10 +7,13 @@
 #include <sys/un.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <cstring>
+#include <thread>
 
 #include <gtest/gtest.h>
 
+#include "RouterService.h"
 #include "fixtures/LinuxSession.h"
 #include "fixtures/StoredLog.h"
 #include "foundation/Files.h"
@@ -97,23 +100,26 @@ const std::string kSession = "org.freedesktop.login1.Session";
 const std::string kNM = "org.freedesktop.NetworkManager";
 const std::string kActive = "org.freedesktop.NetworkManager.Connection.Active";
 
+using S = StandInServices;
+
+// An active connection of NetworkManager as its stand-in answers for it.
+void activeConnection(std::map<S::Key, S::Writer>& table, const std::string& path,
+                      std::uint32_t state, const std::string& type, const std::string& id,
+                      const std::string& accessPoint) {
+  table[{path, kActive, "State"}] = S::number(state);
+  table[{path, kActive, "Type"}] = S::text(type);
+  table[{path, kActive, "Id"}] = S::text(id);
+  table[{path, kActive, "SpecificObject"}] = S::text(accessPoint, 'o');
+}
+
 TEST(SystemBusSources, ReadTheSessionLockAndTheActivatedNetworks) {
   TemporaryDirectory folder;
   PrivateBus bus(folder.path());
-  using S = StandInServices;
   const std::string wifi = "/org/freedesktop/NetworkManager/ActiveConnection/1";
   const std::string wired = "/org/freedesktop/NetworkManager/ActiveConnection/2";
   const std::string loopback = "/org/freedesktop/NetworkManager/ActiveConnection/3";
   const std::string starting = "/org/freedesktop/NetworkManager/ActiveConnection/4";
   const std::string binaryWifi = "/org/freedesktop/NetworkManager/ActiveConnection/5";
-  auto connection = [](std::map<S::Key, S::Writer>& table, const std::string& path,
-                       std::uint32_t state, const std::string& type, const std::string& id,
-                       const std::string& accessPoint) {
-    table[{path, kActive, "State"}] = S::number(state);
-    table[{path, kActive, "Type"}] = S::text(type);
-    table[{path, kActive, "Id"}] = S::text(id);
-    table[{path, kActive, "SpecificObject"}] = S::text(accessPoint, 'o');
-  };
   std::map<S::Key, S::Writer> table = {
       // Session "2" is named "_32" on the bus; "auto" is the caller's own session.
       {{"/org/freedesktop/login1/session/_32", kSession, "LockedHint"}, S::boolean(true)},
@@ -125,13 +131,13 @@ TEST(SystemBusSources, ReadTheSessionLockAndTheActivatedNetworks) {
       {{"/org/freedesktop/NetworkManager/AccessPoint/8", kNM + ".AccessPoint", "Ssid"},
        S::bytes("\xff\xfe")},
   };
-  connection(table, wifi, 2, "802-11-wireless", "cafe-profile",
-             "/org/freedesktop/NetworkManager/AccessPoint/7");
-  connection(table, wired, 2, "802-3-ethernet", "Wired connection 1", "/");
-  connection(table, loopback, 2, "loopback", "lo", "/");
-  connection(table, starting, 1, "vpn", "Office VPN", "/");
-  connection(table, binaryWifi, 2, "802-11-wireless", "Hotel",
-             "/org/freedesktop/NetworkManager/AccessPoint/8");
+  activeConnection(table, wifi, 2, "802-11-wireless", "cafe-profile",
+                   "/org/freedesktop/NetworkManager/AccessPoint/7");
+  activeConnection(table, wired, 2, "802-3-ethernet", "Wired connection 1", "/");
+  activeConnection(table, loopback, 2, "loopback", "lo", "/");
+  activeConnection(table, starting, 1, "vpn", "Office VPN", "/");
+  activeConnection(table, binaryWifi, 2, "802-11-wireless", "Hotel",
+                   "/org/freedesktop/NetworkManager/AccessPoint/8");
   StandInServices services(bus.address(), {kLogin, kNM}, table);
 
   auto environment = bus.environment();
@@ -213,13 +219,10 @@ TEST(LinuxContextClick, NamesTheFrontmostBrowserByProgramOrWindowClassAndTheSour
   EXPECT_EQ(click().sourceWindow, std::nullopt);
 }
 
-// `linkferry open` on the display: a rule on the source window's title decides because of the
-// title of the window in front.
-TEST(LinuxContextClick, ARuleOnTheSourceWindowFollowsTheActiveWindowThroughLinkferryOpen) {
-  const std::string display = xvfb().display;
-  ASSERT_FALSE(display.empty()) << "Xvfb did not start";
-  Windows windows(xvfb());
-  TemporaryDirectory folder;
+// A data folder where a rule on the source window's title (or on the source app "tester") opens
+// links in "beta browser" and every other link of x.example in "alpha browser", and the environment
+// of a user of it (no display yet, no system bus).
+std::map<std::string, std::string> windowRulesIn(const TemporaryDirectory& folder) {
   JsonValue browsers = JsonValue::array();
   for (const std::string name : {"alpha", "beta"}) {
     browsers.push_back({{"id", name},
@@ -230,19 +233,30 @@ TEST(LinuxContextClick, ARuleOnTheSourceWindowFollowsTheActiveWindowThroughLinkf
   folder.write("data/browsers.json", browsers.dump());
   folder.write("data/settings.json", R"({"useSourceWindow": true})");
   folder.write("data/rules.json", R"({"version": 1, "rules": [
+      {"name": "From the tester", "match": {"sourceApp": "tester"}, "action": {"open": {"browser": "beta"}}},
       {"name": "Work mail", "match": {"sourceWindow": "ärger.*mail"}, "action": {"open": {"browser": "beta"}}},
       {"name": "Else", "match": {"host": "x.example"}, "action": {"open": {"browser": "alpha"}}}]})");
+  return {{"HOME", (folder.path() / "home").string()},
+          {"LINKFERRY_HOME", (folder.path() / "data").string()},
+          {"XDG_DATA_HOME", (folder.path() / "share").string()},
+          {"XDG_DATA_DIRS", (folder.path() / "none").string()},
+          {"XDG_CONFIG_HOME", (folder.path() / "home/.config").string()},
+          {"DBUS_SYSTEM_BUS_ADDRESS", "unix:path=/nonexistent/bus"},
+          {"PATH", "/usr/bin:/bin"}};
+}
+
+// `linkferry open` on the display: a rule on the source window's title decides because of the
+// title of the window in front.
+TEST(LinuxContextClick, ARuleOnTheSourceWindowFollowsTheActiveWindowThroughLinkferryOpen) {
+  const std::string display = xvfb().display;
+  ASSERT_FALSE(display.empty()) << "Xvfb did not start";
+  Windows windows(xvfb());
+  TemporaryDirectory folder;
   Process::Options options;
   options.captureOutput = true;
-  options.environment = {{"HOME", (folder.path() / "home").string()},
-                         {"LINKFERRY_HOME", (folder.path() / "data").string()},
-                         {"XDG_DATA_HOME", (folder.path() / "share").string()},
-                         {"XDG_DATA_DIRS", (folder.path() / "none").string()},
-                         {"XDG_CONFIG_HOME", (folder.path() / "home/.config").string()},
-                         {"DBUS_SYSTEM_BUS_ADDRESS", "unix:path=/nonexistent/bus"},
-                         {"DISPLAY", display},
-                         {"XAUTHORITY", xvfb().authority},
-                         {"PATH", "/usr/bin:/bin"}};
+  options.environment = windowRulesIn(folder);
+  options.environment->emplace("DISPLAY", display);
+  options.environment->emplace("XAUTHORITY", xvfb().authority);
   auto open = [&] {
     const auto result =
         Process::run(testing::linkferryProgram().string(),
@@ -263,6 +277,200 @@ TEST(LinuxContextClick, ARuleOnTheSourceWindowFollowsTheActiveWindowThroughLinkf
   const JsonValue log = testing::storedLog(folder.path() / "data/log.json");
   ASSERT_EQ(log.size(), 2u);
   EXPECT_EQ(log[0]["sourceWindow"], "Projekt ÄRGER — Mail");
+}
+
+// The service over windowRulesIn(folder), with Spotify's desktop entry installed (so its links
+// open in its app) and one for this test program as the app "tester": clicks are answered as
+// `linkferry open` sends them, in dry run.
+class ServiceClicks {
+ public:
+  explicit ServiceClicks(const TemporaryDirectory& folder) {
+    folder.write("share/applications/spotify.desktop",
+                 "[Desktop Entry]\nType=Application\nName=Spotify\nExec=spotify %U\n"
+                 "MimeType=x-scheme-handler/spotify;\n");
+    folder.write("share/applications/tester.desktop",
+                 "[Desktop Entry]\nType=Application\nName=Tester\nExec=" +
+                     fs::read_symlink("/proc/self/exe").string() + "\n");
+    RouterService::Options options;
+    options.environment = windowRulesIn(folder);
+    options.home = folder.path() / "home";
+    options.readSignals = false;
+    m_service = std::make_unique<RouterService>(std::move(options));
+  }
+
+  // Where a link clicked on `display` by the process `peerPid` opens: the outcome's target, or its
+  // error.
+  std::string targetOf(const testing::XvfbServer& display,
+                       const std::string& link = "https://x.example/report", int peerPid = 0) {
+    const JsonValue request = {
+        {"request", "click"},
+        {"url", link},
+        {"dryRun", true},
+        {"environment", {{"DISPLAY", display.display}, {"XAUTHORITY", display.authority}}}};
+    const JsonValue answer = m_service->answer(request.dump(), peerPid);
+    const JsonValue& outcome = answer.value("outcome", JsonValue::object());
+    return outcome.value("target", answer.dump());
+  }
+
+ private:
+  std::unique_ptr<RouterService> m_service;
+};
+
+std::size_t openDescriptors() {
+  return static_cast<std::size_t>(
+      std::distance(fs::directory_iterator("/proc/self/fd"), fs::directory_iterator()));
+}
+
+TEST(ServiceClickContext, EveryClickReadsTheWindowInFrontOnItsOwnDisplay) {
+  ASSERT_FALSE(xvfb().display.empty()) << "Xvfb did not start";
+  TemporaryDirectory folder;
+  testing::RestartableXvfb other(folder.path());
+  ASSERT_FALSE(other.server().display.empty()) << "a second Xvfb did not start";
+  ServiceClicks service(folder);
+  Windows onFirst(xvfb());
+  Windows onOther(other.server());
+
+  // One display, clicks one after another: each follows the window in front at its time.
+  onFirst.activate({"Projekt ÄRGER — Mail", std::nullopt, std::nullopt, ""});
+  EXPECT_EQ(service.targetOf(xvfb()), "beta browser");
+  onFirst.activate({"Holiday photos", std::nullopt, std::nullopt, ""});
+  EXPECT_EQ(service.targetOf(xvfb()), "alpha browser");
+  // A click from another display reads that display, and the next from the first, the first.
+  onOther.activate({"ärger in the mail", std::nullopt, std::nullopt, ""});
+  EXPECT_EQ(service.targetOf(other.server()), "beta browser");
+  EXPECT_EQ(service.targetOf(xvfb()), "alpha browser");
+  // The installed app comes from the desktop entries the service holds.
+  EXPECT_EQ(service.targetOf(xvfb(), "https://open.spotify.com/album/xyz"),
+            "spotify (spotify:album:xyz)");
+
+  // However many clicks, no connection is left behind.
+  const std::size_t descriptors = openDescriptors();
+  for (int i = 0; i < 20; ++i) {
+    EXPECT_EQ(service.targetOf(i % 2 ? other.server() : xvfb()),
+              i % 2 ? "beta browser" : "alpha browser");
+  }
+  EXPECT_EQ(openDescriptors(), descriptors);
+
+  // Clicks answered at once, as the service's workers answer them, each see the window.
+  std::vector<std::thread> clickers;
+  std::atomic<int> right = 0;
+  for (int thread = 0; thread < 4; ++thread) {
+    clickers.emplace_back([&, thread] {
+      for (int i = 0; i < 10; ++i) {
+        const bool onOtherDisplay = (thread + i) % 2 == 1;
+        if (service.targetOf(onOtherDisplay ? other.server() : xvfb()) ==
+            (onOtherDisplay ? "beta browser" : "alpha browser")) {
+          ++right;
+        }
+      }
+    });
+  }
+  for (std::thread& clicker : clickers) clicker.join();
+  EXPECT_EQ(right, 40);
+}
+
+TEST(ServiceClickContext, ReadsTheWindowAgainFromTheFirstClickAfterTheXServerRestarts) {
+  TemporaryDirectory folder;
+  testing::RestartableXvfb display(folder.path());
+  ASSERT_FALSE(display.server().display.empty()) << "Xvfb did not start";
+  ServiceClicks service(folder);
+  {
+    Windows windows(display.server());
+    windows.activate({"ärger mail", std::nullopt, std::nullopt, ""});
+    EXPECT_EQ(service.targetOf(display.server()), "beta browser");
+  }
+  // No server: no title, so the other rule.
+  display.stop();
+  EXPECT_EQ(service.targetOf(display.server()), "alpha browser");
+
+  // A new server on the same display, with the old cookie and then with a new one, while the
+  // service may still hold a connection to the old.
+  for (const bool newCookie : {false, true}) {
+    SCOPED_TRACE(newCookie ? "new cookie" : "same cookie");
+    ASSERT_TRUE(display.restart(newCookie));
+    Windows windows(display.server());
+    windows.activate({"ärger mail again", std::nullopt, std::nullopt, ""});
+    EXPECT_EQ(service.targetOf(display.server()), "beta browser");
+    windows.activate({"Holiday photos", std::nullopt, std::nullopt, ""});
+    EXPECT_EQ(service.targetOf(display.server()), "alpha browser");
+  }
+}
+
+TEST(LinuxContextGatherer, ADisplayThatFallsSilentCostsOnlyTheClicksWhileItIsSilent) {
+  TemporaryDirectory folder;
+  testing::RestartableXvfb display(folder.path());
+  ASSERT_FALSE(display.server().display.empty()) << "Xvfb did not start";
+  Windows windows(display.server());
+  windows.activate({"Inbox", std::nullopt, std::nullopt, ""});
+  // A limit a working display meets even under the sanitizers on a busy machine.
+  const LinuxContext::Gatherer gatherer(folder.path(), 500ms, 500ms);
+  const std::map<std::string, std::string> environment = {
+      {"DISPLAY", display.server().display},
+      {"XAUTHORITY", display.server().authority},
+      {"DBUS_SYSTEM_BUS_ADDRESS", "unix:path=/nonexistent/bus"}};
+  AppSettings settings;
+  settings.useSourceWindow = true;
+  auto title = [&] {
+    return gatherer.click(environment, {}, BrowserCatalog{}, settings).sourceWindow;
+  };
+
+  EXPECT_EQ(title(), "Inbox");
+  // The server stops answering while the gatherer keeps a connection to it: the limit ends each
+  // click's wait.
+  display.pause(true);
+  EXPECT_EQ(title(), std::nullopt);
+  EXPECT_EQ(title(), std::nullopt);
+  // Once it answers again, so does the next click, on a connection that waits for no old answer.
+  display.pause(false);
+  EXPECT_EQ(title(), "Inbox");
+  EXPECT_EQ(title(), "Inbox");
+}
+
+TEST(LinuxContextGatherer, ReadsTheLockAndNetworksAgainOnceTheBusRestarts) {
+  TemporaryDirectory folder;
+  std::map<S::Key, S::Writer> table = {
+      {{"/org/freedesktop/login1/session/auto", kSession, "LockedHint"}, S::boolean(true)},
+      {{"/org/freedesktop/NetworkManager", kNM, "ActiveConnections"},
+       S::paths({"/org/freedesktop/NetworkManager/ActiveConnection/1"})}};
+  activeConnection(table, "/org/freedesktop/NetworkManager/ActiveConnection/1", 2, "802-3-ethernet",
+                   "Home", "/");
+  auto bus = std::make_unique<PrivateBus>(folder.path());
+  auto services = std::make_unique<StandInServices>(bus->address(),
+                                                    std::vector<std::string>{kLogin, kNM}, table);
+  const LinuxContext::Gatherer gatherer(folder.path(), kPatient, kPatient);
+  const auto environment = bus->environment();
+  auto click = [&] {
+    return gatherer.click(environment, {"spotify"}, BrowserCatalog{}, AppSettings{}).context;
+  };
+  auto restart = [&] {
+    services.reset();
+    bus.reset();
+    fs::remove(folder.path() / "bus");
+    bus = std::make_unique<PrivateBus>(folder.path());
+    services = std::make_unique<StandInServices>(bus->address(),
+                                                 std::vector<std::string>{kLogin, kNM}, table);
+  };
+
+  RoutingContext context = click();
+  EXPECT_TRUE(context.screenLocked);
+  EXPECT_EQ(context.activeNetworks, std::set<std::string>{"Home"});
+  EXPECT_EQ(context.installedApps, std::set<std::string>{"spotify"});
+  EXPECT_EQ(click().activeNetworks, std::set<std::string>{"Home"});
+
+  // The bus restarts between two clicks: the first click after it has everything.
+  restart();
+  context = click();
+  EXPECT_TRUE(context.screenLocked);
+  EXPECT_EQ(context.activeNetworks, std::set<std::string>{"Home"});
+
+  // The bus gone: unknown, and then back.
+  services.reset();
+  bus.reset();
+  context = click();
+  EXPECT_FALSE(context.screenLocked);
+  EXPECT_TRUE(context.activeNetworks.empty());
+  restart();
+  EXPECT_EQ(click().activeNetworks, std::set<std::string>{"Home"});
 }
 
 }  // namespace

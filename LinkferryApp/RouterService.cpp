@@ -15,11 +15,11 @@
 #include "ServiceClient.h"
 #include "SourceApp.h"
 #include "browsers/DesktopEntries.h"
-#include "browsers/DesktopExec.h"
 #include "foundation/Dates.h"
 #include "foundation/URL.h"
 #include "launching/DetachedLaunchRunner.h"
 #include "launching/LaunchEnvironment.h"
+#include "preparation/AppLinks.h"
 #include "router/RouterSetup.h"
 #include "rules/RuleSet.h"
 #include "safety/PublicSuffixList.h"
@@ -106,7 +106,7 @@ struct RouterService::Connection {
 };
 
 RouterService::RouterService(Options options)
-    : m_options(std::move(options)), m_loaded(load(m_options)) {
+    : m_options(std::move(options)), m_loaded(load(m_options)), m_context(m_options.home) {
   const RouterState state = m_loaded.router->state();
   m_dryRouter = std::make_shared<Router>(
       RouterState{state.catalog, state.rules, state.index, dryRunCopy(*state.settings),
@@ -121,8 +121,7 @@ RouterService::RouterService(Options options)
   {
     std::lock_guard lock(m_reload);
     if (!m_browsersStamp.exists) {
-      m_entries = DesktopEntries::load(
-          DesktopEntries::applicationDirectories(m_options.home, m_options.environment));
+      loadEntries();
       startRefresher(*m_loaded.router->state().catalog);
     }
   }
@@ -215,9 +214,17 @@ void RouterService::reloadChangedFiles() {
   }
 }
 
-void RouterService::reloadCatalog() {
-  m_entries = DesktopEntries::load(
+void RouterService::loadEntries() {
+  auto entries = DesktopEntries::load(
       DesktopEntries::applicationDirectories(m_options.home, m_options.environment));
+  m_installedApps =
+      std::make_shared<const std::set<std::string>>(AppLinks::linuxInstalledApps(entries));
+  m_sourceApps = std::make_shared<const AncestrySourceAppFinder>(
+      AncestrySourceAppFinder::forEntries(std::move(entries), m_options.environment, 0));
+}
+
+void RouterService::reloadCatalog() {
+  loadEntries();
   try {
     auto catalog = std::make_shared<const BrowserCatalog>(
         RouterSetup::loadCatalog(m_loaded.paths, m_options.home, m_options.environment));
@@ -282,20 +289,17 @@ JsonValue RouterService::click(const JsonReader& request, int peerPid) {
   const Environment clickEnvironment = clickEnvironmentOf(request);
   reloadChangedFiles();
 
+  std::shared_ptr<const AncestrySourceAppFinder> sourceApps;
+  std::shared_ptr<const std::set<std::string>> installedApps;
+  {
+    std::lock_guard lock(m_reload);
+    sourceApps = m_sourceApps;
+    installedApps = m_installedApps;
+  }
   std::optional<std::string> sourceApp;
   if (auto given = request.optional("sourceApp")) sourceApp = given->string();
-  if (!sourceApp && peerPid > 0) {
-    std::vector<DesktopEntry> entries;
-    {
-      std::lock_guard lock(m_reload);
-      entries = m_entries;
-    }
-    const auto path = m_options.environment.find("PATH");
-    const AncestrySourceAppFinder finder(
-        entries,
-        path != m_options.environment.end() ? path->second : DesktopExec::kDefaultSearchPath,
-        peerPid);
-    if (auto found = finder.sourceApp()) sourceApp = found->id;
+  if (!sourceApp && peerPid > 0 && sourceApps) {
+    if (auto found = sourceApps->sourceAppOf(peerPid)) sourceApp = found->id;
   }
 
   Environment contextEnvironment = m_options.environment;
@@ -303,7 +307,7 @@ JsonValue RouterService::click(const JsonReader& request, int peerPid) {
   Router& router = routerFor(dryRun);
   const RouterState state = router.state();
   const auto [context, sourceWindow] =
-      LinuxContext::click(m_options.home, contextEnvironment, *state.catalog, *state.settings);
+      m_context.click(contextEnvironment, *installedApps, *state.catalog, *state.settings);
   const LinkRequest linkRequest(*url, sourceApp, sourceWindow, context.now);
   const DetachedLaunchRunner::ClickEnvironment scope(clickEnvironment);
   std::optional<PickerRequest> picker;

@@ -12,11 +12,14 @@
 #include <memory>
 #include <mutex>
 #include <optional>
+#include <set>
 #include <string>
 #include <thread>
 #include <vector>
 
+#include "LinuxContext.h"
 #include "RouterLoader.h"
+#include "SourceApp.h"
 #include "browsers/DesktopEntry.h"
 #include "foundation/EventLoop.h"
 #include "foundation/Json.h"
@@ -87,6 +90,7 @@ class RouterService {
 
   void reloadChangedFiles();
   void reloadCatalog();
+  void loadEntries();
   void startRefresher(const BrowserCatalog& catalog);
   void report(const std::string& part, const std::optional<std::string>& problem);
   Router& routerFor(bool dryRun) { return dryRun ? *m_dryRouter : *m_loaded.router; }
@@ -109,13 +113,20 @@ class RouterService {
   // The reload state, one reload at a time.
   std::mutex m_reload;
   Stamp m_rulesStamp, m_settingsStamp, m_browsersStamp;
-  std::vector<DesktopEntry> m_entries;  // for the app a link was clicked in
+  // What clicks take from the desktop entries, made whenever they are read: the finder of the app
+  // a link was clicked in, and the apps that open app links.
+  std::shared_ptr<const AncestrySourceAppFinder> m_sourceApps;
+  std::shared_ptr<const std::set<std::string>> m_installedApps =
+      std::make_shared<const std::set<std::string>>();
   std::map<std::string, std::string> m_problems;  // part ("rules", ...) → what failed
 
   // Picker requests awaiting their answer, by log entry, oldest dropped beyond kMaxPending.
   static constexpr std::size_t kMaxPending = 256;
   std::mutex m_pendingMutex;
   std::deque<std::pair<std::string, std::pair<PickerRequest, bool>>> m_pending;
+
+  // The display and bus connections every click's context is read over.
+  const LinuxContext::Gatherer m_context;
 
   std::unique_ptr<IndexRefresher> m_refresher;
   std::unique_ptr<DirectoryWatcher> m_dataWatcher;

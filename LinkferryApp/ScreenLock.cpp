@@ -9,8 +9,11 @@
 namespace linkferry {
 
 LogindScreenLock::LogindScreenLock(std::map<std::string, std::string> environment,
-                                   std::chrono::steady_clock::duration limit)
-    : m_environment(std::move(environment)), m_limit(limit) {}
+                                   std::chrono::steady_clock::duration limit,
+                                   std::shared_ptr<SystemBusConnections> connections)
+    : m_environment(std::move(environment)),
+      m_limit(limit),
+      m_connections(SystemBusConnections::orNone(std::move(connections))) {}
 
 std::optional<bool> LogindScreenLock::screenLocked() const {
   std::string path = "/org/freedesktop/login1/session/auto";
@@ -23,11 +26,14 @@ std::optional<bool> LogindScreenLock::screenLocked() const {
     path = encoded;
     std::free(encoded);
   }
-  SystemBus bus(m_environment, std::chrono::steady_clock::now() + m_limit);
-  return bus
-      .read({{"org.freedesktop.login1", path, "org.freedesktop.login1.Session", "LockedHint"}})
-      .front()
-      .boolean();
+  const auto deadline = std::chrono::steady_clock::now() + m_limit;
+  return readSystemBus(*m_connections, m_environment, deadline, [&](SystemBus& bus) {
+    return bus
+        .read({{"org.freedesktop.login1", path, "org.freedesktop.login1.Session", "LockedHint"}},
+              deadline)
+        .front()
+        .boolean();
+  });
 }
 
 }  // namespace linkferry

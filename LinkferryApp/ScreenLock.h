@@ -2,8 +2,11 @@
 
 #include <chrono>
 #include <map>
+#include <memory>
 #include <optional>
 #include <string>
+
+#include "SystemBus.h"
 
 namespace linkferry {
 
@@ -25,12 +28,14 @@ class LogindScreenLock final : public ScreenLockSource {
   static constexpr std::chrono::milliseconds kDefaultLimit{25};
 
   explicit LogindScreenLock(std::map<std::string, std::string> environment,
-                            std::chrono::steady_clock::duration limit = kDefaultLimit);
+                            std::chrono::steady_clock::duration limit = kDefaultLimit,
+                            std::shared_ptr<SystemBusConnections> connections = nullptr);
   std::optional<bool> screenLocked() const override;
 
  private:
   std::map<std::string, std::string> m_environment;
   std::chrono::steady_clock::duration m_limit;
+  std::shared_ptr<SystemBusConnections> m_connections;
 };
 
 }  // namespace linkferry

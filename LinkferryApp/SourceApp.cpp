@@ -138,20 +138,28 @@ AncestrySourceAppFinder::AncestrySourceAppFinder(const std::vector<DesktopEntry>
   }
 }
 
-AncestrySourceAppFinder AncestrySourceAppFinder::forThisProcess(
-    const fs::path& home, const std::map<std::string, std::string>& environment) {
-  auto entries = DesktopEntries::load(DesktopEntries::applicationDirectories(home, environment));
+AncestrySourceAppFinder AncestrySourceAppFinder::forEntries(
+    std::vector<DesktopEntry> entries, const std::map<std::string, std::string>& environment,
+    int pid) {
   std::stable_partition(entries.begin(), entries.end(),
                         [](const DesktopEntry& entry) { return !entry.hidden; });
   const auto path = environment.find("PATH");
-  return AncestrySourceAppFinder(entries,
-                                 path != environment.end() ? path->second
-                                                           : DesktopExec::kDefaultSearchPath,
-                                 static_cast<int>(::getpid()));
+  return AncestrySourceAppFinder(
+      entries, path != environment.end() ? path->second : DesktopExec::kDefaultSearchPath, pid);
+}
+
+AncestrySourceAppFinder AncestrySourceAppFinder::forThisProcess(
+    const fs::path& home, const std::map<std::string, std::string>& environment) {
+  return forEntries(DesktopEntries::load(DesktopEntries::applicationDirectories(home, environment)),
+                    environment, static_cast<int>(::getpid()));
 }
 
 std::optional<SourceApp> AncestrySourceAppFinder::sourceApp() const {
-  auto current = m_table->process(m_pid);
+  return sourceAppOf(m_pid);
+}
+
+std::optional<SourceApp> AncestrySourceAppFinder::sourceAppOf(int pid) const {
+  auto current = m_table->process(pid);
   for (int step = 0; current && step < kMaxSteps; ++step) {
     if (current->parentPid <= 1) return std::nullopt;
     current = m_table->process(current->parentPid);

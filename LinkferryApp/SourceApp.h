@@ -68,12 +68,20 @@ class AncestrySourceAppFinder final : public SourceAppFinder {
                           int pid, std::shared_ptr<const ProcessTable> table =
                                        std::make_shared<ProcProcessTable>());
 
+  // The finder over `entries` (DesktopEntries::load of the folders of `environment`), visible
+  // entries before hidden ones, with the PATH of `environment`, walking from the parent of `pid`.
+  static AncestrySourceAppFinder forEntries(std::vector<DesktopEntry> entries,
+                                            const std::map<std::string, std::string>& environment,
+                                            int pid);
   // The finder for this process (`linkferry open`): entries of the XDG folders of `environment`
   // and `home`, walking from this process's parent.
   static AncestrySourceAppFinder forThisProcess(const std::filesystem::path& home,
                                                 const std::map<std::string, std::string>& environment);
 
   std::optional<SourceApp> sourceApp() const override;
+  // The same walk from the parent of another process, over the same entries: a long-lived process
+  // builds one finder and asks it for each client. Safe from any thread.
+  std::optional<SourceApp> sourceAppOf(int pid) const;
 
  private:
   std::map<std::string, SourceApp> m_byProgram;  // canonical program path → app

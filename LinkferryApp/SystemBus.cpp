@@ -93,30 +93,39 @@ std::optional<std::string> SystemBus::Value::bytes() const {
   return std::string(static_cast<const char*>(data), size);
 }
 
-SystemBus::SystemBus(const std::map<std::string, std::string>& environment,
-                     Clock::time_point deadline)
-    : m_deadline(deadline) {
+std::string SystemBus::addressFor(const std::map<std::string, std::string>& environment) {
   const auto given = environment.find("DBUS_SYSTEM_BUS_ADDRESS");
-  const std::string address =
-      given != environment.end() && !given->second.empty() ? given->second : kDefaultAddress;
+  return given != environment.end() && !given->second.empty() ? given->second : kDefaultAddress;
+}
+
+std::unique_ptr<SystemBus> SystemBus::connect(const std::string& address) {
   sd_bus* bus = nullptr;
-  if (sd_bus_new(&bus) < 0) return;
+  if (sd_bus_new(&bus) < 0) return nullptr;
   if (sd_bus_set_address(bus, address.c_str()) < 0 || sd_bus_set_bus_client(bus, 1) < 0 ||
       sd_bus_start(bus) < 0) {
     sd_bus_close_unref(bus);
-    return;
+    return nullptr;
   }
-  m_bus = bus;
+  return std::unique_ptr<SystemBus>(new SystemBus(bus));
 }
 
 SystemBus::~SystemBus() {
   // Closed without flushing: nothing we could still send matters, and flushing could wait.
-  if (m_bus) sd_bus_close_unref(m_bus);
+  sd_bus_close_unref(m_bus);
 }
 
-std::vector<SystemBus::Value> SystemBus::read(const std::vector<Property>& properties) {
+bool SystemBus::usable() {
+  if (m_late) return false;
+  // Takes in what came meanwhile (the bus's own signals to us, late answers): a closed connection
+  // shows here.
+  while (sd_bus_process(m_bus, nullptr) > 0) {
+  }
+  return sd_bus_is_open(m_bus) > 0;
+}
+
+std::vector<SystemBus::Value> SystemBus::read(const std::vector<Property>& properties,
+                                              Clock::time_point deadline) {
   std::vector<Value> values(properties.size());
-  if (!m_bus) return values;
   std::size_t waiting = 0;
   std::vector<Pending> pending(properties.size());
   for (std::size_t i = 0; i < properties.size(); ++i) {
@@ -130,7 +139,7 @@ std::vector<SystemBus::Value> SystemBus::read(const std::vector<Property>& prope
     pending[i].waiting = &waiting;
     if (sd_bus_message_append(call, "ss", property.interface.c_str(), property.name.c_str()) >= 0 &&
         sd_bus_call_async(m_bus, &pending[i].slot, call, onReply, &pending[i],
-                          std::max<std::uint64_t>(microsecondsUntil(m_deadline), 1)) >= 0) {
+                          std::max<std::uint64_t>(microsecondsUntil(deadline), 1)) >= 0) {
       ++waiting;
     }
     sd_bus_message_unref(call);
@@ -139,8 +148,11 @@ std::vector<SystemBus::Value> SystemBus::read(const std::vector<Property>& prope
     const int processed = sd_bus_process(m_bus, nullptr);
     if (processed < 0) break;
     if (processed > 0) continue;
-    const std::uint64_t left = microsecondsUntil(m_deadline);
-    if (left == 0) break;
+    const std::uint64_t left = microsecondsUntil(deadline);
+    if (left == 0) {
+      m_late = true;
+      break;
+    }
     const int woken = sd_bus_wait(m_bus, left);
     if (woken < 0 && woken != -EINTR) break;
   }

@@ -1,11 +1,17 @@
 // What each source of a click's context costs the click: the active window of an X server
 // (Xvfb), logind's screen lock and NetworkManager's networks on a private bus with stand-ins, and
-// each of them when there is nothing to ask (no display, no bus), then the whole context.
+// each of them when there is nothing to ask (no display, no bus), then the whole context. "Cold"
+// connects for every click (as `linkferry open` in a process of its own does); "Kept" reuses the
+// connections of the last click (as the service does).
 #include <benchmark/benchmark.h>
 #include <stdlib.h>
 #include <unistd.h>
 
+#include <fstream>
+
 #include "LinuxContext.h"
+#include "SourceApp.h"
+#include "browsers/DesktopEntries.h"
 #include "fixtures/LinuxSession.h"
 
 namespace {
@@ -86,6 +92,17 @@ void BM_ActiveWindow_X11(benchmark::State& state) {
 }
 BENCHMARK(BM_ActiveWindow_X11)->Unit(benchmark::kMicrosecond);
 
+void BM_ActiveWindow_X11_Kept(benchmark::State& state) {
+  const X11ActiveWindowSource source(session().environment, session().folder, kPatient,
+                                     std::make_shared<X11Connections>(1));
+  for (auto _ : state) {
+    auto window = source.activeWindow();
+    if (!window) state.SkipWithError("no active window");
+    benchmark::DoNotOptimize(window);
+  }
+}
+BENCHMARK(BM_ActiveWindow_X11_Kept)->Unit(benchmark::kMicrosecond);
+
 void BM_ActiveWindow_NoServer(benchmark::State& state) {
   const X11ActiveWindowSource source(kNothing, "/nonexistent");
   for (auto _ : state) benchmark::DoNotOptimize(source.activeWindow());
@@ -101,6 +118,17 @@ void BM_ScreenLock_Logind(benchmark::State& state) {
   }
 }
 BENCHMARK(BM_ScreenLock_Logind)->Unit(benchmark::kMicrosecond);
+
+void BM_ScreenLock_Logind_Kept(benchmark::State& state) {
+  const LogindScreenLock source(session().environment, kPatient,
+                                std::make_shared<SystemBusConnections>(1));
+  for (auto _ : state) {
+    auto locked = source.screenLocked();
+    if (!locked) state.SkipWithError("no answer");
+    benchmark::DoNotOptimize(locked);
+  }
+}
+BENCHMARK(BM_ScreenLock_Logind_Kept)->Unit(benchmark::kMicrosecond);
 
 void BM_ScreenLock_NoBus(benchmark::State& state) {
   const LogindScreenLock source(kNothing);
@@ -118,6 +146,17 @@ void BM_Networks_NetworkManager(benchmark::State& state) {
 }
 BENCHMARK(BM_Networks_NetworkManager)->Unit(benchmark::kMicrosecond);
 
+void BM_Networks_NetworkManager_Kept(benchmark::State& state) {
+  const NetworkManagerNetworks source(session().environment, kPatient,
+                                      std::make_shared<SystemBusConnections>(1));
+  for (auto _ : state) {
+    auto networks = source.activeNetworks();
+    if (networks.size() != 2) state.SkipWithError("networks missing");
+    benchmark::DoNotOptimize(networks);
+  }
+}
+BENCHMARK(BM_Networks_NetworkManager_Kept)->Unit(benchmark::kMicrosecond);
+
 void BM_Networks_NoBus(benchmark::State& state) {
   const NetworkManagerNetworks source(kNothing);
   for (auto _ : state) benchmark::DoNotOptimize(source.activeNetworks());
@@ -126,7 +165,8 @@ BENCHMARK(BM_Networks_NoBus)->Unit(benchmark::kMicrosecond);
 
 // The whole context of one click at the default limits (no desktop entries installed, so the app
 // scan is empty). "answered" is the share of clicks that got every source's answer in time.
-void BM_LinuxContext_Click(benchmark::State& state) {
+template <typename Click>
+void clicks(benchmark::State& state, Click click) {
   BrowserCatalog catalog;
   catalog.browsers.push_back(CatalogBrowser{
       BrowserDefinition{.id = "mail", .name = "Mail", .appPath = "/nonexistent"}, {}, false});
@@ -134,15 +174,106 @@ void BM_LinuxContext_Click(benchmark::State& state) {
   settings.useSourceWindow = true;
   double answered = 0;
   for (auto _ : state) {
-    const auto click =
-        LinuxContext::click(session().folder, session().environment, catalog, settings);
-    if (click.sourceWindow && click.context.frontmostBrowser &&
-        click.context.activeNetworks.size() == 2)
+    const LinuxContext::Click result = click(catalog, settings);
+    if (result.sourceWindow && result.context.frontmostBrowser &&
+        result.context.activeNetworks.size() == 2)
       ++answered;
-    benchmark::DoNotOptimize(click);
+    benchmark::DoNotOptimize(result);
   }
   state.counters["answered"] = answered / static_cast<double>(state.iterations());
 }
+
+// Cold: new connections and the desktop entries read, for every click.
+void BM_LinuxContext_Click(benchmark::State& state) {
+  clicks(state, [](const BrowserCatalog& catalog, const AppSettings& settings) {
+    return LinuxContext::click(session().folder, session().environment, catalog, settings);
+  });
+}
 BENCHMARK(BM_LinuxContext_Click)->Unit(benchmark::kMicrosecond);
+
+// Kept: the service's gatherer, its connections warm, the installed apps given.
+void BM_LinuxContext_Click_Kept(benchmark::State& state) {
+  const LinuxContext::Gatherer gatherer(session().folder);
+  clicks(state, [&gatherer](const BrowserCatalog& catalog, const AppSettings& settings) {
+    return gatherer.click(session().environment, {}, catalog, settings);
+  });
+}
+BENCHMARK(BM_LinuxContext_Click_Kept)->Unit(benchmark::kMicrosecond);
+
+// With nothing to ask (no display, no bus) and a desktop's worth of installed applications
+// (kEntries desktop entries of a typical size): what is left of a click's own work, cold (the
+// entries read for every click) and kept (the installed apps given).
+constexpr int kEntries = 200;
+
+std::map<std::string, std::string> nothingButEntries() {
+  const std::filesystem::path folder = session().folder / "entries";
+  if (!std::filesystem::exists(folder)) {
+    std::filesystem::create_directories(folder / "applications");
+    for (int i = 0; i < kEntries; ++i) {
+      std::string entry = "[Desktop Entry]\nType=Application\nName=App " + std::to_string(i) +
+                          "\nGenericName=Application\nComment=Does things number " +
+                          std::to_string(i) + "\n";
+      for (const char* language : {"de", "fr", "es", "it", "ja", "pt_BR", "ru", "zh_CN"}) {
+        entry += std::string("Name[") + language + "]=App " + std::to_string(i) + "\n";
+        entry += std::string("Comment[") + language + "]=Does things\n";
+      }
+      entry += "Exec=/usr/bin/app" + std::to_string(i) +
+               " %U\nIcon=app\nTerminal=false\nCategories=Utility;\n"
+               "MimeType=text/plain;x-scheme-handler/app" +
+               std::to_string(i) + ";\n";
+      std::ofstream(folder / "applications" / ("app" + std::to_string(i) + ".desktop")) << entry;
+    }
+  }
+  std::map<std::string, std::string> environment = kNothing;
+  environment["XDG_DATA_HOME"] = folder.string();
+  environment["XDG_DATA_DIRS"] = (session().folder / "none").string();
+  return environment;
+}
+
+void BM_LinuxContext_Click_Nothing(benchmark::State& state) {
+  const auto environment = nothingButEntries();
+  const BrowserCatalog catalog;
+  const AppSettings settings;
+  for (auto _ : state) {
+    benchmark::DoNotOptimize(LinuxContext::click(session().folder, environment, catalog, settings));
+  }
+}
+BENCHMARK(BM_LinuxContext_Click_Nothing)->Unit(benchmark::kMicrosecond);
+
+void BM_LinuxContext_Click_Kept_Nothing(benchmark::State& state) {
+  const auto environment = nothingButEntries();
+  const LinuxContext::Gatherer gatherer(session().folder);
+  const std::set<std::string> installed =
+      LinuxContext::installedApps(session().folder, environment);
+  const BrowserCatalog catalog;
+  const AppSettings settings;
+  for (auto _ : state) {
+    benchmark::DoNotOptimize(gatherer.click(environment, installed, catalog, settings));
+  }
+}
+BENCHMARK(BM_LinuxContext_Click_Kept_Nothing)->Unit(benchmark::kMicrosecond);
+
+// The app a link was clicked in, over the same desktop entries, for a client whose parent is this
+// program: the finder made for every click from the entries (what the service did), or made once.
+void BM_SourceApp_PerClick(benchmark::State& state) {
+  const auto environment = nothingButEntries();
+  const auto entries =
+      DesktopEntries::load(DesktopEntries::applicationDirectories(session().folder, environment));
+  for (auto _ : state) {
+    std::vector<DesktopEntry> copy = entries;
+    const auto finder = AncestrySourceAppFinder::forEntries(std::move(copy), environment, 0);
+    benchmark::DoNotOptimize(finder.sourceAppOf(::getpid()));
+  }
+}
+BENCHMARK(BM_SourceApp_PerClick)->Unit(benchmark::kMicrosecond);
+
+void BM_SourceApp_Kept(benchmark::State& state) {
+  const auto environment = nothingButEntries();
+  const auto finder = AncestrySourceAppFinder::forEntries(
+      DesktopEntries::load(DesktopEntries::applicationDirectories(session().folder, environment)),
+      environment, 0);
+  for (auto _ : state) benchmark::DoNotOptimize(finder.sourceAppOf(::getpid()));
+}
+BENCHMARK(BM_SourceApp_Kept)->Unit(benchmark::kMicrosecond);
 
 }  // namespace

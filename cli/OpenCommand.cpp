@@ -12,6 +12,7 @@
 #include <iostream>
 #include <memory>
 #include <optional>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -220,12 +221,16 @@ int openInProcess(const std::vector<URL>& links, const OpenArguments& arguments,
     }
   }
 
+  // The display and bus connections and the installed apps serve every link of this run.
+  const LinuxContext::Gatherer gatherer(options.home);
+  const std::set<std::string> installedApps =
+      LinuxContext::installedApps(options.home, options.environment);
   int exitCode = kSuccess;
   Results results(arguments.json);
   for (const URL& url : links) {
     const RouterState state = loaded.router->state();
     const auto [context, sourceWindow] =
-        LinuxContext::click(options.home, options.environment, *state.catalog, *state.settings);
+        gatherer.click(options.environment, installedApps, *state.catalog, *state.settings);
     const LinkRequest request(url, sourceApp, sourceWindow, context.now);
     std::optional<PickerRequest> picker;
     ClickOutcome outcome =

@@ -19,6 +19,8 @@
 #include <system_error>
 #include <utility>
 
+#include "foundation/SigpipeGuard.h"
+
 extern char** environ;
 
 namespace linkferry::Process {
@@ -156,37 +158,6 @@ class SpawnAttributes {
   posix_spawnattr_t m_attributes;
 };
 
-// Blocks SIGPIPE for the calling thread while it writes to a child's standard input, so that a
-// child that exits without reading gives EPIPE instead of killing us; a SIGPIPE raised meanwhile
-// is consumed before the old mask comes back.
-class SigpipeGuard {
- public:
-  SigpipeGuard() {
-    sigset_t pipe;
-    sigemptyset(&pipe);
-    sigaddset(&pipe, SIGPIPE);
-    ::pthread_sigmask(SIG_BLOCK, &pipe, &m_old);
-  }
-  ~SigpipeGuard() {
-    if (m_raised) {
-      sigset_t pipe;
-      sigemptyset(&pipe);
-      sigaddset(&pipe, SIGPIPE);
-      timespec zero{0, 0};
-      while (::sigtimedwait(&pipe, nullptr, &zero) < 0 && errno == EINTR) {
-      }
-    }
-    ::pthread_sigmask(SIG_SETMASK, &m_old, nullptr);
-  }
-  SigpipeGuard(const SigpipeGuard&) = delete;
-  SigpipeGuard& operator=(const SigpipeGuard&) = delete;
-  void noteRaised() { m_raised = true; }
-
- private:
-  sigset_t m_old;
-  bool m_raised = false;
-};
-
 // Reads what is available; false at end of file or on an error other than "try again".
 bool readAvailable(int fd, std::string& into) {
   char buffer[65536];
@@ -245,7 +216,6 @@ void exchange(Fd& in, const std::string& input, Fd& out, std::string* output, Fd
         }
         if (count < 0 && errno == EINTR) continue;
         if (count < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) break;
-        if (count < 0 && errno == EPIPE) guard.noteRaised();
         in.reset();  // the child stopped reading; what it did not take is dropped
         break;
       }

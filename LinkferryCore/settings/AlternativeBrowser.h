@@ -37,7 +37,10 @@ struct ClickOverride {
   bool operator==(const ClickOverride&) const = default;
 
  private:
-  explicit ClickOverride(Value value) : m_value(std::move(value)) {}
+  // From the alternative itself rather than a Value: moving a whole variant makes GCC 12 report
+  // the alternatives it does not hold as maybe-uninitialized.
+  template <typename Alternative>
+  explicit ClickOverride(Alternative alternative) : m_value(std::move(alternative)) {}
   Value m_value;
 };
 
