@@ -1,5 +1,7 @@
 #include "ClickOutcome.h"
 
+#include <utility>
+
 namespace linkferry {
 
 JsonValue ClickOutcome::toJson() const {
@@ -26,6 +28,18 @@ ClickOutcome ClickOutcome::fromJson(const JsonReader& json) {
     for (const JsonReader& row : rows->elements()) outcome.rows.push_back(row.string());
   }
   if (auto error = json.optional("error")) outcome.error = error->string();
+  return outcome;
+}
+
+ClickOutcome ClickOutcome::fromServiceAnswer(const JsonValue& answer) {
+  return fromJson(JsonReader(answer.at("outcome"), "the service's answer", "outcome"));
+}
+
+ClickOutcome ClickOutcome::failed(std::string link, std::string error) {
+  ClickOutcome outcome;
+  outcome.link = std::move(link);
+  outcome.status = "failed";
+  outcome.error = std::move(error);
   return outcome;
 }
 

@@ -27,6 +27,10 @@ struct ClickOutcome {
   JsonValue toJson() const;
   // The reverse; throws JsonError naming the key path.
   static ClickOutcome fromJson(const JsonReader& json);
+  // The "outcome" of the service's answer to a click, choose or cancel request.
+  static ClickOutcome fromServiceAnswer(const JsonValue& answer);
+  // A link that could not be routed (or whose routing was not heard back), and why.
+  static ClickOutcome failed(std::string link, std::string error);
 
   // The outcome as `linkferry open` prints it: the link, then indented lines for the decision,
   // the picker's rows, the trace and the error. Ends with a line break.

@@ -36,6 +36,10 @@ JsonValue clickEnvironment(const Environment& environment);
 JsonValue clickRequest(const std::string& link, bool pick, bool dryRun,
                        const std::optional<std::string>& sourceApp, const Environment& environment);
 
+// How long a click may take in the service: a short link's expansion and a launch, behind the
+// clicks of other programs.
+inline constexpr std::chrono::seconds kClickTimeout{60};
+
 // The longest request or answer line, newline included.
 inline constexpr std::size_t kMaxLine = 256 * 1024;
 

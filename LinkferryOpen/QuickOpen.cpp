@@ -21,9 +21,6 @@ namespace linkferry::QuickOpen {
 
 namespace {
 
-// As long as `linkferry open` waits for the service: a short link's expansion and a launch.
-constexpr std::chrono::seconds kServiceTimeout{60};
-
 // A scheme and its colon, as the service will want to find one; anything else goes to
 // `linkferry open`, which explains what is wrong.
 bool hasScheme(const std::string& text) {
@@ -69,7 +66,7 @@ std::optional<Arguments> parse(const std::vector<std::string>& arguments) {
     } else if (word == "--json") {
       parsed.json = true;
     } else if (word == "--start-service") {
-      parsed.startService = true;
+      // Only matters when no service answers, and then `linkferry open` is given it.
     } else if (word == "--source-app" && i + 1 < arguments.size()) {
       parsed.sourceApp = arguments[++i];
     } else if (word.starts_with("--source-app=")) {
@@ -105,16 +102,14 @@ int run(int argc, char** argv) {
     const JsonValue answer = connection->exchange(
         ServiceClient::clickRequest(parsed->link, parsed->pick, parsed->dryRun, parsed->sourceApp,
                                     environment),
-        kServiceTimeout);
-    outcome = ClickOutcome::fromJson(JsonReader(answer.at("outcome"), "the service's answer", "outcome"));
+        ServiceClient::kClickTimeout);
+    outcome = ClickOutcome::fromServiceAnswer(answer);
   } catch (const ServiceClient::Refused&) {
     // Nothing was routed: `linkferry open` tries again and explains the refusal.
     handOver(arguments);
   } catch (const std::exception& error) {
     // The click may have been routed: reported, never sent twice.
-    outcome.link = parsed->link;
-    outcome.status = "failed";
-    outcome.error = error.what();
+    outcome = ClickOutcome::failed(parsed->link, error.what());
   }
   if (outcome.status == "pick") {
     handOver(arguments, {"--service-picker", Json::encodeCompact(outcome.toJson())});

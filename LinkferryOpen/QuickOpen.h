@@ -19,7 +19,6 @@ struct Arguments {
   bool dryRun = false;
   bool pick = false;
   bool json = false;
-  bool startService = false;
   std::optional<std::string> sourceApp;
 };
 

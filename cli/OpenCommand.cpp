@@ -24,12 +24,13 @@
 #include "ServiceClient.h"
 #include "SourceApp.h"
 #include "TerminalPicker.h"
+#include "browsers/DesktopEntries.h"
 #include "foundation/Files.h"
 #include "foundation/Json.h"
 #include "foundation/Process.h"
 #include "foundation/URL.h"
 #include "launching/LaunchEnvironment.h"
-#include "settings/LinkferryPaths.h"
+#include "preparation/AppLinks.h"
 
 namespace linkferry::cli {
 
@@ -47,9 +48,6 @@ struct OpenArguments {
   std::optional<std::string> servicePicker;
 };
 
-// How long a click may take in the service: a short link's expansion and a launch, behind the
-// clicks of other programs.
-constexpr std::chrono::seconds kServiceTimeout{60};
 // A service this command starts stops after this long without clicks.
 constexpr const char* kStartedServiceIdleSeconds = "900";
 
@@ -131,10 +129,6 @@ class Results {
   JsonValue m_results = JsonValue::array();
 };
 
-ClickOutcome outcomeOf(const JsonValue& answer) {
-  return ClickOutcome::fromJson(JsonReader(answer.at("outcome"), "the service's answer", "outcome"));
-}
-
 int openThroughService(ServiceClient::Connection& connection, const std::vector<URL>& links,
                        const OpenArguments& arguments,
                        const std::map<std::string, std::string>& environment) {
@@ -151,11 +145,11 @@ int openThroughService(ServiceClient::Connection& connection, const std::vector<
                     ? ClickOutcome::fromJson(JsonReader(Json::parse(*arguments.servicePicker,
                                                                     "--service-picker"),
                                                         "--service-picker"))
-                    : outcomeOf(connection.exchange(
+                    : ClickOutcome::fromServiceAnswer(connection.exchange(
                           ServiceClient::clickRequest(url.absoluteString(), arguments.pick,
                                                       arguments.dryRun, arguments.sourceApp,
                                                       environment),
-                          kServiceTimeout));
+                          ServiceClient::kClickTimeout));
       if (outcome.status == "pick") {
         std::optional<PickerChoice> answer;
         PickerWindow::Result window;
@@ -180,14 +174,11 @@ int openThroughService(ServiceClient::Connection& connection, const std::vector<
           // The user may have taken longer than the service keeps a silent connection open.
           auto fresh = ServiceClient::Connection::open(environment);
           if (!fresh) throw std::runtime_error("the service went away before the answer");
-          outcome = outcomeOf(fresh->exchange(reply, kServiceTimeout));
+          outcome = ClickOutcome::fromServiceAnswer(fresh->exchange(reply, ServiceClient::kClickTimeout));
         }
       }
     } catch (const std::exception& error) {
-      outcome = ClickOutcome{};
-      outcome.link = url.absoluteString();
-      outcome.status = "failed";
-      outcome.error = error.what();
+      outcome = ClickOutcome::failed(url.absoluteString(), error.what());
     }
     exitCode = worst(exitCode, outcome.exitStatus());
     results.add(outcome);
@@ -211,20 +202,23 @@ int openInProcess(const std::vector<URL>& links, const OpenArguments& arguments,
   // Without a terminal, the picker window when a display is at hand.
   const std::optional<std::string> pickerWindow =
       terminal ? std::nullopt : PickerWindow::program(environment);
-  // The app the links were clicked in: as given, else the first ancestor of this process that
-  // belongs to an installed desktop entry; unknown stays absent.
+  // The desktop entries, read once: the apps that open app links, and the app the links were
+  // clicked in (as given, else the first ancestor of this process that belongs to an installed
+  // desktop entry; unknown stays absent).
+  std::vector<DesktopEntry> entries = DesktopEntries::load(
+      DesktopEntries::applicationDirectories(options.home, options.environment));
+  const std::set<std::string> installedApps = AppLinks::linuxInstalledApps(entries);
   std::optional<std::string> sourceApp = arguments.sourceApp;
   if (!sourceApp) {
-    if (auto found =
-            AncestrySourceAppFinder::forThisProcess(options.home, options.environment).sourceApp()) {
+    if (auto found = AncestrySourceAppFinder::forEntries(std::move(entries), options.environment,
+                                                         static_cast<int>(::getpid()))
+                         .sourceApp()) {
       sourceApp = found->id;
     }
   }
 
-  // The display and bus connections and the installed apps serve every link of this run.
+  // The display and bus connections serve every link of this run.
   const LinuxContext::Gatherer gatherer(options.home);
-  const std::set<std::string> installedApps =
-      LinuxContext::installedApps(options.home, options.environment);
   int exitCode = kSuccess;
   Results results(arguments.json);
   for (const URL& url : links) {
