@@ -74,6 +74,15 @@ void writeAll(int fd, std::span<const std::string_view> pieces, const fs::path& 
   }
 }
 
+// Makes a new or renamed name in `folder` durable (best effort: the data is synced already).
+void syncFolder(const fs::path& folder) {
+  const int folderFd = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (folderFd >= 0) {
+    ::fsync(folderFd);
+    ::close(folderFd);
+  }
+}
+
 // Whether the file system on `device` makes a file's data durable before a rename that replaces
 // another file with it: ext4 does so ("auto_da_alloc") unless mounted "noauto_da_alloc" or
 // "data=writeback". Such a mount also writes appended data before the size that exposes it
@@ -249,12 +258,7 @@ void writeAtomically(const fs::path& requested, std::span<const std::string_view
   if (closed != 0) fail(errno, "write", path);
 
   // Make the rename itself durable.
-  if (!synced) return;
-  int folderFd = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-  if (folderFd >= 0) {
-    ::fsync(folderFd);
-    ::close(folderFd);
-  }
+  if (synced) syncFolder(folder);
 }
 
 AppendedFile append(const fs::path& path, std::string_view bytes, std::uint64_t from,
@@ -299,19 +303,14 @@ AppendedFile append(const fs::path& path, std::string_view bytes, std::uint64_t 
                       !writesDataBeforeReplacingRename(status.st_dev);
   if (synced) {
     if (::fdatasync(fd) != 0) fail(errno, "write", path);
-    if (created) {
-      const int folderFd = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-      if (folderFd >= 0) {
-        ::fsync(folderFd);
-        ::close(folderFd);
-      }
-    }
+    if (created) syncFolder(folder);
   }
   return AppendedFile{static_cast<std::uint64_t>(status.st_dev),
                       static_cast<std::uint64_t>(status.st_ino), size + bytes.size()};
 }
 
-std::optional<std::string> readIfExists(const fs::path& path, std::uint64_t limit) {
+std::optional<FileTail> readTailIfExists(const fs::path& path, std::uint64_t from,
+                                         std::uint64_t limit) {
   // O_NONBLOCK: opening a FIFO must not wait for a writer; it is refused below.
   const int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
   if (fd < 0) {
@@ -333,14 +332,19 @@ std::optional<std::string> readIfExists(const fs::path& path, std::uint64_t limi
   const auto tooLarge = [&] {
     throw ReadError(std::errc::file_too_large, path, "larger than " + sizeText(limit));
   };
-  if (static_cast<std::uint64_t>(status.st_size) > limit) tooLarge();
+  const auto size = static_cast<std::uint64_t>(status.st_size);
+  if (size > limit) tooLarge();
+  from = std::min(from, size);
+  if (from > 0 && ::lseek(fd, static_cast<off_t>(from), SEEK_SET) < 0) fail(errno, "read", path);
 
-  std::string content;
-  content.reserve(static_cast<std::size_t>(status.st_size));
+  FileTail tail{std::string(), static_cast<std::uint64_t>(status.st_dev),
+                static_cast<std::uint64_t>(status.st_ino), from};
+  std::string& content = tail.bytes;
+  content.reserve(static_cast<std::size_t>(size - from));
   std::vector<char> buffer(64 * 1024);
   while (true) {
     // One byte beyond the limit tells a file that grew past it from one that ends there.
-    const std::uint64_t room = limit - content.size();
+    const std::uint64_t room = limit - from - content.size();
     const std::uint64_t wanted = room >= buffer.size() ? buffer.size() : room + 1;
     const ssize_t count = ::read(fd, buffer.data(), static_cast<std::size_t>(wanted));
     if (count < 0) {
@@ -349,9 +353,16 @@ std::optional<std::string> readIfExists(const fs::path& path, std::uint64_t limi
     }
     if (count == 0) break;
     content.append(buffer.data(), static_cast<std::size_t>(count));
-    if (content.size() > limit) tooLarge();
+    if (from + content.size() > limit) tooLarge();
   }
-  return content;
+  tail.size = from + content.size();
+  return tail;
+}
+
+std::optional<std::string> readIfExists(const fs::path& path, std::uint64_t limit) {
+  std::optional<FileTail> tail = readTailIfExists(path, 0, limit);
+  if (!tail) return std::nullopt;
+  return std::move(tail->bytes);
 }
 
 std::string read(const fs::path& path, std::uint64_t limit) {

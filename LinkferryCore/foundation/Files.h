@@ -84,6 +84,16 @@ std::string read(const std::filesystem::path& path, std::uint64_t limit = kDefau
 // "no file": it throws ReadError ("symbolic link to a missing file").
 std::optional<std::string> readIfExists(const std::filesystem::path& path,
                                         std::uint64_t limit = kDefaultReadLimit);
+// The end of a file that only grows between reads (a journal), from byte `from` on (or from its
+// end, when it is shorter now), and which file that was: read as `readIfExists` reads, with
+// `limit` on the whole file.
+struct FileTail {
+  std::string bytes;
+  std::uint64_t device = 0, inode = 0;
+  std::uint64_t size = 0;  // `from` (clamped) plus the bytes read
+};
+std::optional<FileTail> readTailIfExists(const std::filesystem::path& path, std::uint64_t from,
+                                         std::uint64_t limit = kDefaultReadLimit);
 // Whether `path` is a regular file this process may open for reading; never blocks.
 bool isReadableRegularFile(const std::filesystem::path& path) noexcept;
 

@@ -163,46 +163,22 @@ bool DecisionLog::synchronize() {
 }
 
 bool DecisionLog::readJournal() {
-  const int fd = ::open(m_journal.c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
-  if (fd < 0) {
-    if (errno == ENOENT || errno == ENOTDIR) {
-      m_journalRead = {};
-      return true;
-    }
-    block("cannot read " + m_journal.string() + ": " + reasonOf(errno));
-    return false;
-  }
-  const Descriptor descriptor{fd};
-  struct stat status {};
-  if (::fstat(fd, &status) != 0) {
-    block("cannot read " + m_journal.string() + ": " + reasonOf(errno));
-    return false;
-  }
-  if (!S_ISREG(status.st_mode)) {
-    block("cannot read " + m_journal.string() + ": not a regular file");
-    return false;
-  }
-  const auto size = static_cast<std::uint64_t>(status.st_size);
-  if (size > kFileLimit) {
-    block("cannot read " + m_journal.string() + ": larger than " +
-          std::to_string(kFileLimit / Files::kMegabyte) + " MB");
-    return false;
-  }
-  const std::uint64_t from = std::min(m_journalRead.offset, size);
-  std::string bytes(size - from, '\0');
-  std::size_t filled = 0;
-  while (filled < bytes.size()) {
-    const ssize_t count = ::pread(fd, bytes.data() + filled, bytes.size() - filled,
-                                  static_cast<off_t>(from + filled));
-    if (count < 0 && errno == EINTR) continue;
-    if (count < 0) {
-      block("cannot read " + m_journal.string() + ": " + reasonOf(errno));
+  std::optional<Files::FileTail> tail;
+  try {
+    tail = Files::readTailIfExists(m_journal, m_journalRead.offset, kFileLimit);
+  } catch (const std::system_error& error) {
+    // A folder that is not one holds no journal, as it holds no log.json; writing says why.
+    if (error.code() != std::errc::not_a_directory) {
+      block(error.what());
       return false;
     }
-    if (count == 0) break;
-    filled += static_cast<std::size_t>(count);
   }
-  bytes.resize(filled);
+  if (!tail) {
+    m_journalRead = {};
+    return true;
+  }
+  const std::uint64_t from = tail->size - tail->bytes.size();
+  const std::string& bytes = tail->bytes;
 
   // Every complete line is applied; what follows the last "\n" is a line a writer did not finish
   // (killed, or a power cut) and is ignored, and so is a last line that is complete but unreadable
@@ -224,8 +200,7 @@ bool DecisionLog::readJournal() {
     consumed = newline + 1;
     ++lines;
   }
-  m_journalRead.file = Version{true, static_cast<std::uint64_t>(status.st_dev),
-                               static_cast<std::uint64_t>(status.st_ino)};
+  m_journalRead.file = Version{true, tail->device, tail->inode};
   m_journalRead.offset = from + consumed;
   m_journalRead.size = from + bytes.size();
   m_journalRead.lines = lines;
