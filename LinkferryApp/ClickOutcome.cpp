@@ -13,6 +13,7 @@ JsonValue ClickOutcome::toJson() const {
     json["rows"] = rows;
   }
   if (error) json["error"] = *error;
+  if (logError) json["logError"] = *logError;
   return json;
 }
 
@@ -28,6 +29,7 @@ ClickOutcome ClickOutcome::fromJson(const JsonReader& json) {
     for (const JsonReader& row : rows->elements()) outcome.rows.push_back(row.string());
   }
   if (auto error = json.optional("error")) outcome.error = error->string();
+  if (auto logError = json.optional("logError")) outcome.logError = logError->string();
   return outcome;
 }
 
@@ -50,6 +52,7 @@ std::string ClickOutcome::text() const {
     for (const std::string& row : rows) text += "    " + row + '\n';
     for (const std::string& line : trace) text += "    " + line + '\n';
     text += "  picker request: " + Json::encodeCompact(*picker) + '\n';
+    if (logError) text += "  not logged: " + *logError + '\n';
     return text;
   }
   text += "  → " + status;
@@ -58,6 +61,7 @@ std::string ClickOutcome::text() const {
   text += '\n';
   for (const std::string& line : trace) text += "    " + line + '\n';
   if (error) text += "  error: " + *error + '\n';
+  if (logError) text += "  not logged: " + *logError + '\n';
   return text;
 }
 

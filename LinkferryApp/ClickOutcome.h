@@ -20,10 +20,13 @@ struct ClickOutcome {
   std::optional<JsonValue> picker;
   std::vector<std::string> rows;
   std::optional<std::string> error;
+  // Why the decision log did not take this click; nothing when it did.
+  std::optional<std::string> logError;
 
   bool operator==(const ClickOutcome&) const = default;
 
-  // {"url", "status", "trace", and "target", "reason", "picker", "rows", "error" when present}.
+  // {"url", "status", "trace", and "target", "reason", "picker", "rows", "error", "logError" when
+  // present}.
   JsonValue toJson() const;
   // The reverse; throws JsonError naming the key path.
   static ClickOutcome fromJson(const JsonReader& json);
@@ -42,7 +45,5 @@ struct ClickOutcome {
   // The user must choose and nobody was asked: the picker request was printed instead.
   static constexpr int kMustChoose = 3;
 };
-
-
 
 }  // namespace linkferry

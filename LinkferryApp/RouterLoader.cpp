@@ -6,6 +6,7 @@
 #include <utility>
 
 #include "foundation/Dates.h"
+#include "foundation/Files.h"
 #include "launching/DetachedLaunchRunner.h"
 #include "preparation/NetworkShortLinkExpander.h"
 #include "router/RouterSetup.h"
@@ -81,14 +82,23 @@ Loaded load(const Options& options) {
   }
 
   const std::filesystem::path rulesFile = paths.rules();
-  Router::SaveRules saveRules = [rulesFile, rulesLoaded = loaded.rulesLoaded](
-                                    const RuleSet& ruleSet) {
-    // Saving over a file that could not be read would lose every rule the user wrote in it.
-    if (!*rulesLoaded) {
-      throw std::runtime_error(rulesFile.string() +
-                               " could not be loaded; fix it before adding rules");
+  Router::SaveRules saveRules = [rulesFile](const Router::RuleChange& change) {
+    // The file is read again under its lock, so a rule added here keeps every edit made to the
+    // file since it was loaded, and two processes remembering at once both keep theirs.
+    const Files::ExclusiveLock lock(rulesFile);
+    RuleSet stored;
+    if (std::filesystem::exists(rulesFile)) {
+      try {
+        stored = RuleSet::load(rulesFile);
+      } catch (const std::exception& error) {
+        // Saving over a file that does not load would lose every rule the user wrote in it.
+        throw std::runtime_error(std::string(error.what()) + "; fix " + rulesFile.string() +
+                                 " before adding rules");
+      }
     }
-    ruleSet.save(rulesFile);
+    RuleSet changed = change(stored);
+    changed.save(rulesFile);
+    return changed;
   };
 
   loaded.runner = runner;

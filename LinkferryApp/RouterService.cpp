@@ -9,7 +9,7 @@
 #include <iostream>
 #include <utility>
 
-#include "ClickRouting.h"
+#include "ClickHandler.h"
 #include "LinuxContext.h"
 #include "PickerWindow.h"
 #include "ServiceClient.h"
@@ -36,12 +36,6 @@ void logLine(const std::string& line) {
   static std::mutex mutex;
   std::lock_guard lock(mutex);
   std::cerr << "linkferry serve: " << line << std::endl;
-}
-
-std::shared_ptr<const AppSettings> dryRunCopy(const AppSettings& settings) {
-  AppSettings copy = settings;
-  copy.dryRun = true;
-  return std::make_shared<const AppSettings>(std::move(copy));
 }
 
 JsonValue failure(const std::string& message) {
@@ -106,12 +100,9 @@ struct RouterService::Connection {
 };
 
 RouterService::RouterService(Options options)
-    : m_options(std::move(options)), m_loaded(load(m_options)), m_context(m_options.home) {
-  const RouterState state = m_loaded.router->state();
-  m_dryRouter = std::make_shared<Router>(
-      RouterState{state.catalog, state.rules, state.index, dryRunCopy(*state.settings),
-                  state.launchPlatform},
-      m_loaded.log, m_loaded.runner, m_loaded.expander, m_loaded.saveRules);
+    : m_options(std::move(options)),
+      m_loaded(load(m_options)),
+      m_clicks(m_loaded.router, m_options.home, m_options.environment) {
 
   // The files are read again through the reload path, which knows which part failed and reports
   // it; what RouterLoader already loaded is the starting state either way.
@@ -121,7 +112,6 @@ RouterService::RouterService(Options options)
   {
     std::lock_guard lock(m_reload);
     if (!m_browsersStamp.exists) {
-      loadEntries();
       startRefresher(*m_loaded.router->state().catalog);
     }
   }
@@ -188,7 +178,6 @@ void RouterService::reloadChangedFiles() {
     try {
       auto rules = std::make_shared<const RuleSet>(RuleSet::load(paths.rules()));
       m_loaded.router->setRules(rules);
-      m_dryRouter->setRules(rules);
       *m_loaded.rulesLoaded = true;
       report("rules", std::nullopt);
     } catch (const std::exception& error) {
@@ -202,7 +191,6 @@ void RouterService::reloadChangedFiles() {
     try {
       auto settings = std::make_shared<const AppSettings>(AppSettings::load(paths.settings()));
       m_loaded.router->setSettings(settings);
-      m_dryRouter->setSettings(dryRunCopy(*settings));
       report("settings", std::nullopt);
     } catch (const std::exception& error) {
       report("settings", std::string(error.what()));
@@ -214,22 +202,12 @@ void RouterService::reloadChangedFiles() {
   }
 }
 
-void RouterService::loadEntries() {
-  auto entries = DesktopEntries::load(
-      DesktopEntries::applicationDirectories(m_options.home, m_options.environment));
-  m_installedApps =
-      std::make_shared<const std::set<std::string>>(AppLinks::linuxInstalledApps(entries));
-  m_sourceApps = std::make_shared<const AncestrySourceAppFinder>(
-      AncestrySourceAppFinder::forEntries(std::move(entries), m_options.environment, 0));
-}
-
 void RouterService::reloadCatalog() {
-  loadEntries();
+  m_clicks.reloadDesktopEntries();
   try {
     auto catalog = std::make_shared<const BrowserCatalog>(
         RouterSetup::loadCatalog(m_loaded.paths, m_options.home, m_options.environment));
     m_loaded.router->setCatalog(catalog);
-    m_dryRouter->setCatalog(catalog);
     report("browsers", std::nullopt);
     startRefresher(*catalog);
     // Profiles may have come or gone: their signals are read again soon.
@@ -256,7 +234,6 @@ void RouterService::startRefresher(const BrowserCatalog& catalog) {
         },
         [this](std::shared_ptr<const SignalIndex> index) {
           m_loaded.router->setIndex(index);
-          m_dryRouter->setIndex(index);
         });
   }
   m_refresher->start(folders);
@@ -270,8 +247,7 @@ JsonValue RouterService::answer(const std::string& line, int peerPid) {
     if (!request.isObject()) return failure("the request is not a JSON object");
     const std::string kind = request["request"].string();
     if (kind == "click") return click(request, peerPid);
-    if (kind == "choose") return pickerAnswer(request, true);
-    if (kind == "cancel") return pickerAnswer(request, false);
+    if (kind == "choose" || kind == "cancel") return pickerAnswer(request);
     if (kind == "index") return index();
     if (kind == "status") return status();
     return failure("unknown request \"" + kind + "\"");
@@ -284,84 +260,20 @@ JsonValue RouterService::click(const JsonReader& request, int peerPid) {
   const std::string text = request["url"].string();
   const std::optional<URL> url = URL::parse(text);
   if (!url || !url->scheme()) return failure("not a link with a scheme: " + text);
-  const bool dryRun = request.has("dryRun") && request["dryRun"].boolean();
-  const bool pick = request.has("pick") && request["pick"].boolean();
-  const Environment clickEnvironment = clickEnvironmentOf(request);
   reloadChangedFiles();
-
-  std::shared_ptr<const AncestrySourceAppFinder> sourceApps;
-  std::shared_ptr<const std::set<std::string>> installedApps;
-  {
-    std::lock_guard lock(m_reload);
-    sourceApps = m_sourceApps;
-    installedApps = m_installedApps;
-  }
-  std::optional<std::string> sourceApp;
-  if (auto given = request.optional("sourceApp")) sourceApp = given->string();
-  if (!sourceApp && peerPid > 0 && sourceApps) {
-    if (auto found = sourceApps->sourceAppOf(peerPid)) sourceApp = found->id;
-  }
-
-  Environment contextEnvironment = m_options.environment;
-  for (const auto& [name, value] : clickEnvironment) contextEnvironment[name] = value;
-  Router& router = routerFor(dryRun);
-  const RouterState state = router.state();
-  const auto [context, sourceWindow] =
-      m_context.click(contextEnvironment, *installedApps, *state.catalog, *state.settings);
-  const LinkRequest linkRequest(*url, sourceApp, sourceWindow, context.now);
-  const DetachedLaunchRunner::ClickEnvironment scope(clickEnvironment);
-  std::optional<PickerRequest> picker;
-  const ClickOutcome outcome =
-      ClickRouting::route(router, *m_loaded.log, linkRequest, context, pick, &picker);
-  if (picker) {
-    std::lock_guard lock(m_pendingMutex);
-    m_pending.emplace_back(picker->id.string(), std::make_pair(*picker, dryRun));
-    if (m_pending.size() > kMaxPending) m_pending.pop_front();
-  }
-  return {{"ok", true}, {"outcome", outcome.toJson()}};
+  Click click{.url = *url, .clientPid = peerPid, .environment = clickEnvironmentOf(request)};
+  if (auto given = request.optional("sourceApp")) click.sourceApp = given->string();
+  click.pick = request.has("pick") && request["pick"].boolean();
+  click.dryRun = request.has("dryRun") && request["dryRun"].boolean();
+  return answered(m_clicks.route(click));
 }
 
-JsonValue RouterService::pickerAnswer(const JsonReader& request, bool choose) {
-  const std::string id = request["id"].string();
-  std::optional<std::pair<PickerRequest, bool>> pending;
-  {
-    std::lock_guard lock(m_pendingMutex);
-    for (auto it = m_pending.begin(); it != m_pending.end(); ++it) {
-      if (it->first == id) {
-        pending = std::move(it->second);
-        m_pending.erase(it);
-        break;
-      }
-    }
-  }
-  if (!pending) return failure("no picker is waiting for " + id);
-  PickerChoice answer;
-  if (choose) {
-    const std::int64_t index = request["index"].integer();
-    if (index < 0 || static_cast<std::size_t>(index) >= pending->first.candidates.size()) {
-      std::lock_guard lock(m_pendingMutex);
-      m_pending.emplace_back(id, std::move(*pending));
-      return failure("no candidate " + std::to_string(index) + " for " + id);
-    }
-    answer.cancel = false;
-    answer.index = static_cast<std::size_t>(index);
-    // "scope" names one of the window's scopes ("pattern" with its edited "pattern");
-    // "remember": true is the terminal's domain.
-    if (auto scope = request.optional("scope")) {
-      std::optional<std::string> pattern;
-      if (auto text = request.optional("pattern")) pattern = text->string();
-      answer.remember = PickerWindow::scope(pending->first, scope->string(), pattern);
-    } else if (request.has("remember") && request["remember"].boolean()) {
-      answer.remember = RememberScope::domain();
-    }
-    if (auto duration = request.optional("duration")) {
-      answer.duration = RememberDuration::fromJson(*duration);
-    }
-    answer.privateMode = request.has("privateMode") && request["privateMode"].boolean();
-  }
-  const DetachedLaunchRunner::ClickEnvironment scope(clickEnvironmentOf(request));
-  const ClickOutcome outcome =
-      ClickRouting::answer(routerFor(pending->second), *m_loaded.log, pending->first, answer);
+JsonValue RouterService::pickerAnswer(const JsonReader& request) {
+  return answered(m_clicks.answer(PickerAnswer::fromJson(request), clickEnvironmentOf(request)));
+}
+
+JsonValue RouterService::answered(const ClickOutcome& outcome) {
+  if (outcome.logError) logLine("a click was not logged: " + *outcome.logError);
   return {{"ok", true}, {"outcome", outcome.toJson()}};
 }
 

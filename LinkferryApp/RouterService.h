@@ -17,9 +17,8 @@
 #include <thread>
 #include <vector>
 
-#include "LinuxContext.h"
+#include "ClickHandler.h"
 #include "RouterLoader.h"
-#include "SourceApp.h"
 #include "browsers/DesktopEntry.h"
 #include "foundation/EventLoop.h"
 #include "foundation/Json.h"
@@ -90,12 +89,11 @@ class RouterService {
 
   void reloadChangedFiles();
   void reloadCatalog();
-  void loadEntries();
   void startRefresher(const BrowserCatalog& catalog);
   void report(const std::string& part, const std::optional<std::string>& problem);
-  Router& routerFor(bool dryRun) { return dryRun ? *m_dryRouter : *m_loaded.router; }
   JsonValue click(const JsonReader& request, int peerPid);
-  JsonValue pickerAnswer(const JsonReader& request, bool choose);
+  JsonValue pickerAnswer(const JsonReader& request);
+  JsonValue answered(const ClickOutcome& outcome);
   JsonValue index();
   JsonValue status();
 
@@ -108,25 +106,14 @@ class RouterService {
 
   const Options m_options;
   RouterLoader::Loaded m_loaded;
-  std::shared_ptr<Router> m_dryRouter;  // the same state and log, settings in dry-run mode
+  // Every click and picker answer; it gathers each click's context over the display and bus
+  // connections it keeps.
+  ClickHandler m_clicks;
 
   // The reload state, one reload at a time.
   std::mutex m_reload;
   Stamp m_rulesStamp, m_settingsStamp, m_browsersStamp;
-  // What clicks take from the desktop entries, made whenever they are read: the finder of the app
-  // a link was clicked in, and the apps that open app links.
-  std::shared_ptr<const AncestrySourceAppFinder> m_sourceApps;
-  std::shared_ptr<const std::set<std::string>> m_installedApps =
-      std::make_shared<const std::set<std::string>>();
   std::map<std::string, std::string> m_problems;  // part ("rules", ...) → what failed
-
-  // Picker requests awaiting their answer, by log entry, oldest dropped beyond kMaxPending.
-  static constexpr std::size_t kMaxPending = 256;
-  std::mutex m_pendingMutex;
-  std::deque<std::pair<std::string, std::pair<PickerRequest, bool>>> m_pending;
-
-  // The display and bus connections every click's context is read over.
-  const LinuxContext::Gatherer m_context;
 
   std::unique_ptr<IndexRefresher> m_refresher;
   std::unique_ptr<DirectoryWatcher> m_dataWatcher;

@@ -247,7 +247,7 @@ void timeColdSteps(int output) {
       std::make_shared<DecisionLog>(paths.log(), settings->logRetentionDays, settings->keepHistory);
   done();
   Router router(RouterState{catalog, rules, index, settings, LaunchPlatform::linux}, log,
-                std::make_shared<NoRunner>(), nullptr, [](const RuleSet&) {});
+                std::make_shared<NoRunner>(), nullptr, [](const Router::RuleChange& change) { return change(RuleSet()); });
   done();
   AncestrySourceAppFinder::forThisProcess(s.home(), s.environment).sourceApp();
   done();

@@ -76,7 +76,7 @@ void routeLinks(benchmark::State& state, const char* link, bool onDisk) {
                             std::make_shared<const RuleSet>(rules()),
                             std::make_shared<const SignalIndex>(index(now)),
                             std::make_shared<const AppSettings>(), LaunchPlatform::linux},
-                log, std::make_shared<NoRunner>(), nullptr, [](const RuleSet&) {});
+                log, std::make_shared<NoRunner>(), nullptr, [](const Router::RuleChange& change) { return change(RuleSet()); });
   const RoutingContext context(std::nullopt, std::nullopt, {}, now, Calendar::current());
   const LinkRequest request(*URL::parse(link), now);
   for (auto _ : state) {

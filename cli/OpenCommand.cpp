@@ -9,32 +9,31 @@
 #include <unistd.h>
 
 #include <chrono>
+#include <functional>
 #include <iostream>
 #include <memory>
 #include <optional>
-#include <set>
 #include <string>
 #include <vector>
 
-#include "ClickRouting.h"
+#include "ClickHandler.h"
 #include "Command.h"
-#include "LinuxContext.h"
+#include "PickerAnswer.h"
 #include "PickerWindow.h"
 #include "RouterLoader.h"
 #include "ServiceClient.h"
-#include "SourceApp.h"
 #include "TerminalPicker.h"
-#include "browsers/DesktopEntries.h"
 #include "foundation/Files.h"
 #include "foundation/Json.h"
 #include "foundation/Process.h"
 #include "foundation/URL.h"
 #include "launching/LaunchEnvironment.h"
-#include "preparation/AppLinks.h"
 
 namespace linkferry::cli {
 
 namespace {
+
+using Environment = std::map<std::string, std::string>;
 
 struct OpenArguments {
   std::vector<std::string> links;
@@ -51,15 +50,21 @@ struct OpenArguments {
 // A service this command starts stops after this long without clicks.
 constexpr const char* kStartedServiceIdleSeconds = "900";
 
-// The picker for a "pick" outcome: asks the user on the terminal and returns the answer (cancel
-// included). Nothing when nobody can be asked: the picker request is then printed and the
-// command exits 3.
-std::optional<TerminalPicker::Answer> askUser(const ClickOutcome& outcome, bool terminal) {
-  if (!terminal || !outcome.picker) return std::nullopt;
-  std::cout << "Open " << outcome.picker->value("url", outcome.link) << " in:\n";
-  if (outcome.picker->contains("note")) {
-    std::cout << "  " << outcome.picker->value("note", std::string()) << '\n';
-  }
+// Where this run's links are routed: the service or this process. `answer` carries the user's
+// answer to a picker back there; `labels` gives the catalog and settings the window shows the
+// choices with.
+struct ClickPath {
+  std::function<ClickOutcome(const URL&)> route;
+  std::function<ClickOutcome(const PickerAnswer&)> answer;
+  std::function<RouterState()> labels;
+  Environment environment;
+};
+
+// The answer typed on the terminal; nothing when standard input is no terminal.
+std::optional<PickerAnswer> askOnTerminal(const ClickOutcome& outcome,
+                                          const PickerRequest& request) {
+  std::cout << "Open " << request.url.absoluteString() << " in:\n";
+  if (request.note) std::cout << "  " << *request.note << '\n';
   for (const std::string& row : outcome.rows) std::cout << "  " << row << '\n';
   for (;;) {
     std::cout << "Number to open, r+number to remember for this domain, p+number for a private "
@@ -68,185 +73,122 @@ std::optional<TerminalPicker::Answer> askUser(const ClickOutcome& outcome, bool 
     std::string line;
     if (!std::getline(std::cin, line)) line.clear();
     const TerminalPicker::Answer answer = TerminalPicker::parse(line, outcome.rows.size());
-    if (answer.kind != TerminalPicker::Answer::Kind::invalid) return answer;
+    if (answer.kind != TerminalPicker::Answer::Kind::invalid) {
+      return PickerAnswer::from(request.id.string(), answer);
+    }
     std::cout << "No such row.\n";
   }
 }
 
-// The picker window's answer; nothing (the error reported) when the window could not answer, so
-// the request is printed instead.
-std::optional<PickerChoice> askInWindow(const std::string& program, const PickerRequest& request,
-                                        const BrowserCatalog& catalog,
-                                        const AppSettings& settings) {
-  const PickerWindow::Result result = PickerWindow::show(program, request, catalog, settings);
-  if (result.kind == PickerWindow::Result::Kind::failed) {
-    printError(result.error);
-    return std::nullopt;
-  }
-  return PickerChoice::from(result);
-}
-
-// The window for a link the service routed: the catalog and settings for its labels and scopes
-// are read here (no browser data), only now that a person must choose anyway.
-std::optional<PickerChoice> askInWindowForService(const std::string& program,
-                                                  const ClickOutcome& outcome,
-                                                  const std::map<std::string, std::string>& environment,
-                                                  PickerWindow::Result& result) {
-  RouterLoader::Options options;
-  options.environment = environment;
-  options.home = Files::home();
-  options.network = false;
-  options.readSignals = false;
-  const RouterLoader::Loaded loaded = RouterLoader::load(options);
-  const RouterState state = loaded.router->state();
+// The user's answer to a "pick" outcome, from the terminal or else the picker window; nothing
+// when nobody could be asked (a window that fails is reported), so the request is printed.
+std::optional<PickerAnswer> ask(const ClickOutcome& outcome, const ClickPath& path) {
+  if (!outcome.picker) return std::nullopt;
   const PickerRequest request =
-      PickerRequest::fromJson(JsonReader(*outcome.picker, "the service's answer", "picker"));
-  result = PickerWindow::show(program, request, *state.catalog, *state.settings);
+      PickerRequest::fromJson(JsonReader(*outcome.picker, "the click's outcome", "picker"));
+  if (isatty(STDIN_FILENO) == 1) return askOnTerminal(outcome, request);
+  const std::optional<std::string> program = PickerWindow::program(path.environment);
+  if (!program) return std::nullopt;
+  const RouterState state = path.labels();
+  const PickerWindow::Result result =
+      PickerWindow::show(*program, request, *state.catalog, *state.settings);
   if (result.kind == PickerWindow::Result::Kind::failed) {
     printError(result.error);
     return std::nullopt;
   }
-  return PickerChoice::from(result);
+  return PickerAnswer::from(request.id.string(), result);
 }
 
-// Each result printed as it comes, or all as one JSON array at the end.
-class Results {
- public:
-  explicit Results(bool json) : m_json(json) {}
-  void add(const ClickOutcome& outcome) {
-    if (m_json) {
-      m_results.push_back(outcome.toJson());
-    } else {
-      std::cout << outcome.text();
-    }
-  }
-  ~Results() {
-    if (m_json) printJson(m_results);
-  }
-
- private:
-  bool m_json;
-  JsonValue m_results = JsonValue::array();
-};
-
-int openThroughService(ServiceClient::Connection& connection, const std::vector<URL>& links,
-                       const OpenArguments& arguments,
-                       const std::map<std::string, std::string>& environment) {
-  const JsonValue clickEnvironment = ServiceClient::clickEnvironment(environment);
-  const bool terminal = isatty(STDIN_FILENO) == 1;
-  const std::optional<std::string> pickerWindow =
-      terminal ? std::nullopt : PickerWindow::program(environment);
+// Routes every link on `path`, asks the user where a link needs a choice, and prints each result
+// as it comes (or all as one JSON array at the end).
+int openAll(const std::vector<URL>& links, const ClickPath& path, bool json) {
   int exitCode = kSuccess;
-  Results results(arguments.json);
+  JsonValue results = JsonValue::array();
   for (const URL& url : links) {
     ClickOutcome outcome;
     try {
-      outcome = arguments.servicePicker
-                    ? ClickOutcome::fromJson(JsonReader(Json::parse(*arguments.servicePicker,
-                                                                    "--service-picker"),
-                                                        "--service-picker"))
-                    : ClickOutcome::fromServiceAnswer(connection.exchange(
-                          ServiceClient::clickRequest(url.absoluteString(), arguments.pick,
-                                                      arguments.dryRun, arguments.sourceApp,
-                                                      environment),
-                          ServiceClient::kClickTimeout));
+      outcome = path.route(url);
       if (outcome.status == "pick") {
-        std::optional<PickerChoice> answer;
-        PickerWindow::Result window;
-        if (auto typed = askUser(outcome, terminal)) {
-          answer = PickerChoice::from(*typed);
-        } else if (pickerWindow) {
-          answer = askInWindowForService(*pickerWindow, outcome, environment, window);
-        }
-        if (answer) {
-          JsonValue reply = {{"request", answer->cancel ? "cancel" : "choose"},
-                             {"id", outcome.picker->value("id", std::string())},
-                             {"index", answer->index},
-                             {"privateMode", answer->privateMode},
-                             {"environment", clickEnvironment}};
-          if (window.scopeID) {
-            reply["scope"] = *window.scopeID;
-            if (window.pattern) reply["pattern"] = *window.pattern;
-          } else {
-            reply["remember"] = answer->remember.has_value();
-          }
-          if (answer->duration) reply["duration"] = answer->duration->toJson();
-          // The user may have taken longer than the service keeps a silent connection open.
-          auto fresh = ServiceClient::Connection::open(environment);
-          if (!fresh) throw std::runtime_error("the service went away before the answer");
-          outcome = ClickOutcome::fromServiceAnswer(fresh->exchange(reply, ServiceClient::kClickTimeout));
-        }
+        if (std::optional<PickerAnswer> answer = ask(outcome, path)) outcome = path.answer(*answer);
       }
     } catch (const std::exception& error) {
       outcome = ClickOutcome::failed(url.absoluteString(), error.what());
     }
     exitCode = worst(exitCode, outcome.exitStatus());
-    results.add(outcome);
+    if (json) {
+      results.push_back(outcome.toJson());
+    } else {
+      std::cout << outcome.text() << std::flush;
+    }
   }
+  if (json) printJson(results);
   return exitCode;
 }
 
-int openInProcess(const std::vector<URL>& links, const OpenArguments& arguments,
-                  const std::map<std::string, std::string>& environment) {
+// The router's catalog and settings for the window's labels, read only when a person must
+// choose (no browser data).
+RouterState labelsFromFiles(const Environment& environment) {
   RouterLoader::Options options;
   options.environment = environment;
   options.home = Files::home();
-  RouterLoader::Loaded loaded = RouterLoader::load(options);
-  for (const std::string& problem : loaded.problems) printError(problem);
-  if (arguments.dryRun) {
-    AppSettings settings = *loaded.router->state().settings;
-    settings.dryRun = true;
-    loaded.router->setSettings(std::make_shared<const AppSettings>(std::move(settings)));
-  }
-  const bool terminal = isatty(STDIN_FILENO) == 1;
-  // Without a terminal, the picker window when a display is at hand.
-  const std::optional<std::string> pickerWindow =
-      terminal ? std::nullopt : PickerWindow::program(environment);
-  // The desktop entries, read once: the apps that open app links, and the app the links were
-  // clicked in (as given, else the first ancestor of this process that belongs to an installed
-  // desktop entry; unknown stays absent).
-  std::vector<DesktopEntry> entries = DesktopEntries::load(
-      DesktopEntries::applicationDirectories(options.home, options.environment));
-  const std::set<std::string> installedApps = AppLinks::linuxInstalledApps(entries);
-  std::optional<std::string> sourceApp = arguments.sourceApp;
-  if (!sourceApp) {
-    if (auto found = AncestrySourceAppFinder::forEntries(std::move(entries), options.environment,
-                                                         static_cast<int>(::getpid()))
-                         .sourceApp()) {
-      sourceApp = found->id;
-    }
-  }
+  options.network = false;
+  options.readSignals = false;
+  return RouterLoader::load(options).router->state();
+}
 
-  // The display and bus connections serve every link of this run.
-  const LinuxContext::Gatherer gatherer(options.home);
-  int exitCode = kSuccess;
-  Results results(arguments.json);
-  for (const URL& url : links) {
-    const RouterState state = loaded.router->state();
-    const auto [context, sourceWindow] =
-        gatherer.click(options.environment, installedApps, *state.catalog, *state.settings);
-    const LinkRequest request(url, sourceApp, sourceWindow, context.now);
-    std::optional<PickerRequest> picker;
-    ClickOutcome outcome =
-        ClickRouting::route(*loaded.router, *loaded.log, request, context, arguments.pick, &picker);
-    if (picker) {
-      std::optional<PickerChoice> answer;
-      if (auto typed = askUser(outcome, terminal)) {
-        answer = PickerChoice::from(*typed);
-      } else if (pickerWindow) {
-        answer = askInWindow(*pickerWindow, *picker, *state.catalog, *state.settings);
-      }
-      if (answer) outcome = ClickRouting::answer(*loaded.router, *loaded.log, *picker, *answer);
+int openThroughService(ServiceClient::Connection& connection, const std::vector<URL>& links,
+                       const OpenArguments& arguments, const Environment& environment) {
+  ClickPath path;
+  path.route = [&](const URL& url) {
+    if (arguments.servicePicker) {
+      return ClickOutcome::fromJson(JsonReader(
+          Json::parse(*arguments.servicePicker, "--service-picker"), "--service-picker"));
     }
-    exitCode = worst(exitCode, outcome.exitStatus());
-    results.add(outcome);
-  }
-  return exitCode;
+    return ClickOutcome::fromServiceAnswer(connection.exchange(
+        ServiceClient::clickRequest(url.absoluteString(), arguments.pick, arguments.dryRun,
+                                    arguments.sourceApp, environment),
+        ServiceClient::kClickTimeout));
+  };
+  path.answer = [&](const PickerAnswer& answer) {
+    JsonValue reply = answer.toJson();
+    reply["environment"] = ServiceClient::clickEnvironment(environment);
+    // The user may have taken longer than the service keeps a silent connection open.
+    std::optional<ServiceClient::Connection> fresh = ServiceClient::Connection::open(environment);
+    if (!fresh) throw std::runtime_error("the service went away before the answer");
+    return ClickOutcome::fromServiceAnswer(fresh->exchange(reply, ServiceClient::kClickTimeout));
+  };
+  path.labels = [&] { return labelsFromFiles(environment); };
+  path.environment = environment;
+  return openAll(links, path, arguments.json);
+}
+
+int openInProcess(const std::vector<URL>& links, const OpenArguments& arguments,
+                  const Environment& environment) {
+  RouterLoader::Options options;
+  options.environment = environment;
+  options.home = Files::home();
+  const RouterLoader::Loaded loaded = RouterLoader::load(options);
+  for (const std::string& problem : loaded.problems) printError(problem);
+  ClickHandler clicks(loaded.router, options.home, environment);
+
+  ClickPath path;
+  path.route = [&](const URL& url) {
+    return clicks.route(Click{.url = url,
+                              .sourceApp = arguments.sourceApp,
+                              .clientPid = static_cast<int>(::getpid()),
+                              .environment = environment,
+                              .pick = arguments.pick,
+                              .dryRun = arguments.dryRun});
+  };
+  path.answer = [&](const PickerAnswer& answer) { return clicks.answer(answer, environment); };
+  path.labels = [&] { return loaded.router->state(); };
+  path.environment = environment;
+  return openAll(links, path, arguments.json);
 }
 
 // Starts `linkferry serve` for the next clicks, detached; it stops by itself when idle. Where the
 // service manager owns the socket this never runs: the socket always answers there.
-void startService(const std::map<std::string, std::string>& environment) {
+void startService(const Environment& environment) {
   std::error_code error;
   const std::filesystem::path self = std::filesystem::read_symlink("/proc/self/exe", error);
   if (error) return;
@@ -268,7 +210,7 @@ int runOpen(const OpenArguments& arguments) {
   if (arguments.servicePicker && links.size() != 1) {
     throw InputError("--service-picker goes with exactly one link");
   }
-  const std::map<std::string, std::string> environment = Process::currentEnvironment();
+  const Environment environment = Process::currentEnvironment();
   // The service first, before anything heavy is loaded here; it must serve this data folder.
   if (auto connection = ServiceClient::Connection::openServing(environment, Files::home())) {
     return openThroughService(*connection, links, arguments, environment);

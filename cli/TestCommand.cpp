@@ -20,14 +20,7 @@ namespace linkferry::cli {
 namespace {
 
 std::string describe(const RouteTarget& target, const BrowserCatalog& catalog) {
-  if (auto browser = target.browserTarget()) return "open in " + TargetLabel::text(*browser, catalog);
-  if (const auto* app = std::get_if<RouteTarget::OpenInApp>(&target.value())) {
-    return "open in the app " + app->bundleID;
-  }
-  if (const auto* link = std::get_if<RouteTarget::OpenLink>(&target.value())) {
-    return "open " + link->url.absoluteString() + " in the app " + link->bundleID;
-  }
-  return "ignore";
+  return target.isIgnore() ? "ignore" : "open in " + TargetLabel::text(target, catalog);
 }
 
 int runTest(const std::string& text, const std::optional<std::string>& sourceApp, bool json) {
@@ -58,8 +51,7 @@ int runTest(const std::string& text, const std::optional<std::string>& sourceApp
     }
   }
   const Outcome::Route* route = decision.outcome.asRoute();
-  const bool asksFirst = route && state.settings->alwaysAsk &&
-                         Router::guessStages().contains(route->reason.stage);
+  const bool asksFirst = loaded.router->asksFirst(decision);
 
   if (json) {
     JsonValue result = {{"url", preparedRequest.url.absoluteString()}};

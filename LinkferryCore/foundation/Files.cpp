@@ -397,4 +397,20 @@ std::filesystem::path expandTilde(std::string_view path, const std::filesystem::
   return std::filesystem::path(path);
 }
 
+ExclusiveLock::ExclusiveLock(const std::filesystem::path& path) {
+  const fs::path lock = path.string() + ".lock";
+  std::error_code ignored;  // a folder that cannot be made shows in the open below
+  fs::create_directories(lock.parent_path(), ignored);
+  m_fd = ::open(lock.c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0600);
+  if (m_fd < 0) {
+    throw std::system_error(errno, std::generic_category(), "cannot open " + lock.string());
+  }
+  while (::flock(m_fd, LOCK_EX) != 0 && errno == EINTR) {
+  }
+}
+
+ExclusiveLock::~ExclusiveLock() {
+  ::close(m_fd);  // closing releases the lock
+}
+
 }  // namespace linkferry::Files

@@ -97,6 +97,21 @@ std::optional<FileTail> readTailIfExists(const std::filesystem::path& path, std:
 // Whether `path` is a regular file this process may open for reading; never blocks.
 bool isReadableRegularFile(const std::filesystem::path& path) noexcept;
 
+// An exclusive advisory lock (flock) on "<path>.lock" beside `path`, created 0600 (with its
+// folder) when missing and held until the lock is destroyed: writers of one file that each take
+// it read, change and write the file one at a time. Throws std::system_error naming the lock
+// file when it cannot be opened.
+class ExclusiveLock {
+ public:
+  explicit ExclusiveLock(const std::filesystem::path& path);
+  ~ExclusiveLock();
+  ExclusiveLock(const ExclusiveLock&) = delete;
+  ExclusiveLock& operator=(const ExclusiveLock&) = delete;
+
+ private:
+  int m_fd = -1;
+};
+
 // The home folder: $HOME when set and absolute, else the user database entry's.
 std::filesystem::path home();
 // "~" and "~/..." expanded to `home`; other paths unchanged.

@@ -6,7 +6,6 @@
 #include <utility>
 
 #include "foundation/L10n.h"
-#include "foundation/Overloaded.h"
 #include "foundation/Text.h"
 #include "launching/LaunchCommand.h"
 #include "preparation/LinkPreparation.h"
@@ -62,16 +61,6 @@ bool askedByRule(const Decision& decision) {
          decision.trace.back().stage == "rules" && decision.trace.back().summary.starts_with("ask: ");
 }
 
-std::string label(const RouteTarget& target, const BrowserCatalog& catalog) {
-  return std::visit(
-      Overloaded{
-          [&](const RouteTarget::Open& open) { return TargetLabel::text(open.target, catalog); },
-          [](const RouteTarget::OpenInApp& app) { return app.bundleID; },
-          [](const RouteTarget::OpenLink& link) { return link.bundleID; },
-          [](const RouteTarget::Ignore&) { return std::string("nothing"); }},
-      target.value());
-}
-
 }  // namespace
 
 std::string Router::traceLine(const TraceEntry& entry) {
@@ -90,75 +79,100 @@ const std::set<std::string, std::less<>>& Router::guessStages() {
 Router::Router(RouterState state, std::shared_ptr<DecisionLog> log,
                std::shared_ptr<LaunchRunner> runner,
                std::shared_ptr<const ShortLinkExpanding> expander, SaveRules saveRules)
-    : m_state(complete(std::move(state))),
+    : m_snapshot(makeSnapshot(complete(std::move(state)))),
       m_log(std::move(log)),
       m_runner(std::move(runner)),
       m_expander(std::move(expander)),
-      m_saveRules(std::move(saveRules)) {
-  stateChanged();
-}
+      m_saveRules(std::move(saveRules)) {}
 
-void Router::stateChanged() {
-  const RouterState& state = m_state;
+std::shared_ptr<const Router::Snapshot> Router::makeSnapshot(RouterState state) {
   auto visible = std::make_shared<const std::vector<BrowserTarget>>(
       state.settings->orderedTargets(state.catalog->allTargets()));
-  m_derived.pipeline = std::make_shared<const Pipeline>(RouterSetup::pipeline(
+  auto pipeline = std::make_shared<const Pipeline>(RouterSetup::pipeline(
       state.catalog, state.rules, state.index, *visible, false, *state.settings));
-  m_derived.visible = std::move(visible);
+  return std::make_shared<const Snapshot>(
+      Snapshot{std::move(state), std::move(pipeline), std::move(visible)});
 }
 
-RouterState Router::state() const {
-  std::lock_guard lock(m_mutex);
-  return m_state;
+std::shared_ptr<const Router::Snapshot> Router::snapshot() const {
+  std::lock_guard lock(m_snapshotMutex);
+  return m_snapshot;
+}
+
+void Router::change(const std::function<void(RouterState&)>& change) {
+  std::lock_guard changing(m_changeMutex);
+  RouterState state = snapshot()->state;
+  change(state);
+  publish(std::move(state));
+}
+
+void Router::publish(RouterState state) {
+  // Built before the swap, so clicks never wait for the pipeline to be made.
+  std::shared_ptr<const Snapshot> next = makeSnapshot(complete(std::move(state)));
+  std::lock_guard lock(m_snapshotMutex);
+  m_snapshot = std::move(next);
 }
 
 void Router::setCatalog(std::shared_ptr<const BrowserCatalog> catalog) {
-  std::lock_guard lock(m_mutex);
-  m_state.catalog = catalog ? std::move(catalog) : std::make_shared<const BrowserCatalog>();
-  stateChanged();
+  change([&](RouterState& state) { state.catalog = std::move(catalog); });
 }
 
 void Router::setRules(std::shared_ptr<const RuleSet> rules) {
-  std::lock_guard lock(m_mutex);
-  m_state.rules = rules ? std::move(rules) : std::make_shared<const RuleSet>();
-  stateChanged();
+  change([&](RouterState& state) { state.rules = std::move(rules); });
 }
 
 void Router::setIndex(std::shared_ptr<const SignalIndex> index) {
-  std::lock_guard lock(m_mutex);
-  m_state.index = index ? std::move(index) : std::make_shared<const SignalIndex>();
-  stateChanged();
+  change([&](RouterState& state) { state.index = std::move(index); });
 }
 
 void Router::setSettings(std::shared_ptr<const AppSettings> settings) {
-  std::lock_guard lock(m_mutex);
-  m_state.settings = settings ? std::move(settings) : std::make_shared<const AppSettings>();
-  stateChanged();
-  m_log->setKeepHistory(m_state.settings->keepHistory);
-  m_log->setRetention(m_state.settings->logRetentionDays);
+  change([&](RouterState& state) { state.settings = std::move(settings); });
+  const std::shared_ptr<const AppSettings> applied = snapshot()->state.settings;
+  m_log->setKeepHistory(applied->keepHistory);
+  m_log->setRetention(applied->logRetentionDays);
 }
 
-RouterResult Router::handle(const LinkRequest& received, const RoutingContext& context,
-                            bool alwaysPick, const ClickOverride& override) {
-  std::lock_guard lock(m_mutex);
-  const RouterState state = m_state;
-  const Derived derived = m_derived;
-  const AppSettings& settings = *state.settings;
+// What a click decided: the prepared request, its trace lines so far and what to do with it.
+struct Router::Decided {
+  enum class Kind { safety, ask, ignore, route };
+  Kind kind = Kind::route;
+  LinkRequest request;
+  std::vector<std::string> lines;
+  std::optional<URL> expandedFrom;
+  std::optional<URL> trackersRemovedFrom;
+  // The picker's list for `safety` and `ask`; for `route` the list a failed launch offers.
+  std::vector<Candidate> candidates;
+  std::vector<LinkSafety::Finding> findings;
+  // For `ask`: whether the locked screen may open the first candidate.
+  bool openFirstWhenLocked = false;
+  // For `ignore` and `route`.
+  std::optional<Outcome::Route> route;
+};
 
+bool Router::asksFirst(const Decision& decision) const {
+  const Outcome::Route* route = decision.outcome.asRoute();
+  return route && snapshot()->state.settings->alwaysAsk &&
+         guessStages().contains(route->reason.stage);
+}
+
+Router::Decided Router::decide(const Snapshot& snapshot, const LinkRequest& received,
+                               const RoutingContext& context, bool alwaysPick,
+                               const ClickOverride& override) const {
+  const RouterState& state = snapshot.state;
+  const AppSettings& settings = *state.settings;
   const LinkPreparation::Result prepared = LinkPreparation::prepare(
       received, context, settings, *state.rules, m_expander.get());
-  LinkRequest request = received;
+  Decided decided{.request = received};
+  LinkRequest& request = decided.request;
   request.url = prepared.url;
+  decided.expandedFrom = prepared.expandedFrom;
 
   std::vector<std::string> notes;
   if (request.sourceWindow) {
     notes.push_back("[source] window “" + *request.sourceWindow + "” in " +
                     request.sourceApp.value_or("unknown app"));
   }
-  std::optional<URL> trackersRemovedFrom;
-  if (settings.stripTracking) trackersRemovedFrom = removeTrackers(request, notes);
-
-  const Uuid id = m_log->record(request);
+  if (settings.stripTracking) decided.trackersRemovedFrom = removeTrackers(request, notes);
 
   const ClickOverride::Open* alternative = override.asOpen();
   const Decision decision =
@@ -167,9 +181,10 @@ RouterResult Router::handle(const LinkRequest& received, const RoutingContext& c
                                     Reason{"alternative", "alternative browser (modifier held)"}),
                      {TraceEntry{"alternative", "decided: modifier held, rules and signals skipped",
                                  {}}}}
-          : derived.pipeline->route(request, context);
+          : snapshot.pipeline->route(request, context);
 
-  std::vector<std::string> lines = prepared.trace;
+  std::vector<std::string>& lines = decided.lines;
+  lines = prepared.trace;
   lines.insert(lines.end(), notes.begin(), notes.end());
   for (const TraceEntry& entry : decision.trace) lines.push_back(traceLine(entry));
 
@@ -181,22 +196,9 @@ RouterResult Router::handle(const LinkRequest& received, const RoutingContext& c
   }
   // A prompt rule asks about its own targets only; a picker forced on a prompt stays as asked.
   const bool limited = askedByRule(decision);
-
-  auto pickerRequest = [&](std::vector<Candidate> candidates, std::optional<std::string> note,
-                           std::vector<LinkSafety::Finding> safety) {
-    return PickerRequest{id,
-                         request.url,
-                         request.sourceApp,
-                         request.sourceWindow,
-                         std::move(candidates),
-                         std::move(note),
-                         std::move(safety),
-                         prepared.expandedFrom,
-                         trackersRemovedFrom};
-  };
   auto listFor = [&](const Outcome& forOutcome) {
     std::vector<Candidate> candidates = candidatesOf(forOutcome);
-    std::vector<Candidate> list = pickerListLocked(state, derived, candidates);
+    std::vector<Candidate> list = pickerListOf(snapshot, candidates);
     if (!limited) return list;
     std::vector<Candidate> own;
     for (const Candidate& candidate : list) {
@@ -217,66 +219,97 @@ RouterResult Router::handle(const LinkRequest& received, const RoutingContext& c
       }
       if (!xss.empty()) lines.push_back("[safety] possible XSS: " + Text::join(xss, ", "));
       if (!domain.empty()) lines.push_back("[safety] suspicious domain: " + Text::join(domain, ", "));
-      m_log->update(id, DecisionStatus::pending, std::nullopt, std::nullopt, lines);
-      return RouterResult::pick(pickerRequest(listFor(outcome), std::nullopt, std::move(findings)));
+      decided.kind = Decided::Kind::safety;
+      decided.candidates = listFor(outcome);
+      decided.findings = std::move(findings);
+      return decided;
     }
   }
-
   if (outcome.asAsk()) {
-    std::vector<Candidate> list = listFor(outcome);
-    if (context.screenLocked && settings.noPickerWhenLocked && !forcedPick && !list.empty()) {
-      const BrowserTarget first = list.front().target;
-      try {
-        std::vector<std::string> launched =
-            launchLocked(state, RouteTarget::open(first), request.url, OpenOptions{});
-        lines.push_back("[locked] screen locked: opened the first picker choice");
-        lines.insert(lines.end(), launched.begin(), launched.end());
-        const Reason reason{"locked", "screen locked: best suggestion"};
-        m_log->update(id, DecisionStatus::routed, first, reason.detail, lines);
-        return RouterResult::opened(id, RouteTarget::open(first), reason);
-      } catch (const std::exception& error) {
-        lines.push_back(std::string("[locked] launch failed: ") + error.what());
-      }
-    }
+    decided.kind = Decided::Kind::ask;
+    decided.candidates = listFor(outcome);
+    decided.openFirstWhenLocked = context.screenLocked && settings.noPickerWhenLocked &&
+                                  !forcedPick && !decided.candidates.empty();
+    return decided;
+  }
+  decided.route = *outcome.asRoute();
+  decided.kind = decided.route->target.isIgnore() ? Decided::Kind::ignore : Decided::Kind::route;
+  return decided;
+}
+
+RouterResult Router::apply(const Snapshot& snapshot, Decided decided,
+                           const RoutingContext& context, bool dryRun) {
+  const RouterState& state = snapshot.state;
+  const LinkRequest& request = decided.request;
+  std::vector<std::string>& lines = decided.lines;
+  const Uuid id = m_log->record(request);
+  auto pick = [&](std::vector<Candidate> candidates, std::optional<std::string> note) {
     m_log->update(id, DecisionStatus::pending, std::nullopt, std::nullopt, lines);
-    return RouterResult::pick(pickerRequest(std::move(list), std::nullopt, {}));
+    return RouterResult::pick(PickerRequest{id, request.url, request.sourceApp,
+                                            request.sourceWindow, std::move(candidates),
+                                            std::move(note), std::move(decided.findings),
+                                            decided.expandedFrom, decided.trackersRemovedFrom});
+  };
+
+  switch (decided.kind) {
+    case Decided::Kind::safety:
+      return pick(std::move(decided.candidates), std::nullopt);
+    case Decided::Kind::ask:
+      if (decided.openFirstWhenLocked) {
+        const BrowserTarget first = decided.candidates.front().target;
+        try {
+          std::vector<std::string> launched =
+              launchWith(state, RouteTarget::open(first), request.url, OpenOptions{}, dryRun);
+          lines.push_back("[locked] screen locked: opened the first picker choice");
+          lines.insert(lines.end(), launched.begin(), launched.end());
+          const Reason reason{"locked", "screen locked: best suggestion"};
+          m_log->update(id, DecisionStatus::routed, first, reason.detail, lines);
+          return RouterResult::opened(id, RouteTarget::open(first), reason);
+        } catch (const std::exception& error) {
+          lines.push_back(std::string("[locked] launch failed: ") + error.what());
+        }
+      }
+      return pick(std::move(decided.candidates), std::nullopt);
+    case Decided::Kind::ignore:
+      m_log->update(id, DecisionStatus::ignored, std::nullopt, decided.route->reason.detail, lines);
+      return RouterResult::ignored(id);
+    case Decided::Kind::route:
+      break;
   }
 
-  const Outcome::Route& decided = *outcome.asRoute();
-  if (decided.target.isIgnore()) {
-    m_log->update(id, DecisionStatus::ignored, std::nullopt, decided.reason.detail, lines);
-    return RouterResult::ignored(id);
-  }
-
-  const OpenOptions options = optionsFor(state, decided, request, context);
+  const Outcome::Route& route = *decided.route;
+  const OpenOptions options = optionsFor(state, route, request, context);
   try {
-    std::vector<std::string> launched = launchLocked(state, decided.target, request.url, options);
+    std::vector<std::string> launched = launchWith(state, route.target, request.url, options, dryRun);
     lines.insert(lines.end(), launched.begin(), launched.end());
-    m_log->update(id, DecisionStatus::routed, decided.target.browserTarget(),
-                  decided.reason.detail, lines);
-    return RouterResult::opened(id, decided.target, decided.reason);
+    m_log->update(id, DecisionStatus::routed, route.target.browserTarget(), route.reason.detail,
+                  lines);
+    return RouterResult::opened(id, route.target, route.reason);
   } catch (const std::exception& error) {
     lines.push_back(std::string("launch failed: ") + error.what());
-    m_log->update(id, DecisionStatus::pending, std::nullopt, std::nullopt, lines);
-    std::string note =
-        L10n::tr("Could not open in %@: %@", {label(decided.target, *state.catalog), error.what()});
-    return RouterResult::pick(
-        pickerRequest(pickerListLocked(state, derived, {}), std::move(note), {}));
+    std::string note = L10n::tr("Could not open in %@: %@",
+                                {TargetLabel::text(route.target, *state.catalog), error.what()});
+    return pick(pickerListOf(snapshot, {}), std::move(note));
   }
+}
+
+RouterResult Router::handle(const LinkRequest& received, const RoutingContext& context,
+                            bool alwaysPick, const ClickOverride& override, bool dryRun) {
+  const std::shared_ptr<const Snapshot> current = snapshot();
+  return apply(*current, decide(*current, received, context, alwaysPick, override), context,
+               dryRun);
 }
 
 Decision Router::test(const LinkRequest& received, const RoutingContext& context,
                       std::optional<URL>* preparedURL) const {
-  std::unique_lock lock(m_mutex);
-  const RouterState state = m_state;
-  const Derived derived = m_derived;
-  lock.unlock();  // nothing here changes the router or its log
+  const std::shared_ptr<const Snapshot> current = snapshot();
+  const RouterState& state = current->state;
   const LinkPreparation::Result prepared = LinkPreparation::prepare(
       received, context, *state.settings, *state.rules, nullptr);
   LinkRequest request = received;
   request.url = prepared.url;
   if (preparedURL) *preparedURL = prepared.url;
-  Decision decision = derived.pipeline->route(request, context);
+  Decision decision = current->pipeline->route(request, context);
   std::vector<TraceEntry> trace;
   for (const std::string& line : prepared.trace) trace.push_back(TraceEntry{"prepare", line, {}});
   trace.insert(trace.end(), decision.trace.begin(), decision.trace.end());
@@ -285,18 +318,16 @@ Decision Router::test(const LinkRequest& received, const RoutingContext& context
 }
 
 PickerRequest Router::offer(const LogEntry& entry, const RoutingContext& context, bool newEntry) {
-  std::lock_guard lock(m_mutex);
-  const RouterState state = m_state;
-  const Derived derived = m_derived;
+  const std::shared_ptr<const Snapshot> current = snapshot();
   const LinkRequest request(entry.url, entry.sourceApp, entry.sourceWindow,
                             newEntry ? Date::now() : entry.receivedAt);
   const Uuid id = newEntry ? m_log->record(request) : entry.id;
-  const Decision decision = derived.pipeline->route(request, context);
+  const Decision decision = current->pipeline->route(request, context);
   return PickerRequest{id,
                        entry.url,
                        entry.sourceApp,
                        entry.sourceWindow,
-                       pickerListLocked(state, derived, candidatesOf(decision.outcome)),
+                       pickerListOf(*current, candidatesOf(decision.outcome)),
                        std::nullopt,
                        {},
                        std::nullopt,
@@ -314,26 +345,24 @@ OpenOptions Router::optionsFor(const RouterState& state, const Outcome::Route& r
 
 std::optional<LaunchPlan> Router::plan(const Outcome::Route& route, const LinkRequest& request,
                                        const RoutingContext& context) const {
-  std::unique_lock lock(m_mutex);
-  const RouterState state = m_state;
-  lock.unlock();
+  const RouterState state = snapshot()->state;
   return LaunchCommand::plan(route.target, request.url, *state.catalog,
                              optionsFor(state, route, request, context), state.launchPlatform);
 }
 
 std::vector<std::string> Router::launch(const RouteTarget& target, const URL& url,
-                                        const OpenOptions& options) {
-  std::lock_guard lock(m_mutex);
-  return launchLocked(m_state, target, url, options);
+                                        const OpenOptions& options, bool dryRun) {
+  return launchWith(snapshot()->state, target, url, options, dryRun);
 }
 
-std::vector<std::string> Router::launchLocked(const RouterState& state, const RouteTarget& target,
-                                              const URL& url, const OpenOptions& options) {
+std::vector<std::string> Router::launchWith(const RouterState& state, const RouteTarget& target,
+                                            const URL& url, const OpenOptions& options,
+                                            bool dryRun) const {
   std::optional<LaunchPlan> plan =
       LaunchCommand::plan(target, url, *state.catalog, options, state.launchPlatform);
   if (!plan) return {};
   std::vector<std::string> lines = plan->warnings;
-  if (state.settings->dryRun) {
+  if (dryRun || state.settings->dryRun) {
     lines.push_back("dry run: " + commandText(*plan));
     for (const LaunchPlan& fallback : plan->fallbacks) {
       lines.push_back("dry run, if that fails: " + commandText(fallback));
@@ -363,34 +392,32 @@ std::vector<std::string> Router::launchLocked(const RouterState& state, const Ro
   }
 }
 
-std::vector<Candidate> Router::pickerList(const std::vector<Candidate>& candidates) {
-  std::lock_guard lock(m_mutex);
-  return pickerListLocked(m_state, m_derived, candidates);
+std::vector<Candidate> Router::pickerList(const std::vector<Candidate>& candidates) const {
+  return pickerListOf(*snapshot(), candidates);
 }
 
-std::vector<Candidate> Router::pickerListLocked(const RouterState& state, const Derived& derived,
-                                                const std::vector<Candidate>& candidates) {
+std::vector<Candidate> Router::pickerListOf(const Snapshot& snapshot,
+                                            const std::vector<Candidate>& candidates) const {
   std::vector<Candidate> kept;
   for (const Candidate& candidate : candidates) {
     if (candidate.weight != 0 || !candidate.reasons.empty()) kept.push_back(candidate);
   }
-  const AppSettings& settings = *state.settings;
+  const AppSettings& settings = *snapshot.state.settings;
   const bool byUsage = settings.orderByUsage && settings.keepHistory;
   // Reading every log entry is the picker list's dearest step; only an order by use needs it.
   const PickerOrdering::Usage usage =
       byUsage ? PickerOrdering::usage(m_log->all()) : PickerOrdering::Usage{};
-  return PickerOrdering::complete(kept, *derived.visible, usage, byUsage);
+  return PickerOrdering::complete(kept, *snapshot.visible, usage, byUsage);
 }
 
-std::vector<std::string> Router::openBrowser(const BrowserTarget& target) {
-  std::lock_guard lock(m_mutex);
-  const RouterState state = m_state;
+std::vector<std::string> Router::openBrowser(const BrowserTarget& target, bool dryRun) {
+  const RouterState state = snapshot()->state;
   const LaunchPlan plan =
       LaunchCommand::planWithoutURL(target, *state.catalog,
                                     OpenOptions{state.settings->openIn, false},
                                     state.launchPlatform);
   std::vector<std::string> lines = plan.warnings;
-  if (state.settings->dryRun) {
+  if (dryRun || state.settings->dryRun) {
     lines.push_back("dry run: " + commandText(plan));
     return lines;
   }
@@ -399,16 +426,15 @@ std::vector<std::string> Router::openBrowser(const BrowserTarget& target) {
 }
 
 Uuid Router::open(const LinkRequest& received, const BrowserTarget& target,
-                  const std::string& reason) {
-  std::lock_guard lock(m_mutex);
-  const RouterState state = m_state;
+                  const std::string& reason, bool dryRun) {
+  const RouterState state = snapshot()->state;
   LinkRequest request = received;
   std::vector<std::string> lines;
   if (state.settings->stripTracking) removeTrackers(request, lines);
   const Uuid id = m_log->record(request);
   try {
-    std::vector<std::string> launched = launchLocked(state, RouteTarget::open(target), request.url,
-                                                     state.settings->openOptions());
+    std::vector<std::string> launched = launchWith(state, RouteTarget::open(target), request.url,
+                                                   state.settings->openOptions(), dryRun);
     lines.push_back("[" + reason + "] opened directly");
     lines.insert(lines.end(), launched.begin(), launched.end());
     m_log->update(id, DecisionStatus::routed, target, reason, lines);
@@ -423,9 +449,8 @@ Uuid Router::open(const LinkRequest& received, const BrowserTarget& target,
 void Router::choose(const Uuid& id, const URL& url, const BrowserTarget& target,
                     const std::optional<RememberScope>& remember, bool privateMode,
                     std::optional<OpenIn> openIn, const std::optional<RememberDuration>& duration,
-                    Date now) {
-  std::lock_guard lock(m_mutex);
-  const RouterState state = m_state;
+                    Date now, bool dryRun) {
+  const RouterState state = snapshot()->state;
   std::vector<std::string> lines;
   std::optional<RememberScope> scope = remember;
   // A choice made for a private window never becomes a rule, whether the window was asked for
@@ -442,18 +467,11 @@ void Router::choose(const Uuid& id, const URL& url, const BrowserTarget& target,
                                 expiry, PublicSuffixList::shared());
     if (!rule) {
       lines.push_back("nothing remembered: no rule can be made for this link");
+    } else if (dryRun || state.settings->dryRun) {
+      // A dry run changes no file of the user's but the log.
+      lines.push_back("dry run: rule not saved: " + rule->name);
     } else {
-      auto rules = std::make_shared<const RuleSet>(RuleAuthoring::adding(*rule, *state.rules, now));
-      try {
-        m_saveRules(*rules);
-        m_state.rules = rules;
-        stateChanged();
-        std::string line = "rule created: " + rule->name;
-        if (rule->expiresAt) line += ", expires " + RFC3339::formatUTC(*rule->expiresAt);
-        lines.push_back(std::move(line));
-      } catch (const std::exception& error) {
-        lines.push_back(std::string("rule not saved: ") + error.what());
-      }
+      lines.push_back(rememberRule(*rule, now));
     }
   }
   BrowserTarget launched = target;
@@ -462,7 +480,7 @@ void Router::choose(const Uuid& id, const URL& url, const BrowserTarget& target,
                             state.settings->openInBackground};
   try {
     std::vector<std::string> launchLines =
-        launchLocked(state, RouteTarget::open(launched), url, options);
+        launchWith(state, RouteTarget::open(launched), url, options, dryRun);
     lines.insert(lines.end(), launchLines.begin(), launchLines.end());
     m_log->update(id, DecisionStatus::picked, launched, std::string("picked"), lines);
   } catch (const std::exception& error) {
@@ -472,8 +490,26 @@ void Router::choose(const Uuid& id, const URL& url, const BrowserTarget& target,
   }
 }
 
+std::string Router::rememberRule(const Rule& rule, Date now) {
+  // The change is made to the rules as stored, not to this router's copy, so an edit the user
+  // made since the rules were loaded is kept; the stored result becomes the router's rules.
+  std::lock_guard changing(m_changeMutex);
+  std::shared_ptr<const RuleSet> saved;
+  try {
+    saved = std::make_shared<const RuleSet>(
+        m_saveRules([&](const RuleSet& stored) { return RuleAuthoring::adding(rule, stored, now); }));
+  } catch (const std::exception& error) {
+    return std::string("rule not saved: ") + error.what();
+  }
+  RouterState state = snapshot()->state;
+  state.rules = std::move(saved);
+  publish(std::move(state));
+  std::string line = "rule created: " + rule.name;
+  if (rule.expiresAt) line += ", expires " + RFC3339::formatUTC(*rule.expiresAt);
+  return line;
+}
+
 void Router::cancel(const Uuid& id, const std::optional<std::string>& note) {
-  std::lock_guard lock(m_mutex);
   std::vector<std::string> lines;
   if (note) lines.push_back(*note);
   m_log->update(id, DecisionStatus::cancelled, std::nullopt, std::nullopt, lines);

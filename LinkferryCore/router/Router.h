@@ -26,6 +26,8 @@
 #include "routing/LinkRequest.h"
 #include "routing/RoutingContext.h"
 #include "rules/RememberDuration.h"
+#include "rules/Rule.h"
+#include "rules/RuleSet.h"
 #include "rules/RememberScope.h"
 #include "settings/DecisionLog.h"
 
@@ -44,13 +46,33 @@ class LaunchFailure : public std::runtime_error {
 // and then opens the link, ignores it, or returns a picker request; carries the picker's answer
 // back (choose, cancel) and opens targets the user named directly.
 //
-// Operations run one at a time (each holds the router's lock for its whole run, including the
-// launch it makes), and each works on a copy of the state taken at its start, so a setter called
-// from another thread affects only later operations. Callable from any thread.
+// No operation waits for another. The state lives in an immutable snapshot that an operation
+// takes in O(1) at its start and works on to its end; a setter builds the next snapshot (and what
+// is derived from it) beside the current one and swaps it in, so clicks already running keep
+// theirs and later ones see the new state. A click decides on its snapshot (preparation with its
+// network requests, the pipeline, link safety, the picker's list) and then applies the decision
+// (the log, the launch and its fallbacks) holding no lock of the router: a slow short link or a
+// browser that takes its time delays only its own click. The log keeps its own lock; changes
+// of the rules (a remembered choice) are made one at a time. Callable from any thread.
+//
+// Every operation that may launch takes `dryRun`: that call then runs nothing and says what it
+// would have run, as when the settings' `dryRun` is on, and a remembered choice is not saved.
 class Router {
  public:
-  // Writes a rule set (normally RuleSet::save on the rules file); may throw.
-  using SaveRules = std::function<void(const RuleSet&)>;
+  // Applies `change` to the rules as they are stored (normally rules.json, read again under its
+  // lock so that edits made since the router loaded it are kept), stores the result and returns
+  // it. May throw: the rules then stay as they were.
+  using RuleChange = std::function<RuleSet(const RuleSet& stored)>;
+  using SaveRules = std::function<RuleSet(const RuleChange& change)>;
+
+  // The state and what the router derives from it for every link, built once per change: the
+  // standard pipeline, and the visible targets in the user's order (the pipeline's target order
+  // and the picker's full list). Never changes once published.
+  struct Snapshot {
+    RouterState state;
+    std::shared_ptr<const Pipeline> pipeline;
+    std::shared_ptr<const std::vector<BrowserTarget>> visible;
+  };
 
   // A pipeline trace entry as a log line: "[stage] summary (12.3 ms)".
   static std::string traceLine(const TraceEntry& entry);
@@ -63,7 +85,10 @@ class Router {
   Router(RouterState state, std::shared_ptr<DecisionLog> log, std::shared_ptr<LaunchRunner> runner,
          std::shared_ptr<const ShortLinkExpanding> expander, SaveRules saveRules);
 
-  RouterState state() const;
+  // The current snapshot; O(1).
+  std::shared_ptr<const Snapshot> snapshot() const;
+  RouterState state() const { return snapshot()->state; }
+  const std::shared_ptr<DecisionLog>& log() const { return m_log; }
   void setCatalog(std::shared_ptr<const BrowserCatalog> catalog);
   void setRules(std::shared_ptr<const RuleSet> rules);
   void setIndex(std::shared_ptr<const SignalIndex> index);
@@ -74,7 +99,7 @@ class Router {
   // "Could not open in <label>: <error>" and a log entry left pending with the failure in its
   // trace. `alwaysPick` and ClickOverride::pick force the picker even on a locked screen.
   RouterResult handle(const LinkRequest& request, const RoutingContext& context, bool alwaysPick,
-                      const ClickOverride& override);
+                      const ClickOverride& override, bool dryRun = false);
 
   // What `handle` would decide, without expanding short links, cleaning trackers, checking
   // safety, logging or launching: the pipeline's decision with one "prepare" trace entry per
@@ -82,6 +107,10 @@ class Router {
   // would open).
   Decision test(const LinkRequest& request, const RoutingContext& context,
                 std::optional<URL>* prepared = nullptr) const;
+
+  // Whether `handle` would show the picker first for this decision although it routes: a guess
+  // (session, history, context) while the settings say always ask.
+  bool asksFirst(const Decision& decision) const;
 
   // The picker request for a logged link, routed again without preparation. With `newEntry` the
   // link is recorded as a new pending entry; otherwise the request answers the entry itself.
@@ -92,7 +121,7 @@ class Router {
   // lines then say so. Throws LaunchError or std::invalid_argument when no plan can be made, the
   // runner's error when a plan without fallbacks fails, LaunchFailure when all fallbacks fail.
   std::vector<std::string> launch(const RouteTarget& target, const URL& url,
-                                  const OpenOptions& options);
+                                  const OpenOptions& options, bool dryRun = false);
 
   // The plan `handle` runs for `route` decided for `request`: the settings' launch options,
   // combined with the deciding rule's own when the rules decided. Nothing for an ignore target.
@@ -102,48 +131,58 @@ class Router {
 
   // The picker's list for these candidates: the pipeline's suggestions that are visible, then
   // every other visible target (by use when the settings say so).
-  std::vector<Candidate> pickerList(const std::vector<Candidate>& candidates);
+  std::vector<Candidate> pickerList(const std::vector<Candidate>& candidates) const;
 
   // Starts or brings up the browser of `target` without a link. Throws like `launch`.
-  std::vector<std::string> openBrowser(const BrowserTarget& target);
+  std::vector<std::string> openBrowser(const BrowserTarget& target, bool dryRun = false);
 
   // Opens the link where the user named it, logging it as routed for `reason`; returns the log
   // entry. Throws like `launch`, after logging the entry as failed.
-  Uuid open(const LinkRequest& request, const BrowserTarget& target, const std::string& reason);
+  Uuid open(const LinkRequest& request, const BrowserTarget& target, const std::string& reason,
+            bool dryRun = false);
 
   // The picker's answer for entry `id`: optionally remembers the choice as a rule (never for a
-  // private window), then opens `url` in `target` and logs it as picked. A rule that cannot be
-  // made or saved is noted in the log; the link is opened all the same. Throws like `launch`,
-  // after logging the entry as failed (a rule saved before stays saved).
+  // private window, never in a dry run), then opens `url` in `target` and logs it as picked. A
+  // rule that cannot be made or saved is noted in the log; the link is opened all the same.
+  // Throws like `launch`, after logging the entry as failed (a rule saved before stays saved).
   void choose(const Uuid& id, const URL& url, const BrowserTarget& target,
               const std::optional<RememberScope>& remember, bool privateMode,
               std::optional<OpenIn> openIn, const std::optional<RememberDuration>& duration,
-              Date now);
+              Date now, bool dryRun = false);
 
   // The picker was dismissed: the entry becomes cancelled, with `note` as its only added line.
   void cancel(const Uuid& id, const std::optional<std::string>& note);
 
  private:
-  // What the router derives from its state for every link, built once per state change: the
-  // standard pipeline, and the visible targets in the user's order (the pipeline's target order
-  // and the picker's full list).
-  struct Derived {
-    std::shared_ptr<const Pipeline> pipeline;
-    std::shared_ptr<const std::vector<BrowserTarget>> visible;
-  };
-  // Rebuilds `m_derived` after `m_state` changed; the caller holds the lock.
-  void stateChanged();
+  // What a click decided on its snapshot, before anything is logged or launched.
+  struct Decided;
+  Decided decide(const Snapshot& snapshot, const LinkRequest& received,
+                 const RoutingContext& context, bool alwaysPick,
+                 const ClickOverride& override) const;
+  RouterResult apply(const Snapshot& snapshot, Decided decided, const RoutingContext& context,
+                     bool dryRun);
 
-  std::vector<std::string> launchLocked(const RouterState& state, const RouteTarget& target,
-                                        const URL& url, const OpenOptions& options);
-  std::vector<Candidate> pickerListLocked(const RouterState& state, const Derived& derived,
-                                          const std::vector<Candidate>& candidates);
+  // Publishes the state `change` makes of the current one; one change at a time.
+  void change(const std::function<void(RouterState&)>& change);
+  // Makes `state` the current snapshot; the caller holds `m_changeMutex`.
+  void publish(RouterState state);
+  // Adds `rule` to the stored rules and publishes them; the log line that says how it went.
+  std::string rememberRule(const Rule& rule, Date now);
+  static std::shared_ptr<const Snapshot> makeSnapshot(RouterState state);
+
+  std::vector<std::string> launchWith(const RouterState& state, const RouteTarget& target,
+                                      const URL& url, const OpenOptions& options,
+                                      bool dryRun) const;
+  std::vector<Candidate> pickerListOf(const Snapshot& snapshot,
+                                      const std::vector<Candidate>& candidates) const;
   static OpenOptions optionsFor(const RouterState& state, const Outcome::Route& route,
                                 const LinkRequest& request, const RoutingContext& context);
 
-  mutable std::mutex m_mutex;
-  RouterState m_state;
-  Derived m_derived;
+  // Guards only the pointer to the snapshot: held for a copy or a swap, never for work.
+  mutable std::mutex m_snapshotMutex;
+  std::shared_ptr<const Snapshot> m_snapshot;
+  // One change of the state at a time (setters and remembered rules), so none is lost.
+  std::mutex m_changeMutex;
   std::shared_ptr<DecisionLog> m_log;
   std::shared_ptr<LaunchRunner> m_runner;
   std::shared_ptr<const ShortLinkExpanding> m_expander;

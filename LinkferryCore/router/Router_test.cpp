@@ -6,7 +6,11 @@
 
 #include <gtest/gtest.h>
 
+#include <condition_variable>
+#include <future>
+#include <mutex>
 #include <stdexcept>
+#include <thread>
 
 #include "launching/LaunchError.h"
 #include "support/TestSupport.h"
@@ -51,7 +55,10 @@ class RouterTest : public ::testing::Test {
     return Router(RouterState{std::make_shared<const BrowserCatalog>(catalog()),
                               std::make_shared<const RuleSet>(ruleSet), nullptr,
                               std::make_shared<const AppSettings>(settings), LaunchPlatform::macOS},
-                  log, runner, nullptr, [this](const RuleSet& saved) { savedRules.push_back(saved); });
+                  log, runner, nullptr, [this, ruleSet](const Router::RuleChange& change) {
+                    savedRules.push_back(change(savedRules.empty() ? ruleSet : savedRules.back()));
+                    return savedRules.back();
+                  });
   }
 
   RoutingContext context(bool locked = false) const {
@@ -242,6 +249,85 @@ TEST_F(RouterTest, ALinkOpenedDirectlyIsLoggedAsRoutedOrFailedAndACancelKeepsIts
   EXPECT_EQ(cancelled.target, std::nullopt);
   ASSERT_EQ(cancelled.trace.size(), linesBefore + 1);
   EXPECT_EQ(cancelled.trace.back(), "closed with Escape");
+}
+
+// A shortener that answers only when the test lets it, and says when a click is waiting on it.
+class GatedExpander final : public ShortLinkExpanding {
+ public:
+  ShortLinkExpansion expand(const URL& url) const override {
+    entered.set_value();
+    std::unique_lock lock(mutex);
+    released.wait(lock, [this] { return open; });
+    return ShortLinkExpansion{*URL::parse("https://docs.example/expanded"), {url}, std::nullopt};
+  }
+  void release() {
+    std::lock_guard lock(mutex);
+    open = true;
+    released.notify_all();
+  }
+  mutable std::promise<void> entered;
+  mutable std::mutex mutex;
+  mutable std::condition_variable released;
+  bool open = false;
+};
+
+TEST_F(RouterTest, AClickWaitingOnTheNetworkHoldsUpNoOtherClickAndNoChangeOfState) {
+  make(AppSettings{});  // the log
+  auto expander = std::make_shared<GatedExpander>();
+  Router router(RouterState{std::make_shared<const BrowserCatalog>(catalog()),
+                            std::make_shared<const RuleSet>(RuleSet::decode(
+                                R"({"version": 1, "rules": [)" + std::string(kSafariRule) + "]}",
+                                "rules.json")),
+                            nullptr, std::make_shared<const AppSettings>(), LaunchPlatform::macOS},
+                log, runner, expander, [](const Router::RuleChange& change) {
+                  return change(RuleSet());
+                });
+  std::future<RouterResult> slow = std::async(std::launch::async, [&] {
+    return router.handle(request("https://bit.ly/abc"), context(), false, ClickOverride::none());
+  });
+  expander->entered.get_future().wait();
+
+  // While the short link is still being followed: another click is routed and launched, the
+  // state changes, and the log answers.
+  const RouterResult plain =
+      router.handle(request("https://docs.example/now"), context(), false, ClickOverride::none());
+  ASSERT_TRUE(plain.asOpened());
+  EXPECT_EQ(runner->plans.size(), 1u);
+  router.setSettings(std::make_shared<const AppSettings>());
+  EXPECT_EQ(log->entry(plain.id())->status, DecisionStatus::routed);
+
+  expander->release();
+  const RouterResult expanded = slow.get();
+  ASSERT_TRUE(expanded.asOpened());
+  EXPECT_EQ(log->entry(expanded.id())->url.absoluteString(), "https://docs.example/expanded");
+  EXPECT_EQ(runner->plans.size(), 2u);
+}
+
+TEST_F(RouterTest, ARememberedChoiceIsAddedToTheRulesAsStoredAndADryRunSavesNone) {
+  Router router = make(AppSettings{});
+  // The user added a rule to the file after the router loaded it.
+  savedRules.push_back(RuleSet::decode(
+      R"({"version": 1, "rules": [)" + std::string(kSafariRule) + "]}", "rules.json"));
+  const BrowserTarget firefox{"org.mozilla.firefox", std::nullopt, std::nullopt, false};
+  auto choose = [&](const std::string& link, bool dryRun) {
+    const RouterResult result =
+        router.handle(request(link), context(), true, ClickOverride::none(), dryRun);
+    router.choose(result.id(), *URL::parse(link), firefox, RememberScope::domain(), false,
+                  std::nullopt, std::nullopt, Date::now(), dryRun);
+    return trace(result.id());
+  };
+
+  const auto dry = choose("https://a.example/", true);
+  EXPECT_EQ(dry.end()[-2], "dry run: rule not saved: Always open a.example in Firefox");
+  EXPECT_TRUE(dry.back().starts_with("dry run: /usr/bin/open"));
+  EXPECT_EQ(savedRules.size(), 1u);
+  EXPECT_TRUE(runner->plans.empty());
+
+  choose("https://b.example/", false);
+  ASSERT_EQ(savedRules.size(), 2u);
+  ASSERT_EQ(router.state().rules->rules.size(), 2u);
+  EXPECT_EQ(router.state().rules->rules[1].name, "Docs");  // the new rule goes first
+  EXPECT_EQ(runner->plans.size(), 1u);
 }
 
 }  // namespace

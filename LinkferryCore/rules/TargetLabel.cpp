@@ -1,6 +1,7 @@
 #include "rules/TargetLabel.h"
 
 #include "foundation/L10n.h"
+#include "foundation/Overloaded.h"
 
 namespace linkferry::TargetLabel {
 
@@ -30,6 +31,15 @@ std::string text(const BrowserTarget& target, const BrowserCatalog& catalog) {
 
   if (target.privateMode) label += L10n::tr(" (private)");
   return label;
+}
+
+std::string text(const RouteTarget& target, const BrowserCatalog& catalog) {
+  return std::visit(
+      Overloaded{[&](const RouteTarget::Open& open) { return text(open.target, catalog); },
+                 [](const RouteTarget::OpenInApp& app) { return app.bundleID; },
+                 [](const RouteTarget::OpenLink& link) { return link.bundleID; },
+                 [](const RouteTarget::Ignore&) { return std::string("nothing"); }},
+      target.value());
 }
 
 }  // namespace linkferry::TargetLabel

@@ -4,6 +4,7 @@
 
 #include "browsers/BrowserCatalog.h"
 #include "browsers/BrowserTarget.h"
+#include "routing/RouteTarget.h"
 
 // The short name of a target shown to the user (rule names made from the picker, notes of failed
 // launches): "Firefox — Work · Shopping (private)".
@@ -14,5 +15,9 @@ namespace linkferry::TargetLabel {
 // name from the known profile (or its raw identifier), then the localised " (private)". Parts the
 // target does not name are left out. Never fails.
 std::string text(const BrowserTarget& target, const BrowserCatalog& catalog);
+
+// The label of any route target, the one place every front end takes it from: `text` of a
+// browser target, the app's identifier for a link opened in an app, "nothing" for ignore.
+std::string text(const RouteTarget& target, const BrowserCatalog& catalog);
 
 }  // namespace linkferry::TargetLabel

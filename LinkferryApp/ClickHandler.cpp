@@ -1,0 +1,156 @@
+#include "ClickHandler.h"
+
+#include <algorithm>
+#include <exception>
+#include <stdexcept>
+#include <utility>
+
+#include "TerminalPicker.h"
+#include "browsers/DesktopEntries.h"
+#include "launching/DetachedLaunchRunner.h"
+#include "preparation/AppLinks.h"
+#include "rules/TargetLabel.h"
+
+namespace linkferry {
+
+ClickHandler::ClickHandler(std::shared_ptr<Router> router, std::filesystem::path home,
+                           Environment environment)
+    : m_router(std::move(router)),
+      m_home(std::move(home)),
+      m_environment(std::move(environment)),
+      m_context(m_home) {
+  reloadDesktopEntries();
+}
+
+void ClickHandler::reloadDesktopEntries() {
+  std::vector<DesktopEntry> entries =
+      DesktopEntries::load(DesktopEntries::applicationDirectories(m_home, m_environment));
+  auto installedApps =
+      std::make_shared<const std::set<std::string>>(AppLinks::linuxInstalledApps(entries));
+  auto sourceApps = std::make_shared<const AncestrySourceAppFinder>(
+      AncestrySourceAppFinder::forEntries(std::move(entries), m_environment, 0));
+  std::lock_guard lock(m_mutex);
+  m_installedApps = std::move(installedApps);
+  m_sourceApps = std::move(sourceApps);
+}
+
+ClickOutcome ClickHandler::route(const Click& click) {
+  try {
+    std::shared_ptr<const AncestrySourceAppFinder> sourceApps;
+    std::shared_ptr<const std::set<std::string>> installedApps;
+    {
+      std::lock_guard lock(m_mutex);
+      sourceApps = m_sourceApps;
+      installedApps = m_installedApps;
+    }
+    std::optional<std::string> sourceApp = click.sourceApp;
+    if (!sourceApp && click.clientPid > 0) {
+      if (auto found = sourceApps->sourceAppOf(click.clientPid)) sourceApp = found->id;
+    }
+    Environment contextEnvironment = m_environment;
+    for (const auto& [name, value] : click.environment) contextEnvironment[name] = value;
+    const std::shared_ptr<const Router::Snapshot> snapshot = m_router->snapshot();
+    const auto [context, sourceWindow] = m_context.click(
+        contextEnvironment, *installedApps, *snapshot->state.catalog, *snapshot->state.settings);
+
+    const LinkRequest request(click.url, sourceApp, sourceWindow, context.now);
+    const DetachedLaunchRunner::ClickEnvironment launchEnvironment(click.environment);
+    const RouterResult result =
+        m_router->handle(request, context, click.pick, ClickOverride::none(), click.dryRun);
+    ClickOutcome outcome = outcomeOf(result, click.url, *m_router->snapshot()->state.catalog);
+    if (const RouterResult::Pick* pick = result.asPick()) {
+      std::lock_guard lock(m_mutex);
+      m_pending.push_back(Pending{pick->request, click.dryRun});
+      if (m_pending.size() > kMaxPending) m_pending.pop_front();
+    }
+    noteLogProblem(outcome);
+    return outcome;
+  } catch (const std::exception& error) {
+    return ClickOutcome::failed(click.url.absoluteString(), error.what());
+  }
+}
+
+ClickOutcome ClickHandler::answer(const PickerAnswer& answer, const Environment& environment) {
+  std::optional<Pending> pending;
+  {
+    std::lock_guard lock(m_mutex);
+    const auto found = std::find_if(m_pending.begin(), m_pending.end(), [&](const Pending& p) {
+      return p.request.id.string() == answer.id;
+    });
+    if (found == m_pending.end()) {
+      throw std::invalid_argument("no picker is waiting for " + answer.id);
+    }
+    if (!answer.cancel && answer.index >= found->request.candidates.size()) {
+      throw std::invalid_argument("no candidate " + std::to_string(answer.index) + " for " +
+                                  answer.id);
+    }
+    pending = std::move(*found);
+    m_pending.erase(found);
+  }
+  const PickerRequest& request = pending->request;
+  ClickOutcome outcome;
+  outcome.link = request.url.absoluteString();
+  if (answer.cancel) {
+    m_router->cancel(request.id, std::nullopt);
+    outcome.status = "cancelled";
+  } else {
+    const BrowserTarget& target = request.candidates[answer.index].target;
+    const DetachedLaunchRunner::ClickEnvironment launchEnvironment(environment);
+    try {
+      m_router->choose(request.id, request.url, target, answer.rememberScope(request),
+                       answer.privateMode, std::nullopt, answer.duration, Date::now(),
+                       pending->dryRun);
+      outcome.status = "picked";
+    } catch (const std::exception& error) {
+      outcome.status = "failed";
+      outcome.error = error.what();
+    }
+    BrowserTarget opened = target;
+    opened.privateMode = opened.privateMode || answer.privateMode;
+    outcome.target = TargetLabel::text(opened, *m_router->snapshot()->state.catalog);
+  }
+  outcome.trace = traceOf(request.id);
+  noteLogProblem(outcome);
+  return outcome;
+}
+
+std::optional<PickerRequest> ClickHandler::waiting(const std::string& id) const {
+  std::lock_guard lock(m_mutex);
+  for (const Pending& pending : m_pending) {
+    if (pending.request.id.string() == id) return pending.request;
+  }
+  return std::nullopt;
+}
+
+ClickOutcome ClickHandler::outcomeOf(const RouterResult& result, const URL& link,
+                                     const BrowserCatalog& catalog) const {
+  ClickOutcome outcome;
+  outcome.link = link.absoluteString();
+  if (const RouterResult::Opened* opened = result.asOpened()) {
+    outcome.status = "opened";
+    outcome.target = TargetLabel::text(opened->target, catalog);
+    outcome.reason = opened->reason.detail;
+  } else if (result.asIgnored()) {
+    outcome.status = "ignored";
+  } else {
+    const PickerRequest& request = result.asPick()->request;
+    outcome.status = "pick";
+    outcome.picker = request.toJson(&catalog);
+    outcome.rows = TerminalPicker::rows(request, catalog);
+  }
+  outcome.trace = traceOf(result.id());
+  return outcome;
+}
+
+std::vector<std::string> ClickHandler::traceOf(const Uuid& id) const {
+  if (std::optional<LogEntry> entry = m_router->log()->entry(id)) return entry->trace;
+  return {};
+}
+
+void ClickHandler::noteLogProblem(ClickOutcome& outcome) const {
+  if (std::optional<std::string> problem = m_router->log()->lastError()) {
+    outcome.logError = *problem;
+  }
+}
+
+}  // namespace linkferry

@@ -1,0 +1,93 @@
+#pragma once
+
+#include <deque>
+#include <filesystem>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <set>
+#include <string>
+
+#include "ClickOutcome.h"
+#include "LinuxContext.h"
+#include "PickerAnswer.h"
+#include "SourceApp.h"
+#include "foundation/URL.h"
+#include "router/PickerRequest.h"
+#include "router/Router.h"
+
+namespace linkferry {
+
+// One clicked link as it reaches this machine's router, from `linkferry open` or from a client
+// of the service.
+struct Click {
+  URL url;
+  // The app the link was clicked in as the user named it; otherwise found from `clientPid`.
+  std::optional<std::string> sourceApp;
+  // The process the link came through (its first ancestor that belongs to an installed desktop
+  // entry is the source app); 0 when unknown.
+  int clientPid = 0;
+  // The environment the link was clicked in: its display, session and focus variables give the
+  // click's context and go to the browser it starts.
+  std::map<std::string, std::string> environment;
+  bool pick = false;    // always ask, whatever was decided
+  bool dryRun = false;  // decide, log, and show the command instead of running it
+};
+
+// The one click path of every process: the context of a click gathered (the source app from the
+// process ancestry, the window in front, the screen lock, the networks), the link routed, its
+// outcome told as `linkferry open` shows it, and the picker's answer carried back to the router
+// later by the request's id. Safe from any thread; clicks run side by side (see Router).
+class ClickHandler {
+ public:
+  using Environment = std::map<std::string, std::string>;
+
+  // `environment`: this process's own (XDG folders, PATH); a click's variables take precedence.
+  // Reads the desktop entries.
+  ClickHandler(std::shared_ptr<Router> router, std::filesystem::path home,
+               Environment environment);
+
+  // Reads the desktop entries again: the apps links are clicked in, the apps that open app links.
+  void reloadDesktopEntries();
+
+  // Routes one click. Never throws. A "pick" outcome's request waits for `answer` (the oldest
+  // are forgotten beyond kMaxPending).
+  ClickOutcome route(const Click& click);
+
+  // Carries the user's answer to a waiting picker back to the router: opens the chosen row
+  // (remembered, private, as asked) or cancels. `environment` is the answer's click environment
+  // (the browser's focus). Throws std::invalid_argument when no picker waits for the id or the
+  // row does not exist (the picker then still waits). A launch that fails gives "failed".
+  ClickOutcome answer(const PickerAnswer& answer, const Environment& environment);
+
+  // The picker request waiting for `id`.
+  std::optional<PickerRequest> waiting(const std::string& id) const;
+
+  Router& router() const { return *m_router; }
+
+  static constexpr std::size_t kMaxPending = 256;
+
+ private:
+  struct Pending {
+    PickerRequest request;
+    bool dryRun = false;
+  };
+  ClickOutcome outcomeOf(const RouterResult& result, const URL& link,
+                         const BrowserCatalog& catalog) const;
+  std::vector<std::string> traceOf(const Uuid& id) const;
+  // Says when the log did not take the click, so no click is reported as logged when it was not.
+  void noteLogProblem(ClickOutcome& outcome) const;
+
+  const std::shared_ptr<Router> m_router;
+  const std::filesystem::path m_home;
+  const Environment m_environment;
+  const LinuxContext::Gatherer m_context;
+
+  mutable std::mutex m_mutex;
+  std::shared_ptr<const AncestrySourceAppFinder> m_sourceApps;
+  std::shared_ptr<const std::set<std::string>> m_installedApps;
+  std::deque<Pending> m_pending;
+};
+
+}  // namespace linkferry

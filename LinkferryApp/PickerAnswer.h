@@ -1,0 +1,49 @@
+#pragma once
+
+#include <cstddef>
+#include <optional>
+#include <string>
+
+#include "PickerWindow.h"
+#include "TerminalPicker.h"
+#include "foundation/Json.h"
+#include "router/PickerRequest.h"
+#include "rules/RememberDuration.h"
+#include "rules/RememberScope.h"
+
+namespace linkferry {
+
+// The user's answer to one picker request, from the terminal or the window: what a client sends
+// the service as its "choose" or "cancel" request, and what the click handler carries back to
+// the router.
+struct PickerAnswer {
+  std::string id;  // the picker request's id (its log entry)
+  bool cancel = true;
+  std::size_t index = 0;  // the candidate chosen
+  bool privateMode = false;
+  // The choice is remembered for a scope the window offered, by its id ("page", "host",
+  // "domain", "appWindow", "pattern" with `pattern`), or, from the terminal's "r", for the link's
+  // domain; for `duration`, or for good when absent.
+  std::optional<std::string> scope;
+  std::optional<std::string> pattern;
+  bool rememberDomain = false;
+  std::optional<RememberDuration> duration;
+
+  bool operator==(const PickerAnswer&) const = default;
+
+  static PickerAnswer from(std::string id, const TerminalPicker::Answer& answer);
+  // A failed window counts as cancelled; callers report its error first.
+  static PickerAnswer from(std::string id, const PickerWindow::Result& result);
+
+  // The scope to remember the choice for on `request`; nothing when none was asked for or the
+  // window's scope does not apply (an invalid pattern).
+  std::optional<RememberScope> rememberScope(const PickerRequest& request) const;
+
+  // {"request": "choose" | "cancel", "id", "index", "privateMode", and "scope", "pattern",
+  // "remember", "duration" when they apply}.
+  JsonValue toJson() const;
+  // A "choose" or "cancel" request; throws JsonError naming the key path.
+  static PickerAnswer fromJson(const JsonReader& request);
+};
+
+}  // namespace linkferry
