@@ -87,6 +87,7 @@ RouterLoader::Loaded load(const RouterService::Options& options) {
   load.home = options.home;
   load.readSignals = options.readSignals;
   load.runner = std::make_shared<DetachedLaunchRunner>();
+  load.expander = options.expander;
   return RouterLoader::load(load);
 }
 

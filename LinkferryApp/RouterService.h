@@ -56,6 +56,8 @@ class RouterService {
     std::chrono::milliseconds requestTimeout{kDefaultRequestTimeout};
     // Read the browsers' history and cookies (off only for tests of other things).
     bool readSignals = true;
+    // Follows short links; the network expander when null.
+    std::shared_ptr<const ShortLinkExpanding> expander;
   };
   static constexpr std::chrono::milliseconds kDefaultDebounce{5'000};
   static constexpr std::chrono::milliseconds kDefaultPeriod{30 * 60'000};

@@ -1,0 +1,126 @@
+// The service as its clients see it, in this process: clicks from several connections at once
+// while one of them waits on a short link whose server never answers.
+#include "RouterService.h"
+
+#include <poll.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <memory>
+#include <string>
+#include <thread>
+
+#include <gtest/gtest.h>
+
+#include "fixtures/RedirectServer.h"
+#include "launching/HelperSocket.h"
+#include "preparation/NetworkShortLinkExpander.h"
+#include "support/TestSupport.h"
+
+namespace linkferry {
+namespace {
+
+using namespace std::chrono_literals;
+using testing::RedirectServer;
+using testing::TemporaryDirectory;
+
+// One connection to the service: a request line out, its answer line back within `patience`.
+class Client {
+ public:
+  explicit Client(const std::filesystem::path& socket) : m_fd(HelperSocket::connect(socket)) {}
+  ~Client() {
+    if (m_fd >= 0) ::close(m_fd);
+  }
+  void send(const JsonValue& request) {
+    const std::string line = request.dump() + "\n";
+    (void)::send(m_fd, line.data(), line.size(), MSG_NOSIGNAL);
+  }
+  // Whether an answer has arrived, without waiting for one.
+  bool answered() const {
+    pollfd entry{m_fd, POLLIN, 0};
+    return ::poll(&entry, 1, 0) == 1;
+  }
+  // The next answer; null when none came within `patience`.
+  JsonValue answer(std::chrono::milliseconds patience = 30s) {
+    const auto deadline = std::chrono::steady_clock::now() + patience;
+    while (m_buffer.find('\n') == std::string::npos) {
+      const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+          deadline - std::chrono::steady_clock::now());
+      pollfd entry{m_fd, POLLIN, 0};
+      if (left.count() <= 0 || ::poll(&entry, 1, static_cast<int>(left.count())) != 1) return {};
+      char bytes[65536];
+      const ssize_t got = ::read(m_fd, bytes, sizeof bytes);
+      if (got <= 0) return {};
+      m_buffer.append(bytes, static_cast<std::size_t>(got));
+    }
+    const std::string line = m_buffer.substr(0, m_buffer.find('\n'));
+    m_buffer.erase(0, line.size() + 1);
+    return JsonValue::parse(line);
+  }
+
+ private:
+  int m_fd;
+  std::string m_buffer;
+};
+
+JsonValue dryClick(const std::string& link) {
+  return {{"request", "click"}, {"url", link}, {"dryRun", true}};
+}
+
+TEST(RouterService, AShortLinkWhoseServerNeverAnswersHoldsUpNoOtherClickAndNoStatus) {
+  auto server = std::make_unique<RedirectServer>(JsonValue{{"bit.ly/stall", {{"stall", true}}}});
+  TemporaryDirectory folder;
+  folder.write("data/browsers.json",
+               R"([{"id": "alpha", "name": "Alpha", "family": "firefox", "appPath": "/bin/true"}])");
+  folder.write("data/settings.json", R"({"defaultBrowser": "alpha"})");
+  folder.write("data/rules.json",
+               R"({"version": 1, "rules": [{"name": "All", "match": {"host": "*"},)"
+               R"( "action": {"open": {"browser": "alpha"}}}]})");
+  RouterService::Options options;
+  options.home = folder.path() / "home";
+  options.environment = {{"HOME", options.home.string()},
+                         {"LINKFERRY_HOME", (folder.path() / "data").string()},
+                         {"XDG_DATA_HOME", (folder.path() / "share").string()},
+                         {"XDG_DATA_DIRS", (folder.path() / "none").string()},
+                         {"XDG_CONFIG_HOME", (folder.path() / "config").string()},
+                         {"PATH", "/usr/bin:/bin"}};
+  options.readSignals = false;
+  // Far longer than the test waits for anything: the click can only end when the server goes.
+  options.expander =
+      std::make_shared<NetworkShortLinkExpander>(5, 10min, server->configuration());
+  const std::filesystem::path socket = folder.path() / "router.sock";
+  int lock = -1;
+  const int listener = HelperSocket::listen(socket, lock);
+  ASSERT_GE(listener, 0);
+  RouterService service(options);
+  std::thread serving([&] { service.run(listener); });
+
+  Client waiting(socket);
+  waiting.send(dryClick(server->origin("bit.ly") + "/stall"));
+  // The short link is being followed once the server holds its request.
+  ASSERT_EQ(server->requests(1, 60s).size(), 1u);
+  Client other(socket);
+  for (int click = 0; click < 3; ++click) {
+    other.send(dryClick("https://plain.example/" + std::to_string(click)));
+    const JsonValue answer = other.answer();
+    ASSERT_TRUE(answer.is_object()) << "a plain click waited for the short link";
+    EXPECT_EQ(answer["outcome"]["status"], "opened");
+  }
+  Client status(socket);
+  status.send({{"request", "status"}});
+  EXPECT_EQ(status.answer()["ok"], true);
+  EXPECT_FALSE(waiting.answered());
+
+  // The server goes away: the short link's request fails and its click is answered.
+  server.reset();
+  const JsonValue answer = waiting.answer();
+  ASSERT_TRUE(answer.is_object());
+  EXPECT_EQ(answer["outcome"]["status"], "opened");
+  service.stop();
+  serving.join();
+  ::close(lock);
+}
+
+}  // namespace
+}  // namespace linkferry
