@@ -489,6 +489,31 @@ TEST(PickerWindow, OpensUnderThePointerOnTheScreenOrCentred) {
   dismiss(*centred);
 }
 
+// The window's picture, kept as <build>/test-output/picker/<name>.png: its width, height and
+// number of colours.
+struct Shot {
+  int width = 0, height = 0, colours = 0;
+};
+Shot screenshot(const Window& window, const std::string& name) {
+  const auto folder = testing::binaryDirectory() / "test-output/picker";
+  std::filesystem::create_directories(folder);
+  const auto png = folder / (name + ".png");
+  std::filesystem::remove(png);
+  Process::Options options;
+  options.captureOutput = true;
+  options.environment = displayEnvironment();
+  Process::Result shot =
+      Process::run("/usr/bin/import", {"-window", window.id(), png.string()}, options);
+  EXPECT_EQ(shot.exitStatus, 0) << shot.standardError;
+  Process::Result measured =
+      Process::run("/usr/bin/identify", {"-format", "%w %h %k", png.string()}, options);
+  EXPECT_EQ(measured.exitStatus, 0) << measured.standardError;
+  std::istringstream fields(measured.standardOutput);
+  Shot result;
+  fields >> result.width >> result.height >> result.colours;
+  return result;
+}
+
 // Ten candidates, a safety finding and a note, drawn and kept as
 // <build>/test-output/picker/picker-ten-candidates.png.
 TEST(PickerWindow, TheWindowWithEverythingInItIsDrawn) {
@@ -524,54 +549,14 @@ TEST(PickerWindow, TheWindowWithEverythingInItIsDrawn) {
   input.request.candidates[0].reasons.push_back(Reason{"history", "12 visits this month"});
   Window window(input);
   ASSERT_TRUE(window.shown());
-  const auto folder = testing::binaryDirectory() / "test-output/picker";
-  std::filesystem::create_directories(folder);
-  const auto png = folder / "picker-ten-candidates.png";
-  std::filesystem::remove(png);
-  Process::Options options;
-  options.captureOutput = true;
-  options.environment = displayEnvironment();
-  Process::Result shot =
-      Process::run("/usr/bin/import", {"-window", window.id(), png.string()}, options);
-  ASSERT_EQ(shot.exitStatus, 0) << shot.standardError;
-  Process::Result measured = Process::run(
-      "/usr/bin/identify", {"-format", "%w %h %k", png.string()}, options);
-  ASSERT_EQ(measured.exitStatus, 0) << measured.standardError;
-  std::istringstream fields(measured.standardOutput);
-  int width = 0, height = 0, colours = 0;
-  fields >> width >> height >> colours;
-  EXPECT_GE(width, 400);
-  EXPECT_LE(width, 1280);
-  EXPECT_GE(height, 300);
-  EXPECT_LE(height, 800);
-  EXPECT_GT(colours, 64) << "the window looks blank";
+  const Shot shot = screenshot(window, "picker-ten-candidates");
+  EXPECT_GE(shot.width, 400);
+  EXPECT_LE(shot.width, 1280);
+  EXPECT_GE(shot.height, 300);
+  EXPECT_LE(shot.height, 800);
+  EXPECT_GT(shot.colours, 64) << "the window looks blank";
   window.keys({"Escape"});
   EXPECT_EQ(window.answer(), JsonValue::parse(R"({"cancel": true})"));
-}
-
-// The window's picture, kept as <build>/test-output/picker/<name>.png: its width, height and
-// number of colours.
-struct Shot {
-  int width = 0, height = 0, colours = 0;
-};
-Shot screenshot(const Window& window, const std::string& name) {
-  const auto folder = testing::binaryDirectory() / "test-output/picker";
-  std::filesystem::create_directories(folder);
-  const auto png = folder / (name + ".png");
-  std::filesystem::remove(png);
-  Process::Options options;
-  options.captureOutput = true;
-  options.environment = displayEnvironment();
-  Process::Result shot =
-      Process::run("/usr/bin/import", {"-window", window.id(), png.string()}, options);
-  EXPECT_EQ(shot.exitStatus, 0) << shot.standardError;
-  Process::Result measured =
-      Process::run("/usr/bin/identify", {"-format", "%w %h %k", png.string()}, options);
-  EXPECT_EQ(measured.exitStatus, 0) << measured.standardError;
-  std::istringstream fields(measured.standardOutput);
-  Shot result;
-  fields >> result.width >> result.height >> result.colours;
-  return result;
 }
 
 // A host of 300 characters once made a window 3,170 pixels wide with its controls off the screen,
