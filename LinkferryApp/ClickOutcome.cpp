@@ -1,6 +1,9 @@
 #include "ClickOutcome.h"
 
+#include <string_view>
 #include <utility>
+
+#include "foundation/DisplayText.h"
 
 namespace linkferry {
 
@@ -45,23 +48,28 @@ ClickOutcome ClickOutcome::failed(std::string link, std::string error) {
   return outcome;
 }
 
+// Every piece may carry outside text (the link, a window title in the trace, a host in a row),
+// so each is escaped for the terminal. The picker request stays JSON that reads back the same,
+// written in ASCII so that no control of its strings reaches the terminal either.
 std::string ClickOutcome::text() const {
-  std::string text = link + '\n';
+  const auto shown = [](std::string_view piece) { return DisplayText::escaped(piece); };
+  std::string text = shown(link) + '\n';
   if (picker) {
     text += "  → the user must choose:\n";
-    for (const std::string& row : rows) text += "    " + row + '\n';
-    for (const std::string& line : trace) text += "    " + line + '\n';
-    text += "  picker request: " + Json::encodeCompact(*picker) + '\n';
-    if (logError) text += "  not logged: " + *logError + '\n';
+    for (const std::string& row : rows) text += "    " + shown(row) + '\n';
+    for (const std::string& line : trace) text += "    " + shown(line) + '\n';
+    text += "  picker request: " +
+            picker->dump(-1, ' ', /*ensure_ascii=*/true, JsonValue::error_handler_t::replace) + '\n';
+    if (logError) text += "  not logged: " + shown(*logError) + '\n';
     return text;
   }
-  text += "  → " + status;
-  if (target) text += (status == "failed" ? " to open in " : " in ") + *target;
-  if (reason) text += ": " + *reason;
+  text += "  → " + shown(status);
+  if (target) text += (status == "failed" ? " to open in " : " in ") + shown(*target);
+  if (reason) text += ": " + shown(*reason);
   text += '\n';
-  for (const std::string& line : trace) text += "    " + line + '\n';
-  if (error) text += "  error: " + *error + '\n';
-  if (logError) text += "  not logged: " + *logError + '\n';
+  for (const std::string& line : trace) text += "    " + shown(line) + '\n';
+  if (error) text += "  error: " + shown(*error) + '\n';
+  if (logError) text += "  not logged: " + shown(*logError) + '\n';
   return text;
 }
 

@@ -2,6 +2,7 @@
 
 #include <exception>
 
+#include "foundation/DisplayText.h"
 #include "foundation/L10n.h"
 #include "launching/HelperPolicy.h"
 #include "launching/HelperProtocol.h"
@@ -16,9 +17,9 @@ std::string tr(const std::string& key) {
   return L10n::tr(key);
 }
 
-// Logs "LinkFerry Helper: <what>", made loggable, and refuses the request with the same line.
+// Logs "LinkFerry Helper: <what>", escaped for display, and refuses the request with the same line.
 void refuse(const HelperServices& services, HelperRequest& request, const std::string& what) {
-  const std::string line = HelperDelegate::loggable(std::string(kLogPrefix) + what);
+  const std::string line = DisplayText::escaped(std::string(kLogPrefix) + what);
   services.log(line);
   request.reply({HelperReply::Status::refused, line});
 }
@@ -56,27 +57,6 @@ void HelperDelegate::showInstalledAlert() {
                                                        : m_services.installedMessage));
 }
 
-std::string HelperDelegate::loggable(std::string_view text) {
-  static constexpr char kDigits[] = "0123456789abcdef";
-  std::string result;
-  result.reserve(text.size());
-  for (std::size_t i = 0; i < text.size(); ++i) {
-    const auto byte = static_cast<unsigned char>(text[i]);
-    const auto next = i + 1 < text.size() ? static_cast<unsigned char>(text[i + 1]) : 0;
-    if (byte < 0x20 || byte == 0x7f) {
-      result.append("\\x").push_back(kDigits[byte >> 4]);
-      result.push_back(kDigits[byte & 0xf]);
-    } else if (byte == 0xc2 && next >= 0x80 && next <= 0x9f) {  // C1 controls in UTF-8
-      result.append("\\u00").push_back(kDigits[next >> 4]);
-      result.push_back(kDigits[next & 0xf]);
-      ++i;
-    } else {
-      result.push_back(text[i]);
-    }
-  }
-  return result;
-}
-
 void HelperDelegate::handle(std::shared_ptr<HelperRequest> request) {
   m_handledAURL = true;
   scheduleQuit();
@@ -105,7 +85,7 @@ void HelperDelegate::handle(std::shared_ptr<HelperRequest> request) {
 }
 
 // Every line below may carry text of the request (a link, a scheme, an identifier), so each is
-// made loggable before it reaches the log, an alert or the reply.
+// escaped for display (once: the log writes lines as given) before it reaches the log, an alert or the reply.
 void HelperDelegate::startPlan(const LaunchPlan& plan, std::shared_ptr<HelperRequest> request) {
   HelperServices& services = m_services;
   services.scheduler.background([plan, request, &services] {
@@ -124,7 +104,7 @@ void HelperDelegate::startPlan(const LaunchPlan& plan, std::shared_ptr<HelperReq
         request->reply({HelperReply::Status::done, {}});
         return;
       } catch (const std::exception& error) {
-        lastError = loggable(error.what());
+        lastError = DisplayText::escaped(error.what());
       } catch (...) {
         lastError = "unknown error";
       }
@@ -151,13 +131,14 @@ void HelperDelegate::setHandler(const std::string& scheme, const std::string& id
     }
     const auto location = services.workspace.applicationLocation(identifier);
     if (!location) {
-      request->reply({HelperReply::Status::refused, loggable("not an installed app: " + identifier)});
+      request->reply(
+          {HelperReply::Status::refused, DisplayText::escaped("not an installed app: " + identifier)});
       return;
     }
     try {
       services.workspace.setDefaultApplication(*location, scheme);
     } catch (const std::exception& error) {
-      const std::string message = loggable(error.what());
+      const std::string message = DisplayText::escaped(error.what());
       request->reply({HelperReply::Status::failed, message});
       services.scheduler.onMain(
           [&services, message] { services.alerts.alert(tr(kHandlerFailedTitle), message); });

@@ -100,7 +100,9 @@ struct HelperServices {
   // background threads, like the workspace, so that reading what is installed never holds up
   // the main thread's other requests.
   std::function<void(const LaunchPlan&)> validatePlan;
-  // A line for the system log ("LinkFerry Helper: …"); safe from any thread.
+  // A line for the system log ("LinkFerry Helper: …"), already escaped for display
+  // (DisplayText::escaped) and written as given; safe from any thread. Alert texts and reply
+  // messages are escaped the same way before they are handed out.
   std::function<void(const std::string&)> log;
   // The product's own application, which may always take a scheme: the App Store edition's
   // bundle identifier on macOS, the desktop identifier "linkferry" on Linux.
@@ -143,11 +145,6 @@ class HelperDelegate {
   void handle(std::shared_ptr<HelperRequest> request);
   // Restarts the idle timer.
   void scheduleQuit();
-
-  // `text` with every control character (C0, DEL, C1) written as "\x0a" or "\u0085", so that
-  // text taken from a request can never start a line of its own in a log, an alert or a reply.
-  // Idempotent; other characters are unchanged.
-  static std::string loggable(std::string_view text);
 
   bool handledAURL() const { return m_handledAURL; }
   // The helper was started to deliver a request (the Linux program says so on its command

@@ -255,19 +255,18 @@ TEST_F(HelperDelegateTest, HandlerChanges) {
                            std::string("permission denied")));
 }
 
-// A link or identifier with a line break cannot forge a second log line or reply line.
+// A link or identifier with a line break cannot forge a second log line or reply line, and the
+// line is escaped once: the log writes it as given.
 TEST_F(HelperDelegateTest, RequestTextIsEscapedInLogsAndReplies) {
   const auto forged = send(
-      HelperProtocol::handlerURL("zoommtg", "com.evil\nLinkFerry Helper: handler changed\x7f\u0085")
+      HelperProtocol::handlerURL("zoommtg", "com.evil\nLinkFerry Helper: handler changed\x7f\u0085\\")
           .absoluteString());
   scheduler.drain();
   const std::string line =
       "LinkFerry Helper: handler change refused: not an installed app: "
-      "com.evil\\x0aLinkFerry Helper: handler changed\\x7f\\u0085";
+      "com.evil\\x0aLinkFerry Helper: handler changed\\x7f\\u{0085}\\\\";
   EXPECT_EQ(log, std::vector<std::string>{line});
   EXPECT_EQ(forged->replies, (std::vector<HelperReply>{{HelperReply::Status::refused, line}}));
-  EXPECT_EQ(HelperDelegate::loggable(line), line);
-  EXPECT_EQ(HelperDelegate::loggable("ünïcode\ttab"), "ünïcode\\x09tab");
 }
 
 TEST_F(HelperDelegateTest, RequestKindsFollowTheHost) {

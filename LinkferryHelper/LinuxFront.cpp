@@ -20,6 +20,7 @@
 
 #include "browsers/DesktopEntries.h"
 #include "browsers/DesktopExec.h"
+#include "foundation/DisplayText.h"
 #include "foundation/Process.h"
 #include "launching/DetachedLaunchRunner.h"
 #include "launching/Edition.h"
@@ -34,10 +35,11 @@ constexpr std::string_view kLogPrefix = "LinkFerry Helper: ";
 // SO_PEERPIDFD of Linux 6.5, absent from older headers; older kernels refuse it.
 constexpr int kPeerPidfdOption = 77;
 
+// Writes a line that is already escaped for display.
 void logLine(const std::string& line) {
   static std::mutex mutex;
   std::lock_guard lock(mutex);
-  std::cerr << HelperDelegate::loggable(line) << std::endl;
+  std::cerr << line << std::endl;
 }
 
 std::string searchPathOf(const Environment& environment) {
@@ -329,7 +331,7 @@ int main(int argc, char** argv) {
   const auto self = selfPath();
   const auto linkferry = siblingProgram(self, "linkferry", "cli");
   if (!linkferry) {
-    logLine(std::string(kLogPrefix) + "no linkferry program beside " + self.string() +
+    logLine(std::string(kLogPrefix) + "no linkferry program beside " + DisplayText::escaped(self.string()) +
             ": every request will be refused");
   }
 
@@ -339,7 +341,7 @@ int main(int argc, char** argv) {
   try {
     listener = HelperSocket::listen(socketPath, lock);
   } catch (const std::exception& error) {
-    logLine(std::string(kLogPrefix) + error.what());
+    logLine(std::string(kLogPrefix) + DisplayText::escaped(error.what()));
     return 2;
   }
   if (listener < 0) return 0;  // another helper serves this user

@@ -5,11 +5,15 @@
 #include <string_view>
 #include <vector>
 
+#include "foundation/DisplayText.h"
 #include "foundation/Text.h"
 
 namespace linkferry::picker {
 
 namespace {
+
+// The longest app name or window title shown before it is shortened.
+constexpr std::size_t kMaxSourcePiece = 48;
 
 // The characters of `text`, a percent escape ("%C3") counting as one: a cut never splits one.
 std::vector<std::string_view> units(std::string_view text) {
@@ -30,10 +34,10 @@ std::vector<std::string_view> units(std::string_view text) {
 
 }  // namespace
 
-std::string shortenedInMiddle(const std::string& text, std::size_t maxCharacters) {
+std::string shortenedInMiddle(std::string_view text, std::size_t maxCharacters) {
   maxCharacters = std::max<std::size_t>(maxCharacters, 8);
   const std::vector<std::string_view> parts = units(text);
-  if (parts.size() <= maxCharacters) return text;
+  if (parts.size() <= maxCharacters) return std::string(text);
   const std::size_t kept = maxCharacters - 1;  // one for the ellipsis
   const std::size_t head = (kept + 1) / 2;
   std::string result;
@@ -43,7 +47,17 @@ std::string shortenedInMiddle(const std::string& text, std::size_t maxCharacters
   return result;
 }
 
-LinkText LinkText::of(const URL& url, std::size_t maxRest) {
+std::string isolated(std::string_view text, std::size_t maxCharacters) {
+  return "\u2068" + DisplayText::escaped(shortenedInMiddle(text, maxCharacters)) + "\u2069";
+}
+
+std::string sourceLine(std::string_view app, const std::optional<std::string>& window) {
+  std::string line = "from " + isolated(app, kMaxSourcePiece);
+  if (window && !window->empty()) line += " — " + isolated(*window, kMaxSourcePiece);
+  return line;
+}
+
+LinkText LinkText::of(const URL& url, std::size_t maxRest, std::size_t maxHost) {
   const std::string text = url.absoluteString();
   LinkText result;
   const std::size_t authority = text.find("://");
@@ -64,8 +78,9 @@ LinkText LinkText::of(const URL& url, std::size_t maxRest) {
       (bracket == std::string_view::npos || colon > bracket)) {
     hostEnd = colon;
   }
-  result.lead = text.substr(0, hostStart + hostBegin);
-  result.host = std::string(authorityText.substr(hostBegin, hostEnd - hostBegin));
+  // A long user name before "@" is shortened like the host: its end, next to the host, stays.
+  result.lead = shortenedInMiddle(std::string_view(text).substr(0, hostStart + hostBegin), maxHost);
+  result.host = shortenedInMiddle(authorityText.substr(hostBegin, hostEnd - hostBegin), maxHost);
   result.rest = shortenedInMiddle(text.substr(hostStart + hostEnd), maxRest);
   return result;
 }

@@ -10,6 +10,7 @@
 
 #include "KeyTable.h"
 #include "LinkText.h"
+#include "foundation/DisplayText.h"
 #include "foundation/Text.h"
 #include "rules/RuleAuthoring.h"
 
@@ -23,7 +24,21 @@ constexpr std::size_t kLinkRest = 56;
 // Where the middle of the first row is guessed to be, from the window's top, before it is laid out.
 constexpr int kFirstRowEstimate = 72;
 
+// The longest link in the link's tooltip, scope title and note shown before they are shortened.
+constexpr std::size_t kTooltip = 1024;
+constexpr std::size_t kScopeTitle = 40;
+constexpr std::size_t kLongNote = 400;
+
 Glib::ustring escaped(const std::string& text) { return Glib::Markup::escape_text(text); }
+
+// A label that breaks its lines where it must beyond about `characters`, so that no text makes
+// the window much wider than its usual width.
+Gtk::Label* wrapping(Gtk::Label* label, int characters = 80) {
+  label->set_wrap(true);
+  label->set_wrap_mode(Pango::WrapMode::WORD_CHAR);
+  label->set_max_width_chars(characters);
+  return label;
+}
 
 Gtk::Label* label(const std::string& text, const char* cssClass = nullptr) {
   auto* result = Gtk::make_managed<Gtk::Label>(text);
@@ -171,39 +186,40 @@ Gtk::Widget* PickerView::buildHeader() {
     lines->append(*label("This link looks dangerous", "warning-title"));
     for (const LinkSafety::Finding& finding : request.safety) {
       auto* line = label("");
-      line->set_markup("<b>" + escaped(finding.label) + "</b>  " +
-                       escaped(shortenedInMiddle(finding.excerpt, 48)));
-      line->set_wrap(true);
-      lines->append(*line);
+      line->set_markup("<b>" + escaped(DisplayText::escaped(finding.label)) + "</b>  " +
+                       escaped(isolated(finding.excerpt, 48)));
+      lines->append(*wrapping(line));
     }
     band->append(*lines);
     header->append(*band);
   }
+  // Each piece of the link is isolated, so that no direction of one reorders another; the
+  // pieces are already short, and a line too long for the window wraps.
   const LinkText link = LinkText::of(request.url, kLinkRest);
-  auto* url = label("", "link");
-  url->set_markup("<span alpha=\"55%\">" + escaped(link.lead) + "</span><b>" + escaped(link.host) +
-                  "</b><span alpha=\"70%\">" + escaped(link.rest) + "</span>");
-  url->set_tooltip_text(request.url.absoluteString());
+  const std::size_t whole = std::max(LinkText::kMaxHost, kLinkRest);
+  auto* url = wrapping(label("", "link"), 96);
+  // A line broken inside the host must not look like a "-" in it.
+  url->set_markup("<span insert_hyphens=\"false\"><span alpha=\"55%\">" +
+                  escaped(isolated(link.lead, whole)) + "</span><b>" +
+                  escaped(isolated(link.host, whole)) + "</b><span alpha=\"70%\">" +
+                  escaped(isolated(link.rest, whole)) + "</span></span>");
+  url->set_tooltip_text(DisplayText::escaped(shortenedInMiddle(request.url.absoluteString(), kTooltip)));
   url->set_selectable(false);
   header->append(*url);
   if (request.expandedFrom) {
-    header->append(*label("expanded from " + shortenedInMiddle(request.expandedFrom->absoluteString(), 64),
-                          "detail"));
+    header->append(*wrapping(
+        label("expanded from " + isolated(request.expandedFrom->absoluteString(), 64), "detail")));
   }
   if (request.trackersRemovedFrom) {
     header->append(*label("trackers removed", "detail"));
   }
   if (request.sourceApp) {
-    std::string from = "from " + *request.sourceApp;
-    if (request.sourceWindow && !request.sourceWindow->empty()) {
-      from += " — " + shortenedInMiddle(*request.sourceWindow, 48);
-    }
-    header->append(*label(from, "detail"));
+    header->append(*wrapping(label(sourceLine(*request.sourceApp, request.sourceWindow), "detail")));
   }
   if (request.note) {
-    auto* note = label(*request.note, "note");
-    note->set_wrap(true);
-    header->append(*note);
+    // A note may quote a browser's error output.
+    header->append(*wrapping(
+        label(DisplayText::escaped(shortenedInMiddle(*request.note, kLongNote)), "note")));
   }
   return header;
 }
@@ -223,11 +239,11 @@ Gtk::Widget* PickerView::buildRow(std::size_t index) {
   auto* text = Gtk::make_managed<Gtk::Box>(Gtk::Orientation::VERTICAL, 0);
   text->set_valign(Gtk::Align::CENTER);
   text->set_hexpand(true);
-  auto* title = label(m_input.labels[index], "title");
+  auto* title = label(DisplayText::escaped(m_input.labels[index]), "title");
   title->set_ellipsize(Pango::EllipsizeMode::END);
   text->append(*title);
   std::vector<std::string> reasons;
-  for (const Reason& reason : candidate.reasons) reasons.push_back(reason.detail);
+  for (const Reason& reason : candidate.reasons) reasons.push_back(DisplayText::escaped(reason.detail));
   if (!reasons.empty()) {
     auto* subtitle = label(Text::join(reasons, " · "), "subtitle");
     subtitle->set_ellipsize(Pango::EllipsizeMode::END);
@@ -261,7 +277,10 @@ Gtk::Widget* PickerView::buildFooter() {
     auto* remember = Gtk::make_managed<Gtk::Box>(Gtk::Orientation::HORIZONTAL, 8);
     remember->append(*label("Alt remembers", "caption"));
     std::vector<Glib::ustring> scopes;
-    for (const PickerProtocol::ScopeChoice& scope : m_input.scopes) scopes.push_back(scope.title);
+    // A scope's title names the host or the window: shortened and escaped like the link.
+    for (const PickerProtocol::ScopeChoice& scope : m_input.scopes) {
+      scopes.push_back(DisplayText::escaped(shortenedInMiddle(scope.title, kScopeTitle)));
+    }
     m_scopes = Gtk::make_managed<Gtk::DropDown>(scopes);
     m_scopes->set_selected(static_cast<guint>(m_input.defaultScope));
     m_scopes->set_hexpand(true);
@@ -519,60 +538,75 @@ void PickerView::finish(const PickerProtocol::Answer& answer) {
   m_finished(answer);
 }
 
-// X11 lets a program place its window: with pickerAtCursor the middle of the first row, the one
-// Return opens, goes under the pointer, else the window is centred across the monitor under the
-// pointer and a third of the way down; either way it stays on that monitor. Elsewhere the
-// compositor places it. `anchor` is where the middle of the first row is in the window.
-void PickerView::placeOnScreen(int width, int height, int anchorX, int anchorY) {
+// The work area (the monitor less the desktop's panels) of the monitor under the pointer, and
+// the pointer; nothing where the program cannot know them (outside X11).
+std::optional<PickerView::Screen> PickerView::screen() {
   GdkDisplay* display = gtk_widget_get_display(GTK_WIDGET(gobj()));
-  if (!GDK_IS_X11_DISPLAY(display)) return;
-  GdkSurface* surface = gtk_native_get_surface(GTK_NATIVE(gobj()));
-  if (!surface) return;
+  if (!GDK_IS_X11_DISPLAY(display)) return std::nullopt;
   Display* xdisplay = gdk_x11_display_get_xdisplay(display);
   ::Window root = 0, child = 0;
-  int pointerX = 0, pointerY = 0, windowX = 0, windowY = 0;
+  int windowX = 0, windowY = 0;
   unsigned mask = 0;
-  if (!XQueryPointer(xdisplay, DefaultRootWindow(xdisplay), &root, &child, &pointerX, &pointerY,
-                     &windowX, &windowY, &mask)) {
-    return;
+  Screen result;
+  if (!XQueryPointer(xdisplay, DefaultRootWindow(xdisplay), &root, &child, &result.pointerX,
+                     &result.pointerY, &windowX, &windowY, &mask)) {
+    return std::nullopt;
   }
-  int areaX = 0, areaY = 0, areaWidth = DisplayWidth(xdisplay, DefaultScreen(xdisplay)),
-      areaHeight = DisplayHeight(xdisplay, DefaultScreen(xdisplay));
+  result.area = {0, 0, DisplayWidth(xdisplay, DefaultScreen(xdisplay)),
+                 DisplayHeight(xdisplay, DefaultScreen(xdisplay))};
   GListModel* monitors = gdk_display_get_monitors(display);
   for (guint i = 0; i < g_list_model_get_n_items(monitors); ++i) {
     auto* monitor = static_cast<GdkMonitor*>(g_list_model_get_item(monitors, i));
     GdkRectangle geometry{};
     gdk_monitor_get_geometry(monitor, &geometry);
-    g_object_unref(monitor);
-    if (pointerX >= geometry.x && pointerX < geometry.x + geometry.width &&
-        pointerY >= geometry.y && pointerY < geometry.y + geometry.height) {
-      areaX = geometry.x;
-      areaY = geometry.y;
-      areaWidth = geometry.width;
-      areaHeight = geometry.height;
-      break;
+    const bool under = result.pointerX >= geometry.x &&
+                       result.pointerX < geometry.x + geometry.width &&
+                       result.pointerY >= geometry.y && result.pointerY < geometry.y + geometry.height;
+    if (under) {
+      GdkRectangle workArea = geometry;
+      if (GDK_IS_X11_MONITOR(monitor)) gdk_x11_monitor_get_workarea(monitor, &workArea);
+      result.area = workArea.width > 0 && workArea.height > 0 ? workArea : geometry;
     }
+    g_object_unref(monitor);
+    if (under) break;
   }
-  int x = areaX + (areaWidth - width) / 2;
-  int y = areaY + (areaHeight - height) / 3;
+  return result;
+}
+
+// X11 lets a program place its window: with pickerAtCursor the middle of the first row, the one
+// Return opens, goes under the pointer, else the window is centred across the work area under the
+// pointer and a third of the way down; either way it stays in that work area. Elsewhere the
+// compositor places it. `anchor` is where the middle of the first row is in the window.
+void PickerView::placeOnScreen(int width, int height, int anchorX, int anchorY) {
+  GdkSurface* surface = gtk_native_get_surface(GTK_NATIVE(gobj()));
+  const std::optional<Screen> found = screen();
+  if (!surface || !found) return;
+  const GdkRectangle& area = found->area;
+  int x = area.x + (area.width - width) / 2;
+  int y = area.y + (area.height - height) / 3;
   if (m_input.atCursor) {
-    x = pointerX - anchorX;
-    y = pointerY - anchorY;
+    x = found->pointerX - anchorX;
+    y = found->pointerY - anchorY;
   }
-  x = std::clamp(x, areaX, std::max(areaX, areaX + areaWidth - width));
-  y = std::clamp(y, areaY, std::max(areaY, areaY + areaHeight - height));
+  x = std::clamp(x, area.x, std::max(area.x, area.x + area.width - width));
+  y = std::clamp(y, area.y, std::max(area.y, area.y + area.height - height));
+  Display* xdisplay = gdk_x11_display_get_xdisplay(gtk_widget_get_display(GTK_WIDGET(gobj())));
   XMoveWindow(xdisplay, gdk_x11_surface_get_xid(surface), x, y);
 }
 
 // Before the window is mapped its size is not settled (the default width, for one, is applied
 // when it is shown), so it is placed on an estimate then and again once laid out, before its first
-// frame is drawn.
+// frame is drawn. A window wider than the work area is narrowed to it, its long lines wrapping.
 void PickerView::placeEstimated() {
   int minimum = 0, width = 0, height = 0, ignored = 0;
   measure(Gtk::Orientation::HORIZONTAL, -1, minimum, width, ignored, ignored);
   int defaultWidth = 0, defaultHeight = 0;
   get_default_size(defaultWidth, defaultHeight);
   width = std::max(width, defaultWidth);
+  if (const std::optional<Screen> found = screen(); found && width > found->area.width) {
+    width = std::max(minimum, found->area.width);
+    set_default_size(width, defaultHeight);
+  }
   measure(Gtk::Orientation::VERTICAL, width, minimum, height, ignored, ignored);
   placeOnScreen(width, height, width / 2, std::min(height, kFirstRowEstimate));
 }

@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <vector>
 
 #include "PickerProtocol.h"
@@ -38,6 +39,11 @@ class PickerView : public Gtk::Window {
   void perform(const PickerCommand& command);
   void choose(std::int64_t index, bool makeRule, bool privateMode);
   void finish(const PickerProtocol::Answer& answer);
+  struct Screen {
+    GdkRectangle area{};
+    int pointerX = 0, pointerY = 0;
+  };
+  std::optional<Screen> screen();
   void placeOnScreen(int width, int height, int anchorX, int anchorY);
   void placeEstimated();
   static void afterFirstLayout(GdkFrameClock* clock, gpointer self);

@@ -489,6 +489,31 @@ TEST(PickerWindow, OpensUnderThePointerOnTheScreenOrCentred) {
   dismiss(*centred);
 }
 
+// The window's picture, kept as <build>/test-output/picker/<name>.png: its width, height and
+// number of colours.
+struct Shot {
+  int width = 0, height = 0, colours = 0;
+};
+Shot screenshot(const Window& window, const std::string& name) {
+  const auto folder = testing::binaryDirectory() / "test-output/picker";
+  std::filesystem::create_directories(folder);
+  const auto png = folder / (name + ".png");
+  std::filesystem::remove(png);
+  Process::Options options;
+  options.captureOutput = true;
+  options.environment = displayEnvironment();
+  Process::Result shot =
+      Process::run("/usr/bin/import", {"-window", window.id(), png.string()}, options);
+  EXPECT_EQ(shot.exitStatus, 0) << shot.standardError;
+  Process::Result measured =
+      Process::run("/usr/bin/identify", {"-format", "%w %h %k", png.string()}, options);
+  EXPECT_EQ(measured.exitStatus, 0) << measured.standardError;
+  std::istringstream fields(measured.standardOutput);
+  Shot result;
+  fields >> result.width >> result.height >> result.colours;
+  return result;
+}
+
 // Ten candidates, a safety finding and a note, drawn and kept as
 // <build>/test-output/picker/picker-ten-candidates.png.
 TEST(PickerWindow, TheWindowWithEverythingInItIsDrawn) {
@@ -524,29 +549,53 @@ TEST(PickerWindow, TheWindowWithEverythingInItIsDrawn) {
   input.request.candidates[0].reasons.push_back(Reason{"history", "12 visits this month"});
   Window window(input);
   ASSERT_TRUE(window.shown());
-  const auto folder = testing::binaryDirectory() / "test-output/picker";
-  std::filesystem::create_directories(folder);
-  const auto png = folder / "picker-ten-candidates.png";
-  std::filesystem::remove(png);
-  Process::Options options;
-  options.captureOutput = true;
-  options.environment = displayEnvironment();
-  Process::Result shot =
-      Process::run("/usr/bin/import", {"-window", window.id(), png.string()}, options);
-  ASSERT_EQ(shot.exitStatus, 0) << shot.standardError;
-  Process::Result measured = Process::run(
-      "/usr/bin/identify", {"-format", "%w %h %k", png.string()}, options);
-  ASSERT_EQ(measured.exitStatus, 0) << measured.standardError;
-  std::istringstream fields(measured.standardOutput);
-  int width = 0, height = 0, colours = 0;
-  fields >> width >> height >> colours;
-  EXPECT_GE(width, 400);
-  EXPECT_LE(width, 1280);
-  EXPECT_GE(height, 300);
-  EXPECT_LE(height, 800);
-  EXPECT_GT(colours, 64) << "the window looks blank";
+  const Shot shot = screenshot(window, "picker-ten-candidates");
+  EXPECT_GE(shot.width, 400);
+  EXPECT_LE(shot.width, 1280);
+  EXPECT_GE(shot.height, 300);
+  EXPECT_LE(shot.height, 800);
+  EXPECT_GT(shot.colours, 64) << "the window looks blank";
   window.keys({"Escape"});
   EXPECT_EQ(window.answer(), JsonValue::parse(R"({"cancel": true})"));
+}
+
+// A host of 300 characters once made a window 3,170 pixels wide with its controls off the screen,
+// and one of 10,000 a window that drew nothing while "1" still opened the link. The window stays
+// within the screen and is drawn, whatever the host, the user name before it, the path and the
+// window title (an e-mail's subject, here with a right-to-left override) hold.
+// The 300-character host is kept as <build>/test-output/picker/picker-long-host.png.
+TEST(PickerWindow, ALongHostOrTitleKeepsTheWindowOnTheScreenAndDrawn) {
+  const auto hostOf = [](std::size_t length) {
+    std::string host;
+    while (host.size() + 13 < length) host += std::string(59, 'a' + static_cast<char>(host.size() % 26)) + ".";
+    return host.substr(0, length - 12) + "bank.example";
+  };
+  for (const std::size_t length : {std::size_t{300}, std::size_t{10000}}) {
+    SCOPED_TRACE(length);
+    const std::string host = hostOf(length);
+    ASSERT_EQ(host.size(), length);
+    PickerProtocol::Input input =
+        request({"a", "b"}, AppSettings{},
+                "https://" + std::string(length / 2, 'u') + "@" + host + "/" +
+                    std::string(length, 'p') + "?q=" + std::string(length, 'q'));
+    input.request.sourceApp = "Mail " + std::string(length, 'm');
+    input.request.sourceWindow = "Invoice — bank.example \u202Egnp.exe " + std::string(length, 't');
+    input.request.safety.push_back(LinkSafety::Finding{
+        "too-long", "host name longer than DNS allows", host, LinkSafety::Finding::Kind::domain});
+    Window window(input);
+    ASSERT_TRUE(window.shown());
+    const Geometry geometry = geometryOf(window.id());
+    EXPECT_GE(geometry.x, 0);
+    EXPECT_GE(geometry.y, 0);
+    EXPECT_LE(geometry.x + geometry.width, 1280);
+    EXPECT_LE(geometry.y + geometry.height, 800);
+    EXPECT_LE(geometry.width, 900);
+    const Shot shot = screenshot(window, length == 300 ? "picker-long-host" : "picker-huge-host");
+    EXPECT_EQ(shot.width, geometry.width);
+    EXPECT_GT(shot.colours, 64) << "the window looks blank";
+    window.keys({"1"});
+    EXPECT_EQ(window.answer(), chose(0));
+  }
 }
 
 // A desktop in a temporary folder with two browsers, "alpha" and "beta", that are scripts

@@ -30,7 +30,8 @@ struct RegisterCommand {
   explicit RegisterCommand(CommandSetup setup);
 };
 
-// Results go to standard output; diagnostics to standard error as "linkferry: <message>".
+// Results go to standard output; diagnostics to standard error as "linkferry: <message>", the
+// message escaped for display (DisplayText::escaped) so that it stays one line.
 void printJson(const JsonValue& value);
 void printError(std::string_view message);
 // The worse of two exit codes (an internal failure outranks an input error).

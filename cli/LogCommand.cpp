@@ -4,9 +4,11 @@
 #include <iostream>
 #include <memory>
 #include <string>
+#include <string_view>
 
 #include "Command.h"
 #include "foundation/Dates.h"
+#include "foundation/DisplayText.h"
 #include "foundation/Json.h"
 #include "settings/AppSettings.h"
 #include "settings/DecisionLog.h"
@@ -14,6 +16,8 @@
 
 namespace linkferry::cli {
 namespace {
+
+std::string shown(std::string_view text) { return DisplayText::escaped(text); }
 
 // The log as the settings configure it. Settings that do not load are reported, and the log is
 // then read with history kept, which never rewrites it.
@@ -50,20 +54,21 @@ int show(bool json, std::size_t count) {
     }
     printJson(list);
   } else if (entries.empty()) {
-    std::cout << "no decisions in " << log->file().string() << '\n';
+    std::cout << "no decisions in " << shown(log->file().string()) << '\n';
   } else {
+    // Links, window titles (an e-mail's subject), app names and trace lines come from outside.
     for (const LogEntry& entry : entries) {
       std::cout << RFC3339::formatUTC(entry.receivedAt) << ' ' << toString(entry.status) << ' '
-                << entry.url.absoluteString();
-      if (entry.target) std::cout << " -> " << entry.target->description();
+                << shown(entry.url.absoluteString());
+      if (entry.target) std::cout << " -> " << shown(entry.target->description());
       std::cout << '\n';
       if (entry.sourceApp || entry.sourceWindow) {
-        std::cout << "  from: " << entry.sourceApp.value_or("(unknown app)");
-        if (entry.sourceWindow) std::cout << " \"" << *entry.sourceWindow << '"';
+        std::cout << "  from: " << (entry.sourceApp ? shown(*entry.sourceApp) : "(unknown app)");
+        if (entry.sourceWindow) std::cout << " \"" << shown(*entry.sourceWindow) << '"';
         std::cout << '\n';
       }
-      if (entry.reason) std::cout << "  reason: " << *entry.reason << '\n';
-      for (const std::string& line : entry.trace) std::cout << "  trace: " << line << '\n';
+      if (entry.reason) std::cout << "  reason: " << shown(*entry.reason) << '\n';
+      for (const std::string& line : entry.trace) std::cout << "  trace: " << shown(line) << '\n';
     }
   }
   return reportProblem(*log) ? kSuccess : kInputError;
@@ -73,7 +78,7 @@ int clear() {
   std::unique_ptr<DecisionLog> log = openLog();
   log->clear();
   if (!reportProblem(*log)) return kInputError;
-  std::cout << "cleared " << log->file().string() << '\n';
+  std::cout << "cleared " << shown(log->file().string()) << '\n';
   return kSuccess;
 }
 

@@ -8,10 +8,12 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "Command.h"
 #include "Environment.h"
+#include "foundation/DisplayText.h"
 #include "foundation/Json.h"
 #include "foundation/URL.h"
 #include "safety/DomainSafety.h"
@@ -86,20 +88,25 @@ JsonValue reportJson(const Report& report) {
 
 // The host the link really leads to comes first: what precedes it in the link (user information
 // such as "www.bank.example@") is the classic disguise.
+// Every piece is escaped: a decoded host may hold controls, and the finding that says so
+// must not be hidden by them.
 void printReport(const Report& report) {
-  std::cout << "host: " << report.host.value_or("(none)") << '\n';
-  std::cout << "  link: " << report.url << '\n';
+  const auto shown = [](std::string_view text) { return DisplayText::escaped(text); };
+  std::cout << "host: " << (report.host ? shown(*report.host) : "(none)") << '\n';
+  std::cout << "  link: " << shown(report.url) << '\n';
   if (report.host) {
     if (report.forms) {
-      std::cout << "  unicode: " << report.forms->unicode << '\n';
-      std::cout << "  ascii: " << report.forms->ascii << '\n';
+      std::cout << "  unicode: " << shown(report.forms->unicode) << '\n';
+      std::cout << "  ascii: " << shown(report.forms->ascii) << '\n';
     }
     std::cout << "  registrable domain: ";
     if (report.ipAddress) {
       std::cout << "(none: IP address)";
     } else if (report.registrableDomain) {
-      std::cout << *report.registrableDomain;
-      if (report.registrableDomainASCII) std::cout << " (" << *report.registrableDomainASCII << ")";
+      std::cout << shown(*report.registrableDomain);
+      if (report.registrableDomainASCII) {
+        std::cout << " (" << shown(*report.registrableDomainASCII) << ")";
+      }
     } else {
       std::cout << "(none)";
     }
@@ -112,7 +119,7 @@ void printReport(const Report& report) {
   std::cout << "  findings:\n";
   for (const LinkSafety::Finding& finding : report.findings) {
     std::cout << "    " << finding.code << " (" << LinkSafety::toString(finding.kind)
-              << "): " << finding.label << ": " << finding.excerpt << '\n';
+              << "): " << shown(finding.label) << ": " << shown(finding.excerpt) << '\n';
   }
 }
 

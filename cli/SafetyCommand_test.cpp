@@ -89,5 +89,27 @@ TEST(SafetyCommand, RefusesTextsThatAreNoLinksButReportsTheOthers) {
   EXPECT_EQ(safety({"javascript:alert(1)"}).exitStatus, 0);  // findings are no failure
 }
 
+// A host that decodes to terminal commands, a forged line or a bidi override is shown with
+// each of them escaped, under a finding that says so; a bad argument is echoed escaped too.
+TEST(SafetyCommand, ShowsControlsInTheHostEscapedAndAsAFinding) {
+  Process::Result result = safety({"https://bank.example%1b%5d0;x%07%0ahost%3a%20ok%E2%80%AE/"});
+  EXPECT_EQ(result.exitStatus, 0) << result.standardError;
+  const std::string escapedHost = "bank.example\\x1b]0;x\\x07\\x0ahost: ok\\u{202E}";
+  EXPECT_TRUE(result.standardOutput.starts_with("host: " + escapedHost + "\n"))
+      << result.standardOutput;
+  EXPECT_NE(result.standardOutput.find("    control-character (domain): host name with control "
+                                       "characters: " + escapedHost + "\n"),
+            std::string::npos)
+      << result.standardOutput;
+  for (const char* raw : {"\x1b", "\x07", "\u202E", "\nhost: ok"}) {
+    EXPECT_EQ(result.standardOutput.find(raw), std::string::npos) << raw;
+  }
+
+  Process::Result bad = safety({"\x1b]0;owned\x07 \xc2\x9b" "2J"});
+  EXPECT_EQ(bad.exitStatus, 1);
+  EXPECT_EQ(bad.standardError, "linkferry: not a URL: white space is not allowed in a link: "
+                               "\"\\x1b]0;owned\\x07 \\u{009B}2J\"\n");
+}
+
 }  // namespace
 }  // namespace linkferry

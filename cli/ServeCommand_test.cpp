@@ -260,6 +260,26 @@ TEST_F(Service, RoutesLikeTheCommandAloneAndLaunchesWithTheClicksActivationToken
   EXPECT_EQ(entries.back()["status"], "routed");
 }
 
+// An app named with terminal commands in it (--source-app comes from whatever ran the click)
+// reaches the printed picker request as JSON escapes, from both programs.
+TEST_F(Service, ASourceAppWithControlsIsPrintedEscaped) {
+  const std::string forged = "mail\x1b]0;owned\x07\xc2\x9b" "2J\u202E";
+  const std::vector<std::string> arguments{"--pick", "--dry-run", "--source-app", forged,
+                                           "https://other.example/"};
+  std::vector<std::string> withOpen{"open"};
+  withOpen.insert(withOpen.end(), arguments.begin(), arguments.end());
+  for (const Process::Result& result : {run(withOpen), quickOpen(arguments)}) {
+    EXPECT_EQ(result.exitStatus, 3) << result.standardError;
+    const std::string& output = result.standardOutput;
+    EXPECT_NE(output.find(R"("sourceApp":"mail\u001b]0;owned\u0007\u009b2J\u202e")"),
+              std::string::npos)
+        << output;
+    for (const std::string raw : {"\x1b", "\x07", "\xc2\x9b", "\u202E"}) {
+      EXPECT_EQ(output.find(raw), std::string::npos) << output;
+    }
+  }
+}
+
 TEST_F(Service, FollowsRulesSavedOnDiskAndKeepsTheLastGoodOnesWhenTheFileBreaks) {
   writeRules(kWorkRule);
   auto first = run({"open", "--json", "--dry-run", "https://mail.example/"});

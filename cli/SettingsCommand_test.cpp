@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <map>
 #include <string>
 
@@ -95,6 +96,28 @@ TEST(LogCommand, ShowsNewestFirstAndClears) {
   EXPECT_TRUE(corrupt.standardError.starts_with("linkferry: unreadable log moved aside: "))
       << corrupt.standardError;
   EXPECT_EQ(Files::read(home.path() / "log.json.corrupt"), "not json");
+}
+
+// A window title (an e-mail's subject), an app name or a trace line cannot draw on the
+// terminal or forge a line of the log's output.
+TEST(LogCommand, ShowsOutsideTextEscaped) {
+  TemporaryDirectory home;
+  {
+    DecisionLog log(home.path() / "log.json", 30, true);
+    Uuid id = log.record(LinkRequest(*URL::parse("https://a.test/"), "app\x1b[2J",
+                                     "Re: invoice\n2024-01-01T00:00:00Z routed https://bank.test/ "
+                                     "\u202Egnp.exe",
+                                     Date::now()));
+    log.update(id, DecisionStatus::routed, BrowserTarget{"firefox"}, "rule \xc2\x9b", {"a\rb"});
+  }
+  Process::Result text = linkferry(home, {"log"});
+  ASSERT_EQ(text.exitStatus, 0) << text.standardError;
+  EXPECT_NE(text.standardOutput.find(
+                "\n  from: app\\x1b[2J \"Re: invoice\\x0a2024-01-01T00:00:00Z routed "
+                "https://bank.test/ \\u{202E}gnp.exe\"\n  reason: rule \\u{009B}\n  trace: a\\x0db\n"),
+            std::string::npos)
+      << text.standardOutput;
+  EXPECT_EQ(std::count(text.standardOutput.begin(), text.standardOutput.end(), '\n'), 4);
 }
 
 }  // namespace

@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "Command.h"
+#include "foundation/DisplayText.h"
 #include "foundation/Json.h"
 
 namespace linkferry::cli {
@@ -28,7 +29,11 @@ RegisterCommand::RegisterCommand(CommandSetup setup) {
 
 void printJson(const JsonValue& value) { std::cout << Json::encodePretty(value) << std::flush; }
 
-void printError(std::string_view message) { std::cerr << "linkferry: " << message << '\n'; }
+// Messages echo what the user or a file gave (an argument, a link, a key), so each is escaped:
+// it stays one line and cannot send the terminal commands.
+void printError(std::string_view message) {
+  std::cerr << "linkferry: " << DisplayText::escaped(message) << '\n';
+}
 
 int worst(int a, int b) { return std::max(a, b); }
 

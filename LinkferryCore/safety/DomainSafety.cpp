@@ -2,6 +2,9 @@
 
 #include <unicode/uchar.h>
 
+#include <algorithm>
+
+#include "foundation/DisplayText.h"
 #include "foundation/L10n.h"
 #include "foundation/Text.h"
 #include "safety/PublicSuffixList.h"
@@ -281,8 +284,18 @@ std::optional<std::string> skeletonOfHost(std::string_view host) {
 
 std::vector<Finding> inspectHost(std::string_view host) {
   std::string name = cleaned(host);
+  std::vector<Finding> findings;
+  // No name in DNS holds a control, but a decoded one can rewrite what a terminal or a window
+  // shows around it ("bank.example" + U+202E). The excerpt is the host as it is (its beginning
+  // when long): whoever shows it escapes it (DisplayText), which makes the controls visible.
+  const std::u32string codePoints = Text::codePoints(name);
+  if (std::any_of(codePoints.begin(), codePoints.end(), DisplayText::isControl)) {
+    const std::string_view start = Text::prefix(name, 80);
+    findings.push_back(finding("control-character", "host name with control characters",
+                               std::string(start) + (start.size() < name.size() ? "…" : "")));
+  }
   // An empty host is no malformed international name: there is nothing to warn about.
-  if (name.empty() || name.front() == '[' || PublicSuffixList::isIPAddress(name)) return {};
+  if (name.empty() || name.front() == '[' || PublicSuffixList::isIPAddress(name)) return findings;
 
   // No such host can be looked up; the excerpt shows its beginning and its length.
   auto tooLong = [&name] {
@@ -291,13 +304,18 @@ std::vector<Finding> inspectHost(std::string_view host) {
                    std::string(start) + (start.size() < name.size() ? "…" : "") + " (" +
                        std::to_string(name.size()) + " bytes)");
   };
-  if (exceedsDNSLimits(name)) return {tooLong()};
+  const auto alone = [&findings](Finding other) {
+    findings.push_back(std::move(other));
+    return findings;
+  };
+  if (exceedsDNSLimits(name)) return alone(tooLong());
   std::optional<HostForms> hostForms = formsOfCleaned(name);
-  if (!hostForms) return {finding("bad-punycode", "malformed international domain name", name)};
-  if (exceedsDNSLimits(*hostForms)) return {tooLong()};
-  if (!hostForms->isInternational()) return {};
+  if (!hostForms) {
+    return alone(finding("bad-punycode", "malformed international domain name", name));
+  }
+  if (exceedsDNSLimits(*hostForms)) return alone(tooLong());
+  if (!hostForms->isInternational()) return findings;
 
-  std::vector<Finding> findings;
   findings.push_back(
       finding("idn", "international domain name", hostForms->unicode + " = " + hostForms->ascii));
   for (std::string_view label : Text::split(hostForms->unicode, '.')) {

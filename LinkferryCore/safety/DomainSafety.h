@@ -11,8 +11,8 @@
 #include "foundation/URL.h"
 #include "safety/LinkSafety.h"
 
-// Warnings about a link's host that a user should see before opening it: a malformed
-// international name, an international name at all, labels that mix alphabets, and names that
+// Warnings about a link's host that a user should see before opening it: controls in its name, a
+// malformed international name, an international name at all, labels that mix alphabets, and names that
 // imitate an ASCII name with look-alike letters. All functions are pure; the look-alike table is
 // built once and may be read from any thread.
 namespace linkferry::DomainSafety {
@@ -56,11 +56,14 @@ std::optional<std::string> skeletonOfLabel(std::string_view label);
 // Each label replaced by its skeleton where it has one; nothing when no label has one.
 std::optional<std::string> skeletonOfHost(std::string_view host);
 
-// Findings of kind domain, in this order: "too-long" alone (a label of the ASCII form longer than
-// 63 bytes or the whole longer than 253), or "bad-punycode" alone, or "idn", then "mixed-script"
-// for each label that mixes alphabets, then "lookalike". None for an empty host, an IP address or
-// an IP literal ("[...]"), or a plain ASCII host within the limits. `host` may be
-// percent-encoded. Linear in the length of the host.
+// Findings of kind domain, in this order: "control-character" for a host that holds a control
+// once decoded (C0, DEL, C1, a bidirectional control or a line separator: DisplayText::isControl),
+// with the host as excerpt; then "too-long" (a label of the ASCII form longer than 63 bytes or the
+// whole longer than 253) with nothing after it, or "bad-punycode" with nothing after it, or "idn",
+// then "mixed-script" for each label that mixes alphabets, then "lookalike". Apart from
+// "control-character", none for an empty host, an IP address or an IP literal ("[...]"), or a
+// plain ASCII host within the limits. `host` may be percent-encoded. Linear in the length of the
+// host.
 std::vector<LinkSafety::Finding> inspectHost(std::string_view host);
 // `inspectHost` of the URL's host; none when it has no host.
 std::vector<LinkSafety::Finding> inspect(const URL& url);

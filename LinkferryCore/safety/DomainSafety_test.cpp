@@ -140,5 +140,40 @@ TEST(DomainSafety, InspectsTheHostOfALinkDecodingItOnce) {
   EXPECT_EQ(codes(DomainSafety::inspect(*URL::parse("https://%25D0%25B0pple.com/"))), Codes{});
 }
 
+// A decoded host with a control (terminal commands, a forged line, a bidi override that turns
+// "bank.example" + U+202E + "gnp.exe" into what reads "bank.exampleexe.png") is a finding of its
+// own, first, with the host as excerpt; the other checks still run.
+TEST(DomainSafety, AHostWithControlsIsAFinding) {
+  struct Case {
+    std::string link;
+    std::string excerpt;
+  };
+  const Case cases[] = {
+      {"https://bank.example%1b%5d0;x%07/", "bank.example\x1b]0;x\x07"},
+      {"https://bank.example%0aopened.example/", "bank.example\nopened.example"},
+      {"https://bank.example%E2%80%AEgnp.exe/", "bank.example\u202Egnp.exe"},
+      {"https://a%C2%9B2j.example/", "a\u009B2j.example"},
+      {"https://a%E2%81%A6b.example/", "a\u2066b.example"},
+      {"https://a%7f.example/", "a\x7f.example"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.link);
+    const auto findings = DomainSafety::inspect(*URL::parse(c.link));
+    ASSERT_FALSE(findings.empty());
+    EXPECT_EQ(findings[0].code, "control-character");
+    EXPECT_EQ(findings[0].label, "host name with control characters");
+    EXPECT_EQ(findings[0].excerpt, c.excerpt);
+  }
+  // The joiners that emoji and some scripts need are no controls; nor is a plain host.
+  EXPECT_EQ(codes(DomainSafety::inspectHost("bank.example")), Codes{});
+  for (const auto& finding : DomainSafety::inspectHost("a\u200Db.example")) {
+    EXPECT_NE(finding.code, "control-character");
+  }
+  // A long host keeps a short excerpt, and its other finding.
+  const auto long_ = DomainSafety::inspectHost("a\u202E" + std::string(300, 'b') + ".example");
+  EXPECT_EQ(codes(long_), (Codes{"control-character", "too-long"}));
+  EXPECT_LT(long_[0].excerpt.size(), 100u);
+}
+
 }  // namespace
 }  // namespace linkferry

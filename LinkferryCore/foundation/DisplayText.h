@@ -1,0 +1,25 @@
+#pragma once
+
+#include <string>
+#include <string_view>
+
+// Text from outside (a window title, a link's host, an argument) made safe to show on a terminal,
+// in a log line or in a window. It depends on nothing but the C++ library, so the click program
+// that loads only the C library can use it too.
+namespace linkferry::DisplayText {
+
+// True for the code points `escaped` writes as escapes: C0 controls (tab and newline included),
+// DEL, C1 controls (U+0080–U+009F), the bidirectional controls (U+061C, U+200E, U+200F,
+// U+202A–U+202E, U+2066–U+2069) and the line and paragraph separators U+2028 and U+2029.
+bool isControl(char32_t codePoint) noexcept;
+
+// `text` with every control (see `isControl`) and every byte that is not part of valid UTF-8
+// written as a visible escape, so that it can neither move the cursor, start a terminal command
+// (ESC, OSC), begin a line of its own nor reorder the text around it:
+//   "a\x1b]0;b" -> "a\\x1b]0;b", "\xff" -> "\\xff", "x\u202Ey" -> "x\\u{202E}y".
+// A byte (C0, DEL, invalid UTF-8) is written "\xHH" in lower-case hex; a code point "\u{HHHH}"
+// in upper-case hex. A backslash becomes "\\", so an escape in the result always stands for the
+// character it names, never for itself. Other text, any script included, is unchanged.
+std::string escaped(std::string_view text);
+
+}  // namespace linkferry::DisplayText
