@@ -6,6 +6,8 @@
 #include <cmath>
 #include <utility>
 
+#include "foundation/Text.h"
+
 namespace linkferry {
 namespace {
 
@@ -190,6 +192,23 @@ void appendObject(std::string& out, const LogEntry& entry) {
   out += "]}";
 }
 
+void boundOptional(std::optional<std::string>& text) {
+  if (text) *text = LogEntry::boundedText(*text);
+}
+
+// "… (N more lines)": the count of the lines a shortened trace left out; nothing for any other
+// line.
+std::optional<std::size_t> omittedLines(std::string_view line) {
+  constexpr std::string_view kStart = "\u2026 (", kEnd = " more lines)";
+  if (!line.starts_with(kStart) || !line.ends_with(kEnd)) return std::nullopt;
+  const std::string_view digits =
+      line.substr(kStart.size(), line.size() - kStart.size() - kEnd.size());
+  std::size_t count = 0;
+  auto [end, error] = std::from_chars(digits.data(), digits.data() + digits.size(), count);
+  if (error != std::errc() || end != digits.data() + digits.size()) return std::nullopt;
+  return count;
+}
+
 std::optional<std::string> optionalString(const JsonReader& json, std::string_view key) {
   if (auto member = json.optional(key)) return member->string();
   return std::nullopt;
@@ -235,6 +254,57 @@ LogEntry::LogEntry(Uuid id, URL url, std::optional<std::string> sourceApp,
       target(std::move(target)),
       reason(std::move(reason)),
       trace(std::move(trace)) {}
+
+URL LogEntry::boundedURL(const URL& url) {
+  const std::string& text = url.absoluteString();
+  if (text.size() <= kURLLimit) return url;
+  const std::string marker = "%E2%80%A6%20(" + std::to_string(text.size()) + "%20characters)";
+  std::size_t cut = kURLLimit - marker.size();
+  // Never inside a percent escape or a UTF-8 sequence, so that the rest still decodes.
+  if (text[cut - 1] == '%') {
+    cut -= 1;
+  } else if (text[cut - 2] == '%') {
+    cut -= 2;
+  }
+  while (cut > 0 && (static_cast<unsigned char>(text[cut]) & 0xC0) == 0x80) --cut;
+  if (auto shortened = URL::parse(text.substr(0, cut) + marker)) return *shortened;
+  // Cut where the marker cannot stand (inside a port): the scheme alone says what it was.
+  if (auto shortened = URL::parse(url.scheme().value_or("") + ":" + marker)) return *shortened;
+  return *URL::parse(marker);
+}
+
+std::string LogEntry::boundedText(std::string_view text) {
+  // A character is at least one byte: most texts need no counting.
+  if (text.size() <= kTextLimit) return std::string(text);
+  const std::size_t count = Text::characterCount(text);
+  if (count <= kTextLimit) return std::string(text);
+  // " … (N characters)": its characters are its bytes but for the two more of "…".
+  const std::string marker = " \u2026 (" + std::to_string(count) + " characters)";
+  std::string shortened(Text::prefix(text, kTextLimit - (marker.size() - 2)));
+  shortened += marker;
+  return shortened;
+}
+
+void LogEntry::bound() {
+  url = boundedURL(url);
+  boundOptional(sourceApp);
+  boundOptional(sourceWindow);
+  boundOptional(reason);
+  if (target) {
+    target->browser = boundedText(target->browser);
+    boundOptional(target->profile);
+    boundOptional(target->container);
+  }
+  for (std::string& line : trace) line = boundedText(line);
+  if (trace.size() <= kTraceLimit) return;
+  // The lines past the first kTraceLimit - 1, an earlier count among them standing for its own.
+  std::size_t omitted = 0;
+  for (std::size_t i = kTraceLimit - 1; i < trace.size(); ++i) {
+    omitted += omittedLines(trace[i]).value_or(1);
+  }
+  trace.resize(kTraceLimit - 1);
+  trace.push_back("\u2026 (" + std::to_string(omitted) + " more lines)");
+}
 
 JsonValue LogEntry::toJson() const {
   JsonValue json = JsonValue::object();
