@@ -541,5 +541,52 @@ TEST(LogFile, OwnEncoderDecodesLikeTheGenericOne) {
   EXPECT_EQ(LogFile::encode({}), "[]");
 }
 
+// The log's own reader must accept, read and refuse exactly what the generic JSON reader does,
+// whatever another writer's spacing, escapes, member order or extra members.
+TEST(LogFile, OwnReaderAgreesWithTheGenericOne) {
+  const std::string id = "\"id\":\"e621e1f8-c36c-495a-93fc-0c247a3e6e5f\"";
+  const std::string rest = "\"url\":\"https://a.test/\",\"status\":\"routed\",\"trace\":[]";
+  const std::vector<std::string> texts = {
+      "[]",
+      " [ ] ",
+      "[{" + id + "," + rest + ",\"receivedAt\":1.5}]",
+      "[ {\"receivedAt\" : -0 , " + rest + " ,\n " + id + "} ]",
+      "[{" + id + "," + rest + ",\"receivedAt\":9007199254740993}]",
+      "[{" + id + "," + rest + ",\"receivedAt\":1e400}]",
+      "[{" + id + "," + rest + ",\"receivedAt\":18446744073709551616}]",
+      "[{" + id + "," + rest + ",\"receivedAt\":01}]",
+      "[{" + id + "," + rest + ",\"receivedAt\":1,\"sourceApp\":\"\\u00e9\\ud83d\\ude00\\/\\n\"}]",
+      "[{" + id + "," + rest + ",\"receivedAt\":1,\"sourceApp\":\"\\ud83d\"}]",
+      "[{" + id + "," + rest + ",\"receivedAt\":1,\"sourceApp\":\"\xff\"}]",
+      "[{" + id + "," + rest + ",\"receivedAt\":1,\"sourceApp\":\"\t\"}]",
+      "[{" + id + "," + rest + ",\"receivedAt\":1,\"sourceApp\":null,\"other\":[1,{}]}]",
+      "[{" + id + "," + rest + ",\"receivedAt\":1,\"receivedAt\":2}]",
+      "[{" + id + "," + rest + ",\"receivedAt\":1,\"target\":{\"privateMode\":true}}]",
+      "[{" + id + "," + rest + ",\"receivedAt\":1,\"target\":{\"browser\":\"b\",\"privateMode\":true}}]",
+      "[{" + id + "," + rest + ",\"receivedAt\":1}",
+      "[{" + id + "," + rest + ",\"receivedAt\":1},]",
+      "[{" + id + "," + rest + "}]",
+      "\xef\xbb\xbf[]",
+      "[] x",
+  };
+  for (const std::string& text : texts) {
+    SCOPED_TRACE(text);
+    std::optional<std::string> ownError, genericError;
+    std::vector<LogEntry> own, generic;
+    try {
+      own = LogFile::decode(text, "log.json");
+    } catch (const JsonError& error) {
+      ownError = error.what();
+    }
+    try {
+      generic = LogFile::decodeGeneric(text, "log.json");
+    } catch (const JsonError& error) {
+      genericError = error.what();
+    }
+    EXPECT_EQ(ownError, genericError);
+    EXPECT_EQ(own, generic);
+  }
+}
+
 }  // namespace
 }  // namespace linkferry
