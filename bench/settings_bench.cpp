@@ -114,6 +114,20 @@ void BM_LogLoad(benchmark::State& state) {
 // The usual largest log, and one near the size limit.
 BENCHMARK(BM_LogLoad)->Arg(6000)->Arg(30000)->Unit(benchmark::kMillisecond);
 
+// What every start of the router does: load, then set the retention and history the settings
+// say (the same as the log's: nothing to write).
+void BM_LogLoadAndSetRetention(benchmark::State& state) {
+  Folder folder;
+  const auto file = writeLog(folder, 6000);
+  for (auto _ : state) {
+    DecisionLog log(file, 30, true);
+    log.setKeepHistory(true);
+    log.setRetention(30);
+    benchmark::DoNotOptimize(log.lastError());
+  }
+}
+BENCHMARK(BM_LogLoadAndSetRetention)->Unit(benchmark::kMillisecond);
+
 // One click as the router logs it: the arrival recorded, then decided like `entry`'s.
 void logClick(DecisionLog& log, int n) {
   static const LogEntry sample = entry(0, Date::now());

@@ -239,6 +239,12 @@ void DecisionLog::apply(const std::vector<LogChange>& changes) {
     positions.reserve(m_items.size() + changes.size());
     for (std::size_t i = 0; i < m_items.size(); ++i) positions[m_items[i].entry.id] = i;
   }
+  // A load's journal adds hundreds of entries to thousands: room for exactly those, instead of
+  // doubling the capacity. One line's few additions grow the vector as usual (reserving exactly
+  // for each would move every entry every time).
+  std::size_t additions = 0;
+  for (const LogChange& change : changes) additions += change.add.size();
+  if (additions > 4) m_items.reserve(m_items.size() + additions);
   std::vector<bool> gone(m_items.size(), false);
   auto find = [&](const Uuid& id) -> std::optional<std::size_t> {
     if (indexed) {

@@ -124,6 +124,9 @@ TEST(DecisionLog, WithoutHistoryKeepsOnlyPendingEntries) {
   const auto before = fixture.stamp();
   log.setKeepHistory(false);  // unchanged: no write
   EXPECT_EQ(fixture.stamp(), before);
+  log.setKeepHistory(true);
+  log.setKeepHistory(false);  // nothing decided, no trace: nothing to write
+  EXPECT_EQ(fixture.stamp(), before);
   log.update(waiting, DecisionStatus::pending, BrowserTarget{"b"}, std::nullopt, {"y"});
   EXPECT_EQ(log.entry(waiting)->target, std::nullopt);
   log.update(waiting, DecisionStatus::cancelled, std::nullopt, std::nullopt, {});
