@@ -1,6 +1,8 @@
 // Loading and saving the settings file, and the decision log at its usual largest: loading 6,000
 // entries (about 3 MB), alone and with a full journal, and one `record` or `update` among them
-// (a line appended to the journal, and now and then log.json rewritten).
+// (a line appended to the journal, and now and then log.json rewritten). The loads also report
+// the heap they need: "peakHeap" at its highest during the load, "heldHeap" what the loaded log
+// keeps, each also per byte of log.json ("peakPerByte", "heldPerByte").
 #include <unistd.h>
 
 #include <filesystem>
@@ -9,6 +11,7 @@
 
 #include <benchmark/benchmark.h>
 
+#include "HeapPeak.h"
 #include "foundation/Files.h"
 #include "foundation/Json.h"
 #include "settings/AppSettings.h"
@@ -79,16 +82,51 @@ void BM_SettingsSave(benchmark::State& state) {
 }
 BENCHMARK(BM_SettingsSave)->Unit(benchmark::kMicrosecond);
 
+// The heap one load of the log at `file` needs, as counters of `state`.
+void reportHeap(benchmark::State& state, const std::filesystem::path& file) {
+  if (!HeapPeak::active()) return;
+  const double bytes = static_cast<double>(std::filesystem::file_size(file));
+  const std::int64_t before = HeapPeak::inUse();
+  HeapPeak::startWindow();
+  std::int64_t held = 0;
+  {
+    DecisionLog log(file, 3650, true);
+    held = HeapPeak::inUse() - before;
+    benchmark::DoNotOptimize(log.lastError());
+  }
+  const auto peak = static_cast<double>(HeapPeak::windowPeak());
+  state.counters["peakHeap"] = peak;
+  state.counters["heldHeap"] = static_cast<double>(held);
+  state.counters["peakPerByte"] = peak / bytes;
+  state.counters["heldPerByte"] = static_cast<double>(held) / bytes;
+}
+
 void BM_LogLoad(benchmark::State& state) {
   Folder folder;
-  const auto file = writeLog(folder, 6000);
+  const auto file = writeLog(folder, static_cast<int>(state.range(0)));
   state.counters["bytes"] = static_cast<double>(std::filesystem::file_size(file));
   for (auto _ : state) {
     DecisionLog log(file, 30, true);
     benchmark::DoNotOptimize(log.lastError());
   }
+  reportHeap(state, file);
 }
-BENCHMARK(BM_LogLoad)->Unit(benchmark::kMillisecond);
+// The usual largest log, and one near the size limit.
+BENCHMARK(BM_LogLoad)->Arg(6000)->Arg(30000)->Unit(benchmark::kMillisecond);
+
+// What every start of the router does: load, then set the retention and history the settings
+// say (the same as the log's: nothing to write).
+void BM_LogLoadAndSetRetention(benchmark::State& state) {
+  Folder folder;
+  const auto file = writeLog(folder, 6000);
+  for (auto _ : state) {
+    DecisionLog log(file, 30, true);
+    log.setKeepHistory(true);
+    log.setRetention(30);
+    benchmark::DoNotOptimize(log.lastError());
+  }
+}
+BENCHMARK(BM_LogLoadAndSetRetention)->Unit(benchmark::kMillisecond);
 
 // One click as the router logs it: the arrival recorded, then decided like `entry`'s.
 void logClick(DecisionLog& log, int n) {
@@ -116,6 +154,7 @@ void BM_LogLoadWithJournal(benchmark::State& state) {
     DecisionLog log(file, 30, true);
     benchmark::DoNotOptimize(log.lastError());
   }
+  reportHeap(state, file);
 }
 BENCHMARK(BM_LogLoadWithJournal)->Unit(benchmark::kMillisecond);
 

@@ -32,10 +32,19 @@ std::filesystem::path asideName(const std::filesystem::path& file) {
   return aside;
 }
 
-struct Descriptor {
-  int fd;
-  ~Descriptor() { ::close(fd); }
-};
+// A file the reader refuses for what it is, not for a passing failure: not a regular file (a
+// FIFO, a device, a link to one) or larger than any log this class writes. Such a file is moved
+// aside like a damaged one, so that it never stops the log. A folder is left alone: it is not a
+// file this class could have written, and moving it would hide what the user put there.
+bool isDamage(const std::system_error& failure, const std::filesystem::path& file) {
+  if (dynamic_cast<const Files::ReadError*>(&failure) == nullptr) return false;
+  if (failure.code() != std::errc::invalid_argument &&
+      failure.code() != std::errc::file_too_large) {
+    return false;
+  }
+  struct stat status {};
+  return ::stat(file.c_str(), &status) == 0 && !S_ISDIR(status.st_mode);
+}
 
 }  // namespace
 
@@ -66,11 +75,12 @@ class DecisionLog::FileLock {
 };
 
 DecisionLog::DecisionLog(std::filesystem::path file, std::int64_t retentionDays, bool keepHistory,
-                         Clock now, std::uint64_t journalLimit)
+                         Clock now, std::uint64_t journalLimit, std::uint64_t sizeLimit)
     : m_file(std::move(file)),
       m_journal(m_file.string() + ".journal"),
       m_now(std::move(now)),
       m_journalLimit(journalLimit),
+      m_sizeLimit(sizeLimit),
       m_retention(static_cast<double>(retentionDays) * kSecondsPerDay),
       m_keepHistory(keepHistory) {
   std::lock_guard guard(m_mutex);
@@ -143,8 +153,12 @@ bool DecisionLog::synchronize() {
       loaded = LogFile::decode(bytes, m_file.string());
       m_seen = version;
     } catch (const std::system_error& failure) {
-      block(failure.what());
-      return false;
+      if (!isDamage(failure, m_file)) {
+        block(failure.what());
+        return false;
+      }
+      setAside(failure.what());
+      if (m_blocked) return false;
     } catch (const JsonError& failure) {
       setAside(failure.what());
       if (m_blocked) return false;
@@ -167,6 +181,12 @@ bool DecisionLog::readJournal() {
   try {
     tail = Files::readTailIfExists(m_journal, m_journalRead.offset, kFileLimit);
   } catch (const std::system_error& error) {
+    if (isDamage(error, m_journal)) {
+      // Nothing of it can be applied; log.json keeps what was read before.
+      m_journalRead = {};
+      setJournalAside(error.what());
+      return !m_blocked;
+    }
     // A folder that is not one holds no journal, as it holds no log.json; writing says why.
     if (error.code() != std::errc::not_a_directory) {
       block(error.what());
@@ -181,9 +201,9 @@ bool DecisionLog::readJournal() {
   const std::string& bytes = tail->bytes;
 
   // Every complete line is applied; what follows the last "\n" is a line a writer did not finish
-  // (killed, or a power cut) and is ignored, and so is a last line that is complete but unreadable
-  // (a power cut may leave a line's bytes unwritten). An unreadable line with others after it is
-  // damage: the lines around it still count, and the journal is set aside below.
+  // (killed, or a power cut) and is ignored: the next append writes over it. A complete line that
+  // is not a change, the last one included, is damage (a writer writes a whole line at once): the
+  // lines around it still count, and the journal is set aside below.
   std::vector<LogChange> changes;
   std::optional<std::string> problem;
   std::size_t consumed = 0;
@@ -194,7 +214,6 @@ bool DecisionLog::readJournal() {
       changes.push_back(LogJournal::decodeLine(
           std::string_view(bytes).substr(consumed, newline - consumed), where));
     } catch (const JsonError& failure) {
-      if (newline + 1 == bytes.size()) break;
       if (!problem) problem = failure.what();
     }
     consumed = newline + 1;
@@ -220,6 +239,12 @@ void DecisionLog::apply(const std::vector<LogChange>& changes) {
     positions.reserve(m_items.size() + changes.size());
     for (std::size_t i = 0; i < m_items.size(); ++i) positions[m_items[i].entry.id] = i;
   }
+  // A load's journal adds hundreds of entries to thousands: room for exactly those, instead of
+  // doubling the capacity. One line's few additions grow the vector as usual (reserving exactly
+  // for each would move every entry every time).
+  std::size_t additions = 0;
+  for (const LogChange& change : changes) additions += change.add.size();
+  if (additions > 4) m_items.reserve(m_items.size() + additions);
   std::vector<bool> gone(m_items.size(), false);
   auto find = [&](const Uuid& id) -> std::optional<std::size_t> {
     if (indexed) {
@@ -312,6 +337,42 @@ void DecisionLog::setJournalAside(const std::string& problem) {
   m_lastError = "unreadable log journal moved aside: " + problem;
 }
 
+std::uint64_t DecisionLog::storedSize(Item& item) {
+  if (item.size == 0) {
+    if (!item.encoded.empty()) {
+      item.size = item.encoded.size();
+    } else {
+      thread_local std::string scratch;
+      scratch.assign(1, ',');
+      LogFile::appendEntry(scratch, item.entry);
+      item.size = scratch.size();
+    }
+  }
+  return item.size;
+}
+
+void DecisionLog::pruneBySize(LogChange& change) {
+  // The entries are in the files (or are this change): while those are far below the limit,
+  // so are the entries, and nothing needs encoding.
+  if (!m_rewriteNeeded && m_seen && m_seen->size + m_journalRead.size <= m_sizeLimit / 2) return;
+  std::uint64_t total = 2;  // "[" and "]"
+  for (Item& item : m_items) total += storedSize(item);
+  if (total <= m_sizeLimit) return;
+  // Oldest decided entries first, then oldest pending ones; never the newest, which is the one
+  // being recorded.
+  std::vector<bool> gone(m_items.size(), false);
+  for (bool pending : {false, true}) {
+    for (std::size_t i = 0; i + 1 < m_items.size() && total > m_sizeLimit; ++i) {
+      if (gone[i] || (m_items[i].entry.status == DecisionStatus::pending) != pending) continue;
+      gone[i] = true;
+      total -= m_items[i].size;
+      change.drop.push_back(m_items[i].entry.id);
+    }
+  }
+  std::size_t i = 0;
+  std::erase_if(m_items, [&](const Item&) { return gone[i++]; });
+}
+
 void DecisionLog::writeEntries() {
   // Only changed entries are encoded; the file is written from the kept pieces.
   std::vector<std::string_view> pieces;
@@ -338,12 +399,21 @@ void DecisionLog::persist(LogChange change, bool rewrite) {
     m_lastError = *m_blocked;
     return;
   }
+  if (change.empty() && !rewrite && !m_rewriteNeeded) {
+    // The files hold the log already (a drop the load left unjournaled changes nothing a load
+    // would not drop again).
+    m_lastError.reset();
+    return;
+  }
+  const std::size_t dropped = change.drop.size();
+  pruneBySize(change);
+  // Dropping for size drops many old entries at once: one rewrite instead of a long line.
+  rewrite = rewrite || change.drop.size() > dropped;
   change.drop.insert(change.drop.begin(), m_unjournaled.begin(), m_unjournaled.end());
   std::string line;
   if (!change.empty()) LogJournal::appendLine(line, change);
   rewrite = rewrite || m_rewriteNeeded || !m_seen || !m_seen->exists ||
             m_journalRead.offset + line.size() > m_journalLimit;
-  if (line.empty() && !rewrite) return;
 
   // Even before a rewrite the change goes to a journal that holds lines: killed between the
   // rewrite and the journal's removal, those lines must bring log.json to this change again, not
@@ -403,6 +473,7 @@ Uuid DecisionLog::record(const LinkRequest& request) {
   const Uuid id = Uuid::random();
   LogEntry entry(id, request.url, request.sourceApp, request.sourceWindow, request.receivedAt,
                  DecisionStatus::pending, std::nullopt, std::nullopt, std::vector<std::string>{});
+  entry.bound();
   m_items.push_back(Item{entry, {}});
   LogChange change;
   prune(change);
@@ -423,7 +494,15 @@ void DecisionLog::update(const Uuid& id, DecisionStatus status,
   // From the newest back: the entry being completed is almost always among the newest.
   auto found = std::find_if(m_items.rbegin(), m_items.rend(),
                             [&](const Item& item) { return item.entry.id == id; });
-  if (found == m_items.rend()) return;
+  if (found == m_items.rend()) {
+    // Nothing to write: the files are as they should be, unless they could not be read.
+    if (m_blocked) {
+      m_lastError = *m_blocked;
+    } else if (!m_rewriteNeeded) {
+      m_lastError.reset();
+    }
+    return;
+  }
   LogChange change;
   if (m_keepHistory) {
     LogEntry& entry = found->entry;
@@ -431,7 +510,9 @@ void DecisionLog::update(const Uuid& id, DecisionStatus status,
     if (target) entry.target = target;
     if (reason) entry.reason = reason;
     entry.trace.insert(entry.trace.end(), trace.begin(), trace.end());
+    entry.bound();
     found->encoded.clear();
+    found->size = 0;
     change.put.push_back(entry);
   } else if (status != DecisionStatus::pending) {
     change.drop.push_back(id);
@@ -498,9 +579,11 @@ void DecisionLog::setKeepHistory(bool keepHistory) {
     if (item.entry.trace.empty()) continue;
     item.entry.trace.clear();
     item.encoded.clear();
+    item.size = 0;
     change.put.push_back(item.entry);
   }
-  persist(std::move(change), true);
+  const bool changed = !change.empty();
+  persist(std::move(change), changed);
 }
 
 void DecisionLog::setRetention(std::int64_t days) {
@@ -510,7 +593,9 @@ void DecisionLog::setRetention(std::int64_t days) {
   synchronize();
   LogChange change;
   prune(change);
-  persist(std::move(change), true);
+  // Most calls set the retention the log already has (every start): no rewrite then.
+  const bool dropped = !change.empty();
+  persist(std::move(change), dropped);
 }
 
 void DecisionLog::clear() {

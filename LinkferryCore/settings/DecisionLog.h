@@ -22,27 +22,34 @@ namespace linkferry {
 // beside it, one line for each change since log.json was last written (see LogChange). A
 // `record` or `update` appends one line with one write instead of rewriting thousands of entries;
 // loading reads log.json and applies the journal. Once the journal passes `journalLimit` bytes,
-// and on `clear`, `setRetention`, turning history off and a load that drops entries without
-// history, the entries are written to log.json (exactly the bytes LogFile::encode gives) and the
-// journal is removed. That order keeps every moment safe: the change is in the journal before
-// log.json is replaced, and the journal's lines applied once more to the log they produced change
-// nothing, so a process killed between the two loses nothing and resurrects nothing. Neither file
-// waits for the disk where the file system keeps writes in order (Files::Durability::ordered): a
-// power cut may cost the last few seconds of entries, never the log; an unfinished last line of
-// the journal is ignored.
+// on `clear`, on a `setRetention`, a turning off of history or a drop for size (below) that drops
+// entries, and on a load that drops entries without history, the entries are written to log.json
+// (exactly the bytes LogFile::encode gives) and the journal is removed. That order keeps every
+// moment safe: the change is in the journal before log.json is replaced, and the journal's lines
+// applied once more to the log they produced change nothing, so a process killed between the two
+// loses nothing and resurrects nothing. Neither file waits for the disk where the file system
+// keeps writes in order (Files::Durability::ordered): a power cut may cost the last few seconds of
+// entries, never the log; an unfinished last line of the journal (no "\n" yet) is ignored.
+//
+// The log never grows past what a load accepts: every entry is kept within LogEntry's limits (a
+// huge link is kept shortened), and a change that would leave the entries above `sizeLimit`
+// bytes in log.json's encoding first drops the oldest decided entries, then the oldest pending
+// ones, until they fit.
 //
 // Operations run one at a time (one mutex per object) and never throw for file trouble: read and
-// write failures end up in `lastError`. Several processes may share the files: every operation
-// works under an exclusive `flock` on "<file>.lock" beside them, reads the journal lines other
-// processes appended since (and everything again when log.json was replaced), and writes only
-// under that lock, so no process's entry is lost.
+// write failures end up in `lastError` (see there for what it promises after a change). Several
+// processes may share the files: every operation works under an exclusive `flock` on "<file>.lock"
+// beside them, reads the journal lines other processes appended since (and everything again when
+// log.json was replaced), and writes only under that lock, so no process's entry is lost.
 //
 // Nothing the user had is lost: a log.json that is not a log is renamed to "<file>.corrupt" (or
 // "<file>.corrupt.1", ".2", ... when that name is taken) before the log starts from the journal
-// alone; a journal with a line that is not a change (other than an unfinished last one) is
-// renamed to "<journal>.corrupt" likewise once the changes it does hold are in log.json. A file
-// that cannot be read, or a bad file that cannot be moved aside, is never written over: changes
-// then stay in memory and `lastError` says why.
+// alone; a journal with a complete line that is not a change is renamed to "<journal>.corrupt"
+// likewise once the changes it does hold are in log.json. Either file is also moved aside when it
+// is not a regular file (a FIFO, a device or a link to one: never read, so never waited on) or
+// is larger than kFileLimit. A file that cannot be read (no permission, an input/output error, a
+// folder in its place), or a bad file that cannot be moved aside, is never written over: changes
+// then stay in memory, and `lastError` says why after every change until the file can be read.
 class DecisionLog {
  public:
   using Clock = std::function<Date()>;
@@ -51,17 +58,20 @@ class DecisionLog {
   // `keepHistory` off so are decided ones; in that case log.json is rewritten without them.
   // A negative or zero retention keeps only pending entries younger than a day.
   // `journalLimit`: the journal's size in bytes past which log.json is rewritten.
+  // `sizeLimit`: the entries' size in log.json's encoding past which the oldest are dropped.
   DecisionLog(std::filesystem::path file, std::int64_t retentionDays, bool keepHistory,
-              Clock now = &Date::now, std::uint64_t journalLimit = kJournalLimit);
+              Clock now = &Date::now, std::uint64_t journalLimit = kJournalLimit,
+              std::uint64_t sizeLimit = kSizeLimit);
   DecisionLog(const DecisionLog&) = delete;
   DecisionLog& operator=(const DecisionLog&) = delete;
 
-  // Appends a `pending` entry for the request, prunes, writes, and returns the new random id.
+  // Appends a `pending` entry for the request (within LogEntry's limits), prunes, writes, and
+  // returns the new random id.
   Uuid record(const LinkRequest& request);
   // Completes the entry with `id` (the newest, should the files hold an id twice); unknown ids
   // change nothing and write nothing. With history kept the status is set, a given target and
   // reason replace the old ones and `trace` is appended; without history a decided entry is
-  // removed and a pending one left as it is.
+  // removed and a pending one left as it is. The entry is kept within LogEntry's limits.
   void update(const Uuid& id, DecisionStatus status, const std::optional<BrowserTarget>& target,
               const std::optional<std::string>& reason, const std::vector<std::string>& trace);
 
@@ -73,10 +83,12 @@ class DecisionLog {
   // The pending entries, oldest first.
   std::vector<LogEntry> unrouted();
 
-  // Turning history off drops every decided entry, clears the traces of the rest and writes;
-  // turning it on, or setting the current value, writes nothing.
+  // Turning history off drops every decided entry, clears the traces of the rest and rewrites
+  // log.json when that changed anything; turning it on, or setting the current value, writes
+  // nothing.
   void setKeepHistory(bool keepHistory);
-  // Prunes by the new retention and writes.
+  // Prunes by the new retention and rewrites log.json when that dropped entries; a retention
+  // that drops nothing (the usual call, at every start) writes nothing.
   void setRetention(std::int64_t days);
   // Empties the log and writes the empty list.
   void clear();
@@ -84,15 +96,23 @@ class DecisionLog {
   const std::filesystem::path& file() const { return m_file; }
   const std::filesystem::path& journalFile() const { return m_journal; }
   bool keepHistory() const;
-  // The most recent failure to read or write the files; cleared by the next successful write.
+  // Why the last change did not reach the files. After `record`, `update` and `clear` (and
+  // `setRetention`, `setKeepHistory` when they change something) it is set exactly when that
+  // change is not in the files: a write failed (a full disk), or a file cannot be read so that
+  // nothing is written (the reason repeated after every change until it can be); and it is
+  // cleared by a change that reached them, as by one that had nothing to write (an unknown id).
+  // The constructor and the queries set it when they move a damaged file aside or cannot read
+  // one (damage moved aside does not stop the next change from reaching the files).
   std::optional<std::string> lastError() const;
 
   // Pending entries younger than this are never pruned, whatever the retention, so that the
   // entry `record` has just written is still there for its `update`.
   static constexpr double kPendingGrace = 86400;
-  // A log file above this size is not read (and so never written over); retention keeps the
-  // usual log at a few megabytes.
+  // A log file above this size is not read but moved aside as damaged; retention keeps the
+  // usual log at a few megabytes, and kSizeLimit every log this class writes far below.
   static constexpr std::uint64_t kFileLimit = 64 * 1024 * 1024;
+  // About 30,000 usual entries, a quarter of kFileLimit.
+  static constexpr std::uint64_t kSizeLimit = 16 * 1024 * 1024;
   // About 300 lines: rewriting 6,000 entries (a few milliseconds) once per 150 clicks or so, and
   // a load applies at most this much on top of log.json.
   static constexpr std::uint64_t kJournalLimit = 256 * 1024;
@@ -131,6 +151,9 @@ class DecisionLog {
   void writeEntries();
   void block(std::string reason);
   void prune(LogChange& change);
+  // Drops the oldest entries (decided ones first) while the entries encode to more than
+  // `m_sizeLimit` bytes.
+  void pruneBySize(LogChange& change);
   bool isPrunable(const LogEntry& entry, Date cutoff, Date now) const;
   static std::optional<Version> versionOf(const std::filesystem::path& file, int* error);
 
@@ -139,7 +162,9 @@ class DecisionLog {
   struct Item {
     LogEntry entry;
     std::string encoded;
+    std::uint64_t size = 0;  // of `encoded`, or what it would be; 0 until known
   };
+  static std::uint64_t storedSize(Item& item);
 
   // How far the journal has been read: which file, the end of the last complete line applied,
   // the file's size then and how many lines lie before `offset`.
@@ -152,6 +177,7 @@ class DecisionLog {
   const std::filesystem::path m_journal;
   const Clock m_now;
   const std::uint64_t m_journalLimit;
+  const std::uint64_t m_sizeLimit;
   mutable std::mutex m_mutex;
   double m_retention;
   bool m_keepHistory;

@@ -13,6 +13,7 @@
 #include "fixtures/StoredLog.h"
 #include "foundation/Files.h"
 #include "foundation/Json.h"
+#include "foundation/Text.h"
 #include "support/TestSupport.h"
 
 namespace linkferry {
@@ -88,9 +89,17 @@ TEST(DecisionLog, RecordsUpdatesAndAnswersQueries) {
   log.update(Uuid::random(), DecisionStatus::routed, std::nullopt, std::nullopt, {});
   EXPECT_EQ(fixture.stamp(), before);
 
-  // Once rewritten, log.json alone is byte for byte the log's own encoding of its entries, the
-  // updated ones included, and the journal is gone.
+  // Setting the retention the log has, or one that drops nothing, writes nothing: every start
+  // does it.
   log.setRetention(30);
+  log.setRetention(3650);
+  EXPECT_EQ(fixture.stamp(), before);
+  EXPECT_EQ(log.lastError(), std::nullopt);
+
+  // Once rewritten (here as the journal is full), log.json alone is byte for byte the log's own
+  // encoding of its entries, the updated ones included, and the journal is gone.
+  DecisionLog(fixture.file, 30, true, fixture.clock(), 1)
+      .update(ids[0], DecisionStatus::pending, std::nullopt, std::nullopt, {});
   std::vector<LogEntry> oldestFirst = log.all();
   std::reverse(oldestFirst.begin(), oldestFirst.end());
   EXPECT_EQ(Files::read(fixture.file), LogFile::encode(oldestFirst));
@@ -114,6 +123,9 @@ TEST(DecisionLog, WithoutHistoryKeepsOnlyPendingEntries) {
 
   const auto before = fixture.stamp();
   log.setKeepHistory(false);  // unchanged: no write
+  EXPECT_EQ(fixture.stamp(), before);
+  log.setKeepHistory(true);
+  log.setKeepHistory(false);  // nothing decided, no trace: nothing to write
   EXPECT_EQ(fixture.stamp(), before);
   log.update(waiting, DecisionStatus::pending, BrowserTarget{"b"}, std::nullopt, {"y"});
   EXPECT_EQ(log.entry(waiting)->target, std::nullopt);
@@ -188,56 +200,113 @@ TEST(DecisionLog, MovesEveryBadFileAsideKeepingItsBytes) {
   EXPECT_EQ(Files::read(fixture.file.string() + ".corrupt.1"), second);
 }
 
-// A log that exists but cannot be read is reported and never written over; a FIFO does not
-// block the log.
+// A log that exists but cannot be read is reported after every change and never written over.
 TEST(DecisionLog, NeverWritesOverALogItCannotRead) {
-  for (bool fifo : {false, true}) {
-    SCOPED_TRACE(fifo);
+  for (bool journal : {false, true}) {
+    SCOPED_TRACE(journal);
     Fixture fixture;
-    std::filesystem::create_directories(fixture.file.parent_path());
-    if (fifo) {
-      ASSERT_EQ(::mkfifo(fixture.file.c_str(), 0600), 0);
-    } else {
-      std::filesystem::create_directories(fixture.file / "inside");
-    }
+    const std::filesystem::path& unreadable = journal ? fixture.journal : fixture.file;
+    std::filesystem::create_directories(unreadable / "inside");
     DecisionLog log(fixture.file, 30, true, fixture.clock());
     ASSERT_TRUE(log.lastError().has_value());
-    EXPECT_TRUE(log.lastError()->starts_with("cannot read " + fixture.file.string() + ": "))
-        << *log.lastError();
-    log.record(arrival(1));
+    const std::string reason = "cannot read " + unreadable.string() + ": ";
+    EXPECT_TRUE(log.lastError()->starts_with(reason)) << *log.lastError();
+    const Uuid id = log.record(arrival(1));
+    EXPECT_TRUE(log.lastError().value_or("").starts_with(reason));
+    log.update(id, DecisionStatus::routed, std::nullopt, std::nullopt, {});
+    EXPECT_TRUE(log.lastError().value_or("").starts_with(reason));
+    log.update(Uuid::random(), DecisionStatus::routed, std::nullopt, std::nullopt, {});
+    EXPECT_TRUE(log.lastError().value_or("").starts_with(reason));
     log.clear();
-    EXPECT_TRUE(log.lastError()->starts_with("cannot read ")) << *log.lastError();
-    EXPECT_EQ(std::filesystem::is_fifo(fixture.file), fifo);
-    EXPECT_EQ(std::filesystem::is_directory(fixture.file / "inside"), !fifo);
+    EXPECT_TRUE(log.lastError().value_or("").starts_with(reason));
+    EXPECT_TRUE(std::filesystem::is_directory(unreadable / "inside"));
 
     // Once the file can be read again, it is used and written.
-    std::filesystem::remove_all(fixture.file);
+    std::filesystem::remove_all(unreadable);
     log.record(arrival(2));
     EXPECT_EQ(log.lastError(), std::nullopt);
     EXPECT_EQ(fixture.onDisk().size(), 1u);
   }
 }
 
+// Regression: a FIFO, a link to /dev/zero or an oversized file in place of either file stopped
+// every later write for good. Each is moved aside unread, reported, and the log goes on.
+TEST(DecisionLog, MovesAsideWhatIsNotALogFileAndGoesOn) {
+  const std::vector<std::pair<std::string, std::function<void(const std::filesystem::path&)>>>
+      makers = {
+          {"not a regular file",
+           [](const std::filesystem::path& path) { ASSERT_EQ(::mkfifo(path.c_str(), 0600), 0); }},
+          {"not a regular file",
+           [](const std::filesystem::path& path) {
+             std::filesystem::create_symlink("/dev/zero", path);
+           }},
+          {"larger than 64 MB",
+           [](const std::filesystem::path& path) {
+             std::ofstream{path};
+             std::filesystem::resize_file(path, DecisionLog::kFileLimit + 1);  // sparse
+           }},
+      };
+  for (bool journal : {false, true}) {
+    for (const auto& [problem, make] : makers) {
+      SCOPED_TRACE(problem + (journal ? " (journal)" : " (log.json)"));
+      Fixture fixture;
+      Uuid kept;
+      {
+        DecisionLog writer(fixture.file, 30, true, fixture.clock());
+        kept = writer.record(arrival(1));  // log.json
+      }
+      const std::filesystem::path& bad = journal ? fixture.journal : fixture.file;
+      std::filesystem::remove(bad);
+      make(bad);
+      DecisionLog log(fixture.file, 30, true, fixture.clock());
+      const std::string prefix = journal ? "unreadable log journal moved aside: cannot read "
+                                         : "unreadable log moved aside: cannot read ";
+      EXPECT_EQ(log.lastError(), prefix + bad.string() + ": " + problem);
+      EXPECT_EQ(log.entry(kept).has_value(), journal);
+      EXPECT_TRUE(std::filesystem::exists(
+          std::filesystem::symlink_status(bad.string() + ".corrupt")));
+      log.record(arrival(2));
+      EXPECT_EQ(log.lastError(), std::nullopt);
+      EXPECT_EQ(fixture.onDisk().size(), journal ? 2u : 1u);
+    }
+  }
+}
+
+// Every change that does not reach the files says so, and the first one that does clears it and
+// writes what was kept in memory.
 TEST(DecisionLog, ReportsAFailedWriteAndKeepsTheChangeInMemory) {
   Fixture fixture;
   // The log's folder is a plain file, so neither the folder nor the log can be made.
   Files::writeAtomically(fixture.folder.path() / "file", "x");
   const auto file = fixture.folder.path() / "file" / "log.json";
   DecisionLog log(file, 30, true, fixture.clock());
-  log.record(arrival(1));
+  const Uuid id = log.record(arrival(1));
   ASSERT_TRUE(log.lastError().has_value());
   EXPECT_TRUE(log.lastError()->starts_with("cannot write " + file.string() + ": "))
       << *log.lastError();
   EXPECT_EQ(log.all().size(), 1u);
+  log.update(id, DecisionStatus::routed, BrowserTarget{"a"}, std::nullopt, {});
+  EXPECT_TRUE(log.lastError().has_value());
+  // Nothing to write, but the files still miss the earlier changes.
+  log.update(Uuid::random(), DecisionStatus::routed, std::nullopt, std::nullopt, {});
+  EXPECT_TRUE(log.lastError().has_value());
+
+  std::filesystem::remove(fixture.folder.path() / "file");
+  log.update(Uuid::random(), DecisionStatus::routed, std::nullopt, std::nullopt, {});
+  EXPECT_TRUE(log.lastError().has_value());
+  log.record(arrival(2));
+  EXPECT_EQ(log.lastError(), std::nullopt);
+  EXPECT_EQ(testing::storedLog(file).size(), 2u);
+  EXPECT_EQ(DecisionLog(file, 30, true, fixture.clock()).entry(id)->target, BrowserTarget{"a"});
 }
 
 void appendBytes(const std::filesystem::path& file, const std::string& bytes) {
   std::ofstream(file, std::ios::app | std::ios::binary) << bytes;
 }
 
-// A writer killed inside its write leaves part of a line; a power cut may leave a whole line
-// unreadable. Neither costs an entry or an error, and the next writer writes over it, even when
-// its line ends the journal at the very size another process saw with the broken line in it.
+// A writer killed inside its write leaves part of a line. That costs no entry and no error, and
+// the next writer writes over it, even when its line ends the journal at the very size another
+// process saw with the broken line in it.
 TEST(DecisionLog, IgnoresABrokenLastLineOfTheJournal) {
   Fixture fixture;
   // A log.json as an older writer left it, without a journal.
@@ -263,7 +332,7 @@ TEST(DecisionLog, IgnoresABrokenLastLineOfTheJournal) {
   EXPECT_EQ(urls(reader.recent(2)),
             (std::vector<std::string>{"https://a.test/2", "https://a.test/3"}));
 
-  appendBytes(fixture.journal, "{\"add\": [{\"id\": \n");
+  appendBytes(fixture.journal, "{\"add\": [{\"id\": ");
   EXPECT_EQ(reader.all().size(), 4u);
   writer.record(arrival(4));
   EXPECT_EQ(reader.all().size(), 5u);
@@ -276,31 +345,115 @@ TEST(DecisionLog, IgnoresABrokenLastLineOfTheJournal) {
   EXPECT_FALSE(std::filesystem::exists(fixture.journal.string() + ".corrupt"));
 }
 
-// A damaged line amid others: every readable change is kept and written to log.json, and the
+// A damaged complete line, amid others or the last one (regression: a last one was taken for a
+// torn write and written over): every readable change is kept and written to log.json, and the
 // journal's bytes are kept beside it.
 TEST(DecisionLog, MovesADamagedJournalAsideKeepingItsChanges) {
-  Fixture fixture;
-  {
-    DecisionLog writer(fixture.file, 30, true, fixture.clock());
-    writer.record(arrival(1));  // log.json
-    writer.record(arrival(2));  // the journal's first line
-    writer.record(arrival(3));
-  }
-  const std::string lines = Files::read(fixture.journal);
-  const std::size_t second = lines.find('\n') + 1;
-  const std::string damaged = lines.substr(0, second) + "{\"put\": 7}\n" + lines.substr(second);
-  Files::writeAtomically(fixture.journal, damaged);
+  for (bool last : {false, true}) {
+    SCOPED_TRACE(last);
+    Fixture fixture;
+    {
+      DecisionLog writer(fixture.file, 30, true, fixture.clock());
+      writer.record(arrival(1));  // log.json
+      writer.record(arrival(2));  // the journal's first line
+      writer.record(arrival(3));
+    }
+    const std::string lines = Files::read(fixture.journal);
+    const std::size_t second = last ? lines.size() : lines.find('\n') + 1;
+    const std::string damaged =
+        lines.substr(0, second) + "{\"put\": 7}\n" + lines.substr(second);
+    Files::writeAtomically(fixture.journal, damaged);
 
+    DecisionLog log(fixture.file, 30, true, fixture.clock());
+    ASSERT_TRUE(log.lastError().has_value());
+    EXPECT_TRUE(log.lastError()->starts_with("unreadable log journal moved aside: " +
+                                             fixture.journal.string() + ", line " +
+                                             (last ? "3" : "2") + ": "))
+        << *log.lastError();
+    const std::vector<std::string> all = {"https://a.test/1", "https://a.test/2",
+                                          "https://a.test/3"};
+    EXPECT_EQ(urls(log.recent(5)), all);
+    EXPECT_EQ(Files::read(fixture.journal.string() + ".corrupt"), damaged);
+    EXPECT_FALSE(std::filesystem::exists(fixture.journal));
+    EXPECT_EQ(urls(LogFile::decode(Files::read(fixture.file), "log.json")), all);
+    log.record(arrival(4));
+    EXPECT_EQ(log.lastError(), std::nullopt);
+    EXPECT_EQ(Files::read(fixture.journal.string() + ".corrupt"), damaged);
+  }
+}
+
+// Regression: 139 clicks of 250 KB links made a log.json no load accepts, which then stopped
+// every write. Huge texts are kept shortened, with their length, in entries that still load and
+// are found by id.
+TEST(DecisionLog, KeepsHugeTextsShortened) {
+  Fixture fixture;
+  const std::string link = "https://a.test/" + std::string(250'000 - 15, 'a');
+  const std::string title(300'000, 'w');
   DecisionLog log(fixture.file, 30, true, fixture.clock());
-  ASSERT_TRUE(log.lastError().has_value());
-  EXPECT_TRUE(log.lastError()->starts_with("unreadable log journal moved aside: " +
-                                           fixture.journal.string() + ", line 2: "))
-      << *log.lastError();
-  const std::vector<std::string> all = {"https://a.test/1", "https://a.test/2", "https://a.test/3"};
-  EXPECT_EQ(urls(log.recent(5)), all);
-  EXPECT_EQ(Files::read(fixture.journal.string() + ".corrupt"), damaged);
-  EXPECT_FALSE(std::filesystem::exists(fixture.journal));
-  EXPECT_EQ(urls(LogFile::decode(Files::read(fixture.file), "log.json")), all);
+  std::vector<Uuid> ids;
+  for (int n = 0; n < 40; ++n) {
+    ids.push_back(log.record(LinkRequest(*URL::parse(link), "com.app", title, kNow)));
+    log.update(ids.back(), DecisionStatus::routed, BrowserTarget{"b"}, title,
+               std::vector<std::string>(150, "step"));
+    ASSERT_EQ(log.lastError(), std::nullopt);
+  }
+  EXPECT_LT(std::filesystem::file_size(fixture.file) +
+                std::filesystem::file_size(fixture.journal),
+            40 * 40'000u);
+
+  DecisionLog fresh(fixture.file, 30, true, fixture.clock());
+  EXPECT_EQ(fresh.lastError(), std::nullopt);
+  std::optional<LogEntry> entry = fresh.entry(ids[7]);
+  ASSERT_TRUE(entry.has_value());
+  const std::string url = entry->url.absoluteString();
+  EXPECT_LE(url.size(), LogEntry::kURLLimit);
+  EXPECT_TRUE(url.starts_with("https://a.test/aaaa")) << url.substr(0, 40);
+  EXPECT_TRUE(url.ends_with("a%E2%80%A6%20(250000%20characters)")) << url.substr(url.size() - 40);
+  EXPECT_TRUE(entry->sourceWindow->ends_with("w \u2026 (300000 characters)"));
+  EXPECT_EQ(Text::characterCount(*entry->sourceWindow), LogEntry::kTextLimit);
+  EXPECT_EQ(entry->reason, entry->sourceWindow);
+  ASSERT_EQ(entry->trace.size(), LogEntry::kTraceLimit);
+  EXPECT_EQ(entry->trace.back(), "\u2026 (51 more lines)");
+
+  // Shortening what is shortened changes nothing; lines added later are counted with the rest.
+  LogEntry again = *entry;
+  again.bound();
+  EXPECT_EQ(again, *entry);
+  fresh.update(ids[7], DecisionStatus::routed, std::nullopt, std::nullopt, {"x", "y"});
+  EXPECT_EQ(fresh.entry(ids[7])->trace.back(), "\u2026 (53 more lines)");
+  EXPECT_EQ(fresh.entry(ids[7])->trace.size(), LogEntry::kTraceLimit);
+}
+
+// Whatever clicks bring, the entries stay within the size limit: the oldest decided entries go
+// first, pending ones only after them, and a fresh load reads what was kept.
+TEST(DecisionLog, DropsTheOldestEntriesPastTheSizeLimit) {
+  Fixture fixture;
+  constexpr std::uint64_t kLimit = 6000;
+  DecisionLog log(fixture.file, 30, true, fixture.clock(), 2000, kLimit);
+  const Uuid waiting = log.record(arrival(0));
+  std::vector<Uuid> decided;
+  for (int n = 1; n <= 60; ++n) {
+    const Uuid id = log.record(arrival(n));
+    log.update(id, DecisionStatus::routed, BrowserTarget{"b"}, "rule", {"a step of the trace"});
+    decided.push_back(id);
+    const std::uint64_t stored = std::filesystem::file_size(fixture.file);
+    ASSERT_LE(stored, kLimit) << n;
+    ASSERT_EQ(log.lastError(), std::nullopt);
+  }
+  EXPECT_LT(log.all().size(), 60u);
+  EXPECT_TRUE(log.entry(waiting).has_value());
+  EXPECT_TRUE(log.entry(decided.back()).has_value());
+  EXPECT_FALSE(log.entry(decided.front()).has_value());
+  EXPECT_EQ(DecisionLog(fixture.file, 30, true, fixture.clock()).all(), log.all());
+  std::vector<LogEntry> oldestFirst = log.all();
+  std::reverse(oldestFirst.begin(), oldestFirst.end());
+  EXPECT_LE(LogFile::encode(oldestFirst).size(), kLimit);
+
+  // Pending entries go too once nothing decided is left, the newest one never.
+  for (int n = 100; n < 160; ++n) log.record(arrival(n));
+  EXPECT_FALSE(log.entry(waiting).has_value());
+  EXPECT_EQ(log.all().front().url.absoluteString(), "https://a.test/159");
+  EXPECT_LE(std::filesystem::file_size(fixture.file), kLimit);
 }
 
 // log.json is rewritten first and the journal removed after. A process killed in between (the
@@ -389,6 +542,53 @@ TEST(LogFile, OwnEncoderDecodesLikeTheGenericOne) {
   EXPECT_EQ(std::vector<LogEntry>(fromOwn.begin(), fromOwn.end() - 1),
             std::vector<LogEntry>(entries.begin(), entries.end() - 1));
   EXPECT_EQ(LogFile::encode({}), "[]");
+}
+
+// The log's own reader must accept, read and refuse exactly what the generic JSON reader does,
+// whatever another writer's spacing, escapes, member order or extra members.
+TEST(LogFile, OwnReaderAgreesWithTheGenericOne) {
+  const std::string id = "\"id\":\"e621e1f8-c36c-495a-93fc-0c247a3e6e5f\"";
+  const std::string rest = "\"url\":\"https://a.test/\",\"status\":\"routed\",\"trace\":[]";
+  const std::vector<std::string> texts = {
+      "[]",
+      " [ ] ",
+      "[{" + id + "," + rest + ",\"receivedAt\":1.5}]",
+      "[ {\"receivedAt\" : -0 , " + rest + " ,\n " + id + "} ]",
+      "[{" + id + "," + rest + ",\"receivedAt\":9007199254740993}]",
+      "[{" + id + "," + rest + ",\"receivedAt\":1e400}]",
+      "[{" + id + "," + rest + ",\"receivedAt\":18446744073709551616}]",
+      "[{" + id + "," + rest + ",\"receivedAt\":01}]",
+      "[{" + id + "," + rest + ",\"receivedAt\":1,\"sourceApp\":\"\\u00e9\\ud83d\\ude00\\/\\n\"}]",
+      "[{" + id + "," + rest + ",\"receivedAt\":1,\"sourceApp\":\"\\ud83d\"}]",
+      "[{" + id + "," + rest + ",\"receivedAt\":1,\"sourceApp\":\"\xff\"}]",
+      "[{" + id + "," + rest + ",\"receivedAt\":1,\"sourceApp\":\"\t\"}]",
+      "[{" + id + "," + rest + ",\"receivedAt\":1,\"sourceApp\":null,\"other\":[1,{}]}]",
+      "[{" + id + "," + rest + ",\"receivedAt\":1,\"receivedAt\":2}]",
+      "[{" + id + "," + rest + ",\"receivedAt\":1,\"target\":{\"privateMode\":true}}]",
+      "[{" + id + "," + rest + ",\"receivedAt\":1,\"target\":{\"browser\":\"b\",\"privateMode\":true}}]",
+      "[{" + id + "," + rest + ",\"receivedAt\":1}",
+      "[{" + id + "," + rest + ",\"receivedAt\":1},]",
+      "[{" + id + "," + rest + "}]",
+      "\xef\xbb\xbf[]",
+      "[] x",
+  };
+  for (const std::string& text : texts) {
+    SCOPED_TRACE(text);
+    std::optional<std::string> ownError, genericError;
+    std::vector<LogEntry> own, generic;
+    try {
+      own = LogFile::decode(text, "log.json");
+    } catch (const JsonError& error) {
+      ownError = error.what();
+    }
+    try {
+      generic = LogFile::decodeGeneric(text, "log.json");
+    } catch (const JsonError& error) {
+      genericError = error.what();
+    }
+    EXPECT_EQ(ownError, genericError);
+    EXPECT_EQ(own, generic);
+  }
 }
 
 }  // namespace

@@ -6,6 +6,8 @@
 #include <cmath>
 #include <utility>
 
+#include "foundation/Text.h"
+
 namespace linkferry {
 namespace {
 
@@ -190,6 +192,342 @@ void appendObject(std::string& out, const LogEntry& entry) {
   out += "]}";
 }
 
+void boundOptional(std::optional<std::string>& text) {
+  if (text) *text = LogEntry::boundedText(*text);
+}
+
+// "… (N more lines)": the count of the lines a shortened trace left out; nothing for any other
+// line.
+std::optional<std::size_t> omittedLines(std::string_view line) {
+  constexpr std::string_view kStart = "\u2026 (", kEnd = " more lines)";
+  if (!line.starts_with(kStart) || !line.ends_with(kEnd)) return std::nullopt;
+  const std::string_view digits =
+      line.substr(kStart.size(), line.size() - kStart.size() - kEnd.size());
+  std::size_t count = 0;
+  auto [end, error] = std::from_chars(digits.data(), digits.data() + digits.size(), count);
+  if (error != std::errc() || end != digits.data() + digits.size()) return std::nullopt;
+  return count;
+}
+
+// A reader of log.json written for the log's own shape, building the entries without a JSON tree
+// in between (which needs several times the file's size). It is strict: anything beyond what a
+// writer of the log produces (a member it does not know, a member twice, a null, a byte-order
+// mark) makes it give up, and the generic parser then decides, so both accept the same files and
+// read them the same, and every error comes from the generic one.
+class CompactReader {
+ public:
+  explicit CompactReader(std::string_view text) : m_text(text) {}
+
+  bool read(std::vector<LogEntry>& entries) {
+    space();
+    if (!take('[')) return false;
+    space();
+    if (take(']')) return finished();
+    do {
+      space();
+      std::optional<LogEntry> entry = readEntry();
+      if (!entry) return false;
+      entries.push_back(std::move(*entry));
+      space();
+    } while (take(','));
+    return take(']') && finished();
+  }
+
+ private:
+  bool finished() {
+    space();
+    return m_at == m_text.size();
+  }
+  void space() {
+    while (m_at < m_text.size()) {
+      const char c = m_text[m_at];
+      if (c != ' ' && c != '\n' && c != '\r' && c != '\t') return;
+      ++m_at;
+    }
+  }
+  bool take(char c) {
+    if (m_at >= m_text.size() || m_text[m_at] != c) return false;
+    ++m_at;
+    return true;
+  }
+  bool peek(char c) const { return m_at < m_text.size() && m_text[m_at] == c; }
+
+  // Four hexadecimal digits of a "\u" escape.
+  std::optional<std::uint32_t> hex4() {
+    if (m_at + 4 > m_text.size()) return std::nullopt;
+    std::uint32_t value = 0;
+    for (int i = 0; i < 4; ++i) {
+      const char c = m_text[m_at++];
+      value <<= 4;
+      if (c >= '0' && c <= '9') {
+        value |= static_cast<std::uint32_t>(c - '0');
+      } else if (c >= 'a' && c <= 'f') {
+        value |= static_cast<std::uint32_t>(c - 'a' + 10);
+      } else if (c >= 'A' && c <= 'F') {
+        value |= static_cast<std::uint32_t>(c - 'A' + 10);
+      } else {
+        return std::nullopt;
+      }
+    }
+    return value;
+  }
+
+  static void appendUTF8(std::string& out, std::uint32_t code) {
+    if (code < 0x80) {
+      out += static_cast<char>(code);
+    } else if (code < 0x800) {
+      out += static_cast<char>(0xC0 | (code >> 6));
+      out += static_cast<char>(0x80 | (code & 0x3F));
+    } else if (code < 0x10000) {
+      out += static_cast<char>(0xE0 | (code >> 12));
+      out += static_cast<char>(0x80 | ((code >> 6) & 0x3F));
+      out += static_cast<char>(0x80 | (code & 0x3F));
+    } else {
+      out += static_cast<char>(0xF0 | (code >> 18));
+      out += static_cast<char>(0x80 | ((code >> 12) & 0x3F));
+      out += static_cast<char>(0x80 | ((code >> 6) & 0x3F));
+      out += static_cast<char>(0x80 | (code & 0x3F));
+    }
+  }
+
+  // A string: well-formed UTF-8, no raw control character, only JSON's escapes.
+  std::optional<std::string> string() {
+    if (!take('"')) return std::nullopt;
+    std::string out;
+    std::size_t plain = m_at;
+    while (true) {
+      if (m_at >= m_text.size()) return std::nullopt;
+      const auto c = static_cast<unsigned char>(m_text[m_at]);
+      if (c == '"') {
+        out.append(m_text.data() + plain, m_at - plain);
+        ++m_at;
+        return out;
+      }
+      if (c < 0x20) return std::nullopt;
+      if (c >= 0x80) {
+        const std::size_t length = sequenceLength(m_text, m_at);
+        if (length == 0) return std::nullopt;
+        m_at += length;
+        continue;
+      }
+      if (c != '\\') {
+        ++m_at;
+        continue;
+      }
+      out.append(m_text.data() + plain, m_at - plain);
+      ++m_at;
+      if (m_at >= m_text.size()) return std::nullopt;
+      const char escape = m_text[m_at++];
+      switch (escape) {
+        case '"':
+        case '\\':
+        case '/':
+          out += escape;
+          break;
+        case 'b':
+          out += '\b';
+          break;
+        case 'f':
+          out += '\f';
+          break;
+        case 'n':
+          out += '\n';
+          break;
+        case 'r':
+          out += '\r';
+          break;
+        case 't':
+          out += '\t';
+          break;
+        case 'u': {
+          std::optional<std::uint32_t> code = hex4();
+          if (!code || (*code >= 0xDC00 && *code <= 0xDFFF)) return std::nullopt;
+          if (*code >= 0xD800 && *code <= 0xDBFF) {
+            if (!take('\\') || !take('u')) return std::nullopt;
+            std::optional<std::uint32_t> low = hex4();
+            if (!low || *low < 0xDC00 || *low > 0xDFFF) return std::nullopt;
+            *code = 0x10000 + ((*code - 0xD800) << 10) + (*low - 0xDC00);
+          }
+          appendUTF8(out, *code);
+          break;
+        }
+        default:
+          return std::nullopt;
+      }
+      plain = m_at;
+    }
+  }
+
+  // A number in JSON's grammar, converted as the generic parser converts it: a whole number
+  // that fits 64 bits through that integer, anything else as the nearest double.
+  std::optional<double> number() {
+    const std::size_t start = m_at;
+    auto digits = [&] {
+      const std::size_t from = m_at;
+      while (m_at < m_text.size() && m_text[m_at] >= '0' && m_text[m_at] <= '9') ++m_at;
+      return m_at - from;
+    };
+    take('-');
+    if (peek('0')) {
+      ++m_at;
+    } else if (digits() == 0) {
+      return std::nullopt;
+    }
+    bool whole = true;
+    if (take('.')) {
+      whole = false;
+      if (digits() == 0) return std::nullopt;
+    }
+    if (take('e') || take('E')) {
+      whole = false;
+      if (!take('+')) take('-');
+      if (digits() == 0) return std::nullopt;
+    }
+    const char* first = m_text.data() + start;
+    const char* last = m_text.data() + m_at;
+    if (whole) {
+      std::int64_t signedValue = 0;
+      if (auto [end, error] = std::from_chars(first, last, signedValue);
+          error == std::errc() && end == last) {
+        return static_cast<double>(signedValue);
+      }
+      std::uint64_t unsignedValue = 0;
+      if (auto [end, error] = std::from_chars(first, last, unsignedValue);
+          error == std::errc() && end == last) {
+        return static_cast<double>(unsignedValue);
+      }
+    }
+    double value = 0;
+    auto [end, error] = std::from_chars(first, last, value);
+    if (error != std::errc() || end != last || !std::isfinite(value)) return std::nullopt;
+    return value;
+  }
+
+  std::optional<bool> boolean() {
+    if (m_text.substr(m_at).starts_with("true")) {
+      m_at += 4;
+      return true;
+    }
+    if (m_text.substr(m_at).starts_with("false")) {
+      m_at += 5;
+      return false;
+    }
+    return std::nullopt;
+  }
+
+  // The members of an object, each key once and known to `member`, which reads its value.
+  template <typename Member>
+  bool object(Member&& member) {
+    if (!take('{')) return false;
+    space();
+    if (take('}')) return true;
+    std::uint32_t seen = 0;
+    do {
+      space();
+      std::optional<std::string> key = string();
+      if (!key) return false;
+      space();
+      if (!take(':')) return false;
+      space();
+      const int index = member(*key);
+      if (index < 0 || (seen & (1u << index)) != 0) return false;
+      seen |= 1u << index;
+      space();
+    } while (take(','));
+    return take('}');
+  }
+
+  bool optionalString(std::optional<std::string>& out) {
+    out = string();
+    return out.has_value();
+  }
+
+  std::optional<BrowserTarget> target() {
+    BrowserTarget target;
+    bool browser = false;
+    const bool ok = object([&](const std::string& key) -> int {
+      if (key == "browser") {
+        std::optional<std::string> name = string();
+        if (!name) return -1;
+        target.browser = std::move(*name);
+        browser = true;
+        return 0;
+      }
+      if (key == "profile") return optionalString(target.profile) ? 1 : -1;
+      if (key == "container") return optionalString(target.container) ? 2 : -1;
+      if (key == "privateMode") {
+        std::optional<bool> value = boolean();
+        if (!value) return -1;
+        target.privateMode = *value;
+        return 3;
+      }
+      return -1;
+    });
+    if (!ok || !browser) return std::nullopt;
+    return target;
+  }
+
+  std::optional<LogEntry> readEntry() {
+    std::optional<Uuid> id;
+    std::optional<URL> url;
+    std::optional<std::string> sourceApp, sourceWindow, reason;
+    std::optional<double> receivedAt;
+    std::optional<DecisionStatus> status;
+    std::optional<BrowserTarget> target;
+    std::optional<std::vector<std::string>> trace;
+    const bool ok = object([&](const std::string& key) -> int {
+      if (key == "id") {
+        std::optional<std::string> text = string();
+        if (text) id = Uuid::parse(*text);
+        return id ? 0 : -1;
+      }
+      if (key == "url") {
+        std::optional<std::string> text = string();
+        if (text) url = URL::parse(*text);
+        return url ? 1 : -1;
+      }
+      if (key == "sourceApp") return optionalString(sourceApp) ? 2 : -1;
+      if (key == "sourceWindow") return optionalString(sourceWindow) ? 3 : -1;
+      if (key == "receivedAt") {
+        receivedAt = number();
+        return receivedAt ? 4 : -1;
+      }
+      if (key == "status") {
+        std::optional<std::string> text = string();
+        if (text) status = decisionStatusFromString(*text);
+        return status ? 5 : -1;
+      }
+      if (key == "target") {
+        target = this->target();
+        return target ? 6 : -1;
+      }
+      if (key == "reason") return optionalString(reason) ? 7 : -1;
+      if (key == "trace") {
+        if (!take('[')) return -1;
+        trace.emplace();
+        space();
+        if (take(']')) return 8;
+        do {
+          space();
+          std::optional<std::string> line = string();
+          if (!line) return -1;
+          trace->push_back(std::move(*line));
+          space();
+        } while (take(','));
+        return take(']') ? 8 : -1;
+      }
+      return -1;
+    });
+    if (!ok || !id || !url || !receivedAt || !status || !trace) return std::nullopt;
+    return LogEntry(*id, std::move(*url), std::move(sourceApp), std::move(sourceWindow),
+                    Date::fromSecondsSinceReferenceDate(*receivedAt), *status, std::move(target),
+                    std::move(reason), std::move(*trace));
+  }
+
+  std::string_view m_text;
+  std::size_t m_at = 0;
+};
+
 std::optional<std::string> optionalString(const JsonReader& json, std::string_view key) {
   if (auto member = json.optional(key)) return member->string();
   return std::nullopt;
@@ -235,6 +573,57 @@ LogEntry::LogEntry(Uuid id, URL url, std::optional<std::string> sourceApp,
       target(std::move(target)),
       reason(std::move(reason)),
       trace(std::move(trace)) {}
+
+URL LogEntry::boundedURL(const URL& url) {
+  const std::string& text = url.absoluteString();
+  if (text.size() <= kURLLimit) return url;
+  const std::string marker = "%E2%80%A6%20(" + std::to_string(text.size()) + "%20characters)";
+  std::size_t cut = kURLLimit - marker.size();
+  // Never inside a percent escape or a UTF-8 sequence, so that the rest still decodes.
+  if (text[cut - 1] == '%') {
+    cut -= 1;
+  } else if (text[cut - 2] == '%') {
+    cut -= 2;
+  }
+  while (cut > 0 && (static_cast<unsigned char>(text[cut]) & 0xC0) == 0x80) --cut;
+  if (auto shortened = URL::parse(text.substr(0, cut) + marker)) return *shortened;
+  // Cut where the marker cannot stand (inside a port): the scheme alone says what it was.
+  if (auto shortened = URL::parse(url.scheme().value_or("") + ":" + marker)) return *shortened;
+  return *URL::parse(marker);
+}
+
+std::string LogEntry::boundedText(std::string_view text) {
+  // A character is at least one byte: most texts need no counting.
+  if (text.size() <= kTextLimit) return std::string(text);
+  const std::size_t count = Text::characterCount(text);
+  if (count <= kTextLimit) return std::string(text);
+  // " … (N characters)": its characters are its bytes but for the two more of "…".
+  const std::string marker = " \u2026 (" + std::to_string(count) + " characters)";
+  std::string shortened(Text::prefix(text, kTextLimit - (marker.size() - 2)));
+  shortened += marker;
+  return shortened;
+}
+
+void LogEntry::bound() {
+  url = boundedURL(url);
+  boundOptional(sourceApp);
+  boundOptional(sourceWindow);
+  boundOptional(reason);
+  if (target) {
+    target->browser = boundedText(target->browser);
+    boundOptional(target->profile);
+    boundOptional(target->container);
+  }
+  for (std::string& line : trace) line = boundedText(line);
+  if (trace.size() <= kTraceLimit) return;
+  // The lines past the first kTraceLimit - 1, an earlier count among them standing for its own.
+  std::size_t omitted = 0;
+  for (std::size_t i = kTraceLimit - 1; i < trace.size(); ++i) {
+    omitted += omittedLines(trace[i]).value_or(1);
+  }
+  trace.resize(kTraceLimit - 1);
+  trace.push_back("\u2026 (" + std::to_string(omitted) + " more lines)");
+}
 
 JsonValue LogEntry::toJson() const {
   JsonValue json = JsonValue::object();
@@ -289,6 +678,21 @@ std::string encode(const std::vector<LogEntry>& entries) {
 void appendEntry(std::string& out, const LogEntry& entry) { appendObject(out, entry); }
 
 std::vector<LogEntry> decode(std::string_view text, std::string_view fileName) {
+  // Every entry the log writes starts so, and the text cannot occur inside a JSON string (its
+  // quote would be escaped): room for exactly the entries, without regrowing a large vector.
+  std::size_t count = 0;
+  constexpr std::string_view kStart = "{\"id\":\"";
+  for (std::size_t at = text.find(kStart); at != std::string_view::npos;
+       at = text.find(kStart, at + kStart.size())) {
+    ++count;
+  }
+  std::vector<LogEntry> entries;
+  entries.reserve(count);
+  if (CompactReader(text).read(entries)) return entries;
+  return decodeGeneric(text, fileName);
+}
+
+std::vector<LogEntry> decodeGeneric(std::string_view text, std::string_view fileName) {
   JsonValue document = Json::parse(text, fileName);
   JsonReader json(document, std::string(fileName));
   std::vector<LogEntry> entries;

@@ -52,7 +52,23 @@ struct LogEntry {
            std::optional<BrowserTarget> target, std::optional<std::string> reason,
            std::vector<std::string> trace);
 
-  // The link as it arrived, to route a pending entry again.
+  // What one entry may hold, so that no click can make the log too large to load. A longer link
+  // is kept as its first characters followed by "%E2%80%A6%20(N%20characters)" (" … (N
+  // characters)" percent-encoded, so that it still reads as a link), N being the length of the
+  // whole link; a longer text (source app or window, reason, target names, a trace line) as its
+  // first characters followed by " … (N characters)"; a longer trace as its first lines followed
+  // by "… (N more lines)". What is shortened stays within the limit, so shortening again changes
+  // nothing.
+  static constexpr std::size_t kURLLimit = 16 * 1024;  // characters of the link's text
+  static constexpr std::size_t kTextLimit = 2048;      // characters of any other text
+  static constexpr std::size_t kTraceLimit = 100;      // lines
+  static URL boundedURL(const URL& url);
+  static std::string boundedText(std::string_view text);
+  // Shortens whatever passes the limits above; nothing else changes.
+  void bound();
+
+  // The link as it arrived, to route a pending entry again. A link the log had to shorten (see
+  // kURLLimit) is not the link that arrived.
   LinkRequest request() const { return LinkRequest(url, sourceApp, sourceWindow, receivedAt); }
 
   // `receivedAt` as seconds since 2001-01-01 00:00:00 UTC; `sourceApp`, `sourceWindow`,
@@ -75,8 +91,12 @@ std::string encode(const std::vector<LogEntry>& entries);
 // Appends one element of that array, as `encode` writes it, to `out`: "[" + the elements joined
 // by "," + "]" is the bytes of `encode`.
 void appendEntry(std::string& out, const LogEntry& entry);
-// Throws JsonError naming `fileName` and where the text is not a log.
+// Throws JsonError naming `fileName` and where the text is not a log. Reads the log's own
+// shape without building a JSON tree; any other JSON text goes through `decodeGeneric`.
 std::vector<LogEntry> decode(std::string_view text, std::string_view fileName);
+// The same through the generic JSON parser: the same entries and errors, for several times the
+// memory.
+std::vector<LogEntry> decodeGeneric(std::string_view text, std::string_view fileName);
 
 }  // namespace LogFile
 
