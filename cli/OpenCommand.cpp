@@ -23,6 +23,7 @@
 #include "RouterLoader.h"
 #include "ServiceClient.h"
 #include "TerminalPicker.h"
+#include "foundation/DisplayText.h"
 #include "foundation/Files.h"
 #include "foundation/Json.h"
 #include "foundation/Process.h"
@@ -63,9 +64,10 @@ struct ClickPath {
 // The answer typed on the terminal; nothing when standard input is no terminal.
 std::optional<PickerAnswer> askOnTerminal(const ClickOutcome& outcome,
                                           const PickerRequest& request) {
-  std::cout << "Open " << request.url.absoluteString() << " in:\n";
-  if (request.note) std::cout << "  " << *request.note << '\n';
-  for (const std::string& row : outcome.rows) std::cout << "  " << row << '\n';
+  // The link, the note and the rows carry outside text: shown escaped, never as controls.
+  std::cout << "Open " << DisplayText::escaped(request.url.absoluteString()) << " in:\n";
+  if (request.note) std::cout << "  " << DisplayText::escaped(*request.note) << '\n';
+  for (const std::string& row : outcome.rows) std::cout << "  " << DisplayText::escaped(row) << '\n';
   for (;;) {
     std::cout << "Number to open, r+number to remember for this domain, p+number for a private "
                  "window, empty to cancel: "
