@@ -11,6 +11,7 @@
 #include "Environment.h"
 #include "browsers/BrowserCatalog.h"
 #include "browsers/DesktopEntries.h"
+#include "foundation/DisplayText.h"
 #include "foundation/Files.h"
 #include "foundation/Json.h"
 #include "foundation/Text.h"
@@ -59,8 +60,12 @@ JsonValue catalogJson(const BrowserCatalog& catalog) {
   return browsers;
 }
 
-// Rows of cells printed in columns two spaces apart; widths count characters, not bytes.
-void printTable(const std::vector<std::vector<std::string>>& rows, const std::string& indent) {
+// Rows of cells printed in columns two spaces apart; widths count characters, not bytes. Cells
+// hold names from the browsers' own files: shown escaped.
+void printTable(std::vector<std::vector<std::string>> rows, const std::string& indent) {
+  for (auto& row : rows) {
+    for (std::string& cell : row) cell = DisplayText::escaped(cell);
+  }
   std::vector<std::size_t> widths;
   for (const auto& row : rows) {
     widths.resize(std::max(widths.size(), row.size()), 0);
@@ -103,7 +108,9 @@ void printHuman(const BrowserCatalog& catalog) {
   for (const CatalogBrowser& browser : catalog.browsers) {
     const BrowserDefinition& definition = browser.definition;
     if (!definition.dataDir) continue;
-    std::cout << '\n' << definition.id << ": data folder " << *definition.dataDir;
+    std::cout << '\n'
+              << DisplayText::escaped(definition.id) << ": data folder "
+              << DisplayText::escaped(*definition.dataDir);
     if (definition.explicitUserDataDir) std::cout << " (own instance)";
     if (browser.dataBlocked) {
       std::cout << " (blocked: it exists but cannot be read)\n";

@@ -19,6 +19,7 @@
 #include "browsers/BrowserCatalog.h"
 #include "browsers/DesktopEntries.h"
 #include "browsers/BrowserFamily.h"
+#include "foundation/DisplayText.h"
 #include "foundation/Files.h"
 #include "foundation/Text.h"
 #include "foundation/Json.h"
@@ -78,9 +79,9 @@ void printPlan(const LaunchPlan& plan, bool json) {
     printJson(plan.toJson());
     return;
   }
-  std::cout << commandLine(plan) << '\n';
+  std::cout << DisplayText::escaped(commandLine(plan)) << '\n';
   for (const LaunchPlan& fallback : plan.fallbacks) {
-    std::cout << "fallback: " << commandLine(fallback) << '\n';
+    std::cout << "fallback: " << DisplayText::escaped(commandLine(fallback)) << '\n';
   }
 }
 

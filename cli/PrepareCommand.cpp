@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "Command.h"
+#include "foundation/DisplayText.h"
 #include "foundation/Dates.h"
 #include "foundation/Json.h"
 #include "foundation/Text.h"
@@ -97,8 +98,10 @@ JsonValue preparedJson(const Prepared& prepared) {
 }
 
 void printPrepared(const Prepared& prepared) {
-  std::cout << prepared.result.url.absoluteString() << '\n';
-  for (const std::string& line : prepared.result.trace) std::cout << "  " << line << '\n';
+  std::cout << DisplayText::escaped(prepared.result.url.absoluteString()) << '\n';
+  for (const std::string& line : prepared.result.trace) {
+    std::cout << "  " << DisplayText::escaped(line) << '\n';
+  }
 }
 
 int runPrepare(const std::vector<std::string>& texts, bool json, bool noNetwork) {

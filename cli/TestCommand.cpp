@@ -9,6 +9,7 @@
 #include "Command.h"
 #include "LinuxContext.h"
 #include "RouterLoader.h"
+#include "foundation/DisplayText.h"
 #include "foundation/Files.h"
 #include "foundation/Json.h"
 #include "foundation/Process.h"
@@ -83,27 +84,29 @@ int runTest(const std::string& text, const std::optional<std::string>& sourceApp
     return planError ? kInputError : kSuccess;
   }
 
-  std::cout << preparedRequest.url.absoluteString() << '\n';
+  // Links, rule and profile names and program arguments are outside text: shown escaped.
+  const auto shown = [](std::string_view text) { return DisplayText::escaped(text); };
+  std::cout << shown(preparedRequest.url.absoluteString()) << '\n';
   for (const TraceEntry& entry : decision.trace) {
     // Preparation lines carry their own tag and took no measured time.
-    std::cout << "  " << (entry.stage == "prepare" ? entry.summary : Router::traceLine(entry))
+    std::cout << "  " << shown(entry.stage == "prepare" ? entry.summary : Router::traceLine(entry))
               << '\n';
   }
   if (route) {
-    std::cout << "decision: " << describe(route->target, *state.catalog) << " ("
-              << route->reason.stage << ": " << route->reason.detail << ")\n";
+    std::cout << "decision: " << shown(describe(route->target, *state.catalog)) << " ("
+              << route->reason.stage << ": " << shown(route->reason.detail) << ")\n";
     if (asksFirst) std::cout << "always ask is on: the picker is shown first, with this first\n";
   } else {
     std::cout << "decision: ask the user, suggesting:\n";
     for (const Candidate& candidate : decision.outcome.asAsk()->candidates) {
-      std::cout << "  " << TargetLabel::text(candidate.target, *state.catalog) << '\n';
+      std::cout << "  " << shown(TargetLabel::text(candidate.target, *state.catalog)) << '\n';
     }
   }
   if (plan) {
-    std::cout << "would run: " << plan->executable;
-    for (const std::string& argument : plan->arguments) std::cout << ' ' << argument;
+    std::cout << "would run: " << shown(plan->executable);
+    for (const std::string& argument : plan->arguments) std::cout << ' ' << shown(argument);
     std::cout << '\n';
-    for (const std::string& warning : plan->warnings) std::cout << "  warning: " << warning << '\n';
+    for (const std::string& warning : plan->warnings) std::cout << "  warning: " << shown(warning) << '\n';
   }
   if (planError) {
     printError("cannot open it: " + *planError);
