@@ -39,6 +39,8 @@ RouterService::RouterService(Options options)
   ServiceServer::Limits limits;
   limits.idleExit = m_options.idleExit;
   limits.requestTimeout = m_options.requestTimeout;
+  limits.maxConnections = m_options.maxConnections;
+  limits.maxConnectionsPerClient = m_options.maxConnectionsPerClient;
   m_server = std::make_unique<ServiceServer>(
       limits, [this](const std::string& line, int peerPid) { return answer(line, peerPid); });
 }

@@ -34,8 +34,11 @@ class RouterService {
     // period in any case.
     std::chrono::milliseconds debounce{kDefaultDebounce};
     std::chrono::milliseconds period{kDefaultPeriod};
-    // A connection that sends no complete request for this long is closed.
+    // A request not complete this long after it began (ServiceServer) closes its connection.
     std::chrono::milliseconds requestTimeout{kDefaultRequestTimeout};
+    // Connections kept open at once, in all and per client process (ServiceServer's limits).
+    std::size_t maxConnections = ServiceServer::kDefaultMaxConnections;
+    std::size_t maxConnectionsPerClient = ServiceServer::kDefaultMaxConnectionsPerClient;
     // Read the browsers' history and cookies (off only for tests of other things).
     bool readSignals = true;
   };
