@@ -131,8 +131,7 @@ void ServiceServer::keepWithin(std::size_t limit,
     for (const auto& connection : m_connections) {
       if (!counted(*connection)) continue;
       ++count;
-      if (!connection->answering &&
-          (!oldest || connection->waitingSince < oldest->waitingSince)) {
+      if (!connection->answering && (!oldest || connection->waitingSince < oldest->waitingSince)) {
         oldest = connection;
       }
     }

@@ -27,7 +27,9 @@ constexpr auto kBound = 30s;
 class RunningServer {
  public:
   explicit RunningServer(ServiceServer::Limits limits)
-      : m_server(limits, [](const std::string& line, int) { return JsonValue{{"echo", line}}; }) {
+      : m_server(limits, [](const std::string& line, int) {
+          return JsonValue{{"echo", line}};
+        }) {
     m_listener = HelperSocket::listen(socket(), m_lock);
     m_thread = std::thread([this] { m_server.run(m_listener); });
   }
