@@ -53,7 +53,8 @@ void EventLoop::watch(int descriptor, Clock::time_point deadline,
 }
 
 void EventLoop::unwatch(int descriptor) {
-  std::erase_if(m_watches, [descriptor](const Watch& watch) { return watch.descriptor == descriptor; });
+  std::erase_if(m_watches,
+                [descriptor](const Watch& watch) { return watch.descriptor == descriptor; });
 }
 
 void EventLoop::run(int listener, const std::function<void(int)>& accept) {
