@@ -37,7 +37,7 @@ ClickOutcome ClickOutcome::fromJson(const JsonReader& json) {
 }
 
 ClickOutcome ClickOutcome::fromServiceAnswer(const JsonValue& answer) {
-  return fromJson(JsonReader(answer.at("outcome"), "the service's answer", "outcome"));
+  return fromJson(JsonReader(answer, "the service's answer")["outcome"]);
 }
 
 ClickOutcome ClickOutcome::failed(std::string link, std::string error) {

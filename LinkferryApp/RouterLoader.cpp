@@ -27,13 +27,7 @@ constexpr std::chrono::milliseconds kExpansionTimeout{3000};
 }  // namespace
 
 Loaded load(const Options& options) {
-  Loaded loaded{LinkferryPaths::defaultPaths(options.environment, options.home),
-                nullptr,
-                nullptr,
-                nullptr,
-                nullptr,
-                {},
-                std::make_shared<std::atomic<bool>>(true),
+  Loaded loaded{LinkferryPaths::defaultPaths(options.environment, options.home), nullptr, nullptr,
                 {}};
   const LinkferryPaths& paths = loaded.paths;
 
@@ -53,7 +47,6 @@ Loaded load(const Options& options) {
   } catch (const std::exception& error) {
     loaded.problems.push_back(error.what());
     rules = std::make_shared<const RuleSet>();
-    *loaded.rulesLoaded = false;
   }
 
   std::shared_ptr<const AppSettings> settings;
@@ -101,9 +94,6 @@ Loaded load(const Options& options) {
     return changed;
   };
 
-  loaded.runner = runner;
-  loaded.expander = expander;
-  loaded.saveRules = saveRules;
   loaded.router = std::make_shared<Router>(
       RouterState{catalog, rules, index, settings, LaunchPlatform::linux}, loaded.log,
       std::move(runner), std::move(expander), std::move(saveRules));

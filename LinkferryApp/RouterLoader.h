@@ -1,6 +1,5 @@
 #pragma once
 
-#include <atomic>
 #include <filesystem>
 #include <map>
 #include <memory>
@@ -37,23 +36,15 @@ struct Loaded {
   LinkferryPaths paths;
   std::shared_ptr<Router> router;
   std::shared_ptr<DecisionLog> log;
-  // What the router was built with, for an owner that builds a second router over the same log
-  // (the service's dry-run router).
-  std::shared_ptr<LaunchRunner> runner;
-  std::shared_ptr<const ShortLinkExpanding> expander;
-  Router::SaveRules saveRules;
-  // Whether rules.json loaded. While false, saving rules is refused so that the user's file is
-  // never overwritten; an owner that reloads the file sets it.
-  std::shared_ptr<std::atomic<bool>> rulesLoaded;
   // One line per file that could not be loaded, naming the file and the problem. Routing goes on
   // without what it held: no custom browsers, no rules, default settings.
   std::vector<std::string> problems;
 };
 
 // Never fails on the user's files: what cannot be loaded is listed in `problems` and left out.
-// Rules chosen in the picker are saved to the data folder's rules.json; when that file could not
-// be loaded, a save is refused ("rules.json could not be loaded; fix it before adding rules") so
-// the user's broken file is never overwritten.
+// Rules chosen in the picker are added to the data folder's rules.json as it is on disk then,
+// under its lock; when that file does not load, the save is refused so the user's broken file is
+// never written over.
 Loaded load(const Options& options);
 
 }  // namespace RouterLoader

@@ -3,6 +3,7 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <optional>
 #include <stdexcept>
 
 #include "foundation/SocketLines.h"
@@ -11,6 +12,13 @@
 #include "settings/LinkferryPaths.h"
 
 namespace linkferry::ServiceClient {
+
+namespace {
+
+// How the service's answers are named in what goes wrong with them.
+constexpr const char* kAnswer = "the service's answer";
+
+}  // namespace
 
 std::filesystem::path socketPath(const Environment& environment) {
   return HelperSocket::path(environment).parent_path() / "router.sock";
@@ -46,10 +54,9 @@ std::optional<Connection> Connection::openServing(const Environment& environment
   if (!connection) return std::nullopt;
   const std::string folder = LinkferryPaths::defaultPaths(environment, home).root.string();
   try {
-    if (connection->exchange({{"request", "status"}}, std::chrono::seconds(10))
-            .value("dataFolder", std::string()) == folder) {
-      return connection;
-    }
+    const JsonValue status =
+        connection->exchange({{"request", "status"}}, std::chrono::seconds(10));
+    if (servedFolder(status) == folder) return connection;
   } catch (const std::exception&) {
     // A service that cannot say which folder it serves is not used.
   }
@@ -64,7 +71,7 @@ std::optional<Connection> Connection::open(const Environment& environment) {
   } catch (const std::exception&) {
     return std::nullopt;
   }
-  const int descriptor = HelperSocket::connect(path);
+  const int descriptor = SocketLines::connect(path, kConnectTimeout);
   if (descriptor < 0) return std::nullopt;
   ucred credentials{};
   socklen_t size = sizeof(credentials);
@@ -80,20 +87,24 @@ Connection::~Connection() {
   if (m_descriptor >= 0) ::close(m_descriptor);
 }
 
-JsonValue Connection::exchange(const JsonValue& request, std::chrono::milliseconds timeout) {
+JsonValue Connection::exchange(const JsonValue& request, std::chrono::milliseconds timeout,
+                               std::size_t answerLimit) {
   const std::string line = Json::encodeCompact(request) + "\n";
   if (line.size() > kMaxLine) throw std::runtime_error("the request is too long");
   SocketLines::send(m_descriptor, line, "cannot reach the service");
   const std::string text =
-      SocketLines::receive(m_descriptor, m_buffer, timeout, kMaxLine, "the service");
-  JsonValue answer = JsonValue::parse(text, nullptr, false);
-  if (answer.is_discarded() || !answer.is_object()) {
-    throw std::runtime_error("the service's answer is not understood");
-  }
-  if (answer.value("ok", false) != true) {
-    throw Refused(answer.value("error", std::string("the service refused the request")));
+      SocketLines::receive(m_descriptor, m_buffer, timeout, answerLimit, "the service");
+  JsonValue answer = Json::parse(text, kAnswer);
+  const JsonReader reader(answer, kAnswer);
+  if (!reader["ok"].boolean()) {
+    const std::optional<JsonReader> error = reader.optional("error");
+    throw Refused(error ? error->string() : std::string("the service refused the request"));
   }
   return answer;
+}
+
+std::string servedFolder(const JsonValue& status) {
+  return JsonReader(status, kAnswer)["dataFolder"].string();
 }
 
 }  // namespace linkferry::ServiceClient

@@ -42,12 +42,22 @@ inline constexpr std::chrono::seconds kClickTimeout{60};
 
 // The longest request or answer line, newline included.
 inline constexpr std::size_t kMaxLine = 256 * 1024;
+// The longest answer to an "index" request: the whole signal index on one line, which a profile
+// with years of history makes several megabytes long.
+inline constexpr std::size_t kMaxIndexAnswer = 64 * 1024 * 1024;
+
+// How long connecting may wait for a service that accepts nothing (its queue full) before the
+// caller goes on without it.
+inline constexpr std::chrono::milliseconds kConnectTimeout{1000};
+
+// The data folder a "status" answer names. Throws JsonError when it names none.
+std::string servedFolder(const JsonValue& status);
 
 // A connection to the service.
 class Connection {
  public:
   // Connects when a service of this user listens (the folder is ours and closed to others, the
-  // peer runs as this user); nothing otherwise.
+  // peer runs as this user) and takes the connection within kConnectTimeout; nothing otherwise.
   static std::optional<Connection> open(const Environment& environment);
   // The same, and only when the service serves the data folder this environment names (with
   // `home` for the default): a service started for another folder must not route these links.
@@ -60,10 +70,12 @@ class Connection {
   Connection(const Connection&) = delete;
   ~Connection();
 
-  // Sends one request and waits at most `timeout` for its answer. Throws std::runtime_error
-  // when the connection fails or the answer is late or not JSON, and Refused with the service's
-  // error text when it answers {"ok": false}.
-  JsonValue exchange(const JsonValue& request, std::chrono::milliseconds timeout);
+  // Sends one request and waits at most `timeout` for its answer of at most `answerLimit` bytes.
+  // Throws std::runtime_error when the connection fails or the answer is late or too long,
+  // JsonError (naming "the service's answer") when the answer is not a JSON object with a
+  // boolean "ok", and Refused with the service's error text when it answers {"ok": false}.
+  JsonValue exchange(const JsonValue& request, std::chrono::milliseconds timeout,
+                     std::size_t answerLimit = kMaxLine);
 
  private:
   explicit Connection(int descriptor) : m_descriptor(descriptor) {}

@@ -104,11 +104,13 @@ std::optional<SignalIndex> serviceIndex() {
   try {
     const auto timeout = std::chrono::seconds(30);
     const std::string folder = LinkferryPaths::defaultPaths(environment, Files::home()).root.string();
-    if (connection->exchange({{"request", "status"}}, timeout).value("dataFolder", "") != folder) {
-      return std::nullopt;
+    if (ServiceClient::servedFolder(connection->exchange({{"request", "status"}}, timeout)) !=
+        folder) {
+      return std::nullopt;  // another folder's service: not one to ask
     }
-    const JsonValue answer = connection->exchange({{"request", "index"}}, timeout);
-    return SignalIndex::fromJson(JsonReader(answer.at("index"), "the service's index"));
+    const JsonValue answer =
+        connection->exchange({{"request", "index"}}, timeout, ServiceClient::kMaxIndexAnswer);
+    return SignalIndex::fromJson(JsonReader(answer, "the service's answer")["index"]);
   } catch (const std::exception& error) {
     printError(std::string("the service's index could not be read, so it is built here: ") +
                error.what());

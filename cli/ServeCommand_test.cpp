@@ -337,6 +337,24 @@ TEST_F(Service, AnswersEveryMalformedRequestAndServesClicksWhileTwentyClientsSta
   EXPECT_EQ(flooder.line(), "");
 }
 
+TEST_F(Service, AClickIsAnsweredWhileAnotherProgramHoldsFiveHundredConnections) {
+  writeRules(kWorkRule);
+  // More than the service keeps open and than its listen queue once held: its own oldest
+  // connections are closed as they come, and nobody waits to connect.
+  std::vector<std::unique_ptr<RawClient>> idle;
+  for (int i = 0; i < 500; ++i) {
+    idle.push_back(std::make_unique<RawClient>(shared->socket()));
+    if (i % 2 == 0) idle.back()->sendText("{");
+  }
+  RawClient client(shared->socket());
+  EXPECT_TRUE(client.ask({{"request", "status"}}).value("ok", false));
+  auto quick = quickOpen({"--dry-run", "https://app.work.example/held"});
+  EXPECT_EQ(quick.exitStatus, 0) << quick.standardError;
+  EXPECT_NE(quick.standardOutput.find("rule “Work”"), std::string::npos) << quick.standardOutput;
+  // The oldest was closed for room.
+  EXPECT_EQ(idle.front()->line(), "");
+}
+
 std::size_t openDescriptors(pid_t pid) {
   std::size_t count = 0;
   for ([[maybe_unused]] const auto& entry :

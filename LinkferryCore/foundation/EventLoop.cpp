@@ -52,6 +52,11 @@ void EventLoop::watch(int descriptor, Clock::time_point deadline,
   m_watches.push_back({descriptor, deadline, std::move(action)});
 }
 
+void EventLoop::unwatch(int descriptor) {
+  std::erase_if(m_watches,
+                [descriptor](const Watch& watch) { return watch.descriptor == descriptor; });
+}
+
 void EventLoop::run(int listener, const std::function<void(int)>& accept) {
   std::vector<pollfd> entries;
   while (m_running) {
@@ -63,7 +68,7 @@ void EventLoop::run(int listener, const std::function<void(int)>& accept) {
       const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(due - Clock::now());
       timeout = static_cast<int>(std::clamp<long long>(left.count(), 0, 86'400'000) + 1);
     }
-    const bool accepting = m_watches.size() < kMaxWatched;
+    const bool accepting = m_watches.size() < m_acceptLimit;
     entries.assign({{m_wake, POLLIN, 0}, {accepting ? listener : -1, POLLIN, 0}});
     for (const auto& watch : m_watches) entries.push_back({watch.descriptor, POLLIN, 0});
     const int ready = ::poll(entries.data(), entries.size(), timeout);
@@ -95,7 +100,7 @@ void EventLoop::run(int listener, const std::function<void(int)>& accept) {
       for (auto& task : tasks) task();
     }
     if (ready > 0 && (entries[1].revents & POLLIN)) {
-      while (m_running && m_watches.size() < kMaxWatched) {
+      while (m_running && m_watches.size() < m_acceptLimit) {
         const int connection =
             ::accept4(listener, nullptr, nullptr, SOCK_CLOEXEC | SOCK_NONBLOCK);
         if (connection < 0) break;

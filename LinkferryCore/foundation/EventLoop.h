@@ -37,14 +37,21 @@ class EventLoop {
   // Calls `action` once on the loop: with true when `descriptor` is readable (or closed by its
   // peer), with false at `deadline`. The action may watch the descriptor again.
   void watch(int descriptor, Clock::time_point deadline, std::function<void(bool readable)> action);
+  // Forgets the watch of `descriptor` without calling its action (before the descriptor is
+  // closed); a descriptor not watched is ignored.
+  void unwatch(int descriptor);
   // How many descriptors are watched now.
   std::size_t watched() const { return m_watches.size(); }
 
   // Serves `listener` (a listening socket; -1 for none), handing each accepted connection
-  // (non-blocking, close-on-exec) to `accept`, until terminate() is called. While kMaxWatched
-  // descriptors are watched no further connection is accepted; they wait in the listen queue.
+  // (non-blocking, close-on-exec) to `accept`, until terminate() is called. While the accept
+  // limit's number of descriptors is watched no further connection is accepted; they wait in the
+  // listen queue.
   void run(int listener, const std::function<void(int connection)>& accept);
   static constexpr std::size_t kMaxWatched = 256;
+  // The accept limit, kMaxWatched unless changed. A server that enforces limits of its own (and
+  // closes connections to keep them) accepts every connection at once with SIZE_MAX.
+  void limitAccepting(std::size_t watched) { m_acceptLimit = watched; }
 
  private:
   struct Timer {
@@ -59,6 +66,7 @@ class EventLoop {
   std::map<Token, Timer> m_timers;
   std::vector<Watch> m_watches;
   Token m_next = 1;
+  std::size_t m_acceptLimit = kMaxWatched;
   std::mutex m_mutex;  // guards m_posted
   std::vector<std::function<void()>> m_posted;
   int m_wake = -1;  // eventfd

@@ -1,0 +1,111 @@
+#include "ServiceProtocol.h"
+
+#include <unistd.h>
+
+#include <exception>
+#include <iostream>
+#include <mutex>
+#include <optional>
+#include <utility>
+
+#include "PickerAnswer.h"
+#include "foundation/Dates.h"
+#include "foundation/URL.h"
+#include "launching/LaunchEnvironment.h"
+
+namespace linkferry {
+
+namespace {
+
+JsonValue failure(const std::string& message) {
+  return {{"ok", false}, {"error", message}};
+}
+
+// The click's own variables from a request: only those of focus and display cross over.
+std::map<std::string, std::string> clickEnvironmentOf(const JsonReader& request) {
+  std::map<std::string, std::string> environment;
+  if (auto given = request.optional("environment")) {
+    for (const auto* names :
+         {&LaunchEnvironment::focusVariables(), &LaunchEnvironment::displayVariables()}) {
+      for (std::string_view name : *names) {
+        if (auto value = given->optional(name)) environment[std::string(name)] = value->string();
+      }
+    }
+  }
+  return environment;
+}
+
+bool flag(const JsonReader& request, std::string_view key) {
+  return request.has(key) && request[key].boolean();
+}
+
+void logLine(const std::string& line) {
+  static std::mutex mutex;
+  std::lock_guard lock(mutex);
+  std::cerr << "linkferry serve: " << line << std::endl;
+}
+
+JsonValue answered(const ClickOutcome& outcome) {
+  if (outcome.logError) logLine("a click was not logged: " + *outcome.logError);
+  return {{"ok", true}, {"outcome", outcome.toJson()}};
+}
+
+}  // namespace
+
+ServiceProtocol::ServiceProtocol(const RouterLoader::Loaded& loaded, ClickHandler& clicks,
+                                 ServiceReloader& reloader)
+    : m_loaded(loaded), m_clicks(clicks), m_reloader(reloader) {}
+
+JsonValue ServiceProtocol::answer(const std::string& line, int peerPid) {
+  const JsonValue parsed = JsonValue::parse(line, nullptr, false);
+  if (parsed.is_discarded()) return failure("the request is not JSON");
+  try {
+    const JsonReader request(parsed, "request");
+    if (!request.isObject()) return failure("the request is not a JSON object");
+    const std::string kind = request["request"].string();
+    if (kind == "click") return click(request, peerPid);
+    if (kind == "choose" || kind == "cancel") return pickerAnswer(request);
+    if (kind == "index") return index();
+    if (kind == "status") return status();
+    return failure("unknown request \"" + kind + "\"");
+  } catch (const std::exception& error) {
+    return failure(error.what());
+  }
+}
+
+// {"request": "click", "url", "pick", "dryRun", "sourceApp", "environment"}: routes the link as
+// `linkferry open` would in its own process; the client process is where the link was clicked.
+JsonValue ServiceProtocol::click(const JsonReader& request, int peerPid) {
+  const std::string text = request["url"].string();
+  const std::optional<URL> url = URL::parse(text);
+  if (!url || !url->scheme()) return failure("not a link with a scheme: " + text);
+  m_reloader.reloadChangedFiles();
+  Click click{.url = *url, .clientPid = peerPid, .environment = clickEnvironmentOf(request)};
+  if (auto given = request.optional("sourceApp")) click.sourceApp = given->string();
+  click.pick = flag(request, "pick");
+  click.dryRun = flag(request, "dryRun");
+  return answered(m_clicks.route(click));
+}
+
+// {"request": "choose", "id", "index", "scope", "pattern", "remember", "duration",
+// "privateMode", "environment"} or {"request": "cancel", "id", "environment"}: the user's answer
+// to a picker this service asked for (PickerAnswer).
+JsonValue ServiceProtocol::pickerAnswer(const JsonReader& request) {
+  return answered(m_clicks.answer(PickerAnswer::fromJson(request), clickEnvironmentOf(request)));
+}
+
+JsonValue ServiceProtocol::index() {
+  return {{"ok", true}, {"index", m_loaded.router->state().index->toJson()}};
+}
+
+JsonValue ServiceProtocol::status() {
+  JsonValue problems = JsonValue::array();
+  for (const std::string& problem : m_reloader.problems()) problems.push_back(problem);
+  return {{"ok", true},
+          {"pid", ::getpid()},
+          {"dataFolder", m_loaded.paths.root.string()},
+          {"problems", problems},
+          {"indexBuiltAt", RFC3339::formatUTC(m_loaded.router->state().index->builtAt)}};
+}
+
+}  // namespace linkferry

@@ -1,0 +1,42 @@
+#pragma once
+
+#include <string>
+
+#include "ClickHandler.h"
+#include "RouterLoader.h"
+#include "ServiceReloader.h"
+#include "foundation/Json.h"
+
+namespace linkferry {
+
+// What `linkferry serve` answers: one request line in, one answer object out
+// ({"request": "click" | "choose" | "cancel" | "index" | "status", ...}; ServiceClient has the
+// protocol). Clicks are routed with the service's warm Router and written to its log before
+// they are answered; a click that needs the picker waits in the click handler until its "choose"
+// or "cancel".
+//
+// Threads: answer() is called on the server's workers, several at once.
+class ServiceProtocol {
+ public:
+  // `loaded`, `clicks` and `reloader` must outlive this object.
+  ServiceProtocol(const RouterLoader::Loaded& loaded, ClickHandler& clicks,
+                  ServiceReloader& reloader);
+  ServiceProtocol(const ServiceProtocol&) = delete;
+  ServiceProtocol& operator=(const ServiceProtocol&) = delete;
+
+  // `peerPid` is the client process (for the app the link was clicked in; 0 when unknown).
+  // Never throws: a malformed request gets {"ok": false, "error"}.
+  JsonValue answer(const std::string& line, int peerPid);
+
+ private:
+  JsonValue click(const JsonReader& request, int peerPid);
+  JsonValue pickerAnswer(const JsonReader& request);
+  JsonValue index();
+  JsonValue status();
+
+  const RouterLoader::Loaded& m_loaded;
+  ClickHandler& m_clicks;
+  ServiceReloader& m_reloader;
+};
+
+}  // namespace linkferry
