@@ -37,7 +37,9 @@ std::string text(const RouteTarget& target, const BrowserCatalog& catalog) {
   return std::visit(
       Overloaded{[&](const RouteTarget::Open& open) { return text(open.target, catalog); },
                  [](const RouteTarget::OpenInApp& app) { return app.bundleID; },
-                 [](const RouteTarget::OpenLink& link) { return link.bundleID; },
+                 [](const RouteTarget::OpenLink& link) {
+                   return link.bundleID + " (" + link.url.absoluteString() + ")";
+                 },
                  [](const RouteTarget::Ignore&) { return std::string("nothing"); }},
       target.value());
 }

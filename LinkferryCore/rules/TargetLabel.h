@@ -17,7 +17,8 @@ namespace linkferry::TargetLabel {
 std::string text(const BrowserTarget& target, const BrowserCatalog& catalog);
 
 // The label of any route target, the one place every front end takes it from: `text` of a
-// browser target, the app's identifier for a link opened in an app, "nothing" for ignore.
+// browser target, the app's identifier for a link opened in an app (followed by the app's own
+// link in brackets when the app gets one: "spotify (spotify:album:xyz)"), "nothing" for ignore.
 std::string text(const RouteTarget& target, const BrowserCatalog& catalog);
 
 }  // namespace linkferry::TargetLabel
