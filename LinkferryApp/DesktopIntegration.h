@@ -4,15 +4,22 @@
 #include <map>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
-// Registering LinkFerry as the desktop's default web browser, undoing it, and checking it.
-// Everything is read from and written to the folders of `Setup` (HOME and the XDG variables of its
-// environment), and the desktop's own tools (xdg-settings, update-desktop-database,
-// desktop-file-validate) run with that environment, so tests work in temporary folders.
+#include "foundation/Process.h"
+
+// Registering LinkFerry as the desktop's default web browser and undoing it. Everything is read
+// from and written to the folders of `Setup` (HOME and the XDG variables of its environment), and
+// the desktop's own tools (xdg-settings, update-desktop-database, desktop-file-validate, systemctl)
+// run with that environment, so tests work in temporary folders. The systemd user units are in
+// UserUnits.h, the checks of `linkferry doctor` in DesktopDoctor.h.
 namespace linkferry::DesktopIntegration {
 
 using Environment = std::map<std::string, std::string>;
+
+inline constexpr const char* kHttp = "x-scheme-handler/http";
+inline constexpr const char* kHttps = "x-scheme-handler/https";
 
 // The desktop file this product installs, and its identifier for xdg-settings and mimeapps.list.
 inline constexpr const char* kDesktopFileName = "linkferry.desktop";
@@ -29,13 +36,11 @@ struct Setup {
   // This process: $HOME, its environment, its own program (/proc/self/exe), its data folder.
   static Setup forThisProcess();
 
+  // $XDG_CONFIG_HOME when it begins with "/", else ~/.config.
+  std::filesystem::path configFolder() const;
   // $XDG_DATA_HOME/applications (default ~/.local/share/applications).
   std::filesystem::path applicationsFolder() const;
   std::filesystem::path desktopFile() const { return applicationsFolder() / kDesktopFileName; }
-  // $XDG_CONFIG_HOME/systemd/user (default ~/.config/systemd/user) and the service's units there.
-  std::filesystem::path systemdUserFolder() const;
-  std::filesystem::path socketUnit() const { return systemdUserFolder() / "linkferry.socket"; }
-  std::filesystem::path serviceUnit() const { return systemdUserFolder() / "linkferry.service"; }
   // The previous defaults, in the data folder: "previous-defaults.json".
   std::filesystem::path rememberedDefaults() const { return dataFolder / "previous-defaults.json"; }
 };
@@ -52,6 +57,18 @@ struct Report {
   std::vector<std::string> done;
   std::vector<std::string> warnings;
 };
+
+// A desktop tool found on the setup's PATH and run with the setup's environment, its output
+// captured; nothing when it is not installed or cannot be started.
+std::optional<Process::Result> runTool(const Setup& setup, const std::string& name,
+                                       const std::vector<std::string>& arguments);
+// A tool's standard error then standard output, as one trimmed line.
+std::string toolOutput(const Process::Result& result);
+// One Exec argument of a desktop entry or a systemd unit: quoted when it holds a reserved
+// character, with ", `, $ and \ escaped inside the quotes; "%" doubled so it is no field code.
+std::string execArgument(std::string_view argument);
+// Whether a mimeapps.list value names linkferry.desktop first.
+bool namesLinkFerry(const std::optional<std::string>& value);
 
 // Writes the desktop entry, refreshes the desktop database, remembers the current defaults (the
 // xdg-settings default browser and the remembered keys of the user's mimeapps.list) in the data
@@ -74,21 +91,5 @@ Report install(const Setup& setup);
 // The systemd units are disabled and removed. Throws std::system_error naming a file that cannot
 // be written.
 Report uninstall(const Setup& setup);
-
-// One finding of `doctor`.
-struct Check {
-  std::string name;                 // "desktop entry", "default for GNOME", ...
-  bool ok = true;
-  std::string message;              // what was found
-  std::optional<std::string> fix;   // how to put it right, for a problem
-};
-
-// Every piece: the desktop entry exists, is valid (desktop-file-validate when installed) and runs
-// this program; the program path it names is current; the defaults for http and https that GNOME,
-// KDE and Xfce read (their own mimeapps.list first, then the shared ones, plus KDE's
-// BrowserApplication and Xfce's helpers.rc) name LinkFerry; xdg-settings agrees; the data folder
-// is readable; rules.json, browsers.json and settings.json load; a running `linkferry serve`
-// loaded them too (it keeps its last good state when they broke). Never throws.
-std::vector<Check> doctor(const Setup& setup);
 
 }  // namespace linkferry::DesktopIntegration

@@ -1,5 +1,7 @@
 #include "DesktopIntegration.h"
 
+#include <sys/stat.h>
+
 #include <filesystem>
 #include <map>
 #include <string>
@@ -112,7 +114,9 @@ TEST(DesktopIntegration, InstallMakesLinkFerryTheDefaultAndUninstallGivesItBackE
   EXPECT_EQ(healthy.exitStatus, 0) << healthy.standardOutput;
   EXPECT_EQ(healthy.standardOutput.find("PROBLEM"), std::string::npos) << healthy.standardOutput;
 
-  // A desktop's own list outranks the shared one for that desktop only; broken rules are named.
+  // A desktop's own list outranks the shared one for that desktop only; broken rules and a log
+  // journal the log cannot read are named.
+  ASSERT_EQ(::mkfifo(session.path("config/linkferry/log.json.journal").c_str(), 0600), 0);
   session.write("config/gnome-mimeapps.list",
                 "[Default Applications]\nx-scheme-handler/http=oldbrowser.desktop\n");
   session.write("config/linkferry/rules.json", "{\"version\": 1, \"rules\": [}");
@@ -134,7 +138,10 @@ TEST(DesktopIntegration, InstallMakesLinkFerryTheDefaultAndUninstallGivesItBackE
   EXPECT_NE(checks["settings"]["message"].get<std::string>().find("settings.json: alwaysAsk"),
             std::string::npos)
       << checks["settings"];
+  const fs::path journal = session.path("config/linkferry/log.json.journal");
+  EXPECT_EQ(checks["log"]["message"], "cannot read " + journal.string() + ": not a regular file");
   fs::remove(session.path("config/gnome-mimeapps.list"));
+  fs::remove(journal);
 
   const auto uninstall = session.linkferry({"uninstall"});
   ASSERT_EQ(uninstall.exitStatus, 0) << uninstall.standardError;

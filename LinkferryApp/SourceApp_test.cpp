@@ -48,7 +48,9 @@ class Apps {
     std::vector<std::string> all = arguments;
     for (auto& argument : all) argument = Text::replacingAll(argument, "$PIDFILE", pidFile.string());
     Process::launchDetached(program, all, 0ms);
-    for (int i = 0; i < 500; ++i) {
+    // 30 seconds at most: a chain of shells starts slowly on a loaded machine.
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
+    while (std::chrono::steady_clock::now() < deadline) {
       auto text = Files::readIfExists(pidFile);
       if (text && Text::endsWith(*text, "\n")) {
         const int pid = static_cast<int>(*Text::parseInteger(Text::trimmed(*text)));

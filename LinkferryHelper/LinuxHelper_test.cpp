@@ -41,6 +41,7 @@ class LinuxHelperEndToEnd : public ::testing::Test {
   std::filesystem::path record = folder.path() / "record.txt";
   std::filesystem::path pwned = folder.path() / "pwned";
   std::filesystem::path searchPath = folder.path() / "search-path.txt";
+  std::filesystem::path launches = folder.path() / "launches.txt";
   std::map<std::string, std::string> environment;
   std::filesystem::path socket;
 
@@ -51,10 +52,15 @@ class LinuxHelperEndToEnd : public ::testing::Test {
     }
     ::chmod((root / "run").c_str(), 0700);
     // The recorder is the test's stand-in browser; a shell script is fine here, the helper
-    // itself never uses a shell.
+    // itself never uses a shell. Its files appear whole (written aside, then renamed), and every
+    // launch is also added to the list of launches.
     const auto recorder = folder.write(
         "bin/recorder", "#!/bin/sh\nprintf '%s\\n' \"$PATH\" > '" + searchPath.string() +
-                            "'\nprintf '%s\\n' \"$@\" > '" + record.string() + "'\n");
+                            ".new' && mv '" + searchPath.string() + ".new' '" +
+                            searchPath.string() + "'\nprintf '%s\\n' \"$@\" >> '" +
+                            launches.string() + "'\nprintf '%s\\n' \"$@\" > '" +
+                            record.string() + ".new' && mv '" + record.string() + ".new' '" +
+                            record.string() + "'\n");
     ::chmod(recorder.c_str(), 0755);
     folder.write("data/applications/recorder.desktop",
                  "[Desktop Entry]\nType=Application\nName=Recorder\nExec=" + recorder.string() +
@@ -73,14 +79,14 @@ class LinuxHelperEndToEnd : public ::testing::Test {
         {"XDG_CONFIG_HOME", (root / "config").string()},
         {"XDG_RUNTIME_DIR", (root / "run").string()},
         {"PATH", (root / "bin").string() + ":/usr/bin:/bin"},
-        {"LINKFERRY_HELPER_IDLE_SECONDS", "4"},
+        {"LINKFERRY_HELPER_IDLE_SECONDS", "10"},
     };
     socket = HelperSocket::path(environment);
   }
 
   void TearDown() override {
     // The helper leaves by itself when idle; the test waits so that nothing outlives it.
-    EXPECT_TRUE(waitFor([&] { return !std::filesystem::exists(socket); }, 15s))
+    EXPECT_TRUE(waitFor([&] { return !std::filesystem::exists(socket); }, 60s))
         << "the helper did not exit when idle";
   }
 
@@ -98,7 +104,7 @@ TEST_F(LinuxHelperEndToEnd, RunsLinkFerrysPlansAndRefusesTheRest) {
   const auto opened =
       linkferry({"launch", "https://a.test/page?x=1", "--browser", "recorder", "--via-helper"});
   EXPECT_EQ(opened.exitStatus, 0) << opened.standardError;
-  ASSERT_TRUE(waitFor([&] { return std::filesystem::exists(record); }, 10s));
+  ASSERT_TRUE(waitFor([&] { return std::filesystem::exists(record); }, 30s));
   EXPECT_EQ(readFile(record), "--from-entry\nhttps://a.test/page?x=1\n");
   // Not the PATH the helper was started with, where a planted gtk-launch would come first.
   EXPECT_EQ(readFile(searchPath), std::string(LinuxHelper::kFixedSearchPath) + "\n");
@@ -110,7 +116,7 @@ TEST_F(LinuxHelperEndToEnd, RunsLinkFerrysPlansAndRefusesTheRest) {
   std::filesystem::remove(record);
   const auto past = linkferry({"launch", "https://a.test/2", "--browser", "recorder", "--via-helper"});
   EXPECT_EQ(past.exitStatus, 0) << past.standardError;
-  EXPECT_TRUE(waitFor([&] { return std::filesystem::exists(record); }, 10s));
+  EXPECT_TRUE(waitFor([&] { return std::filesystem::exists(record); }, 30s));
   for (const int connection : silent) {
     EXPECT_GE(connection, 0);
     ::close(connection);
@@ -134,8 +140,13 @@ TEST_F(LinuxHelperEndToEnd, RunsLinkFerrysPlansAndRefusesTheRest) {
   EXPECT_EQ(answer.status, HelperSocket::Answer::Status::refused);
   EXPECT_EQ(answer.message, "LinkFerry Helper: request refused, not sent by LinkFerry");
 
-  std::this_thread::sleep_for(500ms);
-  EXPECT_FALSE(std::filesystem::exists(record));
+  // A launch the helper does make comes after anything the refused requests could have started.
+  const auto after =
+      linkferry({"launch", "https://a.test/after", "--browser", "recorder", "--via-helper"});
+  EXPECT_EQ(after.exitStatus, 0) << after.standardError;
+  ASSERT_TRUE(waitFor([&] { return std::filesystem::exists(record); }, 30s));
+  EXPECT_EQ(readFile(record), "--from-entry\nhttps://a.test/after\n");
+  EXPECT_EQ(readFile(launches).find("https://b.test/"), std::string::npos) << readFile(launches);
   EXPECT_FALSE(std::filesystem::exists(pwned));
 }
 

@@ -635,10 +635,11 @@ class RecorderDesktop {
     return environment;
   }
 
-  // The first `count` launches, once there are as many (or what there is after a while).
+  // The first `count` launches, once there are as many (or what there is after 30 seconds).
   std::vector<std::string> launched(std::size_t count) const {
     std::vector<std::string> lines;
-    for (int attempt = 0; attempt < 100 && lines.size() < count; ++attempt) {
+    const auto deadline = std::chrono::steady_clock::now() + 30s;
+    while (lines.size() < count && std::chrono::steady_clock::now() < deadline) {
       lines.clear();
       std::ifstream file(launchedFile());
       for (std::string line; std::getline(file, line);) lines.push_back(line);
@@ -713,7 +714,8 @@ TEST(OpenThroughTheWindow, TheServiceOpensWhatTheWindowChoseAndFollowsTheRuleRem
   serviceEnvironment["RECORDER_TAG"] = "served:";
   Child service(testing::linkferryProgram().string(), {"serve"}, serviceEnvironment, "");
   bool answering = false;
-  for (int attempt = 0; attempt < 400 && !answering; ++attempt) {
+  const auto deadline = std::chrono::steady_clock::now() + 30s;
+  while (!answering && std::chrono::steady_clock::now() < deadline) {
     if (auto connection = ServiceClient::Connection::open(desktop.environment())) {
       try {
         answering = connection->exchange({{"request", "status"}}, 5s).value("ok", false);

@@ -7,6 +7,7 @@
 #include <string>
 
 #include "Command.h"
+#include "DesktopDoctor.h"
 #include "DesktopIntegration.h"
 #include "foundation/Json.h"
 
@@ -24,7 +25,7 @@ int printReport(const DesktopIntegration::Report& report, bool json) {
 }
 
 int doctor(bool json) {
-  const auto checks = DesktopIntegration::doctor(DesktopIntegration::Setup::forThisProcess());
+  const auto checks = DesktopDoctor::run(DesktopIntegration::Setup::forThisProcess());
   bool healthy = true;
   JsonValue list = JsonValue::array();
   for (const auto& check : checks) {

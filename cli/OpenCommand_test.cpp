@@ -87,10 +87,11 @@ class OpenCommand : public ::testing::Test {
   }
 
   // The recorded launches, one per line; a detached browser may write a moment after the command
-  // returned, so wait up to two seconds for `count` lines.
+  // returned, so wait for `count` lines (30 seconds at most, for a loaded machine).
   std::vector<std::string> launched(std::size_t count) const {
     std::vector<std::string> lines;
-    for (int attempt = 0; attempt < 40; ++attempt) {
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
+    while (std::chrono::steady_clock::now() < deadline) {
       lines.clear();
       std::ifstream file(folder.path() / "launched.txt");
       for (std::string line; std::getline(file, line);) lines.push_back(line);

@@ -4,13 +4,12 @@
 // have (exit 1 for those only with --strict). A missing file is said plainly and is no failure.
 // `linkferry rules list [--json]`: each rule in one line with its condition, whether it is
 // enabled, disabled or expired, whether its time window holds now and whether it has problems.
-#include <exception>
-#include <optional>
-#include <string_view>
-#include <utility>
 #include <iostream>
+#include <optional>
 #include <string>
+#include <string_view>
 #include <system_error>
+#include <utility>
 #include <vector>
 
 #include "Command.h"
@@ -18,7 +17,6 @@
 #include "foundation/Dates.h"
 #include "foundation/Json.h"
 #include "foundation/Overloaded.h"
-#include "rules/RuleEvaluator.h"
 #include "rules/RuleSet.h"
 #include "rules/RuleSetCheck.h"
 #include "rules/RuleSetError.h"
@@ -157,83 +155,39 @@ std::string windowText(std::pair<std::size_t, std::size_t> windows) {
   return "in " + std::to_string(inside) + " of " + std::to_string(count) + " time windows now";
 }
 
-// Every problem of one rule, in the order the editor would show them.
-std::vector<std::string> ruleProblems(const Rule& rule) {
-  std::vector<std::string> problems = RuleEvaluator::problems(rule.match);
-  if (const auto* rewrite = rule.action.kind.asRewrite()) {
-    for (std::string& problem : rewrite->rewrite.problems()) problems.push_back(std::move(problem));
-  }
-  return problems;
-}
-
-// The catalog's warnings about the rules' targets; a browsers.json that does not load is one
-// warning itself, so the rest of the check still runs.
-std::vector<RuleSetWarning> targetWarnings(const RuleSet& set, const RuleSet::LoadNotes& notes) {
-  try {
-    return RuleSetCheck::targetWarnings(set, machineCatalog(), notes.hasStoredId);
-  } catch (const std::exception& error) {
-    return {{"", std::string("targets not checked: ") + error.what()}};
-  }
-}
-
 int check(bool json, bool strict) {
   const std::filesystem::path file = LinkferryPaths::defaultPaths().rules();
-  JsonValue problems = JsonValue::array();
-  std::vector<std::string> lines;
-  std::vector<RuleSetWarning> warnings;
-  RuleSet::LoadNotes notes;
-  std::size_t ruleCount = 0;
-  try {
-    RuleSet set = RuleSet::load(file, &notes);
-    ruleCount = set.rules.size();
-    warnings = notes.unreadKeys;
-    for (RuleSetWarning& warning : targetWarnings(set, notes)) warnings.push_back(warning);
-    for (std::size_t i = 0; i < set.rules.size(); ++i) {
-      const Rule& rule = set.rules[i];
-      for (const std::string& problem : ruleProblems(rule)) {
-        problems.push_back(
-            {{"rule", i}, {"id", rule.id}, {"name", rule.name}, {"message", problem}});
-        lines.push_back("rules[" + std::to_string(i) + "] “" + rule.name + "”: " + problem);
-      }
-    }
-  } catch (const JsonError& error) {
-    notes.fileExists = true;  // only what was read can be malformed
-    problems.push_back({{"message", error.what()}, {"path", error.path()}});
-    lines.push_back(error.what());
-  } catch (const RuleSetError& error) {
-    notes.fileExists = true;
-    problems.push_back({{"message", std::string(file.string()) + ": " + error.what()}});
-    lines.push_back(file.string() + ": " + error.what());
-  } catch (const std::system_error& error) {
-    notes.fileExists = true;  // it is there, only unreadable
-    problems.push_back({{"message", error.what()}});
-    lines.push_back(error.what());
-  }
+  const RuleSetCheck::Report report = RuleSetCheck::check(file, [] { return machineCatalog(); });
   const int status =
-      !lines.empty() || (strict && !warnings.empty()) ? kInputError : kSuccess;
+      !report.problems.empty() || (strict && !report.warnings.empty()) ? kInputError : kSuccess;
 
   if (json) {
-    JsonValue warningList = JsonValue::array();
-    for (const RuleSetWarning& warning : warnings) {
-      warningList.push_back({{"path", warning.path}, {"message", warning.message}});
+    JsonValue problems = JsonValue::array();
+    for (const RuleSetCheck::Problem& problem : report.problems) {
+      problems.push_back(problem.toJson());
+    }
+    JsonValue warnings = JsonValue::array();
+    for (const RuleSetWarning& warning : report.warnings) {
+      warnings.push_back({{"path", warning.path}, {"message", warning.message}});
     }
     printJson({{"file", file.string()},
-               {"exists", notes.fileExists},
-               {"rules", ruleCount},
+               {"exists", report.fileExists},
+               {"rules", report.ruleCount},
                {"problems", problems},
-               {"warnings", warningList}});
+               {"warnings", warnings}});
     return status;
   }
-  for (const std::string& line : lines) std::cout << line << '\n';
-  for (const RuleSetWarning& warning : warnings) std::cout << "warning: " << warning.text() << '\n';
-  if (!notes.fileExists) {
+  for (const RuleSetCheck::Problem& problem : report.problems) std::cout << problem.text() << '\n';
+  for (const RuleSetWarning& warning : report.warnings) {
+    std::cout << "warning: " << warning.text() << '\n';
+  }
+  if (!report.fileExists) {
     std::cout << file.string() << ": no such file, so there are no rules\n";
-  } else if (lines.empty()) {
-    std::cout << file.string() << ": " << ruleCount << (ruleCount == 1 ? " rule" : " rules")
+  } else if (report.problems.empty()) {
+    const std::size_t count = report.ruleCount, warnings = report.warnings.size();
+    std::cout << file.string() << ": " << count << (count == 1 ? " rule" : " rules")
               << ", no problems";
-    if (!warnings.empty()) {
-      std::cout << ", " << warnings.size() << (warnings.size() == 1 ? " warning" : " warnings");
-    }
+    if (warnings != 0) std::cout << ", " << warnings << (warnings == 1 ? " warning" : " warnings");
     std::cout << '\n';
   }
   return status;
@@ -265,7 +219,7 @@ int list(bool json) {
       const auto windows = windowsNow(rule, now, calendar);
       entry["inTimeWindowNow"] = windows ? JsonValue(windows->first == windows->second)
                                          : JsonValue(nullptr);
-      entry["problems"] = ruleProblems(rule);
+      entry["problems"] = RuleSetCheck::ruleProblems(rule);
       entry["condition"] = conditionText(rule.match, false);
       entry["summary"] = actionText(rule.action);
       if (rule.expiresAt) entry["expiresAt"] = RFC3339::formatUTC(*rule.expiresAt);
@@ -291,7 +245,7 @@ int list(bool json) {
     if (const auto windows = windowsNow(rule, now, calendar)) {
       std::cout << "; " << windowText(*windows);
     }
-    if (const std::size_t count = ruleProblems(rule).size()) {
+    if (const std::size_t count = RuleSetCheck::ruleProblems(rule).size()) {
       std::cout << "; " << count << (count == 1 ? " problem" : " problems")
                 << " (see linkferry rules check)";
     }

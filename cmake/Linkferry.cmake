@@ -17,11 +17,6 @@ function(linkferry_subsystem name)
   endif()
   target_include_directories(lf_${name} ${scope} ${CMAKE_SOURCE_DIR}/LinkferryCore)
   target_link_libraries(lf_${name} ${scope} ${ARG_DEPENDS})
-  # The folders' libraries form a few cycles (launching and browsers; preparation reading the
-  # settings); repeat each group on the link line so every static archive resolves the others.
-  if(sources)
-    set_property(TARGET lf_${name} PROPERTY LINK_INTERFACE_MULTIPLICITY 3)
-  endif()
   set(LINKFERRY_SUBSYSTEMS ${LINKFERRY_SUBSYSTEMS} lf_${name} CACHE INTERNAL "")
 endfunction()
 

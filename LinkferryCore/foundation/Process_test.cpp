@@ -159,13 +159,14 @@ TEST(ProcessRun, ProgramThatCannotStartThrowsSystemError) {
 }
 
 TEST(ProcessDetached, ChildThatStaysUpIsStillRunningAfterTheWindow) {
+  // A wait that lasted until the child ended would see it exit, so `stillRunning` says the call
+  // returned while the child ran.
   auto start = Clock::now();
   auto result = Process::launchDetached("/bin/sleep", {"3"}, 300ms);
   auto elapsed = Clock::now() - start;
   EXPECT_TRUE(result.stillRunning);
   EXPECT_FALSE(result.exitStatus);
-  EXPECT_GE(elapsed, 250ms);
-  EXPECT_LT(elapsed, 2s);
+  EXPECT_GE(elapsed, 300ms);
 }
 
 TEST(ProcessDetached, QuickExitsEndTheWaitEarly) {
@@ -179,11 +180,13 @@ TEST(ProcessDetached, QuickExitsEndTheWaitEarly) {
       {"echo 'no display' >&2; exit 1", 1, "no display\n"},
       {"kill -TERM $$", 128 + 15, ""},
   };
+  // A window far longer than any loaded machine needs to start a shell: a call that waited for
+  // it to pass would not return within the test's own limit.
   for (const auto& test : cases) {
     SCOPED_TRACE(test.script);
     auto start = Clock::now();
-    auto result = Process::launchDetached("/bin/sh", {"-c", test.script}, 5s);
-    EXPECT_LT(Clock::now() - start, 3s);
+    auto result = Process::launchDetached("/bin/sh", {"-c", test.script}, 10min);
+    EXPECT_LT(Clock::now() - start, 5min);
     EXPECT_FALSE(result.stillRunning);
     EXPECT_EQ(result.exitStatus, test.status);
     EXPECT_EQ(result.standardError, test.error);
@@ -226,7 +229,8 @@ TEST(ProcessDetached, ChildWritingAfterTheWindowKeepsRunningAndLeavesNoZombie) {
                  marker.string() + "'"},
       200ms);
   EXPECT_TRUE(result.stillRunning);
-  for (int i = 0; i < 100 && readFile(marker) != "ok\n"; ++i) std::this_thread::sleep_for(50ms);
+  const auto deadline = Clock::now() + 30s;
+  while (readFile(marker) != "ok\n" && Clock::now() < deadline) std::this_thread::sleep_for(50ms);
   EXPECT_EQ(readFile(marker), "ok\n");
   // Nothing was left for us to reap: the child belongs to its relay, the relay to init.
   int status = 0;

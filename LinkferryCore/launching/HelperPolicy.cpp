@@ -4,7 +4,7 @@
 
 #include "foundation/URL.h"
 #include "launching/LaunchCommand.h"
-#include "preparation/LinkSchemes.h"
+#include "routing/LinkSchemes.h"
 
 namespace linkferry::HelperPolicy {
 

@@ -1,20 +1,20 @@
 #include "rules/RuleActionKind.h"
 
+#include "foundation/Overloaded.h"
+
 namespace linkferry {
 
+// Visited case by case, so that a new case without a key does not compile instead of being
+// saved under another case's key.
 std::string_view RuleActionKind::key() const {
-  switch (m_value.index()) {
-    case 0:
-      return "open";
-    case 1:
-      return "prompt";
-    case 2:
-      return "openInApp";
-    case 3:
-      return "rewrite";
-    default:
-      return "ignore";
-  }
+  return std::visit(Overloaded{
+                        [](const Open&) { return std::string_view("open"); },
+                        [](const Prompt&) { return std::string_view("prompt"); },
+                        [](const OpenInApp&) { return std::string_view("openInApp"); },
+                        [](const Rewrite&) { return std::string_view("rewrite"); },
+                        [](const Ignore&) { return std::string_view("ignore"); },
+                    },
+                    m_value);
 }
 
 }  // namespace linkferry

@@ -1,12 +1,17 @@
 #include "rules/RuleSetCheck.h"
 
 #include <algorithm>
+#include <exception>
 #include <initializer_list>
 #include <map>
 #include <string_view>
+#include <system_error>
+#include <utility>
 
 #include "browsers/BrowserFamily.h"
 #include "rules/Matcher.h"
+#include "rules/RuleEvaluator.h"
+#include "rules/RuleSetError.h"
 
 namespace linkferry::RuleSetCheck {
 namespace {
@@ -100,8 +105,8 @@ class Walk {
 
   void action(const JsonValue& object, const std::string& path) {
     if (!keys(object, path,
-              {"open", "prompt", "openInApp", "ignore", "rewrite", "preferExistingTab",
-               "newWindow", "background"})) {
+              {"open", "prompt", "openInApp", "ignore", "rewrite", "preferExistingTab", "newWindow",
+               "background"})) {
       return;
     }
     if (object.contains("open")) target(object["open"], member(path, "open"));
@@ -121,16 +126,16 @@ class Walk {
       auto found = object.find(key);
       return found != object.end() && !found->is_null();
     };
-    std::string_view form = present("host")    ? "host"
-                            : present("regex")  ? "regex"
+    std::string_view form = present("host")          ? "host"
+                            : present("regex")       ? "regex"
                             : present("stripPrefix") ? "stripPrefix"
                                                      : "";
     if (form.empty()) return;
     for (std::string_view key : {"host", "regex", "replacement", "stripPrefix"}) {
       const bool read = key == form || (form == "regex" && key == "replacement");
       if (!read && object.contains(std::string(key))) {
-        warnings.push_back(
-            {path, "key " + inQuotes(key) + " is not read beside " + inQuotes(form) + " (ignored)"});
+        warnings.push_back({path, "key " + inQuotes(key) + " is not read beside " + inQuotes(form) +
+                                      " (ignored)"});
       }
     }
   }
@@ -165,8 +170,8 @@ std::vector<std::string> targetProblems(const BrowserTarget& target,
   }
   const bool firefox = browser->definition.family == BrowserFamily::firefox;
   if (target.container && !firefox) {
-    problems.push_back("container " + inQuotes(*target.container) + " ignored: " +
-                       inQuotes(target.browser) + " is no Firefox browser");
+    problems.push_back("container " + inQuotes(*target.container) +
+                       " ignored: " + inQuotes(target.browser) + " is no Firefox browser");
   }
   if (browser->dataBlocked) return problems;
   const BrowserProfile* profile = nullptr;
@@ -183,9 +188,9 @@ std::vector<std::string> targetProblems(const BrowserTarget& target,
       return std::any_of(candidate.containers.begin(), candidate.containers.end(),
                          [&](const FirefoxContainer& c) { return c.id == *target.container; });
     };
-    const bool found = profile ? holds(*profile)
-                               : std::any_of(browser->profiles.begin(), browser->profiles.end(),
-                                             holds);
+    const bool found = profile
+                           ? holds(*profile)
+                           : std::any_of(browser->profiles.begin(), browser->profiles.end(), holds);
     if (!found) {
       problems.push_back("no container " + inQuotes(*target.container) + " in " +
                          (profile ? "profile " + inQuotes(profile->id) + " of " : std::string()) +
@@ -217,6 +222,69 @@ std::vector<Warning> targetWarnings(const RuleSet& set, const BrowserCatalog& ca
     }
   }
   return warnings;
+}
+
+std::string Problem::text() const {
+  if (!rule) return message;
+  return "rules[" + std::to_string(rule->index) + "] “" + rule->name + "”: " + message;
+}
+
+JsonValue Problem::toJson() const {
+  if (rule) {
+    return {{"rule", rule->index}, {"id", rule->id}, {"name", rule->name}, {"message", message}};
+  }
+  if (path) return {{"message", message}, {"path", *path}};
+  return {{"message", message}};
+}
+
+std::vector<std::string> ruleProblems(const Rule& rule) {
+  std::vector<std::string> problems = RuleEvaluator::problems(rule.match);
+  if (const auto* rewrite = rule.action.kind.asRewrite()) {
+    for (std::string& problem : rewrite->rewrite.problems()) problems.push_back(std::move(problem));
+  }
+  return problems;
+}
+
+Report check(const std::filesystem::path& file, const std::function<BrowserCatalog()>& catalog) {
+  Report report;
+  RuleSet::LoadNotes notes;
+  RuleSet set;
+  try {
+    set = RuleSet::load(file, &notes);
+  } catch (const JsonError& error) {
+    report.fileExists = true;  // only what was read can be malformed
+    report.problems.push_back(Problem{.message = error.what(), .path = error.path(), .rule = {}});
+    return report;
+  } catch (const RuleSetError& error) {
+    report.fileExists = true;
+    report.problems.push_back(
+        Problem{.message = file.string() + ": " + error.what(), .path = {}, .rule = {}});
+    return report;
+  } catch (const std::system_error& error) {
+    report.fileExists = true;  // it is there, only unreadable
+    report.problems.push_back(Problem{.message = error.what(), .path = {}, .rule = {}});
+    return report;
+  }
+  report.fileExists = notes.fileExists;
+  report.ruleCount = set.rules.size();
+  report.warnings = notes.unreadKeys;
+  // A browsers.json that does not load is one warning itself, so the rest of the check still runs.
+  try {
+    for (Warning& warning : targetWarnings(set, catalog(), notes.hasStoredId)) {
+      report.warnings.push_back(std::move(warning));
+    }
+  } catch (const std::exception& error) {
+    report.warnings.push_back({"", std::string("targets not checked: ") + error.what()});
+  }
+  for (std::size_t i = 0; i < set.rules.size(); ++i) {
+    const Rule& rule = set.rules[i];
+    for (std::string& problem : ruleProblems(rule)) {
+      report.problems.push_back(Problem{.message = std::move(problem),
+                                        .path = {},
+                                        .rule = Problem::RuleRef{i, rule.id, rule.name}});
+    }
+  }
+  return report;
 }
 
 }  // namespace linkferry::RuleSetCheck

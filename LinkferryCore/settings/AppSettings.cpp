@@ -6,8 +6,6 @@
 
 #include "foundation/Dates.h"
 #include "foundation/Files.h"
-#include "safety/PublicSuffixList.h"
-#include "signals/SafariReader.h"
 
 namespace linkferry {
 namespace {
@@ -255,13 +253,6 @@ std::vector<BrowserTarget> AppSettings::orderedTargets(
   for (const BrowserTarget& target : targetOrder) consider(target);
   for (const BrowserTarget& target : available) consider(target);
   return result;
-}
-
-IndexBuilder AppSettings::indexBuilder() const {
-  IndexBuilder builder{PublicSuffixList::shared(), SessionClassifier(),
-                       IndexBuilder::kDefaultHistoryWindow, std::nullopt};
-  if (useSafariHistory) builder.safariHistoryDB = SafariReader::defaultHistoryDB();
-  return builder;
 }
 
 AppSettings AppSettings::load(const std::filesystem::path& file) {

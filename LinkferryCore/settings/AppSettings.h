@@ -17,7 +17,6 @@
 #include "routing/FocusDefault.h"
 #include "rules/RememberDuration.h"
 #include "settings/SettingsChoices.h"
-#include "signals/IndexBuilder.h"
 
 namespace linkferry {
 
@@ -93,11 +92,6 @@ struct AppSettings {
   // The targets the picker offers: `targetOrder` then `available`, keeping only available,
   // unhidden targets, each once, in that order.
   std::vector<BrowserTarget> orderedTargets(const std::vector<BrowserTarget>& available) const;
-
-  // The signal index builder these settings ask for: the shared suffix list, the default session
-  // keywords with 30 days of idleness, 90 days of history, and Safari's history database only
-  // when `useSafariHistory` is on.
-  IndexBuilder indexBuilder() const;
 
   // The settings in `file`; the defaults when no file exists (nothing is written). Throws
   // std::system_error when the file cannot be read, is no regular file or is larger than

@@ -168,15 +168,6 @@ TEST(AppSettings, OrderedTargetsKeepOrderDropHiddenAndUnavailable) {
             (std::vector<BrowserTarget>{target("b"), target("a")}));
 }
 
-TEST(AppSettings, IndexBuilderReadsSafariOnlyWhenAsked) {
-  AppSettings settings;
-  EXPECT_EQ(settings.indexBuilder().safariHistoryDB, std::nullopt);
-  EXPECT_EQ(settings.indexBuilder().historyWindow, 7776000);
-  EXPECT_EQ(settings.indexBuilder().classifier.maxIdle, 2592000);
-  settings.useSafariHistory = true;
-  EXPECT_TRUE(settings.indexBuilder().safariHistoryDB.has_value());
-}
-
 TEST(AlternativeBrowser, DecidesOnlyWhenTheWholeChordIsHeld) {
   const ModifierKeys command = ModifierKeys::command();
   const ModifierKeys all =

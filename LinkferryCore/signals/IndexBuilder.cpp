@@ -114,6 +114,13 @@ std::optional<std::string> attempt(Read&& read) {
 
 }  // namespace
 
+IndexBuilder IndexBuilder::standard(bool readSafariHistory) {
+  IndexBuilder builder{PublicSuffixList::shared(), SessionClassifier(), kDefaultHistoryWindow,
+                       std::nullopt};
+  if (readSafariHistory) builder.safariHistoryDB = SafariReader::defaultHistoryDB();
+  return builder;
+}
+
 SignalIndex IndexBuilder::build(const BrowserCatalog& catalog, Date now) const {
   Build build(*this, now);
   const Date since = now.adding(-historyWindow);

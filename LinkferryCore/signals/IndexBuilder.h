@@ -28,6 +28,11 @@ struct IndexBuilder {
 
   static constexpr double kDefaultHistoryWindow = 7776000;  // 90 days
 
+  // The builder the settings ask for (`AppSettings::useSafariHistory` gives `readSafariHistory`):
+  // the shared suffix list, the default session keywords with 30 days of idleness, 90 days of
+  // history, and Safari's default history database only when `readSafariHistory`.
+  static IndexBuilder standard(bool readSafariHistory);
+
   // Reads the files synchronously; safe on any thread, shares nothing.
   SignalIndex build(const BrowserCatalog& catalog, Date now) const;
 };

@@ -49,6 +49,14 @@ IndexBuilder builder(std::optional<fs::path> safari = std::nullopt) {
                       IndexBuilder::kDefaultHistoryWindow, std::move(safari)};
 }
 
+TEST(IndexBuilder, TheStandardBuilderReadsSafariOnlyWhenAsked) {
+  const IndexBuilder builder = IndexBuilder::standard(false);
+  EXPECT_EQ(builder.safariHistoryDB, std::nullopt);
+  EXPECT_EQ(builder.historyWindow, 7776000);
+  EXPECT_EQ(builder.classifier.maxIdle, 2592000);
+  EXPECT_TRUE(IndexBuilder::standard(true).safariHistoryDB.has_value());
+}
+
 TEST(IndexBuilder, CondensesCookiesAndHistoryPerRegistrableDomainAndTarget) {
   TemporaryDirectory folder;
   const fs::path chromium = folder.path() / "chromium" / "Default";

@@ -1,7 +1,9 @@
 #include "signals/IndexRefresher.h"
 
 #include <atomic>
+#include <condition_variable>
 #include <fstream>
+#include <optional>
 #include <stdexcept>
 #include <string>
 #include <thread>
@@ -183,28 +185,44 @@ TEST(IndexRefresher, ASecondStartReplacesTheWatcherAndRestartsThePeriod) {
 }
 
 TEST(IndexRefresher, DestructionWaitsForARunningRebuild) {
-  std::atomic<bool> building = false;
-  std::atomic<bool> release = false;
-  std::atomic<bool> destroyed = false;
+  // The rebuild, once running, waits until the destruction has begun and then notes whether the
+  // refresher is already gone: a destructor that does not wait for it finishes first.
+  std::mutex mutex;
+  std::condition_variable changed;
+  bool building = false, destroying = false, destroyed = false;
+  std::optional<bool> goneWhileBuilding;
   auto sinkCalls = std::make_shared<std::atomic<int>>(0);
   auto refresher = std::make_unique<IndexRefresher>(
       1ms, 1h,
       [&] {
+        std::unique_lock lock(mutex);
         building = true;
-        while (!release) std::this_thread::sleep_for(1ms);
+        changed.notify_all();
+        changed.wait(lock, [&] { return destroying; });
+        lock.unlock();
+        std::this_thread::yield();
+        lock.lock();
+        goneWhileBuilding = destroyed;
         return SignalIndex::empty();
       },
       [sinkCalls](std::shared_ptr<const SignalIndex>) { ++*sinkCalls; });
   refresher->poke();
-  while (!building) std::this_thread::sleep_for(1ms);
+  {
+    std::unique_lock lock(mutex);
+    ASSERT_TRUE(changed.wait_for(lock, 30s, [&] { return building; })) << "no rebuild started";
+  }
   std::thread destroyer([&] {
+    {
+      std::lock_guard lock(mutex);
+      destroying = true;
+    }
+    changed.notify_all();
     refresher.reset();
+    std::lock_guard lock(mutex);
     destroyed = true;
   });
-  std::this_thread::sleep_for(50ms);
-  EXPECT_FALSE(destroyed) << "the refresher was gone while its rebuild ran";
-  release = true;
   destroyer.join();
+  EXPECT_EQ(goneWhileBuilding, false) << "the refresher was gone while its rebuild ran";
   EXPECT_EQ(*sinkCalls, 1);
 }
 
@@ -247,24 +265,67 @@ TEST(IndexRefresher, RebuildsOnRealFileChangesIncludingNewSubfolders) {
   h.clock->advance(1min);
   EXPECT_EQ(h.rebuilds(), 2u);
 
-  // Building the index reads the watched databases; reading must not count as a change, or every
-  // rebuild would schedule the next. Nor may a stopped watcher report.
-  auto changesAfterAWhile = [&] {
-    std::this_thread::sleep_for(500ms);  // five latencies
+  // A stopped watcher does not report: a second watcher on the folder sees a write after the stop,
+  // so the stopped one would have had it too.
+  h.refresher->stop();
+  bool witnessed = false;
+  auto witness = DirectoryWatcher::create({folder.path()}, 100ms, [&] {
+    {
+      std::lock_guard lock(mutex);
+      witnessed = true;
+    }
+    changed.notify_all();
+  });
+  witness->start();
+  const int stopped = [&] {
     std::lock_guard lock(mutex);
     return changes;
-  };
-  const int settled = changesAfterAWhile();
+  }();
+  folder.write("Profile 2/Cookies", "signed out");
+  {
+    std::unique_lock lock(mutex);
+    ASSERT_TRUE(changed.wait_for(lock, 30s, [&] { return witnessed; })) << "nobody saw the write";
+  }
+  witness->stop();
+  std::lock_guard lock(mutex);
+  EXPECT_EQ(changes, stopped) << "a stopped watcher reported";
+}
+
+// Building the index reads the watched databases; reading must not count as a change, or every
+// rebuild would schedule the next. The files are there before the watcher starts, so nothing
+// else is on its way; a file renamed into the folder afterwards (one event, so one report) marks
+// where the system has delivered what came before it.
+TEST(DirectoryWatcher, ReadingAWatchedFileIsNoChange) {
+  TemporaryDirectory folder;
+  TemporaryDirectory outside;
+  folder.write("History", "visited");
+  folder.write("Profile 2/Cookies", "signed in");
+  const fs::path marker = outside.write("marker", "moved in");
+  std::mutex mutex;
+  std::condition_variable changed;
+  int changes = 0;
+  auto watcher = DirectoryWatcher::create({folder.path()}, 100ms, [&] {
+    {
+      std::lock_guard lock(mutex);
+      ++changes;
+    }
+    changed.notify_all();
+  });
+  watcher->start();
   for (const char* name : {"History", "Profile 2/Cookies"}) {
     std::ifstream in(folder.path() / name);
     std::string content;
     std::getline(in, content);
     EXPECT_FALSE(content.empty());
   }
-  EXPECT_EQ(changesAfterAWhile(), settled) << "reading a watched file was reported";
-  h.refresher->stop();
-  folder.write("Profile 2/Cookies", "signed out");
-  EXPECT_EQ(changesAfterAWhile(), settled) << "a stopped watcher reported";
+  fs::rename(marker, folder.path() / "Profile 2" / "marker");
+  {
+    std::unique_lock lock(mutex);
+    ASSERT_TRUE(changed.wait_for(lock, 30s, [&] { return changes >= 1; }))
+        << "the renamed file was not reported";
+    EXPECT_EQ(changes, 1) << "reading a watched file was reported";
+  }
+  watcher->stop();
 }
 
 }  // namespace

@@ -207,9 +207,11 @@ TEST(SQLiteSnapshot, EveryReadIsConsistentWhileAWriterCommitsAndCheckpoints) {
   const fs::path ready = folder.path() / "ready";
   pid_t writer = spawn({LINKFERRY_WAL_WRITER, places.string(), ready.string()});
   ASSERT_GT(writer, 0);
-  for (int i = 0; i < 500 && !fs::exists(ready); ++i) {
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
+  while (!fs::exists(ready) && std::chrono::steady_clock::now() < deadline) {
     std::this_thread::sleep_for(std::chrono::milliseconds(10));
   }
+  ASSERT_TRUE(fs::exists(ready)) << "the writer did not start";
   fs::remove(ready);
 
   const std::string sql =

@@ -1,4 +1,4 @@
-#include "preparation/LinkSchemes.h"
+#include "routing/LinkSchemes.h"
 
 #include <set>
 #include <string>
