@@ -11,7 +11,6 @@
 #include "preparation/NetworkShortLinkExpander.h"
 #include "router/RouterSetup.h"
 #include "rules/RuleSet.h"
-#include "safety/PublicSuffixList.h"
 #include "settings/AppSettings.h"
 #include "signals/IndexBuilder.h"
 
@@ -59,8 +58,7 @@ Loaded load(const Options& options) {
 
   auto index = std::make_shared<const SignalIndex>();
   if (options.readSignals && (settings->useSessions || settings->useHistory)) {
-    const IndexBuilder builder{PublicSuffixList::shared(), SessionClassifier(),
-                               IndexBuilder::kDefaultHistoryWindow, std::nullopt};
+    const IndexBuilder builder = IndexBuilder::standard(settings->useSafariHistory);
     index = std::make_shared<const SignalIndex>(builder.build(*catalog, Date::now()));
   }
 

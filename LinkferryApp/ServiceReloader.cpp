@@ -8,7 +8,6 @@
 #include "foundation/Dates.h"
 #include "router/RouterSetup.h"
 #include "rules/RuleSet.h"
-#include "safety/PublicSuffixList.h"
 #include "settings/AppSettings.h"
 #include "signals/IndexBuilder.h"
 
@@ -145,8 +144,7 @@ void ServiceReloader::startRefresher(const BrowserCatalog& catalog) {
     m_refresher = std::make_unique<IndexRefresher>(
         m_options.debounce, m_options.period,
         [this] {
-          const IndexBuilder builder{PublicSuffixList::shared(), SessionClassifier(),
-                                     IndexBuilder::kDefaultHistoryWindow, std::nullopt};
+          const IndexBuilder builder = IndexBuilder::standard(m_loaded.router->state().settings->useSafariHistory);
           return builder.build(*m_loaded.router->state().catalog, Date::now());
         },
         [this](std::shared_ptr<const SignalIndex> index) {

@@ -126,8 +126,7 @@ int runIndex(bool json, const std::optional<std::string>& domain) {
     index = std::move(*served);
   } else {
     const BrowserCatalog catalog = machineCatalog();
-    const IndexBuilder builder{PublicSuffixList::shared(), SessionClassifier(),
-                               IndexBuilder::kDefaultHistoryWindow, std::nullopt};
+    const IndexBuilder builder = IndexBuilder::standard(false);
     index = builder.build(catalog, Date::now());
   }
 

@@ -92,7 +92,9 @@ pid_t startService(const std::map<std::string, std::string>& environment,
   pid_t pid = -1;
   EXPECT_EQ(posix_spawn(&pid, argv[0], &actions, nullptr, argv.data(), envp.data()), 0);
   posix_spawn_file_actions_destroy(&actions);
-  for (int attempt = 0; attempt < 400; ++attempt) {
+  // Generous: a loaded machine may take a while to start it; the tests that use it fail on their
+  // own when it never answers.
+  for (int attempt = 0; attempt < 2400; ++attempt) {
     RawClient client(socket);
     if (client.connected() && client.ask({{"request", "status"}}).value("ok", false)) break;
     std::this_thread::sleep_for(std::chrono::milliseconds(25));
@@ -179,7 +181,7 @@ class Service : public ::testing::Test {
 
   std::vector<std::string> launched(std::size_t count) const {
     std::vector<std::string> lines;
-    for (int attempt = 0; attempt < 40; ++attempt) {
+    for (int attempt = 0; attempt < 600; ++attempt) {  // up to 30 s
       lines.clear();
       std::ifstream file(shared->folder.path() / "launched.txt");
       for (std::string line; std::getline(file, line);) lines.push_back(line);
@@ -408,7 +410,7 @@ TEST_F(Service, AnswersAThousandClicksFromTwentyClientsAndLosesNone) {
   }
   // Every connection is closed again; the figures go to the test's output for the record.
   std::size_t descriptorsAfter = 0;
-  for (int attempt = 0; attempt < 40; ++attempt) {
+  for (int attempt = 0; attempt < 600; ++attempt) {  // up to 30 s
     descriptorsAfter = openDescriptors(shared->service);
     if (descriptorsAfter <= descriptorsBefore) break;
     std::this_thread::sleep_for(std::chrono::milliseconds(50));
@@ -436,7 +438,7 @@ TEST_F(Service, EveryAcknowledgedClickIsInTheLogAfterTheServiceIsKilled) {
       ++count;
     }
   });
-  for (int attempt = 0; attempt < 200 && count < 20; ++attempt) {
+  for (int attempt = 0; attempt < 1200 && count < 20; ++attempt) {  // up to 30 s
     std::this_thread::sleep_for(std::chrono::milliseconds(25));
   }
   Shared::stop(shared->service, SIGKILL);
@@ -522,7 +524,7 @@ TEST(ServiceOverRealBrowserData, RebuildsItsIndexAfterTheBrowserVisitsANewSite) 
     database.exec("COMMIT");
   }
   JsonValue fresh;
-  for (int attempt = 0; attempt < 100 && fresh.is_null(); ++attempt) {
+  for (int attempt = 0; attempt < 600 && fresh.is_null(); ++attempt) {  // up to 60 s
     std::this_thread::sleep_for(std::chrono::milliseconds(100));
     fresh = history("newly-visited.example");
   }
