@@ -24,13 +24,13 @@ namespace linkferry {
 struct Click {
   URL url;
   // The app the link was clicked in as the user named it; otherwise found from `clientPid`.
-  std::optional<std::string> sourceApp;
+  std::optional<std::string> sourceApp{};
   // The process the link came through (its first ancestor that belongs to an installed desktop
   // entry is the source app); 0 when unknown.
   int clientPid = 0;
   // The environment the link was clicked in: its display, session and focus variables give the
   // click's context and go to the browser it starts.
-  std::map<std::string, std::string> environment;
+  std::map<std::string, std::string> environment{};
   bool pick = false;    // always ask, whatever was decided
   bool dryRun = false;  // decide, log, and show the command instead of running it
 };

@@ -137,16 +137,16 @@ struct Router::Decided {
   enum class Kind { safety, ask, ignore, route };
   Kind kind = Kind::route;
   LinkRequest request;
-  std::vector<std::string> lines;
-  std::optional<URL> expandedFrom;
-  std::optional<URL> trackersRemovedFrom;
+  std::vector<std::string> lines{};
+  std::optional<URL> expandedFrom{};
+  std::optional<URL> trackersRemovedFrom{};
   // The picker's list for `safety` and `ask`; for `route` the list a failed launch offers.
-  std::vector<Candidate> candidates;
-  std::vector<LinkSafety::Finding> findings;
+  std::vector<Candidate> candidates{};
+  std::vector<LinkSafety::Finding> findings{};
   // For `ask`: whether the locked screen may open the first candidate.
   bool openFirstWhenLocked = false;
   // For `ignore` and `route`.
-  std::optional<Outcome::Route> route;
+  std::optional<Outcome::Route> route{};
 };
 
 bool Router::asksFirst(const Decision& decision) const {
