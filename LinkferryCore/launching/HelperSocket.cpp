@@ -73,23 +73,8 @@ std::optional<Answer> parseAnswer(const std::string& line) {
 }
 
 int connect(const std::filesystem::path& socketPath) {
-  sockaddr_un address{};
-  address.sun_family = AF_UNIX;
-  const std::string text = socketPath.string();
-  if (text.size() >= sizeof(address.sun_path)) {
-    errno = ENAMETOOLONG;
-    return -1;
-  }
-  std::memcpy(address.sun_path, text.c_str(), text.size() + 1);
-  const int descriptor = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
-  if (descriptor < 0) return -1;
-  if (::connect(descriptor, reinterpret_cast<const sockaddr*>(&address), sizeof(address)) != 0) {
-    const int saved = errno;
-    ::close(descriptor);
-    errno = saved;
-    return -1;
-  }
-  return descriptor;
+  // Bounded like every client's connect: a listener whose queue stays full is as good as none.
+  return SocketLines::connect(socketPath, std::chrono::seconds(10));
 }
 
 Answer exchange(int descriptor, const std::string& request, std::chrono::milliseconds timeout) {

@@ -40,8 +40,8 @@ std::string answerLine(Answer::Status status, const std::string& message);
 // The reverse of answerLine; nothing for any other text.
 std::optional<Answer> parseAnswer(const std::string& line);
 
-// Connects to the socket; -1 with errno set when nothing listens there. The descriptor is
-// close-on-exec.
+// Connects to the socket; -1 with errno set when nothing listens there, or ETIMEDOUT when its
+// listener takes no connection for 10 seconds. The descriptor is close-on-exec.
 int connect(const std::filesystem::path& socketPath);
 
 // Sends `request` and a newline on a connected descriptor, half-closes it and reads the answer
