@@ -2,10 +2,8 @@
 
 #include <fcntl.h>
 #include <poll.h>
-#include <pthread.h>
 #include <signal.h>
 #include <spawn.h>
-#include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/syscall.h>
 #include <sys/wait.h>
@@ -13,10 +11,11 @@
 
 #include <algorithm>
 #include <cerrno>
-#include <cstdint>
 #include <cstring>
+#include <mutex>
 #include <string_view>
 #include <system_error>
+#include <thread>
 #include <utility>
 
 #include "foundation/SigpipeGuard.h"
@@ -139,7 +138,8 @@ class SpawnAttributes {
   // The child starts with no blocked signals and every signal at its default action, whatever
   // this process ignores or blocks (a child that inherited an ignored SIGPIPE would not stop
   // when its reader goes away).
-  SpawnAttributes() {
+  // `newSession`: the child leads a session of its own (setsid), away from our terminal.
+  explicit SpawnAttributes(bool newSession = false) {
     ::posix_spawnattr_init(&m_attributes);
     sigset_t none;
     sigemptyset(&none);
@@ -147,7 +147,9 @@ class SpawnAttributes {
     sigfillset(&all);
     ::posix_spawnattr_setsigmask(&m_attributes, &none);
     ::posix_spawnattr_setsigdefault(&m_attributes, &all);
-    ::posix_spawnattr_setflags(&m_attributes, POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF);
+    short flags = POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF;
+    if (newSession) flags |= POSIX_SPAWN_SETSID;
+    ::posix_spawnattr_setflags(&m_attributes, flags);
   }
   ~SpawnAttributes() { ::posix_spawnattr_destroy(&m_attributes); }
   SpawnAttributes(const SpawnAttributes&) = delete;
@@ -231,219 +233,164 @@ void exchange(Fd& in, const std::string& input, Fd& out, std::string* output, Fd
 
 // ---- Detached launches -------------------------------------------------------------------------
 //
-// A detached program must be able to outlive us and keep writing to its standard error without
-// ever meeting a closed pipe (SIGPIPE would kill it) or a file that grows for as long as it runs.
-// So its standard error is a pipe read by a small relay process of its own:
+// A detached program is started by posix_spawn, which shares our memory with the child until its
+// exec (CLONE_VM | CLONE_VFORK) instead of copying it: in a service of tens of megabytes and a
+// dozen threads, the two forks that detaching by a double fork needs cost several milliseconds
+// per click. So the program stays our child. Within the window we watch its exit through a process
+// descriptor and read its standard error; a program still running afterwards is handed to the
+// Reaper, which reaps it when it ends, so no zombie is left in a long-running process.
 //
-//   we ──fork──▶ intermediate ──fork──▶ relay ──fork+exec──▶ program
-//                (exits at once)         (own session)       (own session)
-//
-// The relay forwards the program's standard error to us and tells us when the program started,
-// failed to start or exited; once we stop listening (at the end of the window) it reads and
-// drops the rest until every writer has gone, reaps the program and exits. Because the
-// intermediate exits at once, the relay is adopted by init, so nothing is left for us to reap
-// and no zombie stays behind in a long-running process. Between fork and exec only
-// async-signal-safe calls are made, as required after forking a multithreaded process; all
-// memory they use is prepared beforehand.
+// Its standard error stays a pipe: a program that writes to a pipe nobody reads meets SIGPIPE, and
+// a file would grow for as long as it runs. After the window a small drainer (cat, to /dev/null,
+// in its own session) takes over our read end and reads to the end: it outlives us when we exit
+// first, as a command-line caller does. Only when no cat can be started does the Reaper itself read
+// and drop what comes, for as long as we run.
 
-enum MessageKind : std::int32_t { kStarted = 1, kStartFailed = 2, kExited = 3 };
+int openProcessFd(pid_t pid) {
+  return static_cast<int>(::syscall(SYS_pidfd_open, pid, 0));
+}
 
-struct Message {
-  std::int32_t kind;
-  std::int32_t value;  // the errno of kStartFailed, the decoded status of kExited
-};
-
-void sendMessage(int fd, MessageKind kind, std::int32_t value) {
-  Message message{kind, value};
-  // Far below PIPE_BUF, so the write is atomic. Once we stopped listening it fails with EPIPE
-  // (SIGPIPE is ignored in the relay) and that is fine.
-  while (::write(fd, &message, sizeof message) < 0 && errno == EINTR) {
+// Reads and drops what is available; false at end of file or on an error other than "try again".
+bool discardAvailable(int fd) {
+  char buffer[16384];
+  for (;;) {
+    ssize_t count = ::read(fd, buffer, sizeof buffer);
+    if (count > 0) continue;
+    if (count < 0 && errno == EINTR) continue;
+    return count < 0 && (errno == EAGAIN || errno == EWOULDBLOCK);
   }
 }
 
-// Closes every descriptor from 3 up except the three given (all of them at least 3).
-void closeAllExcept(int a, int b, int c) {
-  int keep[3] = {a, b, c};
-  std::sort(keep, keep + 3);
-  unsigned int next = 3;
-  bool closeRangeWorks = true;
-  for (int fd : keep) {
-    unsigned int kept = static_cast<unsigned int>(fd);
-    if (kept > next && ::syscall(SYS_close_range, next, kept - 1, 0) != 0) closeRangeWorks = false;
-    next = std::max(next, kept + 1);
+// Reaps the children handed to it as they end, and reads to the end the pipes handed with them.
+// Its one thread starts with the first child and waits in poll on process descriptors (on
+// kernels without them, it polls for exits ten times a second), so no signal handler is involved
+// and nothing of the caller's waits for it. It is never destroyed: its thread may be waiting when
+// the process exits. It waits for its own children only (never waitpid(-1)), and a child someone
+// else reaped first (ECHILD) is simply forgotten.
+class Reaper {
+ public:
+  static Reaper& instance() {
+    static Reaper* const reaper = new Reaper;
+    return *reaper;
   }
-  if (closeRangeWorks && ::syscall(SYS_close_range, next, ~0U, 0) == 0) return;
-  rlimit limit{};
-  int maximum = 1024;
-  if (::getrlimit(RLIMIT_NOFILE, &limit) == 0 && limit.rlim_cur != RLIM_INFINITY) {
-    maximum = static_cast<int>(std::min<rlim_t>(limit.rlim_cur, 65536));
-  }
-  for (int fd = 3; fd < maximum; ++fd) {
-    if (fd != a && fd != b && fd != c) ::close(fd);
-  }
-}
 
-// Moves a descriptor to 3 or above, so that pointing 0, 1 and 2 at /dev/null cannot clobber it.
-int aboveStandard(int fd) {
-  if (fd > 2) return fd;
-  return ::fcntl(fd, F_DUPFD_CLOEXEC, 3);
-}
-
-struct DetachedSetup {
-  const char* path;
-  char* const* argv;
-  char* const* envp;
-  int relayFd;   // write end: the program's standard error, forwarded to us
-  int statusFd;  // write end: Messages
-  int devNull;
-};
-
-[[noreturn]] void runProgram(const DetachedSetup& setup, int errorWrite, int execWrite) {
-  ::setsid();
-  struct sigaction defaults {};
-  defaults.sa_handler = SIG_DFL;
-  for (int signal = 1; signal < NSIG; ++signal) {
-    struct sigaction current {};
-    if (::sigaction(signal, nullptr, &current) == 0 && current.sa_handler == SIG_IGN) {
-      ::sigaction(signal, &defaults, nullptr);
+  // Takes `pid` (our child) and, when valid, `drain`, a pipe's read end to read to its end.
+  void adopt(pid_t pid, Fd drain) {
+    {
+      std::lock_guard lock(m_mutex);
+      m_incoming.push_back(Child{pid, Fd(), std::move(drain), false});
+    }
+    const char byte = 1;
+    while (::write(m_wakeWrite.get(), &byte, 1) < 0 && errno == EINTR) {
     }
   }
-  ::sigaction(SIGPIPE, &defaults, nullptr);
-  if (::dup2(errorWrite, 2) < 0) {
-    int error = errno;
-    while (::write(execWrite, &error, sizeof error) < 0 && errno == EINTR) {
-    }
-    ::_exit(127);
-  }
-  ::execve(setup.path, setup.argv, setup.envp);
-  int error = errno;
-  while (::write(execWrite, &error, sizeof error) < 0 && errno == EINTR) {
-  }
-  ::_exit(127);
-}
 
-[[noreturn]] void runRelay(DetachedSetup setup) {
-  ::setsid();
-  struct sigaction ignore {};
-  ignore.sa_handler = SIG_IGN;
-  ::sigaction(SIGPIPE, &ignore, nullptr);
-  sigset_t none;
-  sigemptyset(&none);
-  ::sigprocmask(SIG_SETMASK, &none, nullptr);
-
-  setup.relayFd = aboveStandard(setup.relayFd);
-  setup.statusFd = aboveStandard(setup.statusFd);
-  setup.devNull = aboveStandard(setup.devNull);
-  if (setup.relayFd < 0 || setup.statusFd < 0 || setup.devNull < 0) ::_exit(0);
-  // Our standard streams may be pipes someone reads to their end; the relay must not hold them.
-  for (int fd = 0; fd <= 2; ++fd) ::dup2(setup.devNull, fd);
-  closeAllExcept(setup.relayFd, setup.statusFd, setup.devNull);
-
-  int errorPipe[2];
-  int execPipe[2];
-  if (::pipe2(errorPipe, O_CLOEXEC) != 0 || ::pipe2(execPipe, O_CLOEXEC) != 0) {
-    sendMessage(setup.statusFd, kStartFailed, errno);
-    ::_exit(0);
-  }
-  pid_t program = ::_Fork();
-  if (program == 0) runProgram(setup, errorPipe[1], execPipe[1]);
-  if (program < 0) {
-    sendMessage(setup.statusFd, kStartFailed, errno);
-    ::_exit(0);
-  }
-  ::close(errorPipe[1]);
-  ::close(execPipe[1]);
-
-  // The exec pipe closes on a successful exec and carries errno when exec failed.
-  int execError = 0;
-  ssize_t got;
-  while ((got = ::read(execPipe[0], &execError, sizeof execError)) < 0 && errno == EINTR) {
-  }
-  ::close(execPipe[0]);
-  if (got == static_cast<ssize_t>(sizeof execError)) {
-    int status;
-    while (::waitpid(program, &status, 0) < 0 && errno == EINTR) {
-    }
-    sendMessage(setup.statusFd, kStartFailed, execError);
-    ::_exit(0);
-  }
-  sendMessage(setup.statusFd, kStarted, 0);
-
-  int flags = ::fcntl(setup.relayFd, F_GETFL);
-  if (flags >= 0) ::fcntl(setup.relayFd, F_SETFL, flags | O_NONBLOCK);
-  flags = ::fcntl(errorPipe[0], F_GETFL);
-  if (flags >= 0) ::fcntl(errorPipe[0], F_SETFL, flags | O_NONBLOCK);
-
-  int processFd = static_cast<int>(::syscall(SYS_pidfd_open, program, 0));
-  int errorRead = errorPipe[0];
-  bool forwarding = true;
-  bool exited = false;
-  static char buffer[16384];  // the relay is single-threaded
-
-  // Reads what is available, forwards it while we listen, drops it afterwards. False at the end.
-  auto pump = [&]() {
-    for (;;) {
-      ssize_t count = ::read(errorRead, buffer, sizeof buffer);
-      if (count < 0 && errno == EINTR) continue;
-      if (count < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) return true;
-      if (count <= 0) return false;
-      if (forwarding) {
-        ssize_t sent = ::write(setup.relayFd, buffer, static_cast<std::size_t>(count));
-        // A full pipe drops the excess; a closed one means we stopped listening for good.
-        if (sent < 0 && errno == EPIPE) forwarding = false;
-      }
-    }
+ private:
+  struct Child {
+    pid_t pid;
+    Fd processFd;
+    Fd drain;
+    bool exited;
   };
 
-  while (errorRead >= 0 || !exited) {
-    pollfd fds[2];
-    nfds_t count = 0;
-    if (errorRead >= 0) fds[count++] = pollfd{errorRead, POLLIN, 0};
-    if (!exited && processFd >= 0) fds[count++] = pollfd{processFd, POLLIN, 0};
-    // Without a process descriptor (kernels before 5.3) the program's exit is polled for.
-    int timeout = (!exited && processFd < 0) ? 100 : -1;
-    if (::poll(fds, count, timeout) < 0 && errno != EINTR) break;
-    if (errorRead >= 0 && !pump()) {
-      ::close(errorRead);
-      errorRead = -1;
+  Reaper() {
+    int fds[2];
+    if (::pipe2(fds, O_CLOEXEC | O_NONBLOCK) == 0) {
+      m_wakeRead = Fd(fds[0]);
+      m_wakeWrite = Fd(fds[1]);
     }
-    if (!exited) {
-      int status = 0;
-      if (::waitpid(program, &status, WNOHANG) == program) {
-        exited = true;
-        // What the program wrote just before exiting goes out before the news of its exit.
-        if (errorRead >= 0 && !pump()) {
-          ::close(errorRead);
-          errorRead = -1;
+    std::thread([this] { loop(); }).detach();
+  }
+
+  void loop() {
+    std::vector<Child> children;
+    std::vector<pollfd> fds;
+    for (;;) {
+      {
+        std::lock_guard lock(m_mutex);
+        for (auto& child : m_incoming) {
+          child.processFd = Fd(openProcessFd(child.pid));
+          if (child.drain.valid()) setNonBlocking(child.drain.get());
+          children.push_back(std::move(child));
         }
-        sendMessage(setup.statusFd, kExited, decodeStatus(status));
+        m_incoming.clear();
       }
+      fds.clear();
+      fds.push_back(pollfd{m_wakeRead.get(), POLLIN, 0});
+      bool pollExits = !m_wakeRead.valid();
+      for (const auto& child : children) {
+        if (child.drain.valid()) fds.push_back(pollfd{child.drain.get(), POLLIN, 0});
+        if (child.exited) continue;
+        if (child.processFd.valid()) {
+          fds.push_back(pollfd{child.processFd.get(), POLLIN, 0});
+        } else {
+          pollExits = true;
+        }
+      }
+      if (::poll(fds.data(), fds.size(), pollExits ? 100 : -1) < 0 && errno != EINTR) {
+        pollExits = true;
+        ::poll(nullptr, 0, 100);  // never spin, whatever went wrong
+      }
+      if (m_wakeRead.valid()) discardAvailable(m_wakeRead.get());
+      for (auto& child : children) {
+        if (child.drain.valid() && !discardAvailable(child.drain.get())) child.drain.reset();
+        if (child.exited) continue;
+        int status = 0;
+        pid_t reaped = ::waitpid(child.pid, &status, WNOHANG);
+        if (reaped == child.pid || (reaped < 0 && errno == ECHILD)) {
+          child.exited = true;
+          child.processFd.reset();
+        }
+      }
+      std::erase_if(children, [](const Child& child) {
+        return child.exited && !child.drain.valid();
+      });
     }
   }
-  ::_exit(0);
+
+  std::mutex m_mutex;
+  std::vector<Child> m_incoming;  // guarded by m_mutex
+  Fd m_wakeRead;
+  Fd m_wakeWrite;
+};
+
+// Starts cat reading `pipe` to its end into /dev/null, in its own session with an empty
+// environment and no descriptor of ours; its pid, or nothing when it cannot be started.
+std::optional<pid_t> startDrainer(int pipe) {
+  static const std::optional<std::string> cat = findExecutable("cat", "/usr/bin:/bin");
+  if (!cat) return std::nullopt;
+  int devNull = ::open("/dev/null", O_WRONLY | O_CLOEXEC);
+  if (devNull < 0) return std::nullopt;
+  SpawnActions actions;
+  ::posix_spawn_file_actions_adddup2(actions.get(), pipe, 0);
+  ::posix_spawn_file_actions_adddup2(actions.get(), devNull, 1);
+  ::posix_spawn_file_actions_adddup2(actions.get(), devNull, 2);
+  ::posix_spawn_file_actions_addclosefrom_np(actions.get(), 3);
+  SpawnAttributes attributes(true);
+  std::string program = *cat;
+  char* argv[] = {program.data(), nullptr};
+  char* envp[] = {nullptr};
+  pid_t pid = 0;
+  int failure = ::posix_spawn(&pid, program.c_str(), actions.get(), attributes.get(), argv, envp);
+  ::close(devNull);
+  if (failure != 0) return std::nullopt;
+  return pid;
 }
 
-[[noreturn]] void runIntermediate(const DetachedSetup& setup) {
-  pid_t relay = ::_Fork();
-  if (relay == 0) runRelay(setup);
-  if (relay < 0) sendMessage(setup.statusFd, kStartFailed, errno);
-  ::_exit(0);
-}
-
-// Reads exactly one Message, waiting at most `timeout`; nothing on timeout or end of file.
-std::optional<Message> receive(int fd, std::chrono::milliseconds timeout) {
-  pollfd descriptor{fd, POLLIN, 0};
-  int ready;
-  while ((ready = ::poll(&descriptor, 1, static_cast<int>(timeout.count()))) < 0 &&
-         errno == EINTR) {
+// After the window: the program keeps running on its own, its standard error read to the end by
+// a drainer (or by the Reaper), and both reaped by the Reaper when they end.
+void leaveRunning(pid_t program, Fd errorRead) {
+  Reaper& reaper = Reaper::instance();
+  if (errorRead.valid()) {
+    // The drainer shares our open pipe: it must block in read, not see "try again" and quit.
+    int flags = ::fcntl(errorRead.get(), F_GETFL);
+    if (flags >= 0) ::fcntl(errorRead.get(), F_SETFL, flags & ~O_NONBLOCK);
+    if (auto drainer = startDrainer(errorRead.get())) {
+      errorRead.reset();
+      reaper.adopt(*drainer, Fd());
+    }
   }
-  if (ready <= 0) return std::nullopt;
-  Message message{};
-  ssize_t count;
-  while ((count = ::read(fd, &message, sizeof message)) < 0 && errno == EINTR) {
-  }
-  if (count != static_cast<ssize_t>(sizeof message)) return std::nullopt;
-  return message;
+  reaper.adopt(program, std::move(errorRead));
 }
 
 constexpr std::size_t kMaxDetachedError = 1 << 20;
@@ -498,49 +445,52 @@ DetachedResult launchDetached(const std::string& executable,
   const auto deadline = std::chrono::steady_clock::now() + window;
   CommandLine commandLine(executable, arguments, environment);
   Fd devNull = openDevNull(executable);
-  Pipe relay = makePipe(executable);
-  Pipe status = makePipe(executable);
-  DetachedSetup setup{executable.c_str(), commandLine.argv(), commandLine.envp(),
-                      relay.write.get(),  status.write.get(), devNull.get()};
+  Pipe error = makePipe(executable);
+  SpawnActions actions;
+  ::posix_spawn_file_actions_adddup2(actions.get(), devNull.get(), 0);
+  ::posix_spawn_file_actions_adddup2(actions.get(), devNull.get(), 1);
+  ::posix_spawn_file_actions_adddup2(actions.get(), error.write.get(), 2);
+  // Everything of ours is opened close-on-exec, but a library's descriptor may not be, and a
+  // browser lives long: it must not keep a pipe someone reads to its end.
+  ::posix_spawn_file_actions_addclosefrom_np(actions.get(), 3);
+  SpawnAttributes attributes(true);
 
-  pid_t intermediate = ::_Fork();
-  if (intermediate < 0) throwCannotStart(executable, errno);
-  if (intermediate == 0) runIntermediate(setup);
-  relay.write.reset();
-  status.write.reset();
+  pid_t pid = 0;
+  int failure = ::posix_spawn(&pid, executable.c_str(), actions.get(), attributes.get(),
+                              commandLine.argv(), commandLine.envp());
+  if (failure != 0) throwCannotStart(executable, failure);
+  error.write.reset();
   devNull.reset();
-  waitForExit(intermediate);
-
-  // Starting is quick (an exec); the limit only guards against a relay that never reports.
-  auto started = receive(status.read.get(), std::max(window, std::chrono::milliseconds(10000)));
-  if (!started) throwCannotStart(executable, EIO);
-  if (started->kind == kStartFailed) throwCannotStart(executable, started->value);
 
   DetachedResult result;
-  setNonBlocking(relay.read.get());
+  Fd processFd(openProcessFd(pid));
+  setNonBlocking(error.read.get());
   for (;;) {
+    int status = 0;
+    pid_t reaped = ::waitpid(pid, &status, WNOHANG);
+    if (reaped == pid || (reaped < 0 && errno == ECHILD)) {
+      // What it wrote just before exiting is in the pipe already; a descendant that still holds
+      // the pipe is not waited for.
+      if (error.read.valid()) readAvailable(error.read.get(), result.standardError);
+      // Reaped by someone else (SIGCHLD ignored): its status is lost, and it did exit.
+      result.exitStatus = reaped == pid ? decodeStatus(status) : 0;
+      break;
+    }
     auto now = std::chrono::steady_clock::now();
     if (now >= deadline) break;
     auto remaining = std::chrono::ceil<std::chrono::milliseconds>(deadline - now);
-    pollfd fds[2] = {{relay.read.get(), POLLIN, 0}, {status.read.get(), POLLIN, 0}};
-    nfds_t count = relay.read.valid() ? 2 : 1;
-    pollfd* first = relay.read.valid() ? fds : fds + 1;
-    int ready = ::poll(first, count, static_cast<int>(remaining.count()));
-    if (ready < 0 && errno == EINTR) continue;
-    if (ready <= 0) break;
-    if (relay.read.valid() && fds[0].revents != 0) {
-      if (!readAvailable(relay.read.get(), result.standardError)) relay.read.reset();
+    pollfd fds[2];
+    nfds_t count = 0;
+    if (error.read.valid()) fds[count++] = pollfd{error.read.get(), POLLIN, 0};
+    if (processFd.valid()) fds[count++] = pollfd{processFd.get(), POLLIN, 0};
+    // Without a process descriptor (kernels before 5.3) the program's exit is polled for.
+    if (!processFd.valid()) remaining = std::min(remaining, std::chrono::milliseconds(10));
+    if (::poll(fds, count, static_cast<int>(remaining.count())) < 0 && errno != EINTR) {
+      remaining = std::min(remaining, std::chrono::milliseconds(10));
+      ::poll(nullptr, 0, static_cast<int>(remaining.count()));
     }
-    if (fds[1].revents != 0) {
-      auto message = receive(status.read.get(), std::chrono::milliseconds(0));
-      if (message && message->kind == kExited) {
-        // The relay forwarded everything the program wrote before it sent this.
-        if (relay.read.valid()) readAvailable(relay.read.get(), result.standardError);
-        result.exitStatus = message->value;
-        break;
-      }
-      // The relay ended without news (it was killed): nothing more will be learnt.
-      if (!message) break;
+    if (error.read.valid() && !readAvailable(error.read.get(), result.standardError)) {
+      error.read.reset();
     }
     if (result.standardError.size() > kMaxDetachedError) {
       result.standardError.resize(kMaxDetachedError);
@@ -550,7 +500,7 @@ DetachedResult launchDetached(const std::string& executable,
     result.standardError.resize(kMaxDetachedError);
   }
   result.stillRunning = !result.exitStatus.has_value();
-  // Closing our ends tells the relay to stop forwarding; the program keeps running.
+  if (result.stillRunning) leaveRunning(pid, std::move(error.read));
   return result;
 }
 

@@ -37,10 +37,12 @@ struct DetachedResult {
 };
 
 // Starts the program in its own session with standard input and output on /dev/null and waits
-// at most `window` for it to exit. A child still running afterwards keeps running on its own: a
-// small relay process (adopted by init, not our child) reads and discards its standard error and
-// reaps it, so the program never meets a closed pipe, leaves no zombie and keeps no descriptor of
-// ours, and nothing in our process waits for it. `environment`, when given, replaces ours.
+// at most `window` for it to exit. The program is started by posix_spawn, so this process is not
+// copied however large it is, and it stays our child: one still running afterwards keeps running
+// on its own, its standard error read to the end by a small drainer process (so it never meets a
+// closed pipe, even after we exited) and both reaped by a background thread of ours when they
+// end, so no zombie stays behind and nothing in the caller waits for them. It keeps no
+// descriptor of ours. `environment`, when given, replaces ours. Callable from any thread.
 DetachedResult launchDetached(
     const std::string& executable, const std::vector<std::string>& arguments,
     std::chrono::milliseconds window = std::chrono::milliseconds(1500),
