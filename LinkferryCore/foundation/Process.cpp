@@ -2,6 +2,7 @@
 
 #include <fcntl.h>
 #include <poll.h>
+#include <pthread.h>
 #include <signal.h>
 #include <spawn.h>
 #include <sys/stat.h>
@@ -299,7 +300,13 @@ class Reaper {
       m_wakeRead = Fd(fds[0]);
       m_wakeWrite = Fd(fds[1]);
     }
+    // With every signal blocked, none meant for the process is ever delivered to this thread.
+    sigset_t all;
+    sigset_t previous;
+    sigfillset(&all);
+    ::pthread_sigmask(SIG_SETMASK, &all, &previous);
     std::thread([this] { loop(); }).detach();
+    ::pthread_sigmask(SIG_SETMASK, &previous, nullptr);
   }
 
   void loop() {
@@ -342,9 +349,8 @@ class Reaper {
           child.processFd.reset();
         }
       }
-      std::erase_if(children, [](const Child& child) {
-        return child.exited && !child.drain.valid();
-      });
+      std::erase_if(children,
+                    [](const Child& child) { return child.exited && !child.drain.valid(); });
     }
   }
 
@@ -438,10 +444,10 @@ Result run(const std::string& executable, const std::vector<std::string>& argume
   return result;
 }
 
-DetachedResult launchDetached(const std::string& executable,
-                              const std::vector<std::string>& arguments,
-                              std::chrono::milliseconds window,
-                              const std::optional<std::map<std::string, std::string>>& environment) {
+DetachedResult launchDetached(
+    const std::string& executable, const std::vector<std::string>& arguments,
+    std::chrono::milliseconds window,
+    const std::optional<std::map<std::string, std::string>>& environment) {
   const auto deadline = std::chrono::steady_clock::now() + window;
   CommandLine commandLine(executable, arguments, environment);
   Fd devNull = openDevNull(executable);

@@ -14,8 +14,8 @@
 #include <iterator>
 #include <map>
 #include <sstream>
-#include <system_error>
 #include <string>
+#include <system_error>
 #include <thread>
 #include <vector>
 
@@ -296,15 +296,17 @@ TEST(ProcessDetached, LeavesNoZombieAfterManyShortAndLongLivedPrograms) {
   }
   // The quick ones were reaped within their window already.
   const auto now = children();
-  EXPECT_EQ(std::count_if(now.begin(), now.end(), [](const auto& child) { return child.second == 'Z'; }),
-            0);
+  EXPECT_EQ(
+      std::count_if(now.begin(), now.end(), [](const auto& child) { return child.second == 'Z'; }),
+      0);
   ::close(hold);
   EXPECT_THAT(strayChildren(before), ::testing::IsEmpty());
 }
 
-TEST(ProcessDetached, NeitherRelayNorChildKeepsOurDescriptors) {
+TEST(ProcessDetached, NeitherDrainerNorChildKeepsOurDescriptors) {
   // A descriptor of ours without close-on-exec, such as the standard output a script reads to
-  // its end: the long-lived helpers of a detached launch must not keep it open.
+  // its end: neither the program nor the drainer of its standard error may keep it open, and the
+  // program holds nothing but its three standard streams.
   int fds[2];
   ASSERT_EQ(::pipe(fds), 0);
   testing::TemporaryDirectory folder;
@@ -312,8 +314,15 @@ TEST(ProcessDetached, NeitherRelayNorChildKeepsOurDescriptors) {
   auto result = Process::launchDetached(
       "/bin/sh", {"-c", "echo $$ > '" + pidFile.string() + "'; exec sleep 30"}, 100ms);
   EXPECT_TRUE(result.stillRunning);
+  // Once the shell wrote its pid and became sleep, its descriptors are the program's.
+  const auto deadline = Clock::now() + 30s;
+  while (!readFile(pidFile).ends_with("\n") && Clock::now() < deadline) {
+    std::this_thread::sleep_for(10ms);
+  }
   const pid_t pid = std::stoi("0" + readFile(pidFile));
   ASSERT_GT(pid, 0);
+  const std::string comm = "/proc/" + std::to_string(pid) + "/comm";
+  while (readFile(comm) != "sleep\n" && Clock::now() < deadline) std::this_thread::sleep_for(10ms);
   std::map<int, std::string> open;
   for (const auto& entry :
        std::filesystem::directory_iterator("/proc/" + std::to_string(pid) + "/fd")) {
