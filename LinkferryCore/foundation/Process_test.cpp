@@ -10,6 +10,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <chrono>
+#include <cstdlib>
 #include <fstream>
 #include <iterator>
 #include <map>
@@ -275,6 +276,39 @@ TEST(ProcessDetached, ChildWritingAfterTheWindowKeepsRunningAndLeavesNoZombie) {
   EXPECT_EQ(readFile(marker), "ok\n");
   // Its drainer and itself were reaped once they ended.
   EXPECT_THAT(strayChildren(before), ::testing::IsEmpty());
+}
+
+// Run by the next test in a process of its own, which returns (and exits) after the window.
+TEST(ProcessDetachedCaller, LaunchesAWriterAndExits) {
+  const char* marker = std::getenv("LINKFERRY_TEST_DETACHED_MARKER");
+  if (!marker) GTEST_SKIP() << "only run by ProcessDetached.ProgramOutlivesAShortLivedCaller";
+  // Once its caller has gone, it writes far more than a pipe holds to its standard error.
+  auto result =
+      Process::launchDetached("/bin/sh",
+                              {"-c",
+                               "while kill -0 $PPID 2>/dev/null; do sleep 0.05; done; "
+                               "head -c 200000 /dev/zero >&2; echo late >&2; echo ok > \"$0\"",
+                               marker},
+                              100ms);
+  EXPECT_TRUE(result.stillRunning);
+}
+
+TEST(ProcessDetached, ProgramOutlivesAShortLivedCaller) {
+  // A command-line caller exits right after the window: the program's standard error must still
+  // be read, or its next write would kill it by SIGPIPE.
+  testing::TemporaryDirectory folder;
+  const auto marker = folder.path() / "alive";
+  auto environment = Process::currentEnvironment();
+  environment["LINKFERRY_TEST_DETACHED_MARKER"] = marker.string();
+  Process::Options options;
+  options.environment = environment;
+  const auto caller =
+      Process::run(std::filesystem::read_symlink("/proc/self/exe").string(),
+                   {"--gtest_filter=ProcessDetachedCaller.LaunchesAWriterAndExits"}, options);
+  ASSERT_EQ(caller.exitStatus, 0) << caller.standardError;
+  const auto deadline = Clock::now() + 30s;
+  while (readFile(marker) != "ok\n" && Clock::now() < deadline) std::this_thread::sleep_for(20ms);
+  EXPECT_EQ(readFile(marker), "ok\n");
 }
 
 TEST(ProcessDetached, LeavesNoZombieAfterManyShortAndLongLivedPrograms) {
