@@ -12,12 +12,15 @@ Then the whole click: a `linkferry serve` of its own on a data folder with two b
 that asks, and `linkferry-open LINK` started RUNS times as the desktop starts it for a clicked
 link: the time from its start to the picker's first frame and to the picker's first key, through
 the service and `linkferry open --service-picker` (the picker's trace goes to a FIFO, as
-`linkferry` keeps the window's standard error until it ends).
+`linkferry` keeps the window's standard error until it ends). The service first opens
+LOG_CLICKS (from the environment, default 3000) links by a rule, so that the decision log is of
+a size a user's reaches and whatever reads it on the way to the window shows in the time.
 """
 import json
 import os
 import select
 import shutil
+import socket
 import tempfile
 import statistics
 import subprocess
@@ -68,6 +71,28 @@ def cpu_ms(pid):
     return (int(fields[11]) + int(fields[12])) * 1000 / os.sysconf("SC_CLK_TCK")
 
 
+# Links opened by a rule before the clicks are measured: the decision log's entries.
+LOG_CLICKS = int(os.environ.get("LOG_CLICKS", "3000"))
+
+
+def fill_log(socket_path, clicks):
+    """Opens `clicks` links by the rule for log.example through the service."""
+    for n in range(clicks):
+        with socket.socket(socket.AF_UNIX, socket.SOCK_STREAM) as connection:
+            connection.connect(socket_path)
+            request = {"request": "click", "url": f"https://log.example/{n}", "pick": False,
+                       "dryRun": False, "environment": {}}
+            connection.sendall((json.dumps(request) + "\n").encode())
+            answer = b""
+            while not answer.endswith(b"\n"):
+                chunk = connection.recv(65536)
+                if not chunk:
+                    break
+                answer += chunk
+            if json.loads(answer)["outcome"]["status"] != "opened":
+                raise RuntimeError(f"log click not opened: {answer}")
+
+
 def click_desktop(build, folder, env):
     """A data folder with two browsers (scripts that exit at once) and a rule that asks for one,
     its service started; returns the environment of the clicks and the service's process."""
@@ -84,8 +109,11 @@ def click_desktop(build, folder, env):
     with open(os.path.join(data, "browsers.json"), "w") as file:
         json.dump(browsers, file)
     with open(os.path.join(data, "rules.json"), "w") as file:
-        json.dump({"version": 1, "rules": [{"name": "Ask", "match": {"host": "news.example"},
-                   "action": {"prompt": [{"browser": "alpha"}, {"browser": "beta"}]}}]}, file)
+        json.dump({"version": 1, "rules": [
+            {"name": "Ask", "match": {"host": "news.example"},
+             "action": {"prompt": [{"browser": "alpha"}, {"browser": "beta"}]}},
+            {"name": "Log", "match": {"host": "log.example"}, "action": {"open": {"browser": "alpha"}}}
+        ]}, file)
     run = os.path.join(folder, "run")
     os.makedirs(run, mode=0o700)
     click_env = dict(env, HOME=os.path.join(folder, "home"), LINKFERRY_HOME=data,
@@ -96,10 +124,12 @@ def click_desktop(build, folder, env):
                                stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL,
                                stderr=subprocess.DEVNULL)
     deadline = time.monotonic() + 60
-    while not os.path.exists(os.path.join(run, "linkferry/router.sock")):
+    socket_path = os.path.join(run, "linkferry/router.sock")
+    while not os.path.exists(socket_path):
         if time.monotonic() > deadline:
             raise RuntimeError("linkferry serve did not start")
         time.sleep(0.05)
+    fill_log(socket_path, LOG_CLICKS)
     return click_env, service
 
 
