@@ -7,6 +7,7 @@
 #include <memory>
 
 #include "foundation/Dates.h"
+#include "foundation/Files.h"
 #include "foundation/Json.h"
 #include "launching/LaunchRunner.h"
 #include "router/Router.h"
@@ -63,15 +64,30 @@ SignalIndex index(Date now) {
 
 // `onDisk`: the log in the temporary folder, so every record and update pays the disk's fsync;
 // otherwise in /dev/shm, which shows LinkFerry's own work.
-void routeLinks(benchmark::State& state, const char* link, bool onDisk) {
+// `logEntries`: decided entries the log holds before the first click (history kept then).
+void routeLinks(benchmark::State& state, const char* link, bool onDisk, int logEntries = 0) {
   const auto folder = (onDisk || !std::filesystem::is_directory("/dev/shm")
                            ? std::filesystem::temp_directory_path()
                            : std::filesystem::path("/dev/shm")) /
                       "linkferry-router-bench";
   std::filesystem::remove_all(folder);
   const Date now = Date::now();
-  // History off: a decided entry leaves the file, so it stays as small as in steady use.
-  auto log = std::make_shared<DecisionLog>(folder / "log.json", 30, false);
+  if (logEntries > 0) {
+    std::vector<LogEntry> entries;
+    for (int i = 0; i < logEntries; ++i) {
+      const std::string n = std::to_string(i);
+      entries.emplace_back(Uuid::random(), *URL::parse("https://docs.example-" + n + ".com/p/" + n),
+                           "org.mozilla.thunderbird", "Inbox (" + n + ")",
+                           now.adding(-logEntries + i), DecisionStatus::routed,
+                           BrowserTarget{"firefox", "work"}, "rule “Work docs”",
+                           std::vector<std::string>{"rules: matched “Work docs”", "routed"});
+    }
+    std::filesystem::create_directories(folder);
+    Files::writeAtomically(folder / "log.json", LogFile::encode(entries));
+  }
+  // History off: a decided entry leaves the file, so it stays as small as in steady use. With
+  // a log given, history is kept and the log holds that many entries.
+  auto log = std::make_shared<DecisionLog>(folder / "log.json", 30, logEntries > 0);
   Router router(RouterState{std::make_shared<const BrowserCatalog>(catalog()),
                             std::make_shared<const RuleSet>(rules()),
                             std::make_shared<const SignalIndex>(index(now)),
@@ -94,6 +110,18 @@ void BM_HandleRuleDecides(benchmark::State& state) {
   routeLinks(state, "https://www.site99.example/page?id=1&utm_source=x", state.range(0) != 0);
 }
 BENCHMARK(BM_HandleRuleDecides)->Arg(0)->Arg(1)->ArgName("logOnDisk")->Unit(benchmark::kMicrosecond);
+
+// The same click among 600, 6,000 and 30,000 logged decisions: it should cost the same.
+void BM_HandleRuleDecidesWithLog(benchmark::State& state) {
+  routeLinks(state, "https://www.site99.example/page?id=1&utm_source=x", false,
+             static_cast<int>(state.range(0)));
+}
+BENCHMARK(BM_HandleRuleDecidesWithLog)
+    ->Arg(600)
+    ->Arg(6000)
+    ->Arg(30000)
+    ->ArgName("entries")
+    ->Unit(benchmark::kMicrosecond);
 
 void BM_HandleHistoryGuessToPicker(benchmark::State& state) {
   routeLinks(state, "https://www.news7.example/today", state.range(0) != 0);
