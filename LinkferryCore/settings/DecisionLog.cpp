@@ -20,6 +20,8 @@ namespace linkferry {
 namespace {
 
 constexpr double kSecondsPerDay = 86400;
+// Entries dropped for size that a journal line takes; more are dropped by a rewrite.
+constexpr std::size_t kSizeDropsJournaled = 32;
 
 std::string reasonOf(int error) { return std::generic_category().message(error); }
 
@@ -262,13 +264,16 @@ void DecisionLog::apply(const std::vector<LogChange>& changes) {
       if (!i) continue;
       // A changed arrival time changes what is known of the order.
       reordered = reordered || !(m_items[*i].entry.receivedAt == entry.receivedAt);
+      countOut(m_items[*i]);
       m_items[*i] = Item{entry, {}};
+      countIn(m_items[*i]);
     }
     for (const LogEntry& entry : change.add) {
       if (positionOf(entry.id)) continue;
       m_items.push_back(Item{entry, {}});
       gone.push_back(false);
       indexAppended();
+      countIn(m_items.back());
     }
   }
   if (removed) {
@@ -288,6 +293,7 @@ void DecisionLog::reindex() {
   m_index.reserve(m_items.size());
   m_front = 0;
   m_duplicates = false;
+  m_totalKnown = false;
   m_latestArrival = -std::numeric_limits<double>::infinity();
   m_earliestStray = std::numeric_limits<double>::infinity();
   for (std::size_t i = 0; i < m_items.size(); ++i) {
@@ -324,11 +330,13 @@ void DecisionLog::popFront() {
   // An older entry of an id held twice leaves the newer one where it is.
   const auto found = m_index.find(m_items.front().entry.id);
   if (found != m_index.end() && found->second == m_front) m_index.erase(found);
+  countOut(m_items.front());
   m_items.pop_front();
   ++m_front;
 }
 
 void DecisionLog::eraseAt(std::size_t position) {
+  countOut(m_items[position]);
   if (m_duplicates) {
     m_items.erase(m_items.begin() + static_cast<std::ptrdiff_t>(position));
     reindex();
@@ -415,27 +423,55 @@ std::uint64_t DecisionLog::storedSize(Item& item) {
   return item.size;
 }
 
+void DecisionLog::countIn(Item& item) {
+  if (m_totalKnown) m_storedTotal += storedSize(item);
+}
+
+void DecisionLog::countOut(Item& item) {
+  if (m_totalKnown) m_storedTotal -= storedSize(item);
+}
+
 void DecisionLog::pruneBySize(LogChange& change) {
-  // The entries are in the files (or are this change): while those are far below the limit,
-  // so are the entries, and nothing needs encoding.
-  if (!m_rewriteNeeded && m_seen && m_seen->size + m_journalRead.size <= m_sizeLimit / 2) return;
-  std::uint64_t total = 2;  // "[" and "]"
-  for (Item& item : m_items) total += storedSize(item);
-  if (total <= m_sizeLimit) return;
+  if (!m_totalKnown) {
+    // The entries are in the files (or are this change): while those are far below the limit,
+    // so are the entries, and nothing needs encoding.
+    if (!m_rewriteNeeded && m_seen && m_seen->size + m_journalRead.size <= m_sizeLimit / 2) {
+      return;
+    }
+    m_storedTotal = 0;
+    for (Item& item : m_items) m_storedTotal += storedSize(item);
+    m_totalKnown = true;
+  }
+  if (m_storedTotal + 2 <= m_sizeLimit) return;  // with "[" and "]"
   // Oldest decided entries first, then oldest pending ones; never the newest, which is the one
   // being recorded.
-  std::vector<bool> gone(m_items.size(), false);
+  std::vector<std::size_t> positions;
   for (bool pending : {false, true}) {
-    for (std::size_t i = 0; i + 1 < m_items.size() && total > m_sizeLimit; ++i) {
-      if (gone[i] || (m_items[i].entry.status == DecisionStatus::pending) != pending) continue;
-      gone[i] = true;
-      total -= m_items[i].size;
+    for (std::size_t i = 0; i + 1 < m_items.size() && m_storedTotal + 2 > m_sizeLimit; ++i) {
+      if ((m_items[i].entry.status == DecisionStatus::pending) != pending) continue;
+      positions.push_back(i);
+      m_storedTotal -= m_items[i].size;
       change.drop.push_back(m_items[i].entry.id);
     }
   }
+  std::sort(positions.begin(), positions.end());
+  // Usually the oldest entries go, from the front.
+  if (!positions.empty() && positions.back() + 1 == positions.size()) {
+    const std::uint64_t total = m_storedTotal;
+    m_totalKnown = false;  // popFront has counted the dropped ones out already
+    for (std::size_t i = 0; i < positions.size(); ++i) popFront();
+    m_storedTotal = total;
+    m_totalKnown = true;
+    return;
+  }
+  std::vector<bool> gone(m_items.size(), false);
+  for (std::size_t position : positions) gone[position] = true;
   std::size_t i = 0;
   std::erase_if(m_items, [&](const Item&) { return gone[i++]; });
+  const std::uint64_t total = m_storedTotal;
   reindex();
+  m_storedTotal = total;
+  m_totalKnown = true;
 }
 
 void DecisionLog::writeEntries() {
@@ -472,8 +508,9 @@ void DecisionLog::persist(LogChange change, bool rewrite) {
   }
   const std::size_t dropped = change.drop.size();
   pruneBySize(change);
-  // Dropping for size drops many old entries at once: one rewrite instead of a long line.
-  rewrite = rewrite || change.drop.size() > dropped;
+  // Dropping for size drops many old entries at once the first time: one rewrite instead of a
+  // long line. At the limit each change drops one or two, which the journal takes.
+  rewrite = rewrite || change.drop.size() > dropped + kSizeDropsJournaled;
   change.drop.insert(change.drop.begin(), m_unjournaled.begin(), m_unjournaled.end());
   std::string line;
   if (!change.empty()) LogJournal::appendLine(line, change);
@@ -554,6 +591,7 @@ Uuid DecisionLog::record(const LinkRequest& request) {
   entry.bound();
   m_items.push_back(Item{entry, {}});
   indexAppended();
+  countIn(m_items.back());
   LogChange change;
   prune(change.drop);
   // An arrival already past the retention is pruned at once: then it is neither added nor
@@ -583,6 +621,7 @@ void DecisionLog::update(const Uuid& id, DecisionStatus status,
   LogChange change;
   if (m_keepHistory) {
     Item& item = m_items[*position];
+    countOut(item);
     LogEntry& entry = item.entry;
     entry.status = status;
     if (target) entry.target = target;
@@ -591,6 +630,7 @@ void DecisionLog::update(const Uuid& id, DecisionStatus status,
     entry.bound();
     item.encoded.clear();
     item.size = 0;
+    countIn(item);
     change.put.push_back(entry);
   } else if (status != DecisionStatus::pending) {
     change.drop.push_back(id);

@@ -26,7 +26,7 @@ namespace linkferry {
 // `record` or `update` appends one line with one write instead of rewriting thousands of entries;
 // loading reads log.json and applies the journal. Once the journal passes `journalLimit` bytes,
 // on `clear`, on a `setRetention`, a turning off of history or a drop for size (below) that drops
-// entries, and on a load that drops entries without history, the entries are written to log.json
+// many entries, and on a load that drops entries without history, the entries are written to log.json
 // (exactly the bytes LogFile::encode gives) and the journal is removed. That order keeps every
 // moment safe: the change is in the journal before log.json is replaced, and the journal's lines
 // applied once more to the log they produced change nothing, so a process killed between the two
@@ -172,6 +172,9 @@ class DecisionLog {
     std::uint64_t size = 0;  // of `encoded`, or what it would be; 0 until known
   };
   static std::uint64_t storedSize(Item& item);
+  // Adds the item's stored size to the total, or takes it out, when the total is known.
+  void countIn(Item& item);
+  void countOut(Item& item);
 
   // The index by id and what is known of the arrival order, rebuilt from `m_items`: after any
   // change to them other than those below.
@@ -207,6 +210,9 @@ class DecisionLog {
   std::uint64_t m_front = 0;
   // Whether some id is held twice (only files written by hand hold one twice).
   bool m_duplicates = false;
+  // The entries' stored sizes added up, when known: then every item's size is.
+  std::uint64_t m_storedTotal = 0;
+  bool m_totalKnown = false;
   // An entry received no earlier than every entry before it is in order. The latest arrival
   // (seconds since 1970; at least the latest, after removals) and the earliest arrival of an
   // entry not in order (at most that). NaN arrivals are neither: nothing prunes them.

@@ -561,6 +561,23 @@ TEST(DecisionLog, DropsTheOldestEntriesPastTheSizeLimit) {
   EXPECT_FALSE(log.entry(waiting).has_value());
   EXPECT_EQ(log.all().front().url.absoluteString(), "https://a.test/159");
   EXPECT_LE(std::filesystem::file_size(fixture.file), kLimit);
+
+  // At the limit a click drops an old entry or two through the journal: log.json is not
+  // rewritten for every click.
+  DecisionLog steady(fixture.file, 30, true, fixture.clock(), 1 << 20, kLimit);
+  const auto before = fixture.stamp();
+  for (int n = 200; n < 220; ++n) {
+    const Uuid id = steady.record(arrival(n));
+    steady.update(id, DecisionStatus::routed, BrowserTarget{"b"}, "rule", {"a step"});
+    std::vector<LogEntry> oldestFirst = steady.all();
+    std::reverse(oldestFirst.begin(), oldestFirst.end());
+    ASSERT_LE(LogFile::encode(oldestFirst).size(), kLimit) << n;
+  }
+  EXPECT_EQ(steady.all().front().url.absoluteString(), "https://a.test/219");
+  EXPECT_EQ(fixture.stamp().first, before.first);
+  EXPECT_GT(fixture.stamp().second, before.second);
+  EXPECT_EQ(DecisionLog(fixture.file, 30, true, fixture.clock()).all(), steady.all());
+  EXPECT_EQ(log.all(), steady.all());
 }
 
 // log.json is rewritten first and the journal removed after. A process killed in between (the
