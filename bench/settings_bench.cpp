@@ -114,6 +114,25 @@ void BM_LogLoad(benchmark::State& state) {
 // The usual largest log, and one near the size limit.
 BENCHMARK(BM_LogLoad)->Arg(6000)->Arg(30000)->Unit(benchmark::kMillisecond);
 
+// What a loaded log keeps, and what it keeps once it has rewritten log.json (each entry then
+// holds its bytes in the file too, so that the next rewrite encodes only what changed).
+void BM_LogHeldAfterRewrite(benchmark::State& state) {
+  Folder folder;
+  const auto file = writeLog(folder, static_cast<int>(state.range(0)));
+  for (auto _ : state) {
+    const std::int64_t before = HeapPeak::inUse();
+    DecisionLog log(file, 3650, true, &Date::now, 1);
+    const std::int64_t loaded = HeapPeak::inUse() - before;
+    log.record(LinkRequest(*URL::parse("https://example.com/"), Date::now()));  // rewrites
+    const std::int64_t rewritten = HeapPeak::inUse() - before;
+    state.counters["heldPerEntry"] = static_cast<double>(loaded) / static_cast<double>(state.range(0));
+    state.counters["heldPerEntryAfterRewrite"] =
+        static_cast<double>(rewritten) / static_cast<double>(state.range(0));
+  }
+  if (!HeapPeak::active()) state.SkipWithError("no heap counting in this build");
+}
+BENCHMARK(BM_LogHeldAfterRewrite)->Arg(6000)->Iterations(1)->Unit(benchmark::kMillisecond);
+
 // What every start of the router does: load, then set the retention and history the settings
 // say (the same as the log's: nothing to write).
 void BM_LogLoadAndSetRetention(benchmark::State& state) {
