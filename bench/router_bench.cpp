@@ -119,7 +119,12 @@ void routeLinks(benchmark::State& state, const char* link, bool onDisk, int logE
 void BM_HandleRuleDecides(benchmark::State& state) {
   routeLinks(state, "https://www.site99.example/page?id=1&utm_source=x", state.range(0) != 0);
 }
-BENCHMARK(BM_HandleRuleDecides)->Arg(0)->Arg(1)->ArgName("logOnDisk")->MeasureProcessCPUTime()->Unit(benchmark::kMicrosecond);
+BENCHMARK(BM_HandleRuleDecides)
+    ->Arg(0)
+    ->Arg(1)
+    ->ArgName("logOnDisk")
+    ->MeasureProcessCPUTime()
+    ->Unit(benchmark::kMicrosecond);
 
 // The same click among 600, 6,000 and 30,000 logged decisions: it should cost the same.
 void BM_HandleRuleDecidesWithLog(benchmark::State& state) {

@@ -125,7 +125,8 @@ void BM_LogHeldAfterRewrite(benchmark::State& state) {
     const std::int64_t loaded = HeapPeak::inUse() - before;
     log.record(LinkRequest(*URL::parse("https://example.com/"), Date::now()));  // rewrites
     const std::int64_t rewritten = HeapPeak::inUse() - before;
-    state.counters["heldPerEntry"] = static_cast<double>(loaded) / static_cast<double>(state.range(0));
+    state.counters["heldPerEntry"] =
+        static_cast<double>(loaded) / static_cast<double>(state.range(0));
     state.counters["heldPerEntryAfterRewrite"] =
         static_cast<double>(rewritten) / static_cast<double>(state.range(0));
   }
@@ -188,7 +189,12 @@ void BM_LogClick(benchmark::State& state) {
   for (auto _ : state) logClick(log, ++n);
   if (log.lastError()) state.SkipWithError(log.lastError()->c_str());
 }
-BENCHMARK(BM_LogClick)->Arg(600)->Arg(6000)->Arg(30000)->Unit(benchmark::kMicrosecond)->Iterations(3000);
+BENCHMARK(BM_LogClick)
+    ->Arg(600)
+    ->Arg(6000)
+    ->Arg(30000)
+    ->Unit(benchmark::kMicrosecond)
+    ->Iterations(3000);
 
 // A click's own work without the periodic rewrite of log.json (a journal that never fills):
 // record, update, and the entry read back, as the service does for every link.
@@ -200,8 +206,9 @@ void BM_LogClickJournalOnly(benchmark::State& state) {
   logClick(log, 0);
   int n = 0;
   for (auto _ : state) {
-    const Uuid id = log.record(LinkRequest(*URL::parse("https://example.com/" + std::to_string(++n)),
-                                           sample.sourceApp, sample.sourceWindow, Date::now()));
+    const URL link = *URL::parse("https://example.com/" + std::to_string(++n));
+    const Uuid id =
+        log.record(LinkRequest(link, sample.sourceApp, sample.sourceWindow, Date::now()));
     log.update(id, DecisionStatus::routed, sample.target, sample.reason, sample.trace);
     benchmark::DoNotOptimize(log.entry(id));
   }

@@ -569,8 +569,7 @@ void DecisionLog::prune(std::vector<Uuid>& dropped) {
   // Only an entry received before the cutoff can be pruned. When the oldest kept one was
   // received after it, so were the entries in order behind it; and so were those out of order
   // when the earliest of them was.
-  if (m_items.front().entry.receivedAt >= cutoff &&
-      m_earliestStray >= cutoff.secondsSince1970) {
+  if (m_items.front().entry.receivedAt >= cutoff && m_earliestStray >= cutoff.secondsSince1970) {
     return;
   }
   std::erase_if(m_items, [&](const Item& item) {

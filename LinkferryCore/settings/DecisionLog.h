@@ -26,11 +26,11 @@ namespace linkferry {
 // `record` or `update` appends one line with one write instead of rewriting thousands of entries;
 // loading reads log.json and applies the journal. Once the journal passes `journalLimit` bytes,
 // on `clear`, on a `setRetention`, a turning off of history or a drop for size (below) that drops
-// many entries, and on a load that drops entries without history, the entries are written to log.json
-// (exactly the bytes LogFile::encode gives) and the journal is removed. That order keeps every
-// moment safe: the change is in the journal before log.json is replaced, and the journal's lines
-// applied once more to the log they produced change nothing, so a process killed between the two
-// loses nothing and resurrects nothing. Neither file waits for the disk where the file system
+// many entries, and on a load that drops entries without history, the entries are written to
+// log.json (exactly the bytes LogFile::encode gives) and the journal is removed. That order keeps
+// every moment safe: the change is in the journal before log.json is replaced, and the journal's
+// lines applied once more to the log they produced change nothing, so a process killed between the
+// two loses nothing and resurrects nothing. Neither file waits for the disk where the file system
 // keeps writes in order (Files::Durability::ordered): a power cut may cost the last few seconds of
 // entries, never the log; an unfinished last line of the journal (no "\n" yet) is ignored.
 //

@@ -215,8 +215,7 @@ TEST(DecisionLog, PrunesExactlyWhatIsPastTheRetentionWhateverTheArrivalOrder) {
       auto prune = [&, days = days] {
         const Date cutoff = fixture.now.adding(-days * kDay);
         std::erase_if(model, [&](const Expected& entry) {
-          return entry.at < cutoff &&
-                 !(entry.pending && fixture.now.secondsSince(entry.at) < kDay);
+          return entry.at < cutoff && !(entry.pending && fixture.now.secondsSince(entry.at) < kDay);
         });
       };
       prune();
@@ -278,8 +277,8 @@ TEST(DecisionLog, AnIdHeldTwiceMeansItsNewestEntry) {
   EXPECT_EQ(log.entry(twice)->url.absoluteString(), "https://a.test/2");
   log.update(twice, DecisionStatus::picked, BrowserTarget{"b"}, std::nullopt, {});
   EXPECT_EQ(log.entry(twice)->target, BrowserTarget{"b"});
-  EXPECT_EQ(urls(log.recent(9)), (std::vector<std::string>{"https://a.test/2", "https://a.test/3",
-                                                           "https://a.test/5"}));
+  EXPECT_EQ(urls(log.recent(9)),
+            (std::vector<std::string>{"https://a.test/2", "https://a.test/3", "https://a.test/5"}));
   EXPECT_EQ(DecisionLog(fixture.file, 2, true, fixture.clock()).recent(9), log.recent(9));
 }
 
