@@ -5,6 +5,7 @@
 #include <stdexcept>
 #include <utility>
 
+#include "PickerWindow.h"
 #include "TerminalPicker.h"
 #include "browsers/DesktopEntries.h"
 #include "launching/DetachedLaunchRunner.h"
@@ -57,7 +58,7 @@ ClickOutcome ClickHandler::route(const Click& click) {
     const DetachedLaunchRunner::ClickEnvironment launchEnvironment(click.environment);
     const RouterResult result =
         m_router->handle(request, context, click.pick, ClickOverride::none(), click.dryRun);
-    ClickOutcome outcome = outcomeOf(result, click.url, *m_router->snapshot()->state.catalog);
+    ClickOutcome outcome = outcomeOf(result, click.url, m_router->snapshot()->state);
     if (const RouterResult::Pick* pick = result.asPick()) {
       std::lock_guard lock(m_mutex);
       m_pending.push_back(Pending{pick->request, click.dryRun});
@@ -123,7 +124,8 @@ std::optional<PickerRequest> ClickHandler::waiting(const std::string& id) const 
 }
 
 ClickOutcome ClickHandler::outcomeOf(const RouterResult& result, const URL& link,
-                                     const BrowserCatalog& catalog) const {
+                                     const RouterState& state) const {
+  const BrowserCatalog& catalog = *state.catalog;
   ClickOutcome outcome;
   outcome.link = link.absoluteString();
   if (const RouterResult::Opened* opened = result.asOpened()) {
@@ -139,6 +141,15 @@ ClickOutcome ClickHandler::outcomeOf(const RouterResult& result, const URL& link
     outcome.rows = TerminalPicker::rows(request, catalog);
   }
   outcome.trace = traceOf(result.id());
+  if (const RouterResult::Pick* pick = result.asPick()) {
+    // The window's whole input, so the process that shows it loads nothing. `linkferry-open`
+    // hands the outcome over as one argument; where it would not fit there, the input is left
+    // out and that process reads the files for it instead.
+    outcome.pickerInput = PickerWindow::input(pick->request, catalog, *state.settings).toJson();
+    if (Json::encodeCompact(outcome.toJson()).size() > kMaxHandedOverOutcome) {
+      outcome.pickerInput.reset();
+    }
+  }
   return outcome;
 }
 

@@ -67,6 +67,9 @@ class ClickHandler {
   Router& router() const { return *m_router; }
 
   static constexpr std::size_t kMaxPending = 256;
+  // The longest outcome of a "pick" (its JSON) that carries the picker window's input: well
+  // below the 128 KiB Linux allows for one argument of a program.
+  static constexpr std::size_t kMaxHandedOverOutcome = 96 * 1024;
 
  private:
   struct Pending {
@@ -74,7 +77,7 @@ class ClickHandler {
     bool dryRun = false;
   };
   ClickOutcome outcomeOf(const RouterResult& result, const URL& link,
-                         const BrowserCatalog& catalog) const;
+                         const RouterState& state) const;
   std::vector<std::string> traceOf(const Uuid& id) const;
   // Says when the log did not take the click, so no click is reported as logged when it was not.
   void noteLogProblem(ClickOutcome& outcome) const;

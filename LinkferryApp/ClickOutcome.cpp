@@ -15,6 +15,7 @@ JsonValue ClickOutcome::toJson() const {
     json["picker"] = *picker;
     json["rows"] = rows;
   }
+  if (pickerInput) json["pickerInput"] = *pickerInput;
   if (error) json["error"] = *error;
   if (logError) json["logError"] = *logError;
   return json;
@@ -31,6 +32,7 @@ ClickOutcome ClickOutcome::fromJson(const JsonReader& json) {
   if (auto rows = json.optional("rows")) {
     for (const JsonReader& row : rows->elements()) outcome.rows.push_back(row.string());
   }
+  if (auto input = json.optional("pickerInput")) outcome.pickerInput = input->value();
   if (auto error = json.optional("error")) outcome.error = error->string();
   if (auto logError = json.optional("logError")) outcome.logError = logError->string();
   return outcome;

@@ -19,14 +19,18 @@ struct ClickOutcome {
   // For "pick": the picker request (with labels) and the rows the terminal picker shows.
   std::optional<JsonValue> picker;
   std::vector<std::string> rows;
+  // For "pick" from the service: everything the picker window shows (PickerProtocol::Input's
+  // JSON: the labels, avatars, scopes and the settings that shape it), so the process that shows
+  // the window loads no router of its own. Absent when the outcome comes from elsewhere.
+  std::optional<JsonValue> pickerInput;
   std::optional<std::string> error;
   // Why the decision log did not take this click; nothing when it did.
   std::optional<std::string> logError;
 
   bool operator==(const ClickOutcome&) const = default;
 
-  // {"url", "status", "trace", and "target", "reason", "picker", "rows", "error", "logError" when
-  // present}.
+  // {"url", "status", "trace", and "target", "reason", "picker", "rows", "pickerInput", "error",
+  // "logError" when present}.
   JsonValue toJson() const;
   // The reverse; throws JsonError naming the key path.
   static ClickOutcome fromJson(const JsonReader& json);

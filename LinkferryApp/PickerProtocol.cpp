@@ -50,7 +50,10 @@ JsonValue Input::toJson() const {
 
 Input Input::parse(std::string_view text, std::string_view file) {
   const JsonValue document = Json::parse(text, file);
-  const JsonReader json(document, std::string(file));
+  return fromJson(JsonReader(document, std::string(file)));
+}
+
+Input Input::fromJson(const JsonReader& json) {
   Input input{PickerRequest::fromJson(json), {}, {}, 10, 0, false, {}, 0, {}};
   if (input.request.candidates.empty()) {
     json["candidates"].fail("no candidates to choose from");

@@ -48,6 +48,8 @@ struct Input {
   // defaults. Throws JsonError naming `file` and the key path, also for a request without
   // candidates (there is nothing to choose from).
   static Input parse(std::string_view text, std::string_view file);
+  // The same from JSON already parsed.
+  static Input fromJson(const JsonReader& json);
 };
 
 // The user's answer: a choice (PickerCommand::Choose) with the remember scope and duration selected

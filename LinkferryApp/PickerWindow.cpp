@@ -88,9 +88,14 @@ PickerProtocol::Input input(const PickerRequest& request, const BrowserCatalog& 
 
 Result show(const std::string& program, const PickerRequest& request,
             const BrowserCatalog& catalog, const AppSettings& settings) {
+  return show(program, input(request, catalog, settings));
+}
+
+Result show(const std::string& program, const PickerProtocol::Input& input) {
+  const PickerRequest& request = input.request;
   Process::Options options;
   options.captureOutput = true;
-  options.input = Json::encodeCompact(input(request, catalog, settings).toJson());
+  options.input = Json::encodeCompact(input.toJson());
   Process::Result run;
   try {
     run = Process::run(program, {}, options);

@@ -45,6 +45,8 @@ struct Result {
 // something that is not a choice among the candidates gives `failed` with the reason.
 Result show(const std::string& program, const PickerRequest& request,
             const BrowserCatalog& catalog, const AppSettings& settings);
+// The same for an input made already (by the service, which has the catalog and settings).
+Result show(const std::string& program, const PickerProtocol::Input& input);
 
 // The scope the window offers for `request` under `id` ("page", "host", "domain", "appWindow",
 // "pattern"), when it offers it. "pattern" stands for `pattern` when that is a valid expression

@@ -516,6 +516,18 @@ void PickerView::afterFirstPaint(GdkFrameClock* clock, gpointer self) {
   if (surface && GDK_IS_X11_SURFACE(surface)) {
     std::fprintf(stderr, "window %lu\n", gdk_x11_surface_get_xid(surface));
   }
+  if (GskRenderer* renderer = gtk_native_get_renderer(native)) {
+    std::fprintf(stderr, "renderer %s\n", G_OBJECT_TYPE_NAME(renderer));
+  }
+  // Asked only now, so that asking never adds a probe to the start it reports on: where OpenGL
+  // is switched off the answer is at hand, elsewhere the display has made its context already.
+  GError* glError = nullptr;
+  if (gdk_display_prepare_gl(gtk_widget_get_display(GTK_WIDGET(view->gobj())), &glError)) {
+    std::fprintf(stderr, "gl on\n");
+  } else {
+    std::fprintf(stderr, "gl off: %s\n", glError ? glError->message : "");
+    g_clear_error(&glError);
+  }
   double offsetX = 0, offsetY = 0;
   gtk_native_get_surface_transform(native, &offsetX, &offsetY);
   for (std::size_t i = 0; i < view->m_rows.size(); ++i) {

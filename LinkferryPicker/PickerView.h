@@ -18,8 +18,10 @@ namespace linkferry::picker {
 // goes round the scope, the pattern and the duration, and left and right step the one it is on; the
 // window calls `finished` exactly once, with the user's choice or a cancel (also when closed).
 // With LINKFERRY_PICKER_TRACE set it writes to standard error, for measurements and tests:
-// "shown <microseconds>" after its first frame (CLOCK_MONOTONIC), then "window <X11 id>" and one
-// "row <index> <x> <y> <width> <height>" per shown row (window coordinates) and "ready"; and
+// "shown <microseconds>" after its first frame (CLOCK_MONOTONIC), then "window <X11 id>",
+// "renderer <GSK renderer type>", "gl on" or "gl off: <GDK's reason>" (whether the display could
+// give it an OpenGL context), one "row <index> <x> <y> <width> <height>" per shown row (window
+// coordinates) and "ready"; and
 // "key <microseconds>" at the first key it takes.
 class PickerView : public Gtk::Window {
  public:

@@ -16,6 +16,7 @@
 #include <sstream>
 #include <thread>
 
+#include "ClickOutcome.h"
 #include "PickerWindow.h"
 #include "ServiceClient.h"
 #include "foundation/Files.h"
@@ -272,6 +273,11 @@ class Window {
   std::size_t rowCount() const { return m_rows.size(); }
   // A shown row's bounds inside the window.
   Geometry row(std::size_t index) const { return m_rows.at(index); }
+  // What the window traced after `prefix` on the first line starting with it; empty when none did.
+  std::string traced(std::string_view prefix) const {
+    const std::vector<std::string> lines = m_child.linesStartingWith(prefix);
+    return lines.empty() ? "" : lines.front().substr(prefix.size());
+  }
 
   // Keys in xdotool's names ("2", "alt+3", "shift+Return").
   void keys(const std::vector<std::string>& names) {
@@ -328,6 +334,17 @@ TEST(PickerWindow, DigitsChooseTheirRowAndKeypadEnterTheSelectedOne) {
   Window keypad(request({"a", "b", "c"}));
   keypad.keys({"Down", "KP_Enter"});
   EXPECT_EQ(keypad.answer(), chose(1));
+}
+
+// The window draws with cairo, and GDK was told not to probe OpenGL at display start, a probe that
+// once took a quarter of the window's start for a context nothing used.
+TEST(PickerWindow, DrawsInSoftwareWithoutOpenGL) {
+  Window window(request({"a", "b"}));
+  ASSERT_TRUE(window.shown());
+  EXPECT_EQ(window.traced("renderer "), "GskCairoRenderer");
+  EXPECT_TRUE(window.traced("gl ").starts_with("off")) << window.traced("gl ");
+  window.keys({"Escape"});
+  EXPECT_EQ(window.answer(), JsonValue::parse(R"({"cancel": true})"));
 }
 
 TEST(PickerWindow, ArrowsWrapAroundAndADigitWithoutARowIsIgnored) {
@@ -681,6 +698,29 @@ class RecorderDesktop {
   std::map<std::string, std::string> m_environment;
 };
 
+// `linkferry serve` for `desktop`, without a display of its own (the window is the clicking
+// process's); what it launches is tagged "served:", so a click routed in the clicking process
+// would show. Fails the test when it does not answer.
+std::unique_ptr<Child> startService(const RecorderDesktop& desktop) {
+  std::map<std::string, std::string> serviceEnvironment = desktop.withoutDisplay();
+  serviceEnvironment["RECORDER_TAG"] = "served:";
+  auto service = std::make_unique<Child>(testing::linkferryProgram().string(),
+                                         std::vector<std::string>{"serve"}, serviceEnvironment, "");
+  bool answering = false;
+  const auto deadline = std::chrono::steady_clock::now() + 30s;
+  while (!answering && std::chrono::steady_clock::now() < deadline) {
+    if (auto connection = ServiceClient::Connection::open(desktop.environment())) {
+      try {
+        answering = connection->exchange({{"request", "status"}}, 5s).value("ok", false);
+      } catch (const std::exception&) {
+      }
+    }
+    if (!answering) std::this_thread::sleep_for(25ms);
+  }
+  EXPECT_TRUE(answering) << "linkferry serve did not answer";
+  return service;
+}
+
 // `linkferry open` run by a program without a terminal, on a desktop: the window asks, a key
 // press answers, the browser chosen receives the link, and a remembered choice decides the next
 // click without asking.
@@ -708,23 +748,8 @@ TEST(OpenThroughTheWindow, TheServiceOpensWhatTheWindowChoseAndFollowsTheRuleRem
   desktop.folder().write("data/rules.json", R"({"version": 1, "rules": [
       {"name": "Ask for news", "match": {"host": "news.example"},
        "action": {"prompt": [{"browser": "alpha"}, {"browser": "beta"}]}}]})");
-  // The service has no display of its own: the window is the clicking process's. What it
-  // launches is tagged, so a click routed in the clicking process would show.
-  std::map<std::string, std::string> serviceEnvironment = desktop.withoutDisplay();
-  serviceEnvironment["RECORDER_TAG"] = "served:";
-  Child service(testing::linkferryProgram().string(), {"serve"}, serviceEnvironment, "");
-  bool answering = false;
-  const auto deadline = std::chrono::steady_clock::now() + 30s;
-  while (!answering && std::chrono::steady_clock::now() < deadline) {
-    if (auto connection = ServiceClient::Connection::open(desktop.environment())) {
-      try {
-        answering = connection->exchange({{"request", "status"}}, 5s).value("ok", false);
-      } catch (const std::exception&) {
-      }
-    }
-    if (!answering) std::this_thread::sleep_for(25ms);
-  }
-  ASSERT_TRUE(answering) << "linkferry serve did not answer";
+  const std::unique_ptr<Child> service = startService(desktop);
+  if (HasFailure()) return;
 
   auto [chosen, status] = desktop.openAnswering("https://news.example/today", {"2"});
   EXPECT_EQ(status, 0) << chosen;
@@ -753,6 +778,46 @@ TEST(OpenThroughTheWindow, TheServiceOpensWhatTheWindowChoseAndFollowsTheRuleRem
             (std::vector<std::string>{"served:beta|https://news.example/today",
                                       "served:alpha|https://news.example/later",
                                       "served:alpha|https://news.example/tomorrow"}));
+}
+
+// The service's "pick" carries the window's whole input, made from its own catalog and settings,
+// and `linkferry open --service-picker` (where `linkferry-open` hands a pick over) shows the
+// window from it and sends the answer back to the service, which opens the browser chosen.
+TEST(OpenThroughTheWindow, TheServicesPickCarriesWhatTheWindowShows) {
+  RecorderDesktop desktop;
+  desktop.folder().write("data/rules.json", R"({"version": 1, "rules": [
+      {"name": "Ask for news", "match": {"host": "news.example"},
+       "action": {"prompt": [{"browser": "alpha"}, {"browser": "beta"}]}}]})");
+  desktop.folder().write("data/settings.json", R"({"pickerColumns": 2, "pickerVisibleCount": 6})");
+  const std::unique_ptr<Child> service = startService(desktop);
+  if (HasFailure()) return;
+
+  const std::string link = "https://news.example/today";
+  auto connection = ServiceClient::Connection::open(desktop.environment());
+  ASSERT_TRUE(connection);
+  const ClickOutcome outcome = ClickOutcome::fromServiceAnswer(connection->exchange(
+      ServiceClient::clickRequest(link, false, false, std::nullopt, desktop.environment()),
+      ServiceClient::kClickTimeout));
+  ASSERT_EQ(outcome.status, "pick");
+  ASSERT_TRUE(outcome.pickerInput);
+  const PickerProtocol::Input input =
+      PickerProtocol::Input::fromJson(JsonReader(*outcome.pickerInput, "outcome"));
+  EXPECT_EQ(input.request.id.string(), (*outcome.picker)["id"].get<std::string>());
+  EXPECT_EQ(input.labels, (std::vector<std::string>{"alpha browser", "beta browser"}));
+  EXPECT_EQ(input.columns, 2);
+  EXPECT_EQ(input.visibleCount, 6);
+  ASSERT_LT(input.defaultScope, input.scopes.size());
+  EXPECT_EQ(input.scopes[input.defaultScope].id, "domain");
+  EXPECT_FALSE(input.durations.empty());
+
+  const std::unique_ptr<Child> handedOver =
+      desktop.open({"--service-picker", Json::encodeCompact(outcome.toJson()), link});
+  xdotool({"search", "--sync", "--onlyvisible", "--name", "^Open link$"});
+  xdotool({"key", "2"});
+  auto [output, status] = handedOver->finish();
+  EXPECT_EQ(status, 0) << output << handedOver->errorText();
+  EXPECT_NE(output.find("picked in beta browser"), std::string::npos) << output;
+  EXPECT_EQ(desktop.launched(1), std::vector<std::string>{"served:beta|" + link});
 }
 
 }  // namespace

@@ -2,10 +2,14 @@
 // shows it in a window and writes the user's answer (PickerProtocol::Answer) as one line of JSON
 // on standard output. Exit status 0 with an answer (a choice or a cancel), 1 when the request
 // cannot be read or has nothing to choose from, 2 when no window can be shown.
+#include <fcntl.h>
+#include <unistd.h>
+
 #include <gtkmm.h>
 #include <gtkmm/init.h>
 
 #include <cstdio>
+#include <cstdlib>
 #include <iostream>
 #include <iterator>
 #include <optional>
@@ -13,10 +17,21 @@
 
 #include "PickerProtocol.h"
 #include "PickerView.h"
+#include "Rendering.h"
 #include "Style.h"
 
 int main() {
   using namespace linkferry;
+  // LINKFERRY_PICKER_TRACE naming a file (an absolute path) sends the trace, with everything else
+  // written to standard error, there: `linkferry` keeps the window's standard error until it
+  // ends, so a measurement of a whole click finds the trace in the file as it is written.
+  if (const char* trace = std::getenv("LINKFERRY_PICKER_TRACE"); trace && trace[0] == '/') {
+    const int file = ::open(trace, O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0600);
+    if (file >= 0) {
+      ::dup2(file, STDERR_FILENO);
+      ::close(file);
+    }
+  }
   std::string text((std::istreambuf_iterator<char>(std::cin)), std::istreambuf_iterator<char>());
   std::optional<PickerProtocol::Input> input;
   try {
@@ -25,10 +40,7 @@ int main() {
     std::cerr << "linkferry-picker: " << error.what() << '\n';
     return 1;
   }
-  // A small window shown once for a moment draws sooner in software than through OpenGL, whose
-  // context and shaders cost more at start than the whole window takes to draw. GSK_RENDERER set
-  // by the user still wins.
-  g_setenv("GSK_RENDERER", "cairo", FALSE);
+  picker::Rendering::chooseSoftware();
   if (!gtk_init_check()) {
     std::cerr << "linkferry-picker: cannot open a display\n";
     return 2;
@@ -37,10 +49,11 @@ int main() {
   picker::Style::apply();
 
   bool done = false;
-  auto* view = new picker::PickerView(std::move(*input), [&done](const PickerProtocol::Answer& answer) {
-    std::cout << Json::encodeCompact(answer.toJson()) << std::endl;
-    done = true;
-  });
+  auto* view =
+      new picker::PickerView(std::move(*input), [&done](const PickerProtocol::Answer& answer) {
+        std::cout << Json::encodeCompact(answer.toJson()) << std::endl;
+        done = true;
+      });
   view->present();
   while (!done) g_main_context_iteration(nullptr, TRUE);
   // The answer is out; the process ends without tearing the window down.

@@ -1,12 +1,18 @@
 // One clicked link through Router::handle in process: preparation, the decision log (recorded and
 // updated on disk), the pipeline and the launch step, with a runner that starts nothing so only
-// LinkFerry's own work is measured. Two paths: a rule decides among 100 rules; no rule matches
+// LinkFerry's own work is measured. The processor time is the whole process's, the workers of
+// the stage limits included. Two paths: a rule decides among 100 rules; no rule matches
 // and a history guess goes to the picker (always ask) with the picker list built.
 #include <benchmark/benchmark.h>
 
+#include <time.h>
+
+#include <chrono>
 #include <memory>
+#include <thread>
 
 #include "foundation/Dates.h"
+#include "foundation/Files.h"
 #include "foundation/Json.h"
 #include "launching/LaunchRunner.h"
 #include "router/Router.h"
@@ -63,15 +69,30 @@ SignalIndex index(Date now) {
 
 // `onDisk`: the log in the temporary folder, so every record and update pays the disk's fsync;
 // otherwise in /dev/shm, which shows LinkFerry's own work.
-void routeLinks(benchmark::State& state, const char* link, bool onDisk) {
+// `logEntries`: decided entries the log holds before the first click (history kept then).
+void routeLinks(benchmark::State& state, const char* link, bool onDisk, int logEntries = 0) {
   const auto folder = (onDisk || !std::filesystem::is_directory("/dev/shm")
                            ? std::filesystem::temp_directory_path()
                            : std::filesystem::path("/dev/shm")) /
                       "linkferry-router-bench";
   std::filesystem::remove_all(folder);
   const Date now = Date::now();
-  // History off: a decided entry leaves the file, so it stays as small as in steady use.
-  auto log = std::make_shared<DecisionLog>(folder / "log.json", 30, false);
+  if (logEntries > 0) {
+    std::vector<LogEntry> entries;
+    for (int i = 0; i < logEntries; ++i) {
+      const std::string n = std::to_string(i);
+      entries.emplace_back(Uuid::random(), *URL::parse("https://docs.example-" + n + ".com/p/" + n),
+                           "org.mozilla.thunderbird", "Inbox (" + n + ")",
+                           now.adding(-logEntries + i), DecisionStatus::routed,
+                           BrowserTarget{"firefox", "work"}, "rule “Work docs”",
+                           std::vector<std::string>{"rules: matched “Work docs”", "routed"});
+    }
+    std::filesystem::create_directories(folder);
+    Files::writeAtomically(folder / "log.json", LogFile::encode(entries));
+  }
+  // History off: a decided entry leaves the file, so it stays as small as in steady use. With
+  // a log given, history is kept and the log holds that many entries.
+  auto log = std::make_shared<DecisionLog>(folder / "log.json", 30, logEntries > 0);
   Router router(RouterState{std::make_shared<const BrowserCatalog>(catalog()),
                             std::make_shared<const RuleSet>(rules()),
                             std::make_shared<const SignalIndex>(index(now)),
@@ -79,6 +100,11 @@ void routeLinks(benchmark::State& state, const char* link, bool onDisk) {
                 log, std::make_shared<NoRunner>(), nullptr, [](const Router::RuleChange& change) { return change(RuleSet()); });
   const RoutingContext context(std::nullopt, std::nullopt, {}, now, Calendar::current());
   const LinkRequest request(*URL::parse(link), now);
+  // The first click after a load near the size limit adds up the entries' sizes once.
+  if (const RouterResult first = router.handle(request, context, false, ClickOverride::none());
+      first.asPick()) {
+    router.cancel(first.id(), std::nullopt);
+  }
   for (auto _ : state) {
     const RouterResult result = router.handle(request, context, false, ClickOverride::none());
     // The picker's answer, outside the measurement, so pending entries do not pile up in the
@@ -93,7 +119,62 @@ void routeLinks(benchmark::State& state, const char* link, bool onDisk) {
 void BM_HandleRuleDecides(benchmark::State& state) {
   routeLinks(state, "https://www.site99.example/page?id=1&utm_source=x", state.range(0) != 0);
 }
-BENCHMARK(BM_HandleRuleDecides)->Arg(0)->Arg(1)->ArgName("logOnDisk")->Unit(benchmark::kMicrosecond);
+BENCHMARK(BM_HandleRuleDecides)
+    ->Arg(0)
+    ->Arg(1)
+    ->ArgName("logOnDisk")
+    ->MeasureProcessCPUTime()
+    ->Unit(benchmark::kMicrosecond);
+
+// The same click among 600, 6,000 and 30,000 logged decisions: it should cost the same.
+void BM_HandleRuleDecidesWithLog(benchmark::State& state) {
+  routeLinks(state, "https://www.site99.example/page?id=1&utm_source=x", false,
+             static_cast<int>(state.range(0)));
+}
+BENCHMARK(BM_HandleRuleDecidesWithLog)
+    ->Arg(600)
+    ->Arg(6000)
+    ->Arg(30000)
+    ->ArgName("entries")
+    ->MeasureProcessCPUTime()
+    ->Unit(benchmark::kMicrosecond);
+
+// Clicks as they come in use, a few milliseconds apart: the processor time of the whole process
+// per click, the time between clicks included (what a worker does while it waits counts).
+void BM_HandleSpacedClicks(benchmark::State& state) {
+  const auto folder = std::filesystem::temp_directory_path() / "linkferry-router-bench-spaced";
+  std::filesystem::remove_all(folder);
+  const Date now = Date::now();
+  auto log = std::make_shared<DecisionLog>(folder / "log.json", 30, false);
+  Router router(RouterState{std::make_shared<const BrowserCatalog>(catalog()),
+                            std::make_shared<const RuleSet>(rules()),
+                            std::make_shared<const SignalIndex>(index(now)),
+                            std::make_shared<const AppSettings>(), LaunchPlatform::linux},
+                log, std::make_shared<NoRunner>(), nullptr,
+                [](const Router::RuleChange& change) { return change(RuleSet()); });
+  const RoutingContext context(std::nullopt, std::nullopt, {}, now, Calendar::current());
+  const LinkRequest request(*URL::parse("https://www.site99.example/page?id=1"), now);
+  auto processSeconds = [] {
+    timespec time{};
+    ::clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &time);
+    return static_cast<double>(time.tv_sec) + static_cast<double>(time.tv_nsec) * 1e-9;
+  };
+  const double start = processSeconds();
+  for (auto _ : state) {
+    benchmark::DoNotOptimize(router.handle(request, context, false, ClickOverride::none()));
+    state.PauseTiming();
+    std::this_thread::sleep_for(std::chrono::milliseconds(state.range(0)));
+    state.ResumeTiming();
+  }
+  state.counters["processCPUPerClick_us"] =
+      (processSeconds() - start) * 1e6 / static_cast<double>(state.iterations());
+  std::filesystem::remove_all(folder);
+}
+BENCHMARK(BM_HandleSpacedClicks)
+    ->Arg(2)
+    ->ArgName("msApart")
+    ->Iterations(500)
+    ->Unit(benchmark::kMicrosecond);
 
 void BM_HandleHistoryGuessToPicker(benchmark::State& state) {
   routeLinks(state, "https://www.news7.example/today", state.range(0) != 0);
@@ -102,6 +183,7 @@ BENCHMARK(BM_HandleHistoryGuessToPicker)
     ->Arg(0)
     ->Arg(1)
     ->ArgName("logOnDisk")
+    ->MeasureProcessCPUTime()
     ->Unit(benchmark::kMicrosecond);
 
 }  // namespace

@@ -53,7 +53,7 @@ constexpr const char* kStartedServiceIdleSeconds = "900";
 
 // Where this run's links are routed: the service or this process. `answer` carries the user's
 // answer to a picker back there; `labels` gives the catalog and settings the window shows the
-// choices with.
+// choices with, when the outcome does not carry the window's input already.
 struct ClickPath {
   std::function<ClickOutcome(const URL&)> route;
   std::function<ClickOutcome(const PickerAnswer&)> answer;
@@ -91,9 +91,16 @@ std::optional<PickerAnswer> ask(const ClickOutcome& outcome, const ClickPath& pa
   if (isatty(STDIN_FILENO) == 1) return askOnTerminal(outcome, request);
   const std::optional<std::string> program = PickerWindow::program(path.environment);
   if (!program) return std::nullopt;
-  const RouterState state = path.labels();
-  const PickerWindow::Result result =
-      PickerWindow::show(*program, request, *state.catalog, *state.settings);
+  PickerWindow::Result result;
+  if (outcome.pickerInput) {
+    // Made by the service: nothing to load here before the window shows.
+    result = PickerWindow::show(
+        *program, PickerProtocol::Input::fromJson(
+                      JsonReader(*outcome.pickerInput, "the click's outcome", "pickerInput")));
+  } else {
+    const RouterState state = path.labels();
+    result = PickerWindow::show(*program, request, *state.catalog, *state.settings);
+  }
   if (result.kind == PickerWindow::Result::Kind::failed) {
     printError(result.error);
     return std::nullopt;
@@ -128,7 +135,7 @@ int openAll(const std::vector<URL>& links, const ClickPath& path, bool json) {
 }
 
 // The router's catalog and settings for the window's labels, read only when a person must
-// choose (no browser data).
+// choose and the service's outcome did not bring the window's input (no browser data).
 RouterState labelsFromFiles(const Environment& environment) {
   RouterLoader::Options options;
   options.environment = environment;

@@ -213,6 +213,7 @@ TEST_F(Service, RoutesLikeTheCommandAloneAndLaunchesWithTheClicksActivationToken
         line = text;
       }
       if (result.contains("picker")) result["picker"].erase("id");
+      if (result.contains("pickerInput")) result["pickerInput"].erase("id");
     }
     return json;
   };

@@ -3,7 +3,12 @@
 #include <chrono>
 #include <cmath>
 #include <cstdint>
+#include <cstdlib>
 #include <mutex>
+#include <string>
+
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include <unicode/gregocal.h>
 #include <unicode/timezone.h>
@@ -241,9 +246,64 @@ struct Calendar::Zone {
 
 Calendar::Calendar(std::shared_ptr<const Zone> zone) : m_zone(std::move(zone)) {}
 
+namespace {
+
+// What the host's time zone is found from: $TZ, then /etc/localtime (a link to a zone file, or a
+// copy of one) and /etc/timezone. Equal sources give the same zone.
+struct ZoneSource {
+  struct Stamp {
+    bool exists = false;
+    dev_t device = 0;
+    ino_t inode = 0;
+    off_t size = 0;
+    std::int64_t seconds = 0, nanoseconds = 0;
+    bool operator==(const Stamp&) const = default;
+  };
+  std::optional<std::string> tz;
+  Stamp localtime, localtimeTarget, timezone;
+  std::string link;
+  bool operator==(const ZoneSource&) const = default;
+
+  static Stamp stamp(const char* path, bool follow) {
+    struct stat status {};
+    if ((follow ? ::stat(path, &status) : ::lstat(path, &status)) != 0) return {};
+    return {true,
+            status.st_dev,
+            status.st_ino,
+            status.st_size,
+            static_cast<std::int64_t>(status.st_mtim.tv_sec),
+            static_cast<std::int64_t>(status.st_mtim.tv_nsec)};
+  }
+
+  static ZoneSource now() {
+    ZoneSource source;
+    if (const char* tz = std::getenv("TZ")) source.tz = tz;
+    source.localtime = stamp("/etc/localtime", false);
+    source.localtimeTarget = stamp("/etc/localtime", true);
+    source.timezone = stamp("/etc/timezone", false);
+    char target[4096];
+    const ssize_t length = ::readlink("/etc/localtime", target, sizeof target);
+    if (length > 0) source.link.assign(target, static_cast<std::size_t>(length));
+    return source;
+  }
+};
+
+}  // namespace
+
 Calendar Calendar::current() {
-  // ICU caches its default zone for the life of the process; asking for the host's zone each
-  // time follows a $TZ changed meanwhile.
+  // Finding the host's zone reads and compares zone files, and a calendar takes a while to
+  // build: both are done again only when what the zone is found from changed. ICU caches its
+  // default zone for the life of the process; asking for the host's zone follows a $TZ changed
+  // meanwhile.
+  struct Cache {
+    std::mutex mutex;
+    std::optional<ZoneSource> source;
+    std::shared_ptr<const Zone> zone;
+  };
+  static Cache& cache = *new Cache();  // never destroyed: a late timeout loser may still ask
+  ZoneSource source = ZoneSource::now();
+  std::lock_guard lock(cache.mutex);
+  if (cache.source == source) return Calendar(cache.zone);
   std::unique_ptr<icu::TimeZone> zone(icu::TimeZone::detectHostTimeZone());
   if (!zone || isUnknown(*zone)) {
     zone.reset(icu::TimeZone::getGMT()->clone());
@@ -254,6 +314,8 @@ Calendar Calendar::current() {
   // Proleptic Gregorian throughout, like RFC 3339, rather than Julian before 1582.
   made->calendar->setGregorianChange(kProlepticChange, status);
   made->timeZone = std::move(zone);
+  cache.source = std::move(source);
+  cache.zone = made;
   return Calendar(std::move(made));
 }
 

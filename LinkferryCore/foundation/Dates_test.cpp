@@ -125,6 +125,14 @@ TEST(Calendar, CurrentFollowsTheTZVariable) {
   }
   testing::ScopedEnvironment zone("TZ", "America/New_York");
   EXPECT_EQ(Calendar::current().hour(at("2026-07-01T12:00:00Z")), 8);
+  // The calendar is made once per zone setting, and again whenever it changes, back included.
+  const Calendar first = Calendar::current();
+  {
+    testing::ScopedEnvironment utc("TZ", "UTC");
+    EXPECT_EQ(Calendar::current().hour(at("2026-07-01T12:00:00Z")), 12);
+  }
+  EXPECT_EQ(Calendar::current().hour(at("2026-07-01T12:00:00Z")), 8);
+  EXPECT_EQ(first.hour(at("2026-01-01T12:00:00Z")), 7);
 }
 
 TEST(Calendar, ReadsFieldsAcrossDaylightSavingChanges) {

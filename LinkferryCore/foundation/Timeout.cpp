@@ -1,9 +1,9 @@
 #include "foundation/Timeout.h"
 
-#include <atomic>
-#include <chrono>
+#include <condition_variable>
 #include <cstddef>
 #include <deque>
+#include <mutex>
 #include <system_error>
 #include <thread>
 #include <utility>
@@ -14,16 +14,10 @@ namespace {
 // Workers that may wait for work at once; more leave when they run out of work.
 constexpr std::size_t kMaxIdle = 4;
 
-// How long a worker that ran out of work watches for the next job before it sleeps: the stages
-// of a decision come one after another, and taking the next one without being woken saves a
-// round through the scheduler.
-constexpr auto kWatch = std::chrono::microseconds(200);
-
 struct Pool {
   std::mutex mutex;
   std::condition_variable wake;
   std::deque<std::function<void()>> jobs;
-  std::atomic<std::size_t> queued = 0;  // jobs.size(), readable without the lock
   std::size_t idle = 0;
 };
 
@@ -39,19 +33,11 @@ void work(Pool& pool) {
     if (pool.jobs.empty()) {
       if (pool.idle >= kMaxIdle) return;
       ++pool.idle;
-      lock.unlock();
-      const auto until = std::chrono::steady_clock::now() + kWatch;
-      while (pool.queued.load(std::memory_order_acquire) == 0 &&
-             std::chrono::steady_clock::now() < until) {
-        std::this_thread::yield();
-      }
-      lock.lock();
       pool.wake.wait(lock, [&] { return !pool.jobs.empty(); });
       --pool.idle;
     }
     std::function<void()> job = std::move(pool.jobs.front());
     pool.jobs.pop_front();
-    pool.queued.store(pool.jobs.size(), std::memory_order_release);
     lock.unlock();
     job();
     job = nullptr;  // what the job owns is released outside the lock
@@ -65,7 +51,6 @@ void run(std::function<void()> job) {
   Pool& shared = pool();
   std::unique_lock lock(shared.mutex);
   shared.jobs.push_back(std::move(job));
-  shared.queued.store(shared.jobs.size(), std::memory_order_release);
   // Idle workers that have not woken yet are counted as taken by the jobs already queued.
   if (shared.idle >= shared.jobs.size()) {
     lock.unlock();

@@ -1,26 +1,21 @@
 #pragma once
 
-#include <algorithm>
-#include <atomic>
 #include <chrono>
 #include <condition_variable>
 #include <functional>
 #include <memory>
 #include <mutex>
 #include <optional>
-#include <thread>
 
 namespace linkferry {
-
-// How long withTimeout watches for a quick result before it sleeps on it.
-inline constexpr std::chrono::steady_clock::duration kTimeoutWatch = std::chrono::microseconds(200);
 
 namespace TimeoutWorkers {
 
 // Runs `job` on one of a few long-lived worker threads. When every worker is busy (an operation
 // that overran its limit may hold one for good) a new worker is started, so a job never waits for
-// another to finish. Idle workers beyond a handful leave. Workers are never joined: they may still
-// run while the program exits, so a job must own everything it touches. `job` must not throw.
+// another to finish. Idle workers sleep until a job comes (they use no processor time while
+// waiting); beyond a handful they leave. Workers are never joined: they may still run while the
+// program exits, so a job must own everything it touches. `job` must not throw.
 void run(std::function<void()> job);
 
 }  // namespace TimeoutWorkers
@@ -36,7 +31,6 @@ std::optional<T> withTimeout(std::chrono::steady_clock::duration limit,
     std::mutex mutex;
     std::condition_variable finished;
     bool done = false;
-    std::atomic<bool> delivered = false;  // `done` set by the operation, readable without the lock
     std::optional<T> result;
   };
   auto race = std::make_shared<Race>();
@@ -51,17 +45,11 @@ std::optional<T> withTimeout(std::chrono::steady_clock::duration limit,
     if (race->done) return;
     race->done = true;
     race->result = std::move(value);
-    race->delivered.store(true, std::memory_order_release);
     race->finished.notify_all();
   });
 
-  // Most operations finish in microseconds: watching for the result a moment before sleeping
-  // saves being woken through the scheduler.
-  const auto watchUntil = std::chrono::steady_clock::now() + std::min(limit, kTimeoutWatch);
-  while (!race->delivered.load(std::memory_order_acquire) &&
-         std::chrono::steady_clock::now() < watchUntil) {
-    std::this_thread::yield();
-  }
+  // The caller sleeps until the result or the limit: a wake-up through the scheduler costs a few
+  // microseconds, where watching for the result would burn the processor the operation needs.
   std::unique_lock lock(race->mutex);
   race->finished.wait_for(lock, limit, [&] { return race->done; });
   race->done = true;  // a late result is dropped from now on

@@ -71,6 +71,23 @@ TEST(Timeout, TheLoserKeepsRunningOnItsOwnStateAndItsResultIsDropped) {
   std::this_thread::sleep_for(20ms);  // let it deliver its late result into the dropped race
 }
 
+// Callers on several threads at once, each sleeping on its own result: every one is woken with
+// its own (a lost wake-up would wait out the generous limit and give nothing).
+TEST(Timeout, CallersOnSeveralThreadsEachGetTheirOwnResult) {
+  std::vector<std::thread> callers;
+  std::vector<int> wrong(4, 0);
+  for (int caller = 0; caller < 4; ++caller) {
+    callers.emplace_back([caller, &wrong] {
+      for (int i = 0; i < 500; ++i) {
+        const int expected = caller * 1000 + i;
+        if (withTimeout<int>(60s, [expected] { return expected; }) != expected) ++wrong[caller];
+      }
+    });
+  }
+  for (std::thread& caller : callers) caller.join();
+  EXPECT_EQ(wrong, std::vector<int>(4, 0));
+}
+
 // Operations that overran hold their workers; a later operation must still get a worker of its
 // own at once rather than queue behind them.
 TEST(Timeout, OverrunningOperationsNeverHoldUpTheNextOne) {

@@ -7,6 +7,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cmath>
 #include <cstring>
 #include <system_error>
 #include <unordered_map>
@@ -19,6 +20,8 @@ namespace linkferry {
 namespace {
 
 constexpr double kSecondsPerDay = 86400;
+// Entries dropped for size that a journal line takes; more are dropped by a rewrite.
+constexpr std::size_t kSizeDropsJournaled = 32;
 
 std::string reasonOf(int error) { return std::generic_category().message(error); }
 
@@ -168,8 +171,8 @@ bool DecisionLog::synchronize() {
   }
   m_blocked.reset();
   m_items.clear();
-  m_items.reserve(loaded.size());
   for (LogEntry& entry : loaded) m_items.push_back(Item{std::move(entry), {}});
+  reindex();
   m_journalRead = {};
   m_unjournaled.clear();
   m_rewriteNeeded = false;
@@ -230,80 +233,149 @@ bool DecisionLog::readJournal() {
 
 void DecisionLog::apply(const std::vector<LogChange>& changes) {
   if (changes.empty()) return;
-  // Many lines over thousands of entries are applied through an index by id, a few by looking
-  // from the newest entry back; either way a change concerns the newest entry with its id, as
-  // `update` does.
-  const bool indexed = changes.size() > 4;
-  std::unordered_map<Uuid, std::size_t> positions;
-  if (indexed) {
-    positions.reserve(m_items.size() + changes.size());
-    for (std::size_t i = 0; i < m_items.size(); ++i) positions[m_items[i].entry.id] = i;
-  }
-  // A load's journal adds hundreds of entries to thousands: room for exactly those, instead of
-  // doubling the capacity. One line's few additions grow the vector as usual (reserving exactly
-  // for each would move every entry every time).
-  std::size_t additions = 0;
-  for (const LogChange& change : changes) additions += change.add.size();
-  if (additions > 4) m_items.reserve(m_items.size() + additions);
+  // A change concerns the newest entry with its id, as `update` does. Entries it drops are
+  // marked and removed at the end, all at once.
   std::vector<bool> gone(m_items.size(), false);
-  auto find = [&](const Uuid& id) -> std::optional<std::size_t> {
-    if (indexed) {
-      auto found = positions.find(id);
-      if (found == positions.end()) return std::nullopt;
-      return found->second;
-    }
-    for (std::size_t i = m_items.size(); i-- > 0;) {
-      if (!gone[i] && m_items[i].entry.id == id) return i;
-    }
-    return std::nullopt;
-  };
+  bool removed = false, reordered = false;
   auto remove = [&](std::size_t i) {
     gone[i] = true;
-    if (indexed) positions.erase(m_items[i].entry.id);
+    removed = true;
+    const Uuid& id = m_items[i].entry.id;
+    m_index.erase(id);
+    if (!m_duplicates) return;
+    for (std::size_t j = i; j-- > 0;) {
+      if (!gone[j] && m_items[j].entry.id == id) {
+        m_index.emplace(id, m_front + j);
+        return;
+      }
+    }
   };
   for (const LogChange& change : changes) {
     if (change.clear) {
-      for (std::size_t i = 0; i < m_items.size(); ++i) gone[i] = true;
-      positions.clear();
+      std::fill(gone.begin(), gone.end(), true);
+      removed = removed || !m_items.empty();
+      m_index.clear();
     }
     for (const Uuid& id : change.drop) {
-      if (auto i = find(id)) remove(*i);
+      if (auto i = positionOf(id)) remove(*i);
     }
     for (const LogEntry& entry : change.put) {
-      if (auto i = find(entry.id)) m_items[*i] = Item{entry, {}};
+      auto i = positionOf(entry.id);
+      if (!i) continue;
+      // A changed arrival time changes what is known of the order.
+      reordered = reordered || !(m_items[*i].entry.receivedAt == entry.receivedAt);
+      countOut(m_items[*i]);
+      m_items[*i] = Item{entry, {}};
+      countIn(m_items[*i]);
     }
     for (const LogEntry& entry : change.add) {
-      if (find(entry.id)) continue;
+      if (positionOf(entry.id)) continue;
       m_items.push_back(Item{entry, {}});
       gone.push_back(false);
-      if (indexed) positions.emplace(entry.id, m_items.size() - 1);
+      indexAppended();
+      countIn(m_items.back());
     }
   }
-  std::size_t kept = 0;
-  for (std::size_t i = 0; i < m_items.size(); ++i) {
-    if (gone[i]) continue;
-    if (kept != i) m_items[kept] = std::move(m_items[i]);
-    ++kept;
+  if (removed) {
+    std::size_t kept = 0;
+    for (std::size_t i = 0; i < m_items.size(); ++i) {
+      if (gone[i]) continue;
+      if (kept != i) m_items[kept] = std::move(m_items[i]);
+      ++kept;
+    }
+    m_items.erase(m_items.begin() + static_cast<std::ptrdiff_t>(kept), m_items.end());
   }
-  m_items.erase(m_items.begin() + static_cast<std::ptrdiff_t>(kept), m_items.end());
+  if (removed || reordered) reindex();
+}
+
+void DecisionLog::reindex() {
+  m_index.clear();
+  m_index.reserve(m_items.size());
+  m_front = 0;
+  m_duplicates = false;
+  m_totalKnown = false;
+  m_latestArrival = -std::numeric_limits<double>::infinity();
+  m_earliestStray = std::numeric_limits<double>::infinity();
+  for (std::size_t i = 0; i < m_items.size(); ++i) {
+    if (!m_index.insert_or_assign(m_items[i].entry.id, i).second) m_duplicates = true;
+    noteArrival(m_items[i].entry.receivedAt);
+  }
+}
+
+void DecisionLog::indexAppended() {
+  const LogEntry& entry = m_items.back().entry;
+  if (!m_index.insert_or_assign(entry.id, m_front + m_items.size() - 1).second) {
+    m_duplicates = true;
+  }
+  noteArrival(entry.receivedAt);
+}
+
+void DecisionLog::noteArrival(Date receivedAt) {
+  const double at = receivedAt.secondsSince1970;
+  if (std::isnan(at)) return;
+  if (at < m_latestArrival) {
+    m_earliestStray = std::min(m_earliestStray, at);
+  } else {
+    m_latestArrival = at;
+  }
+}
+
+std::optional<std::size_t> DecisionLog::positionOf(const Uuid& id) const {
+  const auto found = m_index.find(id);
+  if (found == m_index.end()) return std::nullopt;
+  return static_cast<std::size_t>(found->second - m_front);
+}
+
+void DecisionLog::popFront() {
+  // An older entry of an id held twice leaves the newer one where it is.
+  const auto found = m_index.find(m_items.front().entry.id);
+  if (found != m_index.end() && found->second == m_front) m_index.erase(found);
+  countOut(m_items.front());
+  m_items.pop_front();
+  ++m_front;
+}
+
+void DecisionLog::eraseAt(std::size_t position) {
+  countOut(m_items[position]);
+  if (m_duplicates) {
+    m_items.erase(m_items.begin() + static_cast<std::ptrdiff_t>(position));
+    reindex();
+    return;
+  }
+  // Every id's number is its own entry's. The entries on the shorter side are renumbered: those
+  // after it one down, or those before it one up with the front's number.
+  m_index.erase(m_items[position].entry.id);
+  if (position < m_items.size() / 2) {
+    for (std::size_t i = 0; i < position; ++i) ++m_index.find(m_items[i].entry.id)->second;
+    ++m_front;
+  } else {
+    for (std::size_t i = position + 1; i < m_items.size(); ++i) {
+      --m_index.find(m_items[i].entry.id)->second;
+    }
+  }
+  m_items.erase(m_items.begin() + static_cast<std::ptrdiff_t>(position));
 }
 
 bool DecisionLog::filter() {
-  const Date now = m_now();
-  const Date cutoff = now.adding(-m_retention);
   const std::size_t before = m_items.size();
-  std::erase_if(m_items, [&](const Item& item) {
-    const bool drop = isPrunable(item.entry, cutoff, now) ||
-                      (!m_keepHistory && item.entry.status != DecisionStatus::pending);
-    if (drop) m_unjournaled.push_back(item.entry.id);
-    return drop;
-  });
+  prune(m_unjournaled);
+  if (!m_keepHistory) {
+    // Without history the log holds pending entries only: few.
+    const std::size_t aged = m_items.size();
+    std::erase_if(m_items, [&](const Item& item) {
+      const bool decided = item.entry.status != DecisionStatus::pending;
+      if (decided) m_unjournaled.push_back(item.entry.id);
+      return decided;
+    });
+    if (m_items.size() != aged) reindex();
+  }
   return m_items.size() != before;
 }
 
 void DecisionLog::setAside(const std::string& problem) {
   const std::filesystem::path aside = asideName(m_file);
   m_items.clear();
+  reindex();
   if (::rename(m_file.c_str(), aside.c_str()) == 0) {
     m_seen = Version{};
     m_blocked.reset();
@@ -351,26 +423,55 @@ std::uint64_t DecisionLog::storedSize(Item& item) {
   return item.size;
 }
 
+void DecisionLog::countIn(Item& item) {
+  if (m_totalKnown) m_storedTotal += storedSize(item);
+}
+
+void DecisionLog::countOut(Item& item) {
+  if (m_totalKnown) m_storedTotal -= storedSize(item);
+}
+
 void DecisionLog::pruneBySize(LogChange& change) {
-  // The entries are in the files (or are this change): while those are far below the limit,
-  // so are the entries, and nothing needs encoding.
-  if (!m_rewriteNeeded && m_seen && m_seen->size + m_journalRead.size <= m_sizeLimit / 2) return;
-  std::uint64_t total = 2;  // "[" and "]"
-  for (Item& item : m_items) total += storedSize(item);
-  if (total <= m_sizeLimit) return;
+  if (!m_totalKnown) {
+    // The entries are in the files (or are this change): while those are far below the limit,
+    // so are the entries, and nothing needs encoding.
+    if (!m_rewriteNeeded && m_seen && m_seen->size + m_journalRead.size <= m_sizeLimit / 2) {
+      return;
+    }
+    m_storedTotal = 0;
+    for (Item& item : m_items) m_storedTotal += storedSize(item);
+    m_totalKnown = true;
+  }
+  if (m_storedTotal + 2 <= m_sizeLimit) return;  // with "[" and "]"
   // Oldest decided entries first, then oldest pending ones; never the newest, which is the one
   // being recorded.
-  std::vector<bool> gone(m_items.size(), false);
+  std::vector<std::size_t> positions;
   for (bool pending : {false, true}) {
-    for (std::size_t i = 0; i + 1 < m_items.size() && total > m_sizeLimit; ++i) {
-      if (gone[i] || (m_items[i].entry.status == DecisionStatus::pending) != pending) continue;
-      gone[i] = true;
-      total -= m_items[i].size;
+    for (std::size_t i = 0; i + 1 < m_items.size() && m_storedTotal + 2 > m_sizeLimit; ++i) {
+      if ((m_items[i].entry.status == DecisionStatus::pending) != pending) continue;
+      positions.push_back(i);
+      m_storedTotal -= m_items[i].size;
       change.drop.push_back(m_items[i].entry.id);
     }
   }
+  std::sort(positions.begin(), positions.end());
+  // Usually the oldest entries go, from the front.
+  if (!positions.empty() && positions.back() + 1 == positions.size()) {
+    const std::uint64_t total = m_storedTotal;
+    m_totalKnown = false;  // popFront has counted the dropped ones out already
+    for (std::size_t i = 0; i < positions.size(); ++i) popFront();
+    m_storedTotal = total;
+    m_totalKnown = true;
+    return;
+  }
+  std::vector<bool> gone(m_items.size(), false);
+  for (std::size_t position : positions) gone[position] = true;
   std::size_t i = 0;
   std::erase_if(m_items, [&](const Item&) { return gone[i++]; });
+  const std::uint64_t total = m_storedTotal;
+  reindex();
+  m_storedTotal = total;
+  m_totalKnown = true;
 }
 
 void DecisionLog::writeEntries() {
@@ -407,8 +508,9 @@ void DecisionLog::persist(LogChange change, bool rewrite) {
   }
   const std::size_t dropped = change.drop.size();
   pruneBySize(change);
-  // Dropping for size drops many old entries at once: one rewrite instead of a long line.
-  rewrite = rewrite || change.drop.size() > dropped;
+  // Dropping for size drops many old entries at once the first time: one rewrite instead of a
+  // long line. At the limit each change drops one or two, which the journal takes.
+  rewrite = rewrite || change.drop.size() > dropped + kSizeDropsJournaled;
   change.drop.insert(change.drop.begin(), m_unjournaled.begin(), m_unjournaled.end());
   std::string line;
   if (!change.empty()) LogJournal::appendLine(line, change);
@@ -456,14 +558,26 @@ void DecisionLog::persist(LogChange change, bool rewrite) {
   m_lastError.reset();
 }
 
-void DecisionLog::prune(LogChange& change) {
+void DecisionLog::prune(std::vector<Uuid>& dropped) {
   const Date now = m_now();
   const Date cutoff = now.adding(-m_retention);
+  while (!m_items.empty() && isPrunable(m_items.front().entry, cutoff, now)) {
+    dropped.push_back(m_items.front().entry.id);
+    popFront();
+  }
+  if (m_items.empty()) return;
+  // Only an entry received before the cutoff can be pruned. When the oldest kept one was
+  // received after it, so were the entries in order behind it; and so were those out of order
+  // when the earliest of them was.
+  if (m_items.front().entry.receivedAt >= cutoff && m_earliestStray >= cutoff.secondsSince1970) {
+    return;
+  }
   std::erase_if(m_items, [&](const Item& item) {
     const bool drop = isPrunable(item.entry, cutoff, now);
-    if (drop) change.drop.push_back(item.entry.id);
+    if (drop) dropped.push_back(item.entry.id);
     return drop;
   });
+  reindex();
 }
 
 Uuid DecisionLog::record(const LinkRequest& request) {
@@ -475,8 +589,10 @@ Uuid DecisionLog::record(const LinkRequest& request) {
                  DecisionStatus::pending, std::nullopt, std::nullopt, std::vector<std::string>{});
   entry.bound();
   m_items.push_back(Item{entry, {}});
+  indexAppended();
+  countIn(m_items.back());
   LogChange change;
-  prune(change);
+  prune(change.drop);
   // An arrival already past the retention is pruned at once: then it is neither added nor
   // dropped.
   if (std::erase(change.drop, id) == 0) change.add.push_back(std::move(entry));
@@ -491,10 +607,8 @@ void DecisionLog::update(const Uuid& id, DecisionStatus status,
   std::lock_guard guard(m_mutex);
   FileLock lock(m_file, true);
   synchronize();
-  // From the newest back: the entry being completed is almost always among the newest.
-  auto found = std::find_if(m_items.rbegin(), m_items.rend(),
-                            [&](const Item& item) { return item.entry.id == id; });
-  if (found == m_items.rend()) {
+  const std::optional<std::size_t> position = positionOf(id);
+  if (!position) {
     // Nothing to write: the files are as they should be, unless they could not be read.
     if (m_blocked) {
       m_lastError = *m_blocked;
@@ -505,18 +619,21 @@ void DecisionLog::update(const Uuid& id, DecisionStatus status,
   }
   LogChange change;
   if (m_keepHistory) {
-    LogEntry& entry = found->entry;
+    Item& item = m_items[*position];
+    countOut(item);
+    LogEntry& entry = item.entry;
     entry.status = status;
     if (target) entry.target = target;
     if (reason) entry.reason = reason;
     entry.trace.insert(entry.trace.end(), trace.begin(), trace.end());
     entry.bound();
-    found->encoded.clear();
-    found->size = 0;
+    item.encoded.clear();
+    item.size = 0;
+    countIn(item);
     change.put.push_back(entry);
   } else if (status != DecisionStatus::pending) {
     change.drop.push_back(id);
-    m_items.erase(std::next(found).base());
+    eraseAt(*position);
   }
   persist(std::move(change), false);
 }
@@ -525,10 +642,9 @@ std::optional<LogEntry> DecisionLog::entry(const Uuid& id) {
   std::lock_guard guard(m_mutex);
   FileLock lock(m_file, false);
   synchronize();
-  for (const Item& item : m_items) {
-    if (item.entry.id == id) return item.entry;
-  }
-  return std::nullopt;
+  const std::optional<std::size_t> position = positionOf(id);
+  if (!position) return std::nullopt;
+  return m_items[*position].entry;
 }
 
 std::vector<LogEntry> DecisionLog::recent(std::size_t count) {
@@ -575,6 +691,7 @@ void DecisionLog::setKeepHistory(bool keepHistory) {
     if (decided) change.drop.push_back(item.entry.id);
     return decided;
   });
+  reindex();
   for (Item& item : m_items) {
     if (item.entry.trace.empty()) continue;
     item.entry.trace.clear();
@@ -592,7 +709,7 @@ void DecisionLog::setRetention(std::int64_t days) {
   FileLock lock(m_file, true);
   synchronize();
   LogChange change;
-  prune(change);
+  prune(change.drop);
   // Most calls set the retention the log already has (every start): no rewrite then.
   const bool dropped = !change.empty();
   persist(std::move(change), dropped);
@@ -603,6 +720,7 @@ void DecisionLog::clear() {
   FileLock lock(m_file, true);
   synchronize();
   m_items.clear();
+  reindex();
   LogChange change;
   change.clear = true;
   persist(std::move(change), true);

@@ -2,11 +2,14 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <deque>
 #include <filesystem>
 #include <functional>
+#include <limits>
 #include <mutex>
 #include <optional>
 #include <string>
+#include <unordered_map>
 #include <vector>
 
 #include "browsers/BrowserTarget.h"
@@ -23,11 +26,11 @@ namespace linkferry {
 // `record` or `update` appends one line with one write instead of rewriting thousands of entries;
 // loading reads log.json and applies the journal. Once the journal passes `journalLimit` bytes,
 // on `clear`, on a `setRetention`, a turning off of history or a drop for size (below) that drops
-// entries, and on a load that drops entries without history, the entries are written to log.json
-// (exactly the bytes LogFile::encode gives) and the journal is removed. That order keeps every
-// moment safe: the change is in the journal before log.json is replaced, and the journal's lines
-// applied once more to the log they produced change nothing, so a process killed between the two
-// loses nothing and resurrects nothing. Neither file waits for the disk where the file system
+// many entries, and on a load that drops entries without history, the entries are written to
+// log.json (exactly the bytes LogFile::encode gives) and the journal is removed. That order keeps
+// every moment safe: the change is in the journal before log.json is replaced, and the journal's
+// lines applied once more to the log they produced change nothing, so a process killed between the
+// two loses nothing and resurrects nothing. Neither file waits for the disk where the file system
 // keeps writes in order (Files::Durability::ordered): a power cut may cost the last few seconds of
 // entries, never the log; an unfinished last line of the journal (no "\n" yet) is ignored.
 //
@@ -75,6 +78,7 @@ class DecisionLog {
   void update(const Uuid& id, DecisionStatus status, const std::optional<BrowserTarget>& target,
               const std::optional<std::string>& reason, const std::vector<std::string>& trace);
 
+  // The entry with `id` (the newest, should the files hold an id twice).
   std::optional<LogEntry> entry(const Uuid& id);
   // The last `count` entries (all when fewer), oldest first.
   std::vector<LogEntry> recent(std::size_t count);
@@ -150,7 +154,10 @@ class DecisionLog {
   // Replaces log.json with the entries. Throws std::system_error.
   void writeEntries();
   void block(std::string reason);
-  void prune(LogChange& change);
+  // Drops the entries past the retention, adding their ids to `dropped`. Entries arrive nearly
+  // in time order, so this looks at the oldest ones only, unless an entry that arrived out of
+  // order may be past it.
+  void prune(std::vector<Uuid>& dropped);
   // Drops the oldest entries (decided ones first) while the entries encode to more than
   // `m_sizeLimit` bytes.
   void pruneBySize(LogChange& change);
@@ -165,6 +172,21 @@ class DecisionLog {
     std::uint64_t size = 0;  // of `encoded`, or what it would be; 0 until known
   };
   static std::uint64_t storedSize(Item& item);
+  // Adds the item's stored size to the total, or takes it out, when the total is known.
+  void countIn(Item& item);
+  void countOut(Item& item);
+
+  // The index by id and what is known of the arrival order, rebuilt from `m_items`: after any
+  // change to them other than those below.
+  void reindex();
+  // Takes the last entry of `m_items`, just appended, into the index.
+  void indexAppended();
+  // Notes an entry received at `receivedAt` added after the others.
+  void noteArrival(Date receivedAt);
+  void popFront();
+  void eraseAt(std::size_t position);
+  // The position of the newest entry with `id`.
+  std::optional<std::size_t> positionOf(const Uuid& id) const;
 
   // How far the journal has been read: which file, the end of the last complete line applied,
   // the file's size then and how many lines lie before `offset`.
@@ -181,7 +203,21 @@ class DecisionLog {
   mutable std::mutex m_mutex;
   double m_retention;
   bool m_keepHistory;
-  std::vector<Item> m_items;
+  std::deque<Item> m_items;
+  // Where the newest entry of each id is, as a number that counts every entry ever put at the
+  // back: the entry numbered n is m_items[n - m_front].
+  std::unordered_map<Uuid, std::uint64_t> m_index;
+  std::uint64_t m_front = 0;
+  // Whether some id is held twice (only files written by hand hold one twice).
+  bool m_duplicates = false;
+  // The entries' stored sizes added up, when known: then every item's size is.
+  std::uint64_t m_storedTotal = 0;
+  bool m_totalKnown = false;
+  // An entry received no earlier than every entry before it is in order. The latest arrival
+  // (seconds since 1970; at least the latest, after removals) and the earliest arrival of an
+  // entry not in order (at most that). NaN arrivals are neither: nothing prunes them.
+  double m_latestArrival = -std::numeric_limits<double>::infinity();
+  double m_earliestStray = std::numeric_limits<double>::infinity();
   std::optional<std::string> m_lastError;
   // The version of log.json the entries reflect; nothing before the first read or after a failed
   // one.

@@ -176,6 +176,112 @@ TEST(DecisionLog, RetentionNeverPrunesYoungPendingEntries) {
   EXPECT_EQ(log.all().size(), 0u);
 }
 
+// Entries arrive nearly in time order, but some come late (a slow click, another process's).
+// Two processes share the files; whatever the order, each keeps exactly the entries a look at
+// every entry would keep, and finds each by its id.
+TEST(DecisionLog, PrunesExactlyWhatIsPastTheRetentionWhateverTheArrivalOrder) {
+  struct Expected {
+    Uuid id;
+    std::string url;
+    Date at;
+    bool pending;
+  };
+  for (const auto& [days, keepHistory] : {std::pair{2, true}, {0, true}, {2, false}}) {
+    SCOPED_TRACE(std::to_string(days) + " days, history " + (keepHistory ? "on" : "off"));
+    Fixture fixture;
+    DecisionLog first(fixture.file, days, keepHistory, fixture.clock(), 4096);
+    DecisionLog second(fixture.file, days, keepHistory, fixture.clock(), 4096);
+    std::vector<Expected> model;
+    std::uint32_t seed = 7;
+    auto next = [&](std::uint32_t bound) {
+      seed = seed * 1664525u + 1013904223u;
+      return (seed >> 8) % bound;
+    };
+    auto decide = [&, keepHistory = keepHistory](DecisionLog& log, std::size_t i) {
+      log.update(model[i].id, DecisionStatus::routed, std::nullopt, std::nullopt, {});
+      if (keepHistory) {
+        model[i].pending = false;
+      } else {
+        model.erase(model.begin() + static_cast<std::ptrdiff_t>(i));
+      }
+    };
+    for (int n = 0; n < 300; ++n) {
+      fixture.now = fixture.now.adding(next(4) == 0 ? 0.4 * kDay : 600);
+      // One in five arrives late, by up to a day and a half.
+      const Date at = fixture.now.adding(next(5) == 0 ? -static_cast<double>(next(130'000)) : 0);
+      DecisionLog& log = next(2) ? first : second;
+      const Uuid id = log.record(arrival(n, at));
+      model.push_back({id, "https://a.test/" + std::to_string(n), at, true});
+      auto prune = [&, days = days] {
+        const Date cutoff = fixture.now.adding(-days * kDay);
+        std::erase_if(model, [&](const Expected& entry) {
+          return entry.at < cutoff && !(entry.pending && fixture.now.secondsSince(entry.at) < kDay);
+        });
+      };
+      prune();
+      if (!model.empty() && model.back().id == id && next(3) != 0) decide(log, model.size() - 1);
+      // Now and then an older pending entry is decided, wherever it lies.
+      if (!model.empty() && next(4) == 0) {
+        const std::size_t i = next(static_cast<std::uint32_t>(model.size()));
+        if (model[i].pending) decide(next(2) ? first : second, i);
+      }
+      // A decided entry may be past a retention of zero at once: the process that decided it
+      // prunes it at its next change, the other as it reads the change.
+      first.setRetention(days);
+      second.setRetention(days);
+      prune();
+
+      std::vector<std::string> expected;
+      for (const Expected& entry : model) expected.push_back(entry.url);
+      ASSERT_EQ(urls(first.recent(model.size() + 1)), expected) << "after arrival " << n;
+      ASSERT_EQ(urls(second.recent(model.size() + 1)), expected) << "after arrival " << n;
+      for (const Expected& entry : model) {
+        ASSERT_EQ(first.entry(entry.id)->url.absoluteString(), entry.url);
+        ASSERT_EQ(second.entry(entry.id)->url.absoluteString(), entry.url);
+      }
+    }
+    EXPECT_EQ(first.lastError(), std::nullopt);
+    EXPECT_EQ(second.lastError(), std::nullopt);
+  }
+}
+
+// Files written by hand may hold an id twice: every operation, in every process, concerns the
+// newest entry with it, and the older one when the newer is gone.
+TEST(DecisionLog, AnIdHeldTwiceMeansItsNewestEntry) {
+  Fixture fixture;
+  const Uuid twice = Uuid::random();
+  std::vector<LogEntry> entries;
+  auto add = [&](const Uuid& id, int n, double daysAgo) {
+    entries.emplace_back(id, *URL::parse("https://a.test/" + std::to_string(n)), "com.app",
+                         std::nullopt, kNow.adding(-daysAgo * kDay), DecisionStatus::pending,
+                         std::nullopt, std::nullopt, std::vector<std::string>{});
+  };
+  add(twice, 1, 3);
+  add(twice, 2, 1.5);
+  add(Uuid::random(), 3, 1.2);
+  add(twice, 4, 1);
+  add(Uuid::random(), 5, 0.1);
+  std::filesystem::create_directories(fixture.file.parent_path());
+  Files::writeAtomically(fixture.file, LogFile::encode(entries));
+
+  DecisionLog log(fixture.file, 30, true, fixture.clock());
+  EXPECT_EQ(log.entry(twice)->url.absoluteString(), "https://a.test/4");
+  log.setRetention(2);  // the oldest goes; the newest with the id stays what it was
+  EXPECT_EQ(log.entry(twice)->url.absoluteString(), "https://a.test/4");
+
+  // Without history a decided entry leaves: in this process and, through the journal, in the
+  // other one.
+  DecisionLog other(fixture.file, 2, false, fixture.clock());
+  other.update(twice, DecisionStatus::routed, std::nullopt, std::nullopt, {});
+  EXPECT_EQ(other.entry(twice)->url.absoluteString(), "https://a.test/2");
+  EXPECT_EQ(log.entry(twice)->url.absoluteString(), "https://a.test/2");
+  log.update(twice, DecisionStatus::picked, BrowserTarget{"b"}, std::nullopt, {});
+  EXPECT_EQ(log.entry(twice)->target, BrowserTarget{"b"});
+  EXPECT_EQ(urls(log.recent(9)),
+            (std::vector<std::string>{"https://a.test/2", "https://a.test/3", "https://a.test/5"}));
+  EXPECT_EQ(DecisionLog(fixture.file, 2, true, fixture.clock()).recent(9), log.recent(9));
+}
+
 TEST(DecisionLog, MovesEveryBadFileAsideKeepingItsBytes) {
   Fixture fixture;
   std::filesystem::create_directories(fixture.file.parent_path());
@@ -454,6 +560,23 @@ TEST(DecisionLog, DropsTheOldestEntriesPastTheSizeLimit) {
   EXPECT_FALSE(log.entry(waiting).has_value());
   EXPECT_EQ(log.all().front().url.absoluteString(), "https://a.test/159");
   EXPECT_LE(std::filesystem::file_size(fixture.file), kLimit);
+
+  // At the limit a click drops an old entry or two through the journal: log.json is not
+  // rewritten for every click.
+  DecisionLog steady(fixture.file, 30, true, fixture.clock(), 1 << 20, kLimit);
+  const auto before = fixture.stamp();
+  for (int n = 200; n < 220; ++n) {
+    const Uuid id = steady.record(arrival(n));
+    steady.update(id, DecisionStatus::routed, BrowserTarget{"b"}, "rule", {"a step"});
+    std::vector<LogEntry> oldestFirst = steady.all();
+    std::reverse(oldestFirst.begin(), oldestFirst.end());
+    ASSERT_LE(LogFile::encode(oldestFirst).size(), kLimit) << n;
+  }
+  EXPECT_EQ(steady.all().front().url.absoluteString(), "https://a.test/219");
+  EXPECT_EQ(fixture.stamp().first, before.first);
+  EXPECT_GT(fixture.stamp().second, before.second);
+  EXPECT_EQ(DecisionLog(fixture.file, 30, true, fixture.clock()).all(), steady.all());
+  EXPECT_EQ(log.all(), steady.all());
 }
 
 // log.json is rewritten first and the journal removed after. A process killed in between (the
