@@ -174,22 +174,17 @@ TEST_F(LaunchCommandLine, AFailureIsOneLineUnlessVerbose) {
       << verbose.standardError;
 }
 
-// The relay that stays beside a running browser is a copy of `linkferry`: its process title,
-// readable by every user, must not carry the link.
+// Nothing left beside a running browser (the reader of its standard error) may show the link in
+// its process title, which every user can read; the browser here replaced its own arguments.
 TEST_F(LaunchCommandLine, NoProcessShowsTheLinkInItsTitle) {
   entry("sleeper", "Sleeper", program("sleeper", "exec sleep 3") + " %u");
   const std::string secret = "https://a.test/reset?token=s3cr3t-title-check";
   const auto launched = linkferry({secret, "--browser", "sleeper"});
   ASSERT_EQ(launched.exitStatus, 0) << launched.standardError;
-  const auto program = std::filesystem::canonical(testing::binaryDirectory() / "cli/linkferry");
-  int copies = 0;
   for (const auto& process : std::filesystem::directory_iterator("/proc")) {
-    std::error_code error;
-    if (std::filesystem::read_symlink(process.path() / "exe", error) != program) continue;
-    ++copies;
-    EXPECT_EQ(readFile(process.path() / "cmdline").find("s3cr3t"), std::string::npos);
+    EXPECT_EQ(readFile(process.path() / "cmdline").find("s3cr3t"), std::string::npos)
+        << process.path();
   }
-  EXPECT_GE(copies, 1) << "the relay beside the running browser was not found";
 }
 
 }  // namespace
