@@ -8,6 +8,8 @@
 #include "PickerWindow.h"
 #include "TerminalPicker.h"
 #include "browsers/DesktopEntries.h"
+#include "foundation/DesktopNotice.h"
+#include "foundation/DisplayText.h"
 #include "launching/DetachedLaunchRunner.h"
 #include "preparation/AppLinks.h"
 #include "rules/TargetLabel.h"
@@ -35,7 +37,7 @@ void ClickHandler::reloadDesktopEntries() {
   m_sourceApps = std::move(sourceApps);
 }
 
-ClickOutcome ClickHandler::route(const Click& click) {
+ClickOutcome ClickHandler::route(const Click& click, const Answer& early) {
   try {
     std::shared_ptr<const AncestrySourceAppFinder> sourceApps;
     std::shared_ptr<const std::set<std::string>> installedApps;
@@ -56,9 +58,19 @@ ClickOutcome ClickHandler::route(const Click& click) {
 
     const LinkRequest request(click.url, sourceApp, sourceWindow, context.now);
     const DetachedLaunchRunner::ClickEnvironment launchEnvironment(click.environment);
-    const RouterResult result =
-        m_router->handle(request, context, click.pick, ClickOverride::none(), click.dryRun);
+    bool answeredEarly = false;
+    Router::Started started;
+    if (early) {
+      started = [&](const RouterResult& opened, const std::vector<std::string>& trace) {
+        ClickOutcome outcome = outcomeOf(opened, click.url, snapshot->state, &trace);
+        answeredEarly = true;
+        early(outcome);
+      };
+    }
+    const RouterResult result = m_router->handle(request, context, click.pick,
+                                                 ClickOverride::none(), click.dryRun, started);
     ClickOutcome outcome = outcomeOf(result, click.url, m_router->snapshot()->state);
+    if (answeredEarly && !result.asOpened()) noticeLateFailure(outcome);
     if (const RouterResult::Pick* pick = result.asPick()) {
       std::lock_guard lock(m_mutex);
       m_pending.push_back(Pending{pick->request, click.dryRun});
@@ -71,7 +83,8 @@ ClickOutcome ClickHandler::route(const Click& click) {
   }
 }
 
-ClickOutcome ClickHandler::answer(const PickerAnswer& answer, const Environment& environment) {
+ClickOutcome ClickHandler::answer(const PickerAnswer& answer, const Environment& environment,
+                                  const Answer& early) {
   std::optional<Pending> pending;
   {
     std::lock_guard lock(m_mutex);
@@ -96,19 +109,30 @@ ClickOutcome ClickHandler::answer(const PickerAnswer& answer, const Environment&
     outcome.status = "cancelled";
   } else {
     const BrowserTarget& target = request.candidates[answer.index].target;
+    BrowserTarget opened = target;
+    opened.privateMode = opened.privateMode || answer.privateMode;
+    outcome.target = TargetLabel::text(opened, *m_router->snapshot()->state.catalog);
     const DetachedLaunchRunner::ClickEnvironment launchEnvironment(environment);
+    bool answeredEarly = false;
+    std::function<void()> started;
+    if (early) {
+      started = [&] {
+        ClickOutcome picked = outcome;
+        picked.status = "picked";
+        answeredEarly = true;
+        early(picked);
+      };
+    }
     try {
       m_router->choose(request.id, request.url, target, answer.rememberScope(request),
                        answer.privateMode, std::nullopt, answer.duration, Date::now(),
-                       pending->dryRun);
+                       pending->dryRun, started);
       outcome.status = "picked";
     } catch (const std::exception& error) {
       outcome.status = "failed";
       outcome.error = error.what();
+      if (answeredEarly) noticeLateFailure(outcome);
     }
-    BrowserTarget opened = target;
-    opened.privateMode = opened.privateMode || answer.privateMode;
-    outcome.target = TargetLabel::text(opened, *m_router->snapshot()->state.catalog);
   }
   outcome.trace = traceOf(request.id);
   noteLogProblem(outcome);
@@ -124,7 +148,8 @@ std::optional<PickerRequest> ClickHandler::waiting(const std::string& id) const 
 }
 
 ClickOutcome ClickHandler::outcomeOf(const RouterResult& result, const URL& link,
-                                     const RouterState& state) const {
+                                     const RouterState& state,
+                                     const std::vector<std::string>* trace) const {
   const BrowserCatalog& catalog = *state.catalog;
   ClickOutcome outcome;
   outcome.link = link.absoluteString();
@@ -140,7 +165,7 @@ ClickOutcome ClickHandler::outcomeOf(const RouterResult& result, const URL& link
     outcome.picker = request.toJson(&catalog);
     outcome.rows = TerminalPicker::rows(request, catalog);
   }
-  outcome.trace = traceOf(result.id());
+  outcome.trace = trace ? *trace : traceOf(result.id());
   if (const RouterResult::Pick* pick = result.asPick()) {
     // The window's whole input, so the process that shows it loads nothing. `linkferry-open`
     // hands the outcome over as one argument; where it would not fit there, the input is left
@@ -156,6 +181,20 @@ ClickOutcome ClickHandler::outcomeOf(const RouterResult& result, const URL& link
 std::vector<std::string> ClickHandler::traceOf(const Uuid& id) const {
   if (std::optional<LogEntry> entry = m_router->log()->entry(id)) return entry->trace;
   return {};
+}
+
+void ClickHandler::noticeLateFailure(const ClickOutcome& outcome) const {
+  std::string message = DisplayText::escaped(outcome.link);
+  if (outcome.target) message += "\n" + DisplayText::escaped(*outcome.target);
+  if (outcome.error) {
+    message += ": " + DisplayText::escaped(*outcome.error);
+  } else if (outcome.picker && outcome.picker->contains("note") &&
+             (*outcome.picker)["note"].is_string()) {
+    message += "\n" + DisplayText::escaped((*outcome.picker)["note"].get<std::string>());
+  }
+  const auto path = m_environment.find("PATH");
+  DesktopNotice::show("LinkFerry", "Could not open the link", message,
+                      path != m_environment.end() ? path->second : "/usr/local/bin:/usr/bin:/bin");
 }
 
 void ClickHandler::noteLogProblem(ClickOutcome& outcome) const {

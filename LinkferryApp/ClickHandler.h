@@ -2,12 +2,14 @@
 
 #include <deque>
 #include <filesystem>
+#include <functional>
 #include <map>
 #include <memory>
 #include <mutex>
 #include <optional>
 #include <set>
 #include <string>
+#include <vector>
 
 #include "ClickOutcome.h"
 #include "LinuxContext.h"
@@ -51,15 +53,25 @@ class ClickHandler {
   // Reads the desktop entries again: the apps links are clicked in, the apps that open app links.
   void reloadDesktopEntries();
 
+  // Told the outcome of a click as soon as the browser it opens has started, while its launch is
+  // still being judged, so whoever waits for the click need not wait for the browser. Called at
+  // most once, on the click's thread; must not throw.
+  using Answer = std::function<void(const ClickOutcome&)>;
+
   // Routes one click. Never throws. A "pick" outcome's request waits for `answer` (the oldest
-  // are forgotten beyond kMaxPending).
-  ClickOutcome route(const Click& click);
+  // are forgotten beyond kMaxPending). With `early`, the click is answered as soon as its browser
+  // started; a launch that fails after that (every fallback included) is shown as a desktop
+  // notification, since nobody waits for the returned outcome any more, and its log entry keeps
+  // the failure, waiting for a choice like any picker request.
+  ClickOutcome route(const Click& click, const Answer& early = {});
 
   // Carries the user's answer to a waiting picker back to the router: opens the chosen row
   // (remembered, private, as asked) or cancels. `environment` is the answer's click environment
   // (the browser's focus). Throws std::invalid_argument when no picker waits for the id or the
   // row does not exist (the picker then still waits). A launch that fails gives "failed".
-  ClickOutcome answer(const PickerAnswer& answer, const Environment& environment);
+  // `early` as for `route`.
+  ClickOutcome answer(const PickerAnswer& answer, const Environment& environment,
+                      const Answer& early = {});
 
   // The picker request waiting for `id`.
   std::optional<PickerRequest> waiting(const std::string& id) const;
@@ -76,8 +88,11 @@ class ClickHandler {
     PickerRequest request;
     bool dryRun = false;
   };
-  ClickOutcome outcomeOf(const RouterResult& result, const URL& link,
-                         const RouterState& state) const;
+  // `trace`, when given, is the click's trace (else the log entry's).
+  ClickOutcome outcomeOf(const RouterResult& result, const URL& link, const RouterState& state,
+                         const std::vector<std::string>* trace = nullptr) const;
+  // Tells the user of a click answered as opened whose launch failed afterwards.
+  void noticeLateFailure(const ClickOutcome& outcome) const;
   std::vector<std::string> traceOf(const Uuid& id) const;
   // Says when the log did not take the click, so no click is reported as logged when it was not.
   void noteLogProblem(ClickOutcome& outcome) const;

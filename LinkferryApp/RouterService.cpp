@@ -13,7 +13,7 @@ RouterLoader::Loaded load(const RouterService::Options& options) {
   load.environment = options.environment;
   load.home = options.home;
   load.readSignals = options.readSignals;
-  load.runner = std::make_shared<DetachedLaunchRunner>();
+  load.runner = std::make_shared<DetachedLaunchRunner>(options.launchWindow);
   load.expander = options.expander;
   return RouterLoader::load(load);
 }
@@ -38,7 +38,9 @@ RouterService::RouterService(Options options)
   limits.maxConnections = m_options.maxConnections;
   limits.maxConnectionsPerClient = m_options.maxConnectionsPerClient;
   m_server = std::make_unique<ServiceServer>(
-      limits, [this](const std::string& line, int peerPid) { return answer(line, peerPid); });
+      limits, [this](const std::string& line, int peerPid, const ServiceServer::Reply& early) {
+        return answer(line, peerPid, early);
+      });
 }
 
 RouterService::~RouterService() {
@@ -57,8 +59,9 @@ void RouterService::stop() {
   m_server->stop();
 }
 
-JsonValue RouterService::answer(const std::string& line, int peerPid) {
-  return m_protocol->answer(line, peerPid);
+JsonValue RouterService::answer(const std::string& line, int peerPid,
+                                const ServiceServer::Reply& early) {
+  return m_protocol->answer(line, peerPid, early);
 }
 
 }  // namespace linkferry

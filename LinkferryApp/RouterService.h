@@ -12,6 +12,7 @@
 #include "ServiceReloader.h"
 #include "ServiceServer.h"
 #include "foundation/Json.h"
+#include "launching/DetachedLaunchRunner.h"
 
 namespace linkferry {
 
@@ -44,6 +45,8 @@ class RouterService {
     bool readSignals = true;
     // Follows short links; the network expander when null.
     std::shared_ptr<const ShortLinkExpanding> expander;
+    // How long a started browser is watched for a failure (DetachedLaunchRunner).
+    std::chrono::milliseconds launchWindow{DetachedLaunchRunner::kDefaultWindow};
   };
   static constexpr std::chrono::milliseconds kDefaultDebounce{5'000};
   static constexpr std::chrono::milliseconds kDefaultPeriod{30 * 60'000};
@@ -62,7 +65,7 @@ class RouterService {
   void stop();
 
   // One request line in, one answer object out (ServiceProtocol::answer).
-  JsonValue answer(const std::string& line, int peerPid);
+  JsonValue answer(const std::string& line, int peerPid, const ServiceServer::Reply& early = {});
 
  private:
   const Options m_options;

@@ -1,5 +1,6 @@
 // The service as its clients see it, in this process: clicks from several connections at once
-// while one of them waits on a short link whose server never answers.
+// while one of them waits on a short link whose server never answers, or on browsers that keep
+// running.
 #include "RouterService.h"
 
 #include <poll.h>
@@ -7,9 +8,13 @@
 #include <unistd.h>
 
 #include <chrono>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
 #include <memory>
 #include <string>
 #include <thread>
+#include <vector>
 
 #include <gtest/gtest.h>
 
@@ -64,15 +69,19 @@ class Client {
   std::string m_buffer;
 };
 
+std::string readText(const std::filesystem::path& path) {
+  std::ifstream in(path, std::ios::binary);
+  return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
 JsonValue dryClick(const std::string& link) {
   return {{"request", "click"}, {"url", link}, {"dryRun", true}};
 }
 
-TEST(RouterService, AShortLinkWhoseServerNeverAnswersHoldsUpNoOtherClickAndNoStatus) {
-  auto server = std::make_unique<RedirectServer>(JsonValue{{"bit.ly/stall", {{"stall", true}}}});
-  TemporaryDirectory folder;
-  folder.write("data/browsers.json",
-               R"([{"id": "alpha", "name": "Alpha", "family": "firefox", "appPath": "/bin/true"}])");
+// A service in `folder` whose one browser "alpha" is `browser` and which opens every link there.
+RouterService::Options serviceIn(TemporaryDirectory& folder, const std::filesystem::path& browser) {
+  folder.write("data/browsers.json", R"([{"id": "alpha", "name": "Alpha", "family": "firefox",)"
+                                     R"( "appPath": ")" + browser.string() + R"("}])");
   folder.write("data/settings.json", R"({"defaultBrowser": "alpha"})");
   folder.write("data/rules.json",
                R"({"version": 1, "rules": [{"name": "All", "match": {"host": "*"},)"
@@ -84,8 +93,15 @@ TEST(RouterService, AShortLinkWhoseServerNeverAnswersHoldsUpNoOtherClickAndNoSta
                          {"XDG_DATA_HOME", (folder.path() / "share").string()},
                          {"XDG_DATA_DIRS", (folder.path() / "none").string()},
                          {"XDG_CONFIG_HOME", (folder.path() / "config").string()},
-                         {"PATH", "/usr/bin:/bin"}};
+                         {"PATH", (folder.path() / "bin").string() + ":/usr/bin:/bin"}};
   options.readSignals = false;
+  return options;
+}
+
+TEST(RouterService, AShortLinkWhoseServerNeverAnswersHoldsUpNoOtherClickAndNoStatus) {
+  auto server = std::make_unique<RedirectServer>(JsonValue{{"bit.ly/stall", {{"stall", true}}}});
+  TemporaryDirectory folder;
+  RouterService::Options options = serviceIn(folder, "/bin/true");
   // Far longer than the test waits for anything: the click can only end when the server goes.
   options.expander =
       std::make_shared<NetworkShortLinkExpander>(5, 10min, server->configuration());
@@ -117,6 +133,78 @@ TEST(RouterService, AShortLinkWhoseServerNeverAnswersHoldsUpNoOtherClickAndNoSta
   const JsonValue answer = waiting.answer();
   ASSERT_TRUE(answer.is_object());
   EXPECT_EQ(answer["outcome"]["status"], "opened");
+  service.stop();
+  serving.join();
+  ::close(lock);
+}
+
+// Nobody who clicked waits for a browser that keeps running, however many run at once; one that
+// fails after its click was answered is still reported, to the log and as a notification.
+TEST(RouterService, AClickIsAnsweredOnceItsBrowserRunsAndALaterFailureIsNotified) {
+  TemporaryDirectory folder;
+  const std::filesystem::path release = folder.path() / "release";
+  const std::filesystem::path notices = folder.path() / "notices";
+  // Runs until the test lets it go, then fails as a browser whose profile is taken does.
+  folder.write("alpha", "#!/bin/sh\nwhile [ ! -e '" + release.string() +
+                            "' ]; do sleep 0.02; done\necho 'profile is locked' >&2\nexit 1\n");
+  // One file per notification, since they come from several threads at once, each complete
+  // once it appears.
+  folder.write("bin/notify-send", "#!/bin/sh\nprintf '%s|' \"$@\" > '" + notices.string() +
+                                      ".tmp/'$$ && mv '" + notices.string() + ".tmp/'$$ '" +
+                                      notices.string() + "/'\n");
+  std::filesystem::create_directories(notices);
+  std::filesystem::create_directories(notices.string() + ".tmp");
+  for (const char* program : {"alpha", "bin/notify-send"}) {
+    std::filesystem::permissions(folder.path() / program, std::filesystem::perms::owner_all);
+  }
+  RouterService::Options options = serviceIn(folder, folder.path() / "alpha");
+  // The browsers fail only when the test says, so the whole failure falls within the window.
+  options.launchWindow = 10min;
+  const std::filesystem::path socket = folder.path() / "router.sock";
+  int lock = -1;
+  const int listener = HelperSocket::listen(socket, lock);
+  ASSERT_GE(listener, 0);
+  RouterService service(options);
+  std::thread serving([&] { service.run(listener); });
+
+  // More clicks than the service has workers, each browser still running.
+  constexpr int kClicks = static_cast<int>(ServiceServer::kDefaultWorkers) + 2;
+  std::vector<std::unique_ptr<Client>> clients;
+  for (int click = 0; click < kClicks; ++click) {
+    clients.push_back(std::make_unique<Client>(socket));
+    clients.back()->send({{"request", "click"}, {"url", "https://a.test/" + std::to_string(click)}});
+  }
+  for (auto& client : clients) {
+    const JsonValue answer = client->answer();
+    ASSERT_TRUE(answer.is_object()) << "a click waited for its browser";
+    EXPECT_EQ(answer["outcome"]["status"], "opened");
+    EXPECT_EQ(answer["outcome"]["target"], "Alpha");
+  }
+  EXPECT_TRUE(std::filesystem::is_empty(notices));
+  Client status(socket);
+  status.send({{"request", "status"}});
+  EXPECT_EQ(status.answer()["ok"], true);
+
+  folder.write("release", "");
+  const auto deadline = std::chrono::steady_clock::now() + 60s;
+  std::string text;
+  for (;;) {
+    text.clear();
+    int count = 0;
+    for (const auto& notice : std::filesystem::directory_iterator(notices)) {
+      text += readText(notice.path()) + "\n";
+      ++count;
+    }
+    if (count == kClicks) break;
+    ASSERT_LT(std::chrono::steady_clock::now(), deadline) << text;
+    std::this_thread::sleep_for(20ms);
+  }
+  EXPECT_NE(text.find("--app-name=LinkFerry|--|Could not open the link|"), std::string::npos)
+      << text;
+  EXPECT_NE(text.find("https://a.test/0\nCould not open in Alpha: exited with status 1: "
+                      "profile is locked|"),
+            std::string::npos)
+      << text;
   service.stop();
   serving.join();
   ::close(lock);

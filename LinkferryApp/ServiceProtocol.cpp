@@ -50,21 +50,28 @@ JsonValue answered(const ClickOutcome& outcome) {
   return {{"ok", true}, {"outcome", outcome.toJson()}};
 }
 
+// The click handler's early answer, sent through the server's.
+ClickHandler::Answer earlyAnswer(const ServiceServer::Reply& early) {
+  if (!early) return {};
+  return [&early](const ClickOutcome& outcome) { early(answered(outcome)); };
+}
+
 }  // namespace
 
 ServiceProtocol::ServiceProtocol(const RouterLoader::Loaded& loaded, ClickHandler& clicks,
                                  ServiceReloader& reloader)
     : m_loaded(loaded), m_clicks(clicks), m_reloader(reloader) {}
 
-JsonValue ServiceProtocol::answer(const std::string& line, int peerPid) {
+JsonValue ServiceProtocol::answer(const std::string& line, int peerPid,
+                                  const ServiceServer::Reply& early) {
   const JsonValue parsed = JsonValue::parse(line, nullptr, false);
   if (parsed.is_discarded()) return failure("the request is not JSON");
   try {
     const JsonReader request(parsed, "request");
     if (!request.isObject()) return failure("the request is not a JSON object");
     const std::string kind = request["request"].string();
-    if (kind == "click") return click(request, peerPid);
-    if (kind == "choose" || kind == "cancel") return pickerAnswer(request);
+    if (kind == "click") return click(request, peerPid, early);
+    if (kind == "choose" || kind == "cancel") return pickerAnswer(request, early);
     if (kind == "index") return index();
     if (kind == "status") return status();
     return failure("unknown request \"" + kind + "\"");
@@ -75,7 +82,8 @@ JsonValue ServiceProtocol::answer(const std::string& line, int peerPid) {
 
 // {"request": "click", "url", "pick", "dryRun", "sourceApp", "environment"}: routes the link as
 // `linkferry open` would in its own process; the client process is where the link was clicked.
-JsonValue ServiceProtocol::click(const JsonReader& request, int peerPid) {
+JsonValue ServiceProtocol::click(const JsonReader& request, int peerPid,
+                                 const ServiceServer::Reply& early) {
   const std::string text = request["url"].string();
   const std::optional<URL> url = URL::parse(text);
   if (!url || !url->scheme()) return failure("not a link with a scheme: " + text);
@@ -84,14 +92,16 @@ JsonValue ServiceProtocol::click(const JsonReader& request, int peerPid) {
   if (auto given = request.optional("sourceApp")) click.sourceApp = given->string();
   click.pick = flag(request, "pick");
   click.dryRun = flag(request, "dryRun");
-  return answered(m_clicks.route(click));
+  return answered(m_clicks.route(click, earlyAnswer(early)));
 }
 
 // {"request": "choose", "id", "index", "scope", "pattern", "remember", "duration",
 // "privateMode", "environment"} or {"request": "cancel", "id", "environment"}: the user's answer
 // to a picker this service asked for (PickerAnswer).
-JsonValue ServiceProtocol::pickerAnswer(const JsonReader& request) {
-  return answered(m_clicks.answer(PickerAnswer::fromJson(request), clickEnvironmentOf(request)));
+JsonValue ServiceProtocol::pickerAnswer(const JsonReader& request,
+                                        const ServiceServer::Reply& early) {
+  return answered(m_clicks.answer(PickerAnswer::fromJson(request), clickEnvironmentOf(request),
+                                  earlyAnswer(early)));
 }
 
 JsonValue ServiceProtocol::index() {

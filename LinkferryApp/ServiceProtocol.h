@@ -5,6 +5,7 @@
 #include "ClickHandler.h"
 #include "RouterLoader.h"
 #include "ServiceReloader.h"
+#include "ServiceServer.h"
 #include "foundation/Json.h"
 
 namespace linkferry {
@@ -25,12 +26,13 @@ class ServiceProtocol {
   ServiceProtocol& operator=(const ServiceProtocol&) = delete;
 
   // `peerPid` is the client process (for the app the link was clicked in; 0 when unknown).
-  // Never throws: a malformed request gets {"ok": false, "error"}.
-  JsonValue answer(const std::string& line, int peerPid);
+  // Never throws: a malformed request gets {"ok": false, "error"}. A click or a picker's choice
+  // is answered through `early` as soon as its browser started (when `early` is given).
+  JsonValue answer(const std::string& line, int peerPid, const ServiceServer::Reply& early = {});
 
  private:
-  JsonValue click(const JsonReader& request, int peerPid);
-  JsonValue pickerAnswer(const JsonReader& request);
+  JsonValue click(const JsonReader& request, int peerPid, const ServiceServer::Reply& early);
+  JsonValue pickerAnswer(const JsonReader& request, const ServiceServer::Reply& early);
   JsonValue index();
   JsonValue status();
 

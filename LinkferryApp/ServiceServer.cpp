@@ -4,8 +4,10 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdint>
+#include <optional>
 #include <utility>
 
 namespace linkferry {
@@ -68,6 +70,7 @@ ServiceServer::~ServiceServer() {
     m_quit = true;
   }
   m_queueReady.notify_all();
+  // No worker is added once m_quit is set, so the list holds still.
   for (std::thread& worker : m_workers) worker.join();
   for (const auto& connection : m_connections) {
     if (connection->descriptor >= 0) ::close(connection->descriptor);
@@ -205,12 +208,28 @@ void ServiceServer::dispatch(const std::shared_ptr<Connection>& connection, std:
   {
     std::lock_guard lock(m_queueMutex);
     m_queue.push_back([this, connection, line = std::move(line)] {
-      const std::string text = Json::encodeCompact(m_handler(line, connection->peerPid)) + "\n";
-      // Set here, not when the loop hears of it, so that whatever the client does after reading
-      // its answer finds this connection waiting since before (the loop reads it only once the
-      // connection is no longer answering).
-      connection->waitingSince = EventLoop::Clock::now();
-      const bool sent = sendAll(connection->descriptor, text);
+      // Set before sending, not when the loop hears of it, so that whatever the client does
+      // after reading its answer finds this connection waiting since before (the loop reads it
+      // only once the connection is no longer answering).
+      const auto send = [&connection](const JsonValue& answer) {
+        const std::string text = Json::encodeCompact(answer) + "\n";
+        connection->waitingSince = EventLoop::Clock::now();
+        return sendAll(connection->descriptor, text);
+      };
+      std::optional<bool> sentEarly;
+      const Reply early = [&](const JsonValue& answer) {
+        if (sentEarly) return;
+        sentEarly = send(answer);
+        lingerBegins();
+      };
+      const JsonValue answer = m_handler(line, connection->peerPid, early);
+      bool sent;
+      if (sentEarly) {
+        sent = *sentEarly;
+        lingerEnds();
+      } else {
+        sent = send(answer);
+      }
       m_loop.post([this, connection, sent] {
         if (sent) {
           awaitRequest(connection);
@@ -232,6 +251,18 @@ void ServiceServer::close(const std::shared_ptr<Connection>& connection) {
   const Connection* closed = connection.get();
   std::erase_if(m_connections, [closed](const auto& open) { return open.get() == closed; });
   armIdleExit();
+}
+
+void ServiceServer::lingerBegins() {
+  std::lock_guard lock(m_queueMutex);
+  ++m_lingering;
+  const std::size_t wanted = m_limits.workers + std::min(m_lingering, kMaxLingering);
+  if (!m_quit && m_workers.size() < wanted) m_workers.emplace_back([this] { work(); });
+}
+
+void ServiceServer::lingerEnds() {
+  std::lock_guard lock(m_queueMutex);
+  --m_lingering;
 }
 
 void ServiceServer::work() {

@@ -37,9 +37,15 @@ namespace linkferry {
 // every other is being answered.
 class ServiceServer {
  public:
+  // Sends a request's answer at once, before its handler returns; the handler's own return is
+  // then dropped. Only the first call counts.
+  using Reply = std::function<void(const JsonValue& answer)>;
   // One request line (without its newline) and the client's process id in, the answer out.
-  // Called on the workers, several at once; must not throw.
-  using Handler = std::function<JsonValue(const std::string& line, int peerPid)>;
+  // Called on the workers, several at once; must not throw. A handler that answers early (its
+  // click's browser started, its launch still being judged) goes on without holding up other
+  // requests: the pool gains a worker for as long as it does, up to kMaxLingering of them.
+  using Handler =
+      std::function<JsonValue(const std::string& line, int peerPid, const Reply& early)>;
 
   struct Limits {
     // Exit after this long without a connection; zero: never.
@@ -61,6 +67,7 @@ class ServiceServer {
   // waits there for a moment instead of being refused.
   static constexpr int kBacklog = 4096;
   static constexpr std::size_t kDefaultWorkers = 4;
+  static constexpr std::size_t kMaxLingering = 64;
 
   // Starts the workers. `handler` must outlive this object.
   ServiceServer(Limits limits, Handler handler);
@@ -87,6 +94,9 @@ class ServiceServer {
   void close(const std::shared_ptr<Connection>& connection);
   void armIdleExit();
   void work();
+  // A worker answered early and goes on with its request: another takes its place.
+  void lingerBegins();
+  void lingerEnds();
 
   const Limits m_limits;
   const Handler m_handler;
@@ -99,7 +109,8 @@ class ServiceServer {
   std::condition_variable m_queueReady;
   std::deque<std::function<void()>> m_queue;
   bool m_quit = false;
-  std::vector<std::thread> m_workers;
+  std::size_t m_lingering = 0;
+  std::vector<std::thread> m_workers;  // grows, never shrinks, while lingering workers need it
 };
 
 }  // namespace linkferry

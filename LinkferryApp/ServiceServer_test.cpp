@@ -27,7 +27,7 @@ constexpr auto kBound = 30s;
 class RunningServer {
  public:
   explicit RunningServer(ServiceServer::Limits limits)
-      : m_server(limits, [](const std::string& line, int) {
+      : m_server(limits, [](const std::string& line, int, const ServiceServer::Reply&) {
           return JsonValue{{"echo", line}};
         }) {
     m_listener = HelperSocket::listen(socket(), m_lock);

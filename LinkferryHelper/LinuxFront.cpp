@@ -21,6 +21,7 @@
 #include "browsers/DesktopEntries.h"
 #include "browsers/DesktopExec.h"
 #include "foundation/DisplayText.h"
+#include "foundation/DesktopNotice.h"
 #include "foundation/Process.h"
 #include "launching/DetachedLaunchRunner.h"
 #include "launching/Edition.h"
@@ -274,14 +275,8 @@ void DesktopWorkspace::setDefaultApplication(const std::string& location,
 
 void NotifyAlerts::alert(const std::string& title, const std::string& message) {
   logLine(std::string(kLogPrefix) + title + ": " + message);
-  const auto program = Process::findExecutable("notify-send", m_searchPath);
-  if (!program) return;
-  try {
-    Process::launchDetached(*program, {"--app-name=LinkFerry Helper", "--", title, message},
-                            std::chrono::milliseconds(1000));
-  } catch (const std::exception&) {
-    // The line on standard error is the alert; the notification is a courtesy.
-  }
+  // The line on standard error is the alert; the notification is a courtesy.
+  DesktopNotice::show("LinkFerry Helper", title, message, m_searchPath);
 }
 
 void MainLoop::background(std::function<void()> task) {

@@ -447,7 +447,8 @@ Result run(const std::string& executable, const std::vector<std::string>& argume
 DetachedResult launchDetached(
     const std::string& executable, const std::vector<std::string>& arguments,
     std::chrono::milliseconds window,
-    const std::optional<std::map<std::string, std::string>>& environment) {
+    const std::optional<std::map<std::string, std::string>>& environment,
+    const std::function<void()>& started) {
   const auto deadline = std::chrono::steady_clock::now() + window;
   CommandLine commandLine(executable, arguments, environment);
   Fd devNull = openDevNull(executable);
@@ -467,6 +468,8 @@ DetachedResult launchDetached(
   if (failure != 0) throwCannotStart(executable, failure);
   error.write.reset();
   devNull.reset();
+  // posix_spawn reports a failed exec itself, so the program runs by now.
+  if (started) started();
 
   DetachedResult result;
   Fd processFd(openProcessFd(pid));

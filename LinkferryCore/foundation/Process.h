@@ -1,6 +1,7 @@
 #pragma once
 
 #include <chrono>
+#include <functional>
 #include <map>
 #include <optional>
 #include <string>
@@ -42,11 +43,15 @@ struct DetachedResult {
 // on its own, its standard error read to the end by a small drainer process (so it never meets a
 // closed pipe, even after we exited) and both reaped by a background thread of ours when they
 // end, so no zombie stays behind and nothing in the caller waits for them. It keeps no
-// descriptor of ours. `environment`, when given, replaces ours. Callable from any thread.
+// descriptor of ours. `environment`, when given, replaces ours. `started`, when given, is called
+// on the calling thread as soon as the program has been executed (before the window is waited
+// out), so the caller can answer its own caller without waiting for a long-running program.
+// Callable from any thread.
 DetachedResult launchDetached(
     const std::string& executable, const std::vector<std::string>& arguments,
     std::chrono::milliseconds window = std::chrono::milliseconds(1500),
-    const std::optional<std::map<std::string, std::string>>& environment = std::nullopt);
+    const std::optional<std::map<std::string, std::string>>& environment = std::nullopt,
+    const std::function<void()>& started = {});
 
 // The absolute path of `name` found in the folders of `searchPath` (a PATH-style list) that is
 // an executable regular file; nothing when none is. A name holding "/" is returned as given when

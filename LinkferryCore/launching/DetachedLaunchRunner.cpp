@@ -1,5 +1,6 @@
 #include "launching/DetachedLaunchRunner.h"
 
+#include <filesystem>
 #include <optional>
 #include <string>
 #include <utility>
@@ -28,13 +29,25 @@ DetachedLaunchRunner::ClickEnvironment::~ClickEnvironment() {
 }
 
 void DetachedLaunchRunner::run(const LaunchPlan& plan) {
-  const Process::DetachedResult result =
-      Process::launchDetached(plan.executable, plan.arguments, m_window,
-                              LaunchEnvironment::forChild(
-                                  Process::currentEnvironment(),
+  runTellingStart(plan, {});
+}
+
+bool DetachedLaunchRunner::handsOn(const LaunchPlan& plan) {
+  return std::filesystem::path(plan.executable).filename() == "gtk-launch";
+}
+
+void DetachedLaunchRunner::runTellingStart(const LaunchPlan& plan,
+                                           const std::function<void()>& started) {
+  const bool tellAtExec = started && !handsOn(plan);
+  const Process::DetachedResult result = Process::launchDetached(
+      plan.executable, plan.arguments, m_window,
+      LaunchEnvironment::forChild(Process::currentEnvironment(),
                                   tClickEnvironment ? std::optional(*tClickEnvironment)
-                                                    : std::nullopt));
-  if (result.stillRunning || !result.exitStatus || *result.exitStatus == 0) return;
+                                                    : std::nullopt),
+      tellAtExec ? started : std::function<void()>());
+  const bool succeeded = result.stillRunning || !result.exitStatus || *result.exitStatus == 0;
+  if (succeeded && started && !tellAtExec) started();
+  if (succeeded) return;
   const std::string output = Text::repairedUTF8(result.standardError);
   const std::string_view text = Text::trimmed(output, Text::TrimSet::whitespaceAndNewlines);
   if (text.empty()) throw LaunchError::failed(*result.exitStatus);

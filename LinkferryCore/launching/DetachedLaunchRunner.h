@@ -23,6 +23,10 @@ namespace linkferry {
 // The program gets this process's environment cleaned by LaunchEnvironment::forChild, with the
 // focus and display variables of the click when a ClickEnvironment lives on the running thread.
 //
+// runTellingStart tells of the start as soon as a program that opens the link itself (a browser)
+// has been executed, and waits out the window after that; a program that hands the link on and
+// exits (gtk-launch) is told of only once it exited 0, since its exit is the verdict.
+//
 // Only the plan itself runs; its fallbacks are the caller's. Stateless apart from the window;
 // safe to use from several threads at once. Each run blocks for at most the window.
 class DetachedLaunchRunner final : public LaunchRunner {
@@ -33,6 +37,11 @@ class DetachedLaunchRunner final : public LaunchRunner {
       : m_window(window) {}
 
   void run(const LaunchPlan& plan) override;
+  void runTellingStart(const LaunchPlan& plan, const std::function<void()>& started) override;
+
+  // Whether the plan's program hands the link to another and exits at once (gtk-launch), rather
+  // than being the browser itself.
+  static bool handsOn(const LaunchPlan& plan);
 
   // While one lives on a thread, plans run on that thread get the focus and display variables of
   // `environment` (the environment of the process the link was clicked through), so a router

@@ -155,5 +155,49 @@ TEST(DetachedLaunchRunnerChromium, OpensTheLinkAndReturnsWhileTheBrowserRuns) {
   EXPECT_EQ(*request, "GET /opened-by-linkferry?x=1 HTTP/1.1");
 }
 
+// A browser is told of as started while it still runs, within its window; a program that hands
+// the link on is told of only after it exited 0; one that fails is never told of.
+TEST(DetachedLaunchRunner, TellsOfTheStartAtExecButOfAHandOnAfterItsExit) {
+  TemporaryDirectory folder;
+  const auto release = folder.path() / "release";
+  const auto exited = folder.path() / "exited";
+  const std::string waitForRelease =
+      "while [ ! -e '" + release.string() + "' ]; do sleep 0.02; done";
+  const std::string browser = recorder(folder, "browser", waitForRelease + "; exit 0");
+  std::filesystem::create_directories(folder.path() / "bin");
+  const std::string handOn = recorder(folder, "bin/gtk-launch", "touch '" + exited.string() + "'");
+  const std::string failing = recorder(folder, "failing", waitForRelease + "; exit 1");
+
+  bool browserRunningWhenTold = false;
+  DetachedLaunchRunner(10min).runTellingStart(LaunchPlan(browser, {}, {}), [&] {
+    browserRunningWhenTold = !std::filesystem::exists(release);
+    // The run goes on only once the test lets the browser finish.
+    std::ofstream(release).flush();
+  });
+  EXPECT_TRUE(browserRunningWhenTold);
+
+  bool handOnExitedWhenTold = false;
+  DetachedLaunchRunner(10min).runTellingStart(LaunchPlan(handOn, {}, {}), [&] {
+    handOnExitedWhenTold = std::filesystem::exists(exited);
+  });
+  EXPECT_TRUE(handOnExitedWhenTold);
+
+  int told = 0;
+  std::filesystem::remove(release);
+  EXPECT_THROW(DetachedLaunchRunner(10min).runTellingStart(
+                   LaunchPlan(failing, {}, {}),
+                   [&] {
+                     ++told;
+                     std::ofstream(release).flush();
+                   }),
+               LaunchError);
+  // Told at its exec like any browser; its failure is the run's verdict all the same.
+  EXPECT_EQ(told, 1);
+  EXPECT_THROW(DetachedLaunchRunner(10min).runTellingStart(
+                   LaunchPlan((folder.path() / "missing").string(), {}, {}), [&] { ++told; }),
+               std::system_error);
+  EXPECT_EQ(told, 1);
+}
+
 }  // namespace
 }  // namespace linkferry

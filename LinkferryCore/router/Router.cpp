@@ -238,11 +238,16 @@ Router::Decided Router::decide(const Snapshot& snapshot, const LinkRequest& rece
 }
 
 RouterResult Router::apply(const Snapshot& snapshot, Decided decided,
-                           const RoutingContext& context, bool dryRun) {
+                           const RoutingContext& context, bool dryRun, const Started& started) {
   const RouterState& state = snapshot.state;
   const LinkRequest& request = decided.request;
   std::vector<std::string>& lines = decided.lines;
   const Uuid id = m_log->record(request);
+  auto tellStarted = [&](const RouteTarget& target, const Reason& reason) {
+    if (!started) return std::function<void()>();
+    return std::function<void()>(
+        [&, target, reason] { started(RouterResult::opened(id, target, reason), lines); });
+  };
   auto pick = [&](std::vector<Candidate> candidates, std::optional<std::string> note) {
     m_log->update(id, DecisionStatus::pending, std::nullopt, std::nullopt, lines);
     return RouterResult::pick(PickerRequest{id, request.url, request.sourceApp,
@@ -258,11 +263,12 @@ RouterResult Router::apply(const Snapshot& snapshot, Decided decided,
       if (decided.openFirstWhenLocked) {
         const BrowserTarget first = decided.candidates.front().target;
         try {
+          const Reason reason{"locked", "screen locked: best suggestion"};
           std::vector<std::string> launched =
-              launchWith(state, RouteTarget::open(first), request.url, OpenOptions{}, dryRun);
+              launchWith(state, RouteTarget::open(first), request.url, OpenOptions{}, dryRun,
+                         tellStarted(RouteTarget::open(first), reason));
           lines.push_back("[locked] screen locked: opened the first picker choice");
           lines.insert(lines.end(), launched.begin(), launched.end());
-          const Reason reason{"locked", "screen locked: best suggestion"};
           m_log->update(id, DecisionStatus::routed, first, reason.detail, lines);
           return RouterResult::opened(id, RouteTarget::open(first), reason);
         } catch (const std::exception& error) {
@@ -280,7 +286,9 @@ RouterResult Router::apply(const Snapshot& snapshot, Decided decided,
   const Outcome::Route& route = *decided.route;
   const OpenOptions options = optionsFor(state, route, request, context);
   try {
-    std::vector<std::string> launched = launchWith(state, route.target, request.url, options, dryRun);
+    std::vector<std::string> launched =
+        launchWith(state, route.target, request.url, options, dryRun,
+                   tellStarted(route.target, route.reason));
     lines.insert(lines.end(), launched.begin(), launched.end());
     m_log->update(id, DecisionStatus::routed, route.target.browserTarget(), route.reason.detail,
                   lines);
@@ -294,10 +302,11 @@ RouterResult Router::apply(const Snapshot& snapshot, Decided decided,
 }
 
 RouterResult Router::handle(const LinkRequest& received, const RoutingContext& context,
-                            bool alwaysPick, const ClickOverride& override, bool dryRun) {
+                            bool alwaysPick, const ClickOverride& override, bool dryRun,
+                            const Started& started) {
   const std::shared_ptr<const Snapshot> current = snapshot();
   return apply(*current, decide(*current, received, context, alwaysPick, override), context,
-               dryRun);
+               dryRun, started);
 }
 
 Decision Router::test(const LinkRequest& received, const RoutingContext& context,
@@ -357,7 +366,8 @@ std::vector<std::string> Router::launch(const RouteTarget& target, const URL& ur
 
 std::vector<std::string> Router::launchWith(const RouterState& state, const RouteTarget& target,
                                             const URL& url, const OpenOptions& options,
-                                            bool dryRun) const {
+                                            bool dryRun,
+                                            const std::function<void()>& started) const {
   std::optional<LaunchPlan> plan =
       LaunchCommand::plan(target, url, *state.catalog, options, state.launchPlatform);
   if (!plan) return {};
@@ -369,8 +379,18 @@ std::vector<std::string> Router::launchWith(const RouterState& state, const Rout
     }
     return lines;
   }
+  // A fallback that starts after the plan was told of as started tells nobody again.
+  bool told = false;
+  std::function<void()> tell;
+  if (started) {
+    tell = [&] {
+      if (told) return;
+      told = true;
+      started();
+    };
+  }
   try {
-    m_runner->run(*plan);
+    m_runner->runTellingStart(*plan, tell);
     return lines;
   } catch (const std::exception& error) {
     if (plan->fallbacks.empty()) throw;
@@ -379,7 +399,7 @@ std::vector<std::string> Router::launchWith(const RouterState& state, const Rout
     std::string failures = first;
     for (const LaunchPlan& fallback : plan->fallbacks) {
       try {
-        m_runner->run(fallback);
+        m_runner->runTellingStart(fallback, tell);
         return lines;
       } catch (const std::exception& fallbackError) {
         lines.push_back(std::string("fallback failed: ") + fallbackError.what());
@@ -449,7 +469,7 @@ Uuid Router::open(const LinkRequest& received, const BrowserTarget& target,
 void Router::choose(const Uuid& id, const URL& url, const BrowserTarget& target,
                     const std::optional<RememberScope>& remember, bool privateMode,
                     std::optional<OpenIn> openIn, const std::optional<RememberDuration>& duration,
-                    Date now, bool dryRun) {
+                    Date now, bool dryRun, const std::function<void()>& started) {
   const RouterState state = snapshot()->state;
   std::vector<std::string> lines;
   std::optional<RememberScope> scope = remember;
@@ -480,7 +500,7 @@ void Router::choose(const Uuid& id, const URL& url, const BrowserTarget& target,
                             state.settings->openInBackground};
   try {
     std::vector<std::string> launchLines =
-        launchWith(state, RouteTarget::open(launched), url, options, dryRun);
+        launchWith(state, RouteTarget::open(launched), url, options, dryRun, started);
     lines.insert(lines.end(), launchLines.begin(), launchLines.end());
     m_log->update(id, DecisionStatus::picked, launched, std::string("picked"), lines);
   } catch (const std::exception& error) {

@@ -95,11 +95,20 @@ class Router {
   // Also hands the log its new history keeping and retention.
   void setSettings(std::shared_ptr<const AppSettings> settings);
 
+  // Told, on the click's thread, that the browser a click opens has started, while its launch
+  // is still being judged (see LaunchRunner::runTellingStart): the result the click has if the
+  // launch holds, and the click's trace so far. Called at most once; must not throw.
+  using Started =
+      std::function<void(const RouterResult& result, const std::vector<std::string>& trace)>;
+
   // Routes one clicked link. Never fails: a failed launch becomes a picker request with the note
   // "Could not open in <label>: <error>" and a log entry left pending with the failure in its
   // trace. `alwaysPick` and ClickOverride::pick force the picker even on a locked screen.
+  // `started`, when given, hears of a launch before it is judged; the returned result is the
+  // verdict all the same (a launch that failed after it started may still become a picker).
   RouterResult handle(const LinkRequest& request, const RoutingContext& context, bool alwaysPick,
-                      const ClickOverride& override, bool dryRun = false);
+                      const ClickOverride& override, bool dryRun = false,
+                      const Started& started = {});
 
   // What `handle` would decide, without expanding short links, cleaning trackers, checking
   // safety, logging or launching: the pipeline's decision with one "prepare" trace entry per
@@ -145,10 +154,11 @@ class Router {
   // private window, never in a dry run), then opens `url` in `target` and logs it as picked. A
   // rule that cannot be made or saved is noted in the log; the link is opened all the same.
   // Throws like `launch`, after logging the entry as failed (a rule saved before stays saved).
+  // `started`, when given, is called once the browser has started, before the launch is judged.
   void choose(const Uuid& id, const URL& url, const BrowserTarget& target,
               const std::optional<RememberScope>& remember, bool privateMode,
               std::optional<OpenIn> openIn, const std::optional<RememberDuration>& duration,
-              Date now, bool dryRun = false);
+              Date now, bool dryRun = false, const std::function<void()>& started = {});
 
   // The picker was dismissed: the entry becomes cancelled, with `note` as its only added line.
   void cancel(const Uuid& id, const std::optional<std::string>& note);
@@ -160,7 +170,7 @@ class Router {
                  const RoutingContext& context, bool alwaysPick,
                  const ClickOverride& override) const;
   RouterResult apply(const Snapshot& snapshot, Decided decided, const RoutingContext& context,
-                     bool dryRun);
+                     bool dryRun, const Started& started);
 
   // Publishes the state `change` makes of the current one; one change at a time.
   void change(const std::function<void(RouterState&)>& change);
@@ -170,9 +180,10 @@ class Router {
   std::string rememberRule(const Rule& rule, Date now);
   static std::shared_ptr<const Snapshot> makeSnapshot(RouterState state);
 
+  // `started`: see LaunchRunner::runTellingStart; told at most once, by the plan or a fallback.
   std::vector<std::string> launchWith(const RouterState& state, const RouteTarget& target,
-                                      const URL& url, const OpenOptions& options,
-                                      bool dryRun) const;
+                                      const URL& url, const OpenOptions& options, bool dryRun,
+                                      const std::function<void()>& started = {}) const;
   std::vector<Candidate> pickerListOf(const Snapshot& snapshot,
                                       const std::vector<Candidate>& candidates) const;
   static OpenOptions optionsFor(const RouterState& state, const Outcome::Route& route,
