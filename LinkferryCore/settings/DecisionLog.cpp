@@ -79,17 +79,80 @@ class DecisionLog::FileLock {
 
 DecisionLog::DecisionLog(std::filesystem::path file, std::int64_t retentionDays, bool keepHistory,
                          Clock now, std::uint64_t journalLimit, std::uint64_t sizeLimit)
+    : DecisionLog(std::move(file), retentionDays, keepHistory, std::move(now), journalLimit,
+                  sizeLimit, false) {}
+
+DecisionLog::DecisionLog(DeferLoad, std::filesystem::path file, std::int64_t retentionDays,
+                         bool keepHistory, Clock now, std::uint64_t journalLimit,
+                         std::uint64_t sizeLimit)
+    : DecisionLog(std::move(file), retentionDays, keepHistory, std::move(now), journalLimit,
+                  sizeLimit, true) {}
+
+DecisionLog::DecisionLog(std::filesystem::path file, std::int64_t retentionDays, bool keepHistory,
+                         Clock now, std::uint64_t journalLimit, std::uint64_t sizeLimit,
+                         bool deferred)
     : m_file(std::move(file)),
       m_journal(m_file.string() + ".journal"),
       m_now(std::move(now)),
       m_journalLimit(journalLimit),
       m_sizeLimit(sizeLimit),
       m_retention(static_cast<double>(retentionDays) * kSecondsPerDay),
-      m_keepHistory(keepHistory) {
+      m_keepHistory(keepHistory),
+      m_deferred(true) {
+  if (deferred) return;
   std::lock_guard guard(m_mutex);
   FileLock lock(m_file, false);
+  loadDeferred();
+}
+
+void DecisionLog::loadDeferred() {
+  if (!m_deferred) return;
+  m_deferred = false;
+  // What this object recorded is in the files, or comes back from the change that failed.
+  m_items.clear();
+  reindex();
+  m_seen.reset();
+  m_journalRead = {};
   const bool dropped = synchronize();
   if (dropped && !m_keepHistory) persist({}, true);
+}
+
+bool DecisionLog::appendDeferred(const LogChange& change) {
+  if (m_blocked || m_rewriteNeeded) return false;
+  // A log.json that is missing, damaged or no regular file is for a load to deal with; one that
+  // merely holds something other than a log is moved aside by the next load, the journal's lines
+  // then applied to an empty log, so nothing appended here is lost.
+  struct stat status {};
+  if (::stat(m_file.c_str(), &status) != 0 || !S_ISREG(status.st_mode) ||
+      static_cast<std::uint64_t>(status.st_size) > m_sizeLimit / 2) {
+    return false;
+  }
+  std::string line;
+  LogJournal::appendLine(line, change);
+  try {
+    std::optional<Files::FileTail> tail =
+        Files::readTailIfExists(m_journal, 0, std::max<std::uint64_t>(m_journalLimit, 1));
+    // The journal's lines are applied by a load, not here; only where the last complete one
+    // ends matters: an unfinished line after it is written over.
+    std::uint64_t offset = 0, journalSize = 0;
+    if (tail) {
+      journalSize = tail->size;
+      const std::size_t last = tail->bytes.rfind('\n');
+      offset = last == std::string::npos ? 0 : last + 1;
+    }
+    if (offset + line.size() > m_journalLimit ||
+        static_cast<std::uint64_t>(status.st_size) + journalSize + line.size() > m_sizeLimit / 2) {
+      return false;
+    }
+    Files::append(m_journal, line, offset, Files::Durability::ordered);
+  } catch (const std::system_error&) {
+    // A journal that cannot be read or written: the load that follows says why.
+    return false;
+  } catch (const std::bad_alloc&) {
+    return false;
+  }
+  m_lastError.reset();
+  return true;
 }
 
 std::optional<DecisionLog::Version> DecisionLog::versionOf(const std::filesystem::path& file,
@@ -579,11 +642,21 @@ void DecisionLog::prune(std::vector<Uuid>& dropped) {
 Uuid DecisionLog::record(const LinkRequest& request) {
   std::lock_guard guard(m_mutex);
   FileLock lock(m_file, true);
-  synchronize();
   const Uuid id = Uuid::random();
   LogEntry entry(id, request.url, request.sourceApp, request.sourceWindow, request.receivedAt,
                  DecisionStatus::pending, std::nullopt, std::nullopt, std::vector<std::string>{});
   entry.bound();
+  if (m_deferred) {
+    LogChange change;
+    change.add.push_back(entry);
+    if (appendDeferred(change)) {
+      m_items.push_back(Item::of(entry));
+      indexAppended();
+      return id;
+    }
+    loadDeferred();
+  }
+  synchronize();
   m_items.push_back(Item::of(entry));
   indexAppended();
   countIn(m_items.back());
@@ -602,6 +675,37 @@ void DecisionLog::update(const Uuid& id, DecisionStatus status,
                          const std::vector<std::string>& trace) {
   std::lock_guard guard(m_mutex);
   FileLock lock(m_file, true);
+  if (m_deferred) {
+    if (const std::optional<std::size_t> own = positionOf(id)) {
+      LogChange change;
+      std::optional<Item> updated;
+      if (m_keepHistory) {
+        LogEntry entry = m_items[*own].entry();
+        entry.status = status;
+        if (target) entry.target = target;
+        if (reason) entry.reason = reason;
+        entry.trace.insert(entry.trace.end(), trace.begin(), trace.end());
+        entry.bound();
+        updated = Item::of(entry);
+        change.put.push_back(std::move(entry));
+      } else if (status != DecisionStatus::pending) {
+        change.drop.push_back(id);
+      }
+      if (change.empty()) {
+        m_lastError.reset();  // nothing changes: the files hold the entry as it is
+        return;
+      }
+      if (appendDeferred(change)) {
+        if (updated) {
+          m_items[*own] = std::move(*updated);
+        } else {
+          eraseAt(*own);
+        }
+        return;
+      }
+    }
+    loadDeferred();
+  }
   synchronize();
   const std::optional<std::size_t> position = positionOf(id);
   if (!position) {
@@ -635,7 +739,12 @@ void DecisionLog::update(const Uuid& id, DecisionStatus status,
 
 std::optional<LogEntry> DecisionLog::entry(const Uuid& id) {
   std::lock_guard guard(m_mutex);
+  // What this object recorded is in the files as it is here (only its own changes touch it).
+  if (m_deferred) {
+    if (const std::optional<std::size_t> own = positionOf(id)) return m_items[*own].entry();
+  }
   FileLock lock(m_file, false);
+  loadDeferred();
   synchronize();
   const std::optional<std::size_t> position = positionOf(id);
   if (!position) return std::nullopt;
@@ -645,6 +754,7 @@ std::optional<LogEntry> DecisionLog::entry(const Uuid& id) {
 std::vector<LogEntry> DecisionLog::recent(std::size_t count) {
   std::lock_guard guard(m_mutex);
   FileLock lock(m_file, false);
+  loadDeferred();
   synchronize();
   std::vector<LogEntry> entries;
   const std::size_t first = m_items.size() > count ? m_items.size() - count : 0;
@@ -656,6 +766,7 @@ std::vector<LogEntry> DecisionLog::recent(std::size_t count) {
 std::vector<LogEntry> DecisionLog::all() {
   std::lock_guard guard(m_mutex);
   FileLock lock(m_file, false);
+  loadDeferred();
   synchronize();
   std::vector<LogEntry> entries;
   entries.reserve(m_items.size());
@@ -668,6 +779,7 @@ std::vector<LogEntry> DecisionLog::all() {
 std::vector<LogEntry> DecisionLog::unrouted() {
   std::lock_guard guard(m_mutex);
   FileLock lock(m_file, false);
+  loadDeferred();
   synchronize();
   std::vector<LogEntry> pending;
   for (const Item& item : m_items) {
@@ -682,6 +794,7 @@ void DecisionLog::setKeepHistory(bool keepHistory) {
   m_keepHistory = keepHistory;
   if (keepHistory) return;
   FileLock lock(m_file, true);
+  loadDeferred();
   synchronize();
   LogChange change;
   std::erase_if(m_items, [&](const Item& item) {
@@ -705,6 +818,7 @@ void DecisionLog::setRetention(std::int64_t days) {
   std::lock_guard guard(m_mutex);
   m_retention = static_cast<double>(days) * kSecondsPerDay;
   FileLock lock(m_file, true);
+  loadDeferred();
   synchronize();
   LogChange change;
   prune(change.drop);
@@ -716,6 +830,7 @@ void DecisionLog::setRetention(std::int64_t days) {
 void DecisionLog::clear() {
   std::lock_guard guard(m_mutex);
   FileLock lock(m_file, true);
+  loadDeferred();
   synchronize();
   m_items.clear();
   reindex();

@@ -66,6 +66,17 @@ class DecisionLog {
   DecisionLog(std::filesystem::path file, std::int64_t retentionDays, bool keepHistory,
               Clock now = &Date::now, std::uint64_t journalLimit = kJournalLimit,
               std::uint64_t sizeLimit = kSizeLimit);
+  // A log that reads its files only once an operation needs what they hold, for a process that
+  // takes one click and ends: `record`, and `update` and `entry` of an entry it recorded itself,
+  // append one line to the journal without reading log.json, so the files end exactly as a
+  // loaded log's change leaves them, only not pruned (the next load prunes). Whatever cannot be
+  // done so (any other query, a journal past `journalLimit`, files near `sizeLimit`, log.json
+  // missing or not a regular file, a failed append) loads the files first and goes on as the
+  // log above does.
+  struct DeferLoad {};
+  DecisionLog(DeferLoad, std::filesystem::path file, std::int64_t retentionDays,
+              bool keepHistory, Clock now = &Date::now,
+              std::uint64_t journalLimit = kJournalLimit, std::uint64_t sizeLimit = kSizeLimit);
   DecisionLog(const DecisionLog&) = delete;
   DecisionLog& operator=(const DecisionLog&) = delete;
 
@@ -134,6 +145,15 @@ class DecisionLog {
     }
   };
   class FileLock;
+
+  DecisionLog(std::filesystem::path file, std::int64_t retentionDays, bool keepHistory,
+              Clock now, std::uint64_t journalLimit, std::uint64_t sizeLimit, bool deferred);
+  // Loads the files as the constructor does, when the load was deferred; the caller holds the
+  // file lock.
+  void loadDeferred();
+  // Without loading: appends the change's line to the journal when that leaves the files as a
+  // loaded log would (see DeferLoad). False, with nothing written, otherwise.
+  bool appendDeferred(const LogChange& change);
 
   // Brings `m_items` up to the files: the journal lines appended since the last read, or both
   // files again when log.json or the journal was replaced (and at the first call). Returns true
@@ -239,6 +259,8 @@ class DecisionLog {
   bool m_rewriteNeeded = false;
   // Why the files must not be written over (one could not be read, or not be moved aside).
   std::optional<std::string> m_blocked;
+  // The files are not loaded yet: `m_items` holds only the entries this object recorded.
+  bool m_deferred = false;
 };
 
 }  // namespace linkferry
