@@ -313,7 +313,8 @@ TEST_F(RouterTest, AClickWaitingOnTheNetworkHoldsUpNoOtherClickAndNoChangeOfStat
                             std::make_shared<const RuleSet>(RuleSet::decode(
                                 R"({"version": 1, "rules": [)" + std::string(kSafariRule) + "]}",
                                 "rules.json")),
-                            nullptr, std::make_shared<const AppSettings>(), LaunchPlatform::macOS},
+                            nullptr, std::make_shared<const AppSettings>(), LaunchPlatform::macOS,
+                            nullptr},
                 log, runner, expander, [](const Router::RuleChange& change) {
                   return change(RuleSet());
                 });
