@@ -57,13 +57,25 @@ Loaded load(const Options& options) {
   }
 
   auto index = std::make_shared<const SignalIndex>();
+  std::shared_ptr<const DeferredIndex> deferredIndex;
   if (options.readSignals && (settings->useSessions || settings->useHistory)) {
     const IndexBuilder builder = IndexBuilder::standard(settings->useSafariHistory);
-    index = std::make_shared<const SignalIndex>(builder.build(*catalog, Date::now()));
+    if (options.deferLoading) {
+      deferredIndex = std::make_shared<const DeferredIndex>(
+          [builder, catalog] { return builder.build(*catalog, Date::now()); });
+    } else {
+      index = std::make_shared<const SignalIndex>(builder.build(*catalog, Date::now()));
+    }
   }
 
-  loaded.log = std::make_shared<DecisionLog>(paths.log(), settings->logRetentionDays,
-                                             settings->keepHistory, [] { return Date::now(); });
+  if (options.deferLoading) {
+    loaded.log = std::make_shared<DecisionLog>(DecisionLog::DeferLoad{}, paths.log(),
+                                               settings->logRetentionDays, settings->keepHistory,
+                                               [] { return Date::now(); });
+  } else {
+    loaded.log = std::make_shared<DecisionLog>(paths.log(), settings->logRetentionDays,
+                                               settings->keepHistory, [] { return Date::now(); });
+  }
 
   std::shared_ptr<LaunchRunner> runner = options.runner;
   if (!runner) runner = std::make_shared<DetachedLaunchRunner>();
@@ -93,7 +105,8 @@ Loaded load(const Options& options) {
   };
 
   loaded.router = std::make_shared<Router>(
-      RouterState{catalog, rules, index, settings, LaunchPlatform::linux}, loaded.log,
+      RouterState{catalog, rules, index, settings, LaunchPlatform::linux, deferredIndex},
+      loaded.log,
       std::move(runner), std::move(expander), std::move(saveRules));
   return loaded;
 }

@@ -30,6 +30,11 @@ struct Options {
   bool network = true;
   // Read the browsers' history and cookies into the signal index.
   bool readSignals = true;
+  // For a process that routes a click or two and ends (`linkferry open` without the service):
+  // the signal index is read when a decision stage first needs it (a link a rule decides never
+  // reads the browsers' databases), and the decision log's files only when an operation needs
+  // what they hold (a click's entry is appended to its journal).
+  bool deferLoading = false;
 };
 
 struct Loaded {

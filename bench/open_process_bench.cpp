@@ -1,8 +1,10 @@
 // `linkferry open` as the desktop runs it: one whole process per click, with 100 rules, a custom
-// browser whose program records its arguments, and a signal index built from a Chromium-schema
-// History of 50,000 rows in that browser's profile. Side by side in the same run: posix_spawn of
-// /bin/true (the floor any process pays) and `linkferry --version` (loading and static start of
-// the program without routing).
+// browser whose program records its arguments, a Chromium-schema History of 50,000 rows in that
+// browser's profile (what the signal index is built from) and a decision log of 6,000 entries
+// kept with history. Side by side in the same run: posix_spawn of /bin/true (the floor any
+// process pays), `linkferry --version` (loading and static start of the program without
+// routing) and, when LINKFERRY_BASELINE names another build's `linkferry`, the same click through
+// that program (BM_OpenToRecorderBaseline), in the same world.
 //
 // BM_ColdProcessBreakdown says where a cold process spends its time: each iteration forks a
 // child that has touched nothing of LinkFerry yet and times each step the command takes, in the
@@ -49,6 +51,7 @@ namespace {
 namespace fs = std::filesystem;
 
 constexpr int kHistoryRows = 50'000;
+constexpr int kLogEntries = 6'000;
 constexpr int kRules = 100;
 // Decided by the last of the 100 rules, so every rule is evaluated.
 constexpr const char* kLink = "https://www.site99.example/page?id=1&utm_source=x";
@@ -109,9 +112,20 @@ const Setup& setup() {
                        {"action", {{"open", {{"browser", "recorder"}}}}}});
     }
     std::ofstream(data / "rules.json") << JsonValue({{"version", 1}, {"rules", rules}}).dump();
-    // History keeping off: a decided entry leaves the log, so the file stays as small as in
-    // steady use however many iterations run.
-    std::ofstream(data / "settings.json") << R"({"keepHistory": false})";
+    // A month of clicks with history kept (each iteration adds its own).
+    std::vector<LogEntry> entries;
+    for (int i = 0; i < kLogEntries; ++i) {
+      const std::string n = std::to_string(i);
+      entries.emplace_back(
+          Uuid::random(), *URL::parse("https://docs.example-" + n + ".com/issues?sort=updated#c-" + n),
+          "org.mozilla.thunderbird", "Re: weekly planning (" + n + ") - Inbox",
+          Date{now - 400.0 * (kLogEntries - i)}, DecisionStatus::routed,
+          BrowserTarget{"recorder", "Default"}, "rule “Work docs”",
+          std::vector<std::string>{"[tracking] removed: utm_source",
+                                   "[rules] decided: rule “Work docs” (0.1 ms)"});
+    }
+    std::ofstream(data / "log.json") << LogFile::encode(entries);
+    std::ofstream(data / "settings.json") << "{}";
 
     s.environment = {{"HOME", s.home().string()},
                      {"LINKFERRY_HOME", data.string()},
@@ -186,6 +200,16 @@ void BM_OpenToRecorder(benchmark::State& state) {
 }
 BENCHMARK(BM_OpenToRecorder)->Unit(benchmark::kMillisecond);
 
+void BM_OpenToRecorderBaseline(benchmark::State& state) {
+  const char* baseline = std::getenv("LINKFERRY_BASELINE");
+  if (baseline == nullptr || *baseline == '\0') {
+    state.SkipWithError("LINKFERRY_BASELINE names no program");
+    return;
+  }
+  runProcess(state, baseline, {"open", kLink});
+}
+BENCHMARK(BM_OpenToRecorderBaseline)->Unit(benchmark::kMillisecond);
+
 // The dynamic loader's "total startup time in dynamic loader" of one start of the program, in
 // processor cycles (LD_DEBUG=statistics writes it to standard error).
 double loaderCycles() {
@@ -239,14 +263,17 @@ void timeColdSteps(int output) {
   loadedSettings.dryRun = true;
   auto settings = std::make_shared<const AppSettings>(loadedSettings);
   done();
+  // As the command makes them: the index when a stage first needs it (never, for this link), the
+  // log's files read only when a change needs them.
   const IndexBuilder builder{PublicSuffixList::shared(), SessionClassifier(),
                              IndexBuilder::kDefaultHistoryWindow, std::nullopt};
-  auto index = std::make_shared<const SignalIndex>(builder.build(*catalog, Date::now()));
+  auto index = std::make_shared<const DeferredIndex>(
+      [builder, catalog] { return builder.build(*catalog, Date::now()); });
   done();
-  auto log =
-      std::make_shared<DecisionLog>(paths.log(), settings->logRetentionDays, settings->keepHistory);
+  auto log = std::make_shared<DecisionLog>(DecisionLog::DeferLoad{}, paths.log(),
+                                           settings->logRetentionDays, settings->keepHistory);
   done();
-  Router router(RouterState{catalog, rules, index, settings, LaunchPlatform::linux}, log,
+  Router router(RouterState{catalog, rules, nullptr, settings, LaunchPlatform::linux, index}, log,
                 std::make_shared<NoRunner>(), nullptr, [](const Router::RuleChange& change) { return change(RuleSet()); });
   done();
   AncestrySourceAppFinder::forThisProcess(s.home(), s.environment).sourceApp();

@@ -96,7 +96,7 @@ void routeLinks(benchmark::State& state, const char* link, bool onDisk, int logE
   Router router(RouterState{std::make_shared<const BrowserCatalog>(catalog()),
                             std::make_shared<const RuleSet>(rules()),
                             std::make_shared<const SignalIndex>(index(now)),
-                            std::make_shared<const AppSettings>(), LaunchPlatform::linux},
+                            std::make_shared<const AppSettings>(), LaunchPlatform::linux, nullptr},
                 log, std::make_shared<NoRunner>(), nullptr, [](const Router::RuleChange& change) { return change(RuleSet()); });
   const RoutingContext context(std::nullopt, std::nullopt, {}, now, Calendar::current());
   const LinkRequest request(*URL::parse(link), now);
@@ -149,7 +149,7 @@ void BM_HandleSpacedClicks(benchmark::State& state) {
   Router router(RouterState{std::make_shared<const BrowserCatalog>(catalog()),
                             std::make_shared<const RuleSet>(rules()),
                             std::make_shared<const SignalIndex>(index(now)),
-                            std::make_shared<const AppSettings>(), LaunchPlatform::linux},
+                            std::make_shared<const AppSettings>(), LaunchPlatform::linux, nullptr},
                 log, std::make_shared<NoRunner>(), nullptr,
                 [](const Router::RuleChange& change) { return change(RuleSet()); });
   const RoutingContext context(std::nullopt, std::nullopt, {}, now, Calendar::current());

@@ -176,6 +176,8 @@ int openInProcess(const std::vector<URL>& links, const OpenArguments& arguments,
   RouterLoader::Options options;
   options.environment = environment;
   options.home = Files::home();
+  // One click and gone: nothing is read before it is needed.
+  options.deferLoading = true;
   const RouterLoader::Loaded loaded = RouterLoader::load(options);
   for (const std::string& problem : loaded.problems) printError(problem);
   ClickHandler clicks(loaded.router, options.home, environment);

@@ -22,7 +22,12 @@ double ageOf(Date date, Date now) {
 
 HistoryStage::HistoryStage(std::shared_ptr<const SignalIndex> index, PublicSuffixList psl,
                            double recentWindow, bool decideOnSoleRecent)
-    : m_index(index ? std::move(index) : std::make_shared<const SignalIndex>(SignalIndex::empty())),
+    : HistoryStage(std::make_shared<const DeferredIndex>(std::move(index)), std::move(psl),
+                   recentWindow, decideOnSoleRecent) {}
+
+HistoryStage::HistoryStage(std::shared_ptr<const DeferredIndex> index, PublicSuffixList psl,
+                           double recentWindow, bool decideOnSoleRecent)
+    : m_index(index ? std::move(index) : std::make_shared<const DeferredIndex>(std::shared_ptr<const SignalIndex>())),
       m_psl(std::move(psl)),
       m_recentWindow(recentWindow),
       m_decideOnSoleRecent(decideOnSoleRecent) {}
@@ -43,8 +48,9 @@ StageResult HistoryStage::evaluate(const LinkRequest& request,
   const auto site = SiteDomain::of(request.url, m_psl);
   if (!site) return StageResult::abstain("no registrable domain");
   const std::string& domain = site->shown;
-  const auto found = m_index->domains.find(site->key);
-  if (found == m_index->domains.end() || found->second.history.empty()) {
+  const std::shared_ptr<const SignalIndex> index = m_index->get();
+  const auto found = index->domains.find(site->key);
+  if (found == index->domains.end() || found->second.history.empty()) {
     return StageResult::abstain("no history for " + domain);
   }
   const auto& history = found->second.history;

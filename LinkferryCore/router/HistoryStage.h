@@ -7,6 +7,7 @@
 #include "foundation/Dates.h"
 #include "router/PipelineStage.h"
 #include "safety/PublicSuffixList.h"
+#include "signals/DeferredIndex.h"
 #include "signals/SignalIndex.h"
 
 namespace linkferry {
@@ -27,9 +28,13 @@ class HistoryStage final : public PipelineStage {
   // A null index counts as empty. `recentWindow` in seconds.
   HistoryStage(std::shared_ptr<const SignalIndex> index, PublicSuffixList psl, double recentWindow,
                bool decideOnSoleRecent);
+  // The index as it is made on first use; null counts as empty.
+  HistoryStage(std::shared_ptr<const DeferredIndex> index, PublicSuffixList psl,
+               double recentWindow, bool decideOnSoleRecent);
 
   std::string_view id() const override { return kID; }
   StageResult evaluate(const LinkRequest& request, const RoutingContext& context) const override;
+  void prepare() const override { m_index->get(); }
 
   // The age of `date` at `now` as the user reads it: "%lld min ago" below an hour, "%lld h ago"
   // below a day, else "%lld d ago", in whole units (localised). A negative or undefined age
@@ -37,7 +42,7 @@ class HistoryStage final : public PipelineStage {
   static std::string ago(Date date, Date now);
 
  private:
-  std::shared_ptr<const SignalIndex> m_index;
+  std::shared_ptr<const DeferredIndex> m_index;
   PublicSuffixList m_psl;
   double m_recentWindow;
   bool m_decideOnSoleRecent;

@@ -49,6 +49,7 @@ Decision Pipeline::route(const LinkRequest& request, const RoutingContext& conte
 
   for (const auto& stage : stages) {
     if (!stage) continue;
+    stage->prepare();
     const auto started = std::chrono::steady_clock::now();
     std::optional<Attempt> delivered =
         withTimeout<Attempt>(stageTimeout, [stage, inputs] { return attempt(*stage, *inputs); });

@@ -79,6 +79,10 @@ class PipelineStage {
   // "focus", "session", "history", "context".
   virtual std::string_view id() const = 0;
   virtual StageResult evaluate(const LinkRequest& request, const RoutingContext& context) const = 0;
+  // Makes ready what `evaluate` reads and is made on first use (the signal index of a process
+  // that routes one link), before the stage's time limit starts: so that making it never counts
+  // as the stage overrunning. Called on the pipeline's thread just before `evaluate`.
+  virtual void prepare() const {}
 };
 
 }  // namespace linkferry

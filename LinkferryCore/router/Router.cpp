@@ -88,8 +88,10 @@ Router::Router(RouterState state, std::shared_ptr<DecisionLog> log,
 std::shared_ptr<const Router::Snapshot> Router::makeSnapshot(RouterState state) {
   auto visible = std::make_shared<const std::vector<BrowserTarget>>(
       state.settings->orderedTargets(state.catalog->allTargets()));
+  auto index = state.deferredIndex ? state.deferredIndex
+                                   : std::make_shared<const DeferredIndex>(state.index);
   auto pipeline = std::make_shared<const Pipeline>(RouterSetup::pipeline(
-      state.catalog, state.rules, state.index, *visible, false, *state.settings));
+      state.catalog, state.rules, index, *visible, false, *state.settings));
   return std::make_shared<const Snapshot>(
       Snapshot{std::move(state), std::move(pipeline), std::move(visible)});
 }
@@ -122,7 +124,10 @@ void Router::setRules(std::shared_ptr<const RuleSet> rules) {
 }
 
 void Router::setIndex(std::shared_ptr<const SignalIndex> index) {
-  change([&](RouterState& state) { state.index = std::move(index); });
+  change([&](RouterState& state) {
+    state.index = std::move(index);
+    state.deferredIndex.reset();
+  });
 }
 
 void Router::setSettings(std::shared_ptr<const AppSettings> settings) {

@@ -19,6 +19,15 @@ Pipeline pipeline(const std::shared_ptr<const BrowserCatalog>& catalog,
                   const std::shared_ptr<const SignalIndex>& index,
                   const std::optional<std::vector<BrowserTarget>>& targetOrder, bool rulesOnly,
                   const AppSettings& settings) {
+  return pipeline(catalog, rules, std::make_shared<const DeferredIndex>(index), targetOrder,
+                  rulesOnly, settings);
+}
+
+Pipeline pipeline(const std::shared_ptr<const BrowserCatalog>& catalog,
+                  const std::shared_ptr<const RuleSet>& rules,
+                  const std::shared_ptr<const DeferredIndex>& index,
+                  const std::optional<std::vector<BrowserTarget>>& targetOrder, bool rulesOnly,
+                  const AppSettings& settings) {
   Pipeline pipeline;
   if (targetOrder) {
     pipeline.targetOrder = *targetOrder;

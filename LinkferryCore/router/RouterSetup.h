@@ -10,6 +10,7 @@
 #include "router/Pipeline.h"
 #include "settings/AppSettings.h"
 #include "settings/LinkferryPaths.h"
+#include "signals/DeferredIndex.h"
 #include "signals/SignalIndex.h"
 
 namespace linkferry::RouterSetup {
@@ -24,6 +25,12 @@ inline constexpr double kRecentHistoryWindow = 604800.0;
 Pipeline pipeline(const std::shared_ptr<const BrowserCatalog>& catalog,
                   const std::shared_ptr<const RuleSet>& rules,
                   const std::shared_ptr<const SignalIndex>& index,
+                  const std::optional<std::vector<BrowserTarget>>& targetOrder, bool rulesOnly,
+                  const AppSettings& settings);
+// The same with an index made when a stage first needs it.
+Pipeline pipeline(const std::shared_ptr<const BrowserCatalog>& catalog,
+                  const std::shared_ptr<const RuleSet>& rules,
+                  const std::shared_ptr<const DeferredIndex>& index,
                   const std::optional<std::vector<BrowserTarget>>& targetOrder, bool rulesOnly,
                   const AppSettings& settings);
 

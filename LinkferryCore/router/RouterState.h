@@ -6,6 +6,7 @@
 #include "launching/LaunchPlatform.h"
 #include "rules/RuleSet.h"
 #include "settings/AppSettings.h"
+#include "signals/DeferredIndex.h"
 #include "signals/SignalIndex.h"
 
 namespace linkferry {
@@ -19,6 +20,9 @@ struct RouterState {
   std::shared_ptr<const SignalIndex> index;
   std::shared_ptr<const AppSettings> settings;
   LaunchPlatform launchPlatform = LaunchPlatform::linux;
+  // When set, the decision stages read the index from here, made when one first needs it, and
+  // `index` stays empty: for a process that routes one link. `setIndex` replaces it.
+  std::shared_ptr<const DeferredIndex> deferredIndex{};
 
   bool operator==(const RouterState&) const = default;
 };

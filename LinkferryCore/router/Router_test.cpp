@@ -6,6 +6,7 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <condition_variable>
 #include <future>
 #include <mutex>
@@ -49,12 +50,14 @@ BrowserCatalog catalog() {
 
 class RouterTest : public ::testing::Test {
  protected:
-  Router make(AppSettings settings, const std::string& rules = "") {
+  Router make(AppSettings settings, const std::string& rules = "",
+              std::shared_ptr<const DeferredIndex> deferredIndex = nullptr) {
     log = std::make_shared<DecisionLog>(folder.path() / "log.json", 30, true);
     RuleSet ruleSet = RuleSet::decode(R"({"version": 1, "rules": [)" + rules + "]}", "rules.json");
     return Router(RouterState{std::make_shared<const BrowserCatalog>(catalog()),
                               std::make_shared<const RuleSet>(ruleSet), nullptr,
-                              std::make_shared<const AppSettings>(settings), LaunchPlatform::macOS},
+                              std::make_shared<const AppSettings>(settings), LaunchPlatform::macOS,
+                              std::move(deferredIndex)},
                   log, runner, nullptr, [this, ruleSet](const Router::RuleChange& change) {
                     savedRules.push_back(change(savedRules.empty() ? ruleSet : savedRules.back()));
                     return savedRules.back();
@@ -80,6 +83,38 @@ class RouterTest : public ::testing::Test {
 constexpr const char* kSafariRule =
     R"({"name": "Docs", "match": {"host": "docs.example"},
         "action": {"open": {"browser": "com.apple.Safari"}}})";
+
+// A process that routes one link reads the browsers' databases only when a stage needs their
+// signals: never for a link a rule decides, once for all the others.
+TEST_F(RouterTest, ADeferredIndexIsBuiltOnlyWhenAStageFirstNeedsIt) {
+  std::atomic<int> builds = 0;
+  auto deferred = std::make_shared<const DeferredIndex>([&builds] {
+    ++builds;
+    SignalIndex index = SignalIndex::empty();
+    index.domains["example.org"].sessions = {{BrowserTarget{"org.mozilla.firefox"},
+                                               SessionLevel::strong}};
+    return index;
+  });
+  AppSettings settings;
+  settings.alwaysAsk = false;
+  Router router = make(settings, kSafariRule, deferred);
+  router.handle(request("https://docs.example/a"), context(), false, ClickOverride::none());
+  EXPECT_EQ(builds, 0);
+  EXPECT_FALSE(deferred->isBuilt());
+
+  for (const char* link : {"https://www.example.org/", "https://example.org/b"}) {
+    const RouterResult result =
+        router.handle(request(link), context(), false, ClickOverride::none());
+    ASSERT_NE(result.asOpened(), nullptr);
+    EXPECT_EQ(result.asOpened()->reason.stage, "session");
+  }
+  EXPECT_EQ(builds, 1);
+
+  // A real index replaces it.
+  router.setIndex(std::make_shared<const SignalIndex>(SignalIndex::empty()));
+  EXPECT_EQ(router.state().deferredIndex, nullptr);
+  EXPECT_EQ(router.test(request("https://example.org/"), context()).outcome.asRoute(), nullptr);
+}
 
 TEST_F(RouterTest, WhenEveryFallbackFailsTheFirstPlansErrorLeadsTheNoteAndTrace) {
   AppSettings settings;
@@ -278,7 +313,8 @@ TEST_F(RouterTest, AClickWaitingOnTheNetworkHoldsUpNoOtherClickAndNoChangeOfStat
                             std::make_shared<const RuleSet>(RuleSet::decode(
                                 R"({"version": 1, "rules": [)" + std::string(kSafariRule) + "]}",
                                 "rules.json")),
-                            nullptr, std::make_shared<const AppSettings>(), LaunchPlatform::macOS},
+                            nullptr, std::make_shared<const AppSettings>(), LaunchPlatform::macOS,
+                            nullptr},
                 log, runner, expander, [](const Router::RuleChange& change) {
                   return change(RuleSet());
                 });

@@ -10,15 +10,19 @@
 namespace linkferry {
 
 SessionStage::SessionStage(std::shared_ptr<const SignalIndex> index, PublicSuffixList psl)
-    : m_index(index ? std::move(index) : std::make_shared<const SignalIndex>(SignalIndex::empty())),
+    : SessionStage(std::make_shared<const DeferredIndex>(std::move(index)), std::move(psl)) {}
+
+SessionStage::SessionStage(std::shared_ptr<const DeferredIndex> index, PublicSuffixList psl)
+    : m_index(index ? std::move(index) : std::make_shared<const DeferredIndex>(std::shared_ptr<const SignalIndex>())),
       m_psl(std::move(psl)) {}
 
 StageResult SessionStage::evaluate(const LinkRequest& request, const RoutingContext&) const {
   const auto site = SiteDomain::of(request.url, m_psl);
   if (!site) return StageResult::abstain("no registrable domain");
   const std::string& domain = site->shown;
-  const auto found = m_index->domains.find(site->key);
-  if (found == m_index->domains.end() || found->second.sessions.empty()) {
+  const std::shared_ptr<const SignalIndex> index = m_index->get();
+  const auto found = index->domains.find(site->key);
+  if (found == index->domains.end() || found->second.sessions.empty()) {
     return StageResult::abstain("no session for " + domain);
   }
   const auto& sessions = found->second.sessions;

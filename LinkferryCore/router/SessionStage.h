@@ -5,6 +5,7 @@
 
 #include "router/PipelineStage.h"
 #include "safety/PublicSuffixList.h"
+#include "signals/DeferredIndex.h"
 #include "signals/SignalIndex.h"
 
 namespace linkferry {
@@ -21,12 +22,15 @@ class SessionStage final : public PipelineStage {
 
   // A null index counts as empty.
   SessionStage(std::shared_ptr<const SignalIndex> index, PublicSuffixList psl);
+  // The index as it is made on first use; null counts as empty.
+  SessionStage(std::shared_ptr<const DeferredIndex> index, PublicSuffixList psl);
 
   std::string_view id() const override { return kID; }
   StageResult evaluate(const LinkRequest& request, const RoutingContext& context) const override;
+  void prepare() const override { m_index->get(); }
 
  private:
-  std::shared_ptr<const SignalIndex> m_index;
+  std::shared_ptr<const DeferredIndex> m_index;
   PublicSuffixList m_psl;
 };
 

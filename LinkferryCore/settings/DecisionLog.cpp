@@ -79,17 +79,80 @@ class DecisionLog::FileLock {
 
 DecisionLog::DecisionLog(std::filesystem::path file, std::int64_t retentionDays, bool keepHistory,
                          Clock now, std::uint64_t journalLimit, std::uint64_t sizeLimit)
+    : DecisionLog(std::move(file), retentionDays, keepHistory, std::move(now), journalLimit,
+                  sizeLimit, false) {}
+
+DecisionLog::DecisionLog(DeferLoad, std::filesystem::path file, std::int64_t retentionDays,
+                         bool keepHistory, Clock now, std::uint64_t journalLimit,
+                         std::uint64_t sizeLimit)
+    : DecisionLog(std::move(file), retentionDays, keepHistory, std::move(now), journalLimit,
+                  sizeLimit, true) {}
+
+DecisionLog::DecisionLog(std::filesystem::path file, std::int64_t retentionDays, bool keepHistory,
+                         Clock now, std::uint64_t journalLimit, std::uint64_t sizeLimit,
+                         bool deferred)
     : m_file(std::move(file)),
       m_journal(m_file.string() + ".journal"),
       m_now(std::move(now)),
       m_journalLimit(journalLimit),
       m_sizeLimit(sizeLimit),
       m_retention(static_cast<double>(retentionDays) * kSecondsPerDay),
-      m_keepHistory(keepHistory) {
+      m_keepHistory(keepHistory),
+      m_deferred(true) {
+  if (deferred) return;
   std::lock_guard guard(m_mutex);
   FileLock lock(m_file, false);
+  loadDeferred();
+}
+
+void DecisionLog::loadDeferred() {
+  if (!m_deferred) return;
+  m_deferred = false;
+  // What this object recorded is in the files, or comes back from the change that failed.
+  m_items.clear();
+  reindex();
+  m_seen.reset();
+  m_journalRead = {};
   const bool dropped = synchronize();
   if (dropped && !m_keepHistory) persist({}, true);
+}
+
+bool DecisionLog::appendDeferred(const LogChange& change) {
+  if (m_blocked || m_rewriteNeeded) return false;
+  // A log.json that is missing, damaged or no regular file is for a load to deal with; one that
+  // merely holds something other than a log is moved aside by the next load, the journal's lines
+  // then applied to an empty log, so nothing appended here is lost.
+  struct stat status {};
+  if (::stat(m_file.c_str(), &status) != 0 || !S_ISREG(status.st_mode) ||
+      static_cast<std::uint64_t>(status.st_size) > m_sizeLimit / 2) {
+    return false;
+  }
+  std::string line;
+  LogJournal::appendLine(line, change);
+  try {
+    std::optional<Files::FileTail> tail =
+        Files::readTailIfExists(m_journal, 0, std::max<std::uint64_t>(m_journalLimit, 1));
+    // The journal's lines are applied by a load, not here; only where the last complete one
+    // ends matters: an unfinished line after it is written over.
+    std::uint64_t offset = 0, journalSize = 0;
+    if (tail) {
+      journalSize = tail->size;
+      const std::size_t last = tail->bytes.rfind('\n');
+      offset = last == std::string::npos ? 0 : last + 1;
+    }
+    if (offset + line.size() > m_journalLimit ||
+        static_cast<std::uint64_t>(status.st_size) + journalSize + line.size() > m_sizeLimit / 2) {
+      return false;
+    }
+    Files::append(m_journal, line, offset, Files::Durability::ordered);
+  } catch (const std::system_error&) {
+    // A journal that cannot be read or written: the load that follows says why.
+    return false;
+  } catch (const std::bad_alloc&) {
+    return false;
+  }
+  m_lastError.reset();
+  return true;
 }
 
 std::optional<DecisionLog::Version> DecisionLog::versionOf(const std::filesystem::path& file,
@@ -110,7 +173,7 @@ std::optional<DecisionLog::Version> DecisionLog::versionOf(const std::filesystem
                  static_cast<std::int64_t>(status.st_mtim.tv_nsec)};
 }
 
-bool DecisionLog::isPrunable(const LogEntry& entry, Date cutoff, Date now) const {
+bool DecisionLog::isPrunable(const Item& entry, Date cutoff, Date now) const {
   if (!(entry.receivedAt < cutoff)) return false;
   // The grace period: a pending entry may still be waiting for its update.
   return !(entry.status == DecisionStatus::pending &&
@@ -147,13 +210,19 @@ bool DecisionLog::synchronize() {
     return readJournal() && filter();
   }
 
-  std::vector<LogEntry> loaded;
+  std::deque<Item> loaded;
   m_seen.reset();
   if (version->exists) {
     std::string bytes;
     try {
       bytes = Files::read(m_file, kFileLimit);
-      loaded = LogFile::decode(bytes, m_file.string());
+      if (std::optional<std::vector<LogFile::StoredEntry>> stored = LogFile::scan(bytes)) {
+        for (const LogFile::StoredEntry& entry : *stored) loaded.push_back(Item::of(entry));
+      } else {
+        for (const LogEntry& entry : LogFile::decode(bytes, m_file.string())) {
+          loaded.push_back(Item::of(entry));
+        }
+      }
       m_seen = version;
     } catch (const std::system_error& failure) {
       if (!isDamage(failure, m_file)) {
@@ -170,8 +239,7 @@ bool DecisionLog::synchronize() {
     m_seen = version;
   }
   m_blocked.reset();
-  m_items.clear();
-  for (LogEntry& entry : loaded) m_items.push_back(Item{std::move(entry), {}});
+  m_items = std::move(loaded);
   reindex();
   m_journalRead = {};
   m_unjournaled.clear();
@@ -240,11 +308,11 @@ void DecisionLog::apply(const std::vector<LogChange>& changes) {
   auto remove = [&](std::size_t i) {
     gone[i] = true;
     removed = true;
-    const Uuid& id = m_items[i].entry.id;
+    const Uuid& id = m_items[i].id;
     m_index.erase(id);
     if (!m_duplicates) return;
     for (std::size_t j = i; j-- > 0;) {
-      if (!gone[j] && m_items[j].entry.id == id) {
+      if (!gone[j] && m_items[j].id == id) {
         m_index.emplace(id, m_front + j);
         return;
       }
@@ -263,14 +331,14 @@ void DecisionLog::apply(const std::vector<LogChange>& changes) {
       auto i = positionOf(entry.id);
       if (!i) continue;
       // A changed arrival time changes what is known of the order.
-      reordered = reordered || !(m_items[*i].entry.receivedAt == entry.receivedAt);
+      reordered = reordered || !(m_items[*i].receivedAt == entry.receivedAt);
       countOut(m_items[*i]);
-      m_items[*i] = Item{entry, {}};
+      m_items[*i] = Item::of(entry);
       countIn(m_items[*i]);
     }
     for (const LogEntry& entry : change.add) {
       if (positionOf(entry.id)) continue;
-      m_items.push_back(Item{entry, {}});
+      m_items.push_back(Item::of(entry));
       gone.push_back(false);
       indexAppended();
       countIn(m_items.back());
@@ -297,17 +365,17 @@ void DecisionLog::reindex() {
   m_latestArrival = -std::numeric_limits<double>::infinity();
   m_earliestStray = std::numeric_limits<double>::infinity();
   for (std::size_t i = 0; i < m_items.size(); ++i) {
-    if (!m_index.insert_or_assign(m_items[i].entry.id, i).second) m_duplicates = true;
-    noteArrival(m_items[i].entry.receivedAt);
+    if (!m_index.insert_or_assign(m_items[i].id, i).second) m_duplicates = true;
+    noteArrival(m_items[i].receivedAt);
   }
 }
 
 void DecisionLog::indexAppended() {
-  const LogEntry& entry = m_items.back().entry;
-  if (!m_index.insert_or_assign(entry.id, m_front + m_items.size() - 1).second) {
+  const Item& item = m_items.back();
+  if (!m_index.insert_or_assign(item.id, m_front + m_items.size() - 1).second) {
     m_duplicates = true;
   }
-  noteArrival(entry.receivedAt);
+  noteArrival(item.receivedAt);
 }
 
 void DecisionLog::noteArrival(Date receivedAt) {
@@ -328,7 +396,7 @@ std::optional<std::size_t> DecisionLog::positionOf(const Uuid& id) const {
 
 void DecisionLog::popFront() {
   // An older entry of an id held twice leaves the newer one where it is.
-  const auto found = m_index.find(m_items.front().entry.id);
+  const auto found = m_index.find(m_items.front().id);
   if (found != m_index.end() && found->second == m_front) m_index.erase(found);
   countOut(m_items.front());
   m_items.pop_front();
@@ -344,13 +412,13 @@ void DecisionLog::eraseAt(std::size_t position) {
   }
   // Every id's number is its own entry's. The entries on the shorter side are renumbered: those
   // after it one down, or those before it one up with the front's number.
-  m_index.erase(m_items[position].entry.id);
+  m_index.erase(m_items[position].id);
   if (position < m_items.size() / 2) {
-    for (std::size_t i = 0; i < position; ++i) ++m_index.find(m_items[i].entry.id)->second;
+    for (std::size_t i = 0; i < position; ++i) ++m_index.find(m_items[i].id)->second;
     ++m_front;
   } else {
     for (std::size_t i = position + 1; i < m_items.size(); ++i) {
-      --m_index.find(m_items[i].entry.id)->second;
+      --m_index.find(m_items[i].id)->second;
     }
   }
   m_items.erase(m_items.begin() + static_cast<std::ptrdiff_t>(position));
@@ -363,8 +431,8 @@ bool DecisionLog::filter() {
     // Without history the log holds pending entries only: few.
     const std::size_t aged = m_items.size();
     std::erase_if(m_items, [&](const Item& item) {
-      const bool decided = item.entry.status != DecisionStatus::pending;
-      if (decided) m_unjournaled.push_back(item.entry.id);
+      const bool decided = item.status != DecisionStatus::pending;
+      if (decided) m_unjournaled.push_back(item.id);
       return decided;
     });
     if (m_items.size() != aged) reindex();
@@ -409,25 +477,20 @@ void DecisionLog::setJournalAside(const std::string& problem) {
   m_lastError = "unreadable log journal moved aside: " + problem;
 }
 
-std::uint64_t DecisionLog::storedSize(Item& item) {
-  if (item.size == 0) {
-    if (!item.encoded.empty()) {
-      item.size = item.encoded.size();
-    } else {
-      thread_local std::string scratch;
-      scratch.assign(1, ',');
-      LogFile::appendEntry(scratch, item.entry);
-      item.size = scratch.size();
-    }
-  }
-  return item.size;
+DecisionLog::Item DecisionLog::Item::of(const LogEntry& entry) {
+  return Item{entry.id, entry.receivedAt, entry.status, !entry.trace.empty(),
+              LogFile::encodeEntry(entry)};
 }
 
-void DecisionLog::countIn(Item& item) {
+DecisionLog::Item DecisionLog::Item::of(const LogFile::StoredEntry& entry) {
+  return Item{entry.id, entry.receivedAt, entry.status, entry.traced, std::string(entry.text)};
+}
+
+void DecisionLog::countIn(const Item& item) {
   if (m_totalKnown) m_storedTotal += storedSize(item);
 }
 
-void DecisionLog::countOut(Item& item) {
+void DecisionLog::countOut(const Item& item) {
   if (m_totalKnown) m_storedTotal -= storedSize(item);
 }
 
@@ -439,7 +502,7 @@ void DecisionLog::pruneBySize(LogChange& change) {
       return;
     }
     m_storedTotal = 0;
-    for (Item& item : m_items) m_storedTotal += storedSize(item);
+    for (const Item& item : m_items) m_storedTotal += storedSize(item);
     m_totalKnown = true;
   }
   if (m_storedTotal + 2 <= m_sizeLimit) return;  // with "[" and "]"
@@ -448,10 +511,10 @@ void DecisionLog::pruneBySize(LogChange& change) {
   std::vector<std::size_t> positions;
   for (bool pending : {false, true}) {
     for (std::size_t i = 0; i + 1 < m_items.size() && m_storedTotal + 2 > m_sizeLimit; ++i) {
-      if ((m_items[i].entry.status == DecisionStatus::pending) != pending) continue;
+      if ((m_items[i].status == DecisionStatus::pending) != pending) continue;
       positions.push_back(i);
-      m_storedTotal -= m_items[i].size;
-      change.drop.push_back(m_items[i].entry.id);
+      m_storedTotal -= storedSize(m_items[i]);
+      change.drop.push_back(m_items[i].id);
     }
   }
   std::sort(positions.begin(), positions.end());
@@ -475,18 +538,14 @@ void DecisionLog::pruneBySize(LogChange& change) {
 }
 
 void DecisionLog::writeEntries() {
-  // Only changed entries are encoded; the file is written from the kept pieces.
+  // The entries are held as their text in the file: nothing is encoded here.
   std::vector<std::string_view> pieces;
-  pieces.reserve(m_items.size() + 2);
+  pieces.reserve(2 * m_items.size() + 1);
   pieces.emplace_back("[");
-  for (Item& item : m_items) {
-    if (item.encoded.empty()) {
-      item.encoded = ",";
-      LogFile::appendEntry(item.encoded, item.entry);
-    }
-    pieces.emplace_back(item.encoded);
+  for (const Item& item : m_items) {
+    if (pieces.size() > 1) pieces.emplace_back(",");
+    pieces.emplace_back(item.text);
   }
-  if (pieces.size() > 1) pieces[1].remove_prefix(1);  // the first entry has no ","
   pieces.emplace_back("]");
   Files::writeAtomically(m_file, pieces, Files::Durability::ordered);
   int error = 0;
@@ -561,20 +620,20 @@ void DecisionLog::persist(LogChange change, bool rewrite) {
 void DecisionLog::prune(std::vector<Uuid>& dropped) {
   const Date now = m_now();
   const Date cutoff = now.adding(-m_retention);
-  while (!m_items.empty() && isPrunable(m_items.front().entry, cutoff, now)) {
-    dropped.push_back(m_items.front().entry.id);
+  while (!m_items.empty() && isPrunable(m_items.front(), cutoff, now)) {
+    dropped.push_back(m_items.front().id);
     popFront();
   }
   if (m_items.empty()) return;
   // Only an entry received before the cutoff can be pruned. When the oldest kept one was
   // received after it, so were the entries in order behind it; and so were those out of order
   // when the earliest of them was.
-  if (m_items.front().entry.receivedAt >= cutoff && m_earliestStray >= cutoff.secondsSince1970) {
+  if (m_items.front().receivedAt >= cutoff && m_earliestStray >= cutoff.secondsSince1970) {
     return;
   }
   std::erase_if(m_items, [&](const Item& item) {
-    const bool drop = isPrunable(item.entry, cutoff, now);
-    if (drop) dropped.push_back(item.entry.id);
+    const bool drop = isPrunable(item, cutoff, now);
+    if (drop) dropped.push_back(item.id);
     return drop;
   });
   reindex();
@@ -583,12 +642,22 @@ void DecisionLog::prune(std::vector<Uuid>& dropped) {
 Uuid DecisionLog::record(const LinkRequest& request) {
   std::lock_guard guard(m_mutex);
   FileLock lock(m_file, true);
-  synchronize();
   const Uuid id = Uuid::random();
   LogEntry entry(id, request.url, request.sourceApp, request.sourceWindow, request.receivedAt,
                  DecisionStatus::pending, std::nullopt, std::nullopt, std::vector<std::string>{});
   entry.bound();
-  m_items.push_back(Item{entry, {}});
+  if (m_deferred) {
+    LogChange change;
+    change.add.push_back(entry);
+    if (appendDeferred(change)) {
+      m_items.push_back(Item::of(entry));
+      indexAppended();
+      return id;
+    }
+    loadDeferred();
+  }
+  synchronize();
+  m_items.push_back(Item::of(entry));
   indexAppended();
   countIn(m_items.back());
   LogChange change;
@@ -606,6 +675,37 @@ void DecisionLog::update(const Uuid& id, DecisionStatus status,
                          const std::vector<std::string>& trace) {
   std::lock_guard guard(m_mutex);
   FileLock lock(m_file, true);
+  if (m_deferred) {
+    if (const std::optional<std::size_t> own = positionOf(id)) {
+      LogChange change;
+      std::optional<Item> updated;
+      if (m_keepHistory) {
+        LogEntry entry = m_items[*own].entry();
+        entry.status = status;
+        if (target) entry.target = target;
+        if (reason) entry.reason = reason;
+        entry.trace.insert(entry.trace.end(), trace.begin(), trace.end());
+        entry.bound();
+        updated = Item::of(entry);
+        change.put.push_back(std::move(entry));
+      } else if (status != DecisionStatus::pending) {
+        change.drop.push_back(id);
+      }
+      if (change.empty()) {
+        m_lastError.reset();  // nothing changes: the files hold the entry as it is
+        return;
+      }
+      if (appendDeferred(change)) {
+        if (updated) {
+          m_items[*own] = std::move(*updated);
+        } else {
+          eraseAt(*own);
+        }
+        return;
+      }
+    }
+    loadDeferred();
+  }
   synchronize();
   const std::optional<std::size_t> position = positionOf(id);
   if (!position) {
@@ -621,16 +721,15 @@ void DecisionLog::update(const Uuid& id, DecisionStatus status,
   if (m_keepHistory) {
     Item& item = m_items[*position];
     countOut(item);
-    LogEntry& entry = item.entry;
+    LogEntry entry = item.entry();
     entry.status = status;
     if (target) entry.target = target;
     if (reason) entry.reason = reason;
     entry.trace.insert(entry.trace.end(), trace.begin(), trace.end());
     entry.bound();
-    item.encoded.clear();
-    item.size = 0;
+    item = Item::of(entry);
     countIn(item);
-    change.put.push_back(entry);
+    change.put.push_back(std::move(entry));
   } else if (status != DecisionStatus::pending) {
     change.drop.push_back(id);
     eraseAt(*position);
@@ -640,40 +739,51 @@ void DecisionLog::update(const Uuid& id, DecisionStatus status,
 
 std::optional<LogEntry> DecisionLog::entry(const Uuid& id) {
   std::lock_guard guard(m_mutex);
+  // What this object recorded is in the files as it is here (only its own changes touch it).
+  if (m_deferred) {
+    if (const std::optional<std::size_t> own = positionOf(id)) return m_items[*own].entry();
+  }
   FileLock lock(m_file, false);
+  loadDeferred();
   synchronize();
   const std::optional<std::size_t> position = positionOf(id);
   if (!position) return std::nullopt;
-  return m_items[*position].entry;
+  return m_items[*position].entry();
 }
 
 std::vector<LogEntry> DecisionLog::recent(std::size_t count) {
   std::lock_guard guard(m_mutex);
   FileLock lock(m_file, false);
+  loadDeferred();
   synchronize();
   std::vector<LogEntry> entries;
   const std::size_t first = m_items.size() > count ? m_items.size() - count : 0;
-  for (std::size_t i = first; i < m_items.size(); ++i) entries.push_back(m_items[i].entry);
+  entries.reserve(m_items.size() - first);
+  for (std::size_t i = first; i < m_items.size(); ++i) entries.push_back(m_items[i].entry());
   return entries;
 }
 
 std::vector<LogEntry> DecisionLog::all() {
   std::lock_guard guard(m_mutex);
   FileLock lock(m_file, false);
+  loadDeferred();
   synchronize();
   std::vector<LogEntry> entries;
   entries.reserve(m_items.size());
-  for (auto item = m_items.rbegin(); item != m_items.rend(); ++item) entries.push_back(item->entry);
+  for (auto item = m_items.rbegin(); item != m_items.rend(); ++item) {
+    entries.push_back(item->entry());
+  }
   return entries;
 }
 
 std::vector<LogEntry> DecisionLog::unrouted() {
   std::lock_guard guard(m_mutex);
   FileLock lock(m_file, false);
+  loadDeferred();
   synchronize();
   std::vector<LogEntry> pending;
   for (const Item& item : m_items) {
-    if (item.entry.status == DecisionStatus::pending) pending.push_back(item.entry);
+    if (item.status == DecisionStatus::pending) pending.push_back(item.entry());
   }
   return pending;
 }
@@ -684,20 +794,21 @@ void DecisionLog::setKeepHistory(bool keepHistory) {
   m_keepHistory = keepHistory;
   if (keepHistory) return;
   FileLock lock(m_file, true);
+  loadDeferred();
   synchronize();
   LogChange change;
   std::erase_if(m_items, [&](const Item& item) {
-    const bool decided = item.entry.status != DecisionStatus::pending;
-    if (decided) change.drop.push_back(item.entry.id);
+    const bool decided = item.status != DecisionStatus::pending;
+    if (decided) change.drop.push_back(item.id);
     return decided;
   });
   reindex();
   for (Item& item : m_items) {
-    if (item.entry.trace.empty()) continue;
-    item.entry.trace.clear();
-    item.encoded.clear();
-    item.size = 0;
-    change.put.push_back(item.entry);
+    if (!item.traced) continue;
+    LogEntry entry = item.entry();
+    entry.trace.clear();
+    item = Item::of(entry);
+    change.put.push_back(std::move(entry));
   }
   const bool changed = !change.empty();
   persist(std::move(change), changed);
@@ -707,6 +818,7 @@ void DecisionLog::setRetention(std::int64_t days) {
   std::lock_guard guard(m_mutex);
   m_retention = static_cast<double>(days) * kSecondsPerDay;
   FileLock lock(m_file, true);
+  loadDeferred();
   synchronize();
   LogChange change;
   prune(change.drop);
@@ -718,6 +830,7 @@ void DecisionLog::setRetention(std::int64_t days) {
 void DecisionLog::clear() {
   std::lock_guard guard(m_mutex);
   FileLock lock(m_file, true);
+  loadDeferred();
   synchronize();
   m_items.clear();
   reindex();

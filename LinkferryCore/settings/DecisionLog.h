@@ -27,7 +27,8 @@ namespace linkferry {
 // loading reads log.json and applies the journal. Once the journal passes `journalLimit` bytes,
 // on `clear`, on a `setRetention`, a turning off of history or a drop for size (below) that drops
 // many entries, and on a load that drops entries without history, the entries are written to
-// log.json (exactly the bytes LogFile::encode gives) and the journal is removed. That order keeps
+// log.json (each entry's text as log.json held it, or as LogFile::encode writes a changed one) and
+// the journal is removed. That order keeps
 // every moment safe: the change is in the journal before log.json is replaced, and the journal's
 // lines applied once more to the log they produced change nothing, so a process killed between the
 // two loses nothing and resurrects nothing. Neither file waits for the disk where the file system
@@ -65,6 +66,17 @@ class DecisionLog {
   DecisionLog(std::filesystem::path file, std::int64_t retentionDays, bool keepHistory,
               Clock now = &Date::now, std::uint64_t journalLimit = kJournalLimit,
               std::uint64_t sizeLimit = kSizeLimit);
+  // A log that reads its files only once an operation needs what they hold, for a process that
+  // takes one click and ends: `record`, and `update` and `entry` of an entry it recorded itself,
+  // append one line to the journal without reading log.json, so the files end exactly as a
+  // loaded log's change leaves them, only not pruned (the next load prunes). Whatever cannot be
+  // done so (any other query, a journal past `journalLimit`, files near `sizeLimit`, log.json
+  // missing or not a regular file, a failed append) loads the files first and goes on as the
+  // log above does.
+  struct DeferLoad {};
+  DecisionLog(DeferLoad, std::filesystem::path file, std::int64_t retentionDays,
+              bool keepHistory, Clock now = &Date::now,
+              std::uint64_t journalLimit = kJournalLimit, std::uint64_t sizeLimit = kSizeLimit);
   DecisionLog(const DecisionLog&) = delete;
   DecisionLog& operator=(const DecisionLog&) = delete;
 
@@ -134,6 +146,15 @@ class DecisionLog {
   };
   class FileLock;
 
+  DecisionLog(std::filesystem::path file, std::int64_t retentionDays, bool keepHistory,
+              Clock now, std::uint64_t journalLimit, std::uint64_t sizeLimit, bool deferred);
+  // Loads the files as the constructor does, when the load was deferred; the caller holds the
+  // file lock.
+  void loadDeferred();
+  // Without loading: appends the change's line to the journal when that leaves the files as a
+  // loaded log would (see DeferLoad). False, with nothing written, otherwise.
+  bool appendDeferred(const LogChange& change);
+
   // Brings `m_items` up to the files: the journal lines appended since the last read, or both
   // files again when log.json or the journal was replaced (and at the first call). Returns true
   // when the load filter dropped entries.
@@ -161,20 +182,29 @@ class DecisionLog {
   // Drops the oldest entries (decided ones first) while the entries encode to more than
   // `m_sizeLimit` bytes.
   void pruneBySize(LogChange& change);
-  bool isPrunable(const LogEntry& entry, Date cutoff, Date now) const;
+  struct Item;
+  bool isPrunable(const Item& entry, Date cutoff, Date now) const;
   static std::optional<Version> versionOf(const std::filesystem::path& file, int* error);
 
-  // An entry with its bytes in log.json, kept so that a rewrite encodes only what changed: ","
-  // and the entry as LogFile::appendEntry writes it; empty until encoded and after every change.
+  // An entry as log.json holds it: its text (one JSON object), and what the log's bookkeeping
+  // reads of it. The entry itself is decoded from the text when asked for, so that the log
+  // keeps about its file's size in memory, and a rewrite of log.json encodes nothing.
   struct Item {
-    LogEntry entry;
-    std::string encoded;
-    std::uint64_t size = 0;  // of `encoded`, or what it would be; 0 until known
+    Uuid id;
+    Date receivedAt;
+    DecisionStatus status = DecisionStatus::pending;
+    bool traced = false;  // the trace holds lines
+    std::string text;
+
+    static Item of(const LogEntry& entry);
+    static Item of(const LogFile::StoredEntry& entry);
+    LogEntry entry() const { return LogFile::decodeEntry(text); }
   };
-  static std::uint64_t storedSize(Item& item);
+  // The item's bytes in log.json, with the "," before it.
+  static std::uint64_t storedSize(const Item& item) { return item.text.size() + 1; }
   // Adds the item's stored size to the total, or takes it out, when the total is known.
-  void countIn(Item& item);
-  void countOut(Item& item);
+  void countIn(const Item& item);
+  void countOut(const Item& item);
 
   // The index by id and what is known of the arrival order, rebuilt from `m_items`: after any
   // change to them other than those below.
@@ -229,6 +259,8 @@ class DecisionLog {
   bool m_rewriteNeeded = false;
   // Why the files must not be written over (one could not be read, or not be moved aside).
   std::optional<std::string> m_blocked;
+  // The files are not loaded yet: `m_items` holds only the entries this object recorded.
+  bool m_deferred = false;
 };
 
 }  // namespace linkferry

@@ -36,6 +36,8 @@ std::vector<std::string> urls(const std::vector<LogEntry>& entries) {
 }
 
 struct Fixture {
+  // Whatever log.json a test leaves, every reader of it must read alike.
+  ~Fixture() { testing::expectReadersAgreeOn(file); }
   TemporaryDirectory folder;
   std::filesystem::path file = folder.path() / "data" / "log.json";
   Date now = kNow;
@@ -630,6 +632,130 @@ TEST(DecisionLog, AJournalLeftBesideARewriteChangesNothing) {
       EXPECT_EQ(reloaded.lastError(), std::nullopt);
     }
   }
+}
+
+// A click's log taken by a process that reads none of the files: record and update append their
+// lines to the journal, log.json stays as it is, and the files then load exactly as if a loaded
+// log had made the same changes (only pruning waits for that load).
+TEST(DecisionLog, DeferredLoadAppendsWithoutReadingTheFiles) {
+  for (bool keepHistory : {true, false}) {
+    SCOPED_TRACE(keepHistory);
+    Fixture deferred, loaded;
+    for (Fixture* fixture : {&deferred, &loaded}) {
+      DecisionLog log(fixture->file, 30, true, fixture->clock());
+      for (int n = 0; n < 20; ++n) log.record(arrival(n));
+      log.setRetention(3650);
+      log.clear();  // log.json written, no journal
+      for (int n = 0; n < 20; ++n) log.record(arrival(n, kNow.adding(-40 * kDay)));
+      log.setKeepHistory(false);
+      log.setKeepHistory(true);
+    }
+    // An aged entry stays until a load prunes it.
+    const auto before = deferred.stamp();
+    std::vector<Uuid> ids;
+    {
+      DecisionLog log(DecisionLog::DeferLoad{}, deferred.file, 30, keepHistory,
+                      deferred.clock());
+      ids.push_back(log.record(arrival(100)));
+      ids.push_back(log.record(arrival(101)));
+      log.update(ids[0], DecisionStatus::routed, BrowserTarget{"b"}, "rule", {"one"});
+      log.update(ids[1], DecisionStatus::pending, std::nullopt, std::nullopt, {"two"});
+      EXPECT_EQ(log.lastError(), std::nullopt);
+      EXPECT_EQ(deferred.stamp().first, before.first);
+      EXPECT_GT(deferred.stamp().second, before.second);
+      if (keepHistory) {
+        EXPECT_EQ(log.entry(ids[0])->trace, std::vector<std::string>{"one"});
+        EXPECT_EQ(deferred.stamp().first, before.first);
+      } else {
+        // Gone from what it recorded: only a load can tell (and, without history, rewrites).
+        EXPECT_EQ(log.entry(ids[0]), std::nullopt);
+      }
+    }
+    {
+      DecisionLog log(loaded.file, 30, keepHistory, loaded.clock());
+      const Uuid first = log.record(arrival(100));
+      const Uuid second = log.record(arrival(101));
+      log.update(first, DecisionStatus::routed, BrowserTarget{"b"}, "rule", {"one"});
+      log.update(second, DecisionStatus::pending, std::nullopt, std::nullopt, {"two"});
+    }
+    DecisionLog fromDeferred(deferred.file, 30, keepHistory, deferred.clock());
+    DecisionLog fromLoaded(loaded.file, 30, keepHistory, loaded.clock());
+    const std::vector<LogEntry> entries = fromDeferred.all();
+    ASSERT_EQ(entries.size(), keepHistory ? 2u : 1u);
+    EXPECT_EQ(entries.back().id, ids[keepHistory ? 0 : 1]);
+    EXPECT_EQ(urls(entries), urls(fromLoaded.all()));
+    EXPECT_EQ(entries.front().trace, (keepHistory ? std::vector<std::string>{"two"}
+                                                  : std::vector<std::string>{}));
+  }
+}
+
+// Whatever a deferred log cannot append on its own, it does after loading the files, as a loaded
+// log does: a query, a change of an entry it did not record, a full journal, a missing log.json.
+TEST(DecisionLog, DeferredLoadLoadsWhenItMust) {
+  Fixture fixture;
+  std::vector<Uuid> ids;
+  {
+    DecisionLog log(fixture.file, 30, true, fixture.clock());
+    for (int n = 0; n < 3; ++n) ids.push_back(log.record(arrival(n)));
+  }
+  {
+    // No log.json yet: the first record writes it, as a loaded log's first record does.
+    Fixture empty;
+    DecisionLog log(DecisionLog::DeferLoad{}, empty.file, 30, true, empty.clock());
+    const Uuid id = log.record(arrival(1));
+    EXPECT_EQ(empty.onDisk().size(), 1u);
+    EXPECT_TRUE(std::filesystem::exists(empty.file));
+    EXPECT_EQ(log.entry(id)->url.absoluteString(), "https://a.test/1");
+  }
+  {
+    DecisionLog log(DecisionLog::DeferLoad{}, fixture.file, 30, true, fixture.clock());
+    log.update(ids[0], DecisionStatus::routed, std::nullopt, "earlier", {});
+    const Uuid mine = log.record(arrival(3));
+    EXPECT_EQ(log.entry(ids[0])->reason, "earlier");
+    EXPECT_EQ(urls(log.recent(2)),
+              (std::vector<std::string>{"https://a.test/2", "https://a.test/3"}));
+    log.update(mine, DecisionStatus::routed, std::nullopt, std::nullopt, {});
+    EXPECT_EQ(log.entry(mine)->status, DecisionStatus::routed);
+  }
+  {
+    // A journal past its limit is folded into log.json.
+    DecisionLog log(DecisionLog::DeferLoad{}, fixture.file, 30, true, fixture.clock(), 300);
+    const auto before = fixture.stamp();
+    log.record(arrival(4));
+    log.record(arrival(5));
+    EXPECT_NE(fixture.stamp().first, before.first);
+  }
+  EXPECT_EQ(fixture.onDisk().size(), 6u);
+  EXPECT_EQ(fixture.onDisk()[0]["reason"], "earlier");
+}
+
+// A varied log (every member present or absent, escapes, non-ASCII text, odd numbers) reads the
+// same through the log's own readers and the generic one, in the log's encoding and in another
+// writer's spacing.
+TEST(LogFile, OwnReadersAgreeWithTheGenericOneOnAVariedLog) {
+  std::vector<LogEntry> entries;
+  const std::vector<std::string> texts = {"", "plain", "tab\tquote\"back\\slash", "Grüße ✓ 🇩🇪",
+                                          std::string("\x01\x1f\x7f"), "</script>/"};
+  for (int n = 0; n < 300; ++n) {
+    const std::string& text = texts[n % texts.size()];
+    auto some = [&](int k) { return (n >> k) % 2 ? std::optional<std::string>(text) : std::nullopt; };
+    std::optional<BrowserTarget> target;
+    if (n % 3) target = BrowserTarget{"browser " + text, some(1), some(2), n % 5 == 0};
+    std::vector<std::string> trace;
+    for (int line = 0; line < n % 4; ++line) trace.push_back(text + std::to_string(line));
+    entries.emplace_back(Uuid::random(), *URL::parse("https://x.test/" + std::to_string(n) + "?q=ä"),
+                         some(0), some(3), Date::fromSecondsSinceReferenceDate(n * 1e5 / 7 - 3),
+                         allDecisionStatusCases[n % allDecisionStatusCases.size()], target,
+                         some(4), trace);
+  }
+  const std::string own = LogFile::encode(entries);
+  testing::expectReadersAgree(own);
+  EXPECT_EQ(LogFile::decode(own, "log.json"), entries);
+  JsonValue generic = JsonValue::array();
+  for (const LogEntry& entry : entries) generic.push_back(entry.toJson());
+  testing::expectReadersAgree(generic.dump(2));
+  ASSERT_TRUE(LogFile::scan(generic.dump(2)));
+  EXPECT_EQ(LogFile::scan(generic.dump(2))->size(), entries.size());
 }
 
 LogEntry sample(std::string text, std::optional<BrowserTarget> target, double seconds) {

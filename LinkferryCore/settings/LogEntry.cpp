@@ -219,21 +219,49 @@ class CompactReader {
   explicit CompactReader(std::string_view text) : m_text(text) {}
 
   bool read(std::vector<LogEntry>& entries) {
+    return array([&] {
+      std::optional<LogEntry> entry = readEntry();
+      if (!entry) return false;
+      entries.push_back(std::move(*entry));
+      return true;
+    });
+  }
+
+  bool scan(std::vector<LogFile::StoredEntry>& entries) {
+    return array([&] {
+      const std::size_t start = m_at;
+      LogFile::StoredEntry entry;
+      if (!scanEntry(entry)) return false;
+      entry.text = m_text.substr(start, m_at - start);
+      entries.push_back(entry);
+      return true;
+    });
+  }
+
+  // Exactly one entry and nothing around it but white space.
+  std::optional<LogEntry> single() {
+    space();
+    std::optional<LogEntry> entry = readEntry();
+    if (!entry || !finished()) return std::nullopt;
+    return entry;
+  }
+
+ private:
+  // "[" elements "]", each read by `element`, and nothing after but white space.
+  template <typename Element>
+  bool array(Element&& element) {
     space();
     if (!take('[')) return false;
     space();
     if (take(']')) return finished();
     do {
       space();
-      std::optional<LogEntry> entry = readEntry();
-      if (!entry) return false;
-      entries.push_back(std::move(*entry));
+      if (!element()) return false;
       space();
     } while (take(','));
     return take(']') && finished();
   }
 
- private:
   bool finished() {
     space();
     return m_at == m_text.size();
@@ -290,18 +318,18 @@ class CompactReader {
     }
   }
 
-  // A string: well-formed UTF-8, no raw control character, only JSON's escapes.
-  std::optional<std::string> string() {
+  // A string: well-formed UTF-8, no raw control character, only JSON's escapes. Its text between
+  // the quotes as written; `escaped` says whether it holds an escape (see `unescape`).
+  std::optional<std::string_view> rawString(bool& escaped) {
     if (!take('"')) return std::nullopt;
-    std::string out;
-    std::size_t plain = m_at;
+    escaped = false;
+    const std::size_t start = m_at;
     while (true) {
       if (m_at >= m_text.size()) return std::nullopt;
       const auto c = static_cast<unsigned char>(m_text[m_at]);
       if (c == '"') {
-        out.append(m_text.data() + plain, m_at - plain);
         ++m_at;
-        return out;
+        return m_text.substr(start, m_at - 1 - start);
       }
       if (c < 0x20) return std::nullopt;
       if (c >= 0x80) {
@@ -310,20 +338,47 @@ class CompactReader {
         m_at += length;
         continue;
       }
-      if (c != '\\') {
-        ++m_at;
-        continue;
-      }
-      out.append(m_text.data() + plain, m_at - plain);
       ++m_at;
+      if (c != '\\') continue;
+      escaped = true;
       if (m_at >= m_text.size()) return std::nullopt;
-      const char escape = m_text[m_at++];
-      switch (escape) {
+      switch (m_text[m_at++]) {
         case '"':
         case '\\':
         case '/':
-          out += escape;
+        case 'b':
+        case 'f':
+        case 'n':
+        case 'r':
+        case 't':
           break;
+        case 'u': {
+          std::optional<std::uint32_t> code = hex4();
+          if (!code || (*code >= 0xDC00 && *code <= 0xDFFF)) return std::nullopt;
+          if (*code >= 0xD800 && *code <= 0xDBFF) {
+            if (!take('\\') || !take('u')) return std::nullopt;
+            std::optional<std::uint32_t> low = hex4();
+            if (!low || *low < 0xDC00 || *low > 0xDFFF) return std::nullopt;
+          }
+          break;
+        }
+        default:
+          return std::nullopt;
+      }
+    }
+  }
+
+  // The text of a string `rawString` accepted with escapes.
+  static std::string unescape(std::string_view raw) {
+    std::string out;
+    out.reserve(raw.size());
+    for (std::size_t i = 0; i < raw.size(); ++i) {
+      if (raw[i] != '\\') {
+        out += raw[i];
+        continue;
+      }
+      const char escape = raw[++i];
+      switch (escape) {
         case 'b':
           out += '\b';
           break;
@@ -340,22 +395,59 @@ class CompactReader {
           out += '\t';
           break;
         case 'u': {
-          std::optional<std::uint32_t> code = hex4();
-          if (!code || (*code >= 0xDC00 && *code <= 0xDFFF)) return std::nullopt;
-          if (*code >= 0xD800 && *code <= 0xDBFF) {
-            if (!take('\\') || !take('u')) return std::nullopt;
-            std::optional<std::uint32_t> low = hex4();
-            if (!low || *low < 0xDC00 || *low > 0xDFFF) return std::nullopt;
-            *code = 0x10000 + ((*code - 0xD800) << 10) + (*low - 0xDC00);
+          std::uint32_t code = hex4At(raw, i + 1);
+          i += 4;
+          if (code >= 0xD800 && code <= 0xDBFF) {
+            code = 0x10000 + ((code - 0xD800) << 10) + (hex4At(raw, i + 3) - 0xDC00);
+            i += 6;
           }
-          appendUTF8(out, *code);
+          appendUTF8(out, code);
           break;
         }
-        default:
-          return std::nullopt;
+        default:  // '"', '\\', '/'
+          out += escape;
+          break;
       }
-      plain = m_at;
     }
+    return out;
+  }
+
+  // Four hexadecimal digits `rawString` checked already.
+  static std::uint32_t hex4At(std::string_view raw, std::size_t at) {
+    std::uint32_t value = 0;
+    for (std::size_t k = at; k < at + 4; ++k) {
+      const char c = raw[k];
+      value <<= 4;
+      if (c >= '0' && c <= '9') {
+        value |= static_cast<std::uint32_t>(c - '0');
+      } else if (c >= 'a' && c <= 'f') {
+        value |= static_cast<std::uint32_t>(c - 'a' + 10);
+      } else {
+        value |= static_cast<std::uint32_t>(c - 'A' + 10);
+      }
+    }
+    return value;
+  }
+
+  std::optional<std::string> string() {
+    bool escaped = false;
+    std::optional<std::string_view> raw = rawString(escaped);
+    if (!raw) return std::nullopt;
+    return escaped ? unescape(*raw) : std::string(*raw);
+  }
+
+  // A string's text without copying it when it holds no escape (`scratch` holds it otherwise).
+  std::optional<std::string_view> stringView(std::string& scratch) {
+    bool escaped = false;
+    std::optional<std::string_view> raw = rawString(escaped);
+    if (!raw || !escaped) return raw;
+    scratch = unescape(*raw);
+    return std::string_view(scratch);
+  }
+
+  bool skipString() {
+    bool escaped = false;
+    return rawString(escaped).has_value();
   }
 
   // A number in JSON's grammar, converted as the generic parser converts it: a whole number
@@ -424,7 +516,8 @@ class CompactReader {
     std::uint32_t seen = 0;
     do {
       space();
-      std::optional<std::string> key = string();
+      std::string scratch;
+      std::optional<std::string_view> key = stringView(scratch);
       if (!key) return false;
       space();
       if (!take(':')) return false;
@@ -445,7 +538,7 @@ class CompactReader {
   std::optional<BrowserTarget> target() {
     BrowserTarget target;
     bool browser = false;
-    const bool ok = object([&](const std::string& key) -> int {
+    const bool ok = object([&](std::string_view key) -> int {
       if (key == "browser") {
         std::optional<std::string> name = string();
         if (!name) return -1;
@@ -475,7 +568,7 @@ class CompactReader {
     std::optional<DecisionStatus> status;
     std::optional<BrowserTarget> target;
     std::optional<std::vector<std::string>> trace;
-    const bool ok = object([&](const std::string& key) -> int {
+    const bool ok = object([&](std::string_view key) -> int {
       if (key == "id") {
         std::optional<std::string> text = string();
         if (text) id = Uuid::parse(*text);
@@ -522,6 +615,76 @@ class CompactReader {
     return LogEntry(*id, std::move(*url), std::move(sourceApp), std::move(sourceWindow),
                     Date::fromSecondsSinceReferenceDate(*receivedAt), *status, std::move(target),
                     std::move(reason), std::move(*trace));
+  }
+
+  // What `readEntry` accepts, checked without building the entry: only what the log's
+  // bookkeeping needs is kept.
+  bool scanEntry(LogFile::StoredEntry& entry) {
+    bool id = false, url = false, receivedAt = false, status = false, trace = false;
+    std::string scratch;
+    const bool ok = object([&](std::string_view key) -> int {
+      if (key == "id") {
+        std::optional<std::string_view> text = stringView(scratch);
+        std::optional<Uuid> parsed = text ? Uuid::parse(*text) : std::nullopt;
+        if (parsed) entry.id = *parsed;
+        id = parsed.has_value();
+        return id ? 0 : -1;
+      }
+      if (key == "url") {
+        std::optional<std::string_view> text = stringView(scratch);
+        url = text && URL::parse(*text).has_value();
+        return url ? 1 : -1;
+      }
+      if (key == "sourceApp") return skipString() ? 2 : -1;
+      if (key == "sourceWindow") return skipString() ? 3 : -1;
+      if (key == "receivedAt") {
+        std::optional<double> seconds = number();
+        if (seconds) entry.receivedAt = Date::fromSecondsSinceReferenceDate(*seconds);
+        receivedAt = seconds.has_value();
+        return receivedAt ? 4 : -1;
+      }
+      if (key == "status") {
+        std::optional<std::string_view> text = stringView(scratch);
+        std::optional<DecisionStatus> parsed =
+            text ? decisionStatusFromString(*text) : std::nullopt;
+        if (parsed) entry.status = *parsed;
+        status = parsed.has_value();
+        return status ? 5 : -1;
+      }
+      if (key == "target") return scanTarget() ? 6 : -1;
+      if (key == "reason") return skipString() ? 7 : -1;
+      if (key == "trace") {
+        if (!take('[')) return -1;
+        trace = true;
+        entry.traced = false;
+        space();
+        if (take(']')) return 8;
+        entry.traced = true;
+        do {
+          space();
+          if (!skipString()) return -1;
+          space();
+        } while (take(','));
+        return take(']') ? 8 : -1;
+      }
+      return -1;
+    });
+    return ok && id && url && receivedAt && status && trace;
+  }
+
+  bool scanTarget() {
+    bool browser = false;
+    const bool ok = object([&](std::string_view key) -> int {
+      if (key == "browser") {
+        browser = skipString();
+        return browser ? 0 : -1;
+      }
+      if (key == "profile") return skipString() ? 1 : -1;
+      if (key == "container") return skipString() ? 2 : -1;
+      if (key == "privateMode") return boolean() ? 3 : -1;
+      return -1;
+    });
+    return ok && browser;
   }
 
   std::string_view m_text;
@@ -661,6 +824,21 @@ LogEntry LogEntry::fromJson(const JsonReader& json) {
 }
 
 namespace LogFile {
+namespace {
+
+// Every entry the log writes starts so, and the text cannot occur inside a JSON string (its
+// quote would be escaped): room for exactly the entries, without regrowing a large vector.
+std::size_t countEntries(std::string_view text) {
+  std::size_t count = 0;
+  constexpr std::string_view kStart = "{\"id\":\"";
+  for (std::size_t at = text.find(kStart); at != std::string_view::npos;
+       at = text.find(kStart, at + kStart.size())) {
+    ++count;
+  }
+  return count;
+}
+
+}  // namespace
 
 std::string encode(const std::vector<LogEntry>& entries) {
   std::string out;
@@ -678,18 +856,30 @@ std::string encode(const std::vector<LogEntry>& entries) {
 void appendEntry(std::string& out, const LogEntry& entry) { appendObject(out, entry); }
 
 std::vector<LogEntry> decode(std::string_view text, std::string_view fileName) {
-  // Every entry the log writes starts so, and the text cannot occur inside a JSON string (its
-  // quote would be escaped): room for exactly the entries, without regrowing a large vector.
-  std::size_t count = 0;
-  constexpr std::string_view kStart = "{\"id\":\"";
-  for (std::size_t at = text.find(kStart); at != std::string_view::npos;
-       at = text.find(kStart, at + kStart.size())) {
-    ++count;
-  }
   std::vector<LogEntry> entries;
-  entries.reserve(count);
+  entries.reserve(countEntries(text));
   if (CompactReader(text).read(entries)) return entries;
   return decodeGeneric(text, fileName);
+}
+
+std::optional<std::vector<StoredEntry>> scan(std::string_view text) {
+  std::vector<StoredEntry> entries;
+  entries.reserve(countEntries(text));
+  if (!CompactReader(text).scan(entries)) return std::nullopt;
+  return entries;
+}
+
+LogEntry decodeEntry(std::string_view object) {
+  if (std::optional<LogEntry> entry = CompactReader(object).single()) return std::move(*entry);
+  // Only a text that is no entry of the log's own shape ends here: the generic reader says why.
+  JsonValue document = Json::parse(object, "log entry");
+  return LogEntry::fromJson(JsonReader(document, "log entry"));
+}
+
+std::string encodeEntry(const LogEntry& entry) {
+  std::string out;
+  appendObject(out, entry);
+  return out;
 }
 
 std::vector<LogEntry> decodeGeneric(std::string_view text, std::string_view fileName) {

@@ -98,6 +98,26 @@ std::vector<LogEntry> decode(std::string_view text, std::string_view fileName);
 // memory.
 std::vector<LogEntry> decodeGeneric(std::string_view text, std::string_view fileName);
 
+// One entry of log.json as the log keeps it in memory: what its bookkeeping reads, and the
+// entry's own text (one JSON object), decoded only when the entry is asked for.
+struct StoredEntry {
+  Uuid id;
+  Date receivedAt;
+  DecisionStatus status = DecisionStatus::pending;
+  bool traced = false;  // the trace holds lines
+  std::string_view text;
+};
+// The entries of a text `decode` reads with the log's own reader, checked as that reader checks
+// them but not built; each `text` points into `text`. Nothing for any other text: `decode`
+// then reads or refuses it as the generic parser does. `decodeEntry` of an entry's text gives
+// exactly the entry `decode` gives.
+std::optional<std::vector<StoredEntry>> scan(std::string_view text);
+// One entry from one JSON object (as `scan` or `encodeEntry` gives it). Throws JsonError when
+// the text is not an entry.
+LogEntry decodeEntry(std::string_view object);
+// One entry as `encode` writes it within the array.
+std::string encodeEntry(const LogEntry& entry);
+
 }  // namespace LogFile
 
 // One change of the log, as one line of the journal kept beside the log file. Applied in the
