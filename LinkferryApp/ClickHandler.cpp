@@ -114,11 +114,13 @@ ClickOutcome ClickHandler::answer(const PickerAnswer& answer, const Environment&
     outcome.target = TargetLabel::text(opened, *m_router->snapshot()->state.catalog);
     const DetachedLaunchRunner::ClickEnvironment launchEnvironment(environment);
     bool answeredEarly = false;
-    std::function<void()> started;
+    std::function<void(const std::vector<std::string>&)> started;
     if (early) {
-      started = [&] {
+      started = [&](const std::vector<std::string>& lines) {
         ClickOutcome picked = outcome;
         picked.status = "picked";
+        picked.trace = traceOf(request.id);
+        picked.trace.insert(picked.trace.end(), lines.begin(), lines.end());
         answeredEarly = true;
         early(picked);
       };

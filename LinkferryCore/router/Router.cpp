@@ -474,7 +474,8 @@ Uuid Router::open(const LinkRequest& received, const BrowserTarget& target,
 void Router::choose(const Uuid& id, const URL& url, const BrowserTarget& target,
                     const std::optional<RememberScope>& remember, bool privateMode,
                     std::optional<OpenIn> openIn, const std::optional<RememberDuration>& duration,
-                    Date now, bool dryRun, const std::function<void()>& started) {
+                    Date now, bool dryRun,
+                    const std::function<void(const std::vector<std::string>& lines)>& started) {
   const RouterState state = snapshot()->state;
   std::vector<std::string> lines;
   std::optional<RememberScope> scope = remember;
@@ -505,7 +506,9 @@ void Router::choose(const Uuid& id, const URL& url, const BrowserTarget& target,
                             state.settings->openInBackground};
   try {
     std::vector<std::string> launchLines =
-        launchWith(state, RouteTarget::open(launched), url, options, dryRun, started);
+        launchWith(state, RouteTarget::open(launched), url, options, dryRun,
+                   started ? std::function<void()>([&] { started(lines); })
+                           : std::function<void()>());
     lines.insert(lines.end(), launchLines.begin(), launchLines.end());
     m_log->update(id, DecisionStatus::picked, launched, std::string("picked"), lines);
   } catch (const std::exception& error) {

@@ -154,11 +154,13 @@ class Router {
   // private window, never in a dry run), then opens `url` in `target` and logs it as picked. A
   // rule that cannot be made or saved is noted in the log; the link is opened all the same.
   // Throws like `launch`, after logging the entry as failed (a rule saved before stays saved).
-  // `started`, when given, is called once the browser has started, before the launch is judged.
+  // `started`, when given, is called once the browser has started, before the launch is judged,
+  // with the lines the choice adds to the entry's trace so far.
   void choose(const Uuid& id, const URL& url, const BrowserTarget& target,
               const std::optional<RememberScope>& remember, bool privateMode,
               std::optional<OpenIn> openIn, const std::optional<RememberDuration>& duration,
-              Date now, bool dryRun = false, const std::function<void()>& started = {});
+              Date now, bool dryRun = false,
+              const std::function<void(const std::vector<std::string>& lines)>& started = {});
 
   // The picker was dismissed: the entry becomes cancelled, with `note` as its only added line.
   void cancel(const Uuid& id, const std::optional<std::string>& note);
