@@ -29,6 +29,9 @@ using Clock = std::chrono::steady_clock;
 // hung); it then counts as lost and the click shows its own window.
 constexpr timeval kSendTimeout{2, 0};
 
+// How long a picker asked to end (SIGTERM) has before it is killed, in milliseconds.
+constexpr int kEndPatience = 2000;
+
 void logLine(const std::string& line) {
   std::cerr << "linkferry serve: " + line + "\n" << std::flush;
 }
@@ -116,6 +119,13 @@ WarmPicker::Shown WarmPicker::show(const PickerProtocol::Input& input, const Env
     logLine(error.what());
     return {Shown::Kind::lost};
   }
+}
+
+bool WarmPicker::awaitReady(std::chrono::milliseconds timeout) const {
+  std::unique_lock lock(m_mutex);
+  return m_changed.wait_for(lock, timeout, [this] {
+    return m_state == State::ready || m_state == State::stopped;
+  }) && m_state == State::ready;
 }
 
 JsonValue WarmPicker::status() const {
@@ -216,8 +226,12 @@ bool WarmPicker::runOne(std::optional<std::chrono::steady_clock::time_point>& re
   std::string buffer;
   for (;;) {
     pollfd watched[2] = {{pair[0], POLLIN, 0}, {m_wake[0], POLLIN, 0}};
-    if (::poll(watched, ending ? 1 : 2, -1) < 0) {
-      if (errno == EINTR) continue;
+    const int polled = ::poll(watched, ending ? 1 : 2, ending ? kEndPatience : -1);
+    if (polled < 0 && errno == EINTR) continue;
+    if (polled < 0) break;
+    if (polled == 0) {
+      // Asked to end, it did not: it goes now.
+      ::kill(pid, SIGKILL);
       break;
     }
     if (!ending && watched[1].revents != 0) {

@@ -81,6 +81,9 @@ class WarmPicker {
   // Never throws.
   Shown show(const PickerProtocol::Input& input, const Environment& focus);
 
+  // Waits at most `timeout` for a picker to be ready; false when none is by then (or stopped).
+  bool awaitReady(std::chrono::milliseconds timeout) const;
+
   // {"state": "starting" | "ready" | "busy" | "waiting" | "stopped", "pid" (while a picker runs),
   // "starts": pickers started so far, "display"}.
   JsonValue status() const;
@@ -100,7 +103,7 @@ class WarmPicker {
   const std::optional<std::string> m_display;
 
   mutable std::mutex m_mutex;
-  std::condition_variable m_changed;
+  mutable std::condition_variable m_changed;
   State m_state = State::starting;
   bool m_stopping = false;
   pid_t m_pid = -1;

@@ -6,6 +6,7 @@
 // After gtkmm: Xlib's macros break its headers.
 #include <gdk/x11/gdkx.h>
 
+#include <array>
 #include <cerrno>
 #include <iostream>
 #include <optional>
@@ -57,8 +58,10 @@ void warmUp() {
 // the activation token on Wayland (either where only one was given).
 std::optional<std::string> focusToken(const PickerProtocol::WarmRequest& request) {
   const bool x11 = GDK_IS_X11_DISPLAY(gdk_display_get_default());
-  for (const char* name : x11 ? std::initializer_list<const char*>{"DESKTOP_STARTUP_ID", "XDG_ACTIVATION_TOKEN"}
-                              : std::initializer_list<const char*>{"XDG_ACTIVATION_TOKEN", "DESKTOP_STARTUP_ID"}) {
+  const std::array<const char*, 2> names =
+      x11 ? std::array<const char*, 2>{"DESKTOP_STARTUP_ID", "XDG_ACTIVATION_TOKEN"}
+          : std::array<const char*, 2>{"XDG_ACTIVATION_TOKEN", "DESKTOP_STARTUP_ID"};
+  for (const char* name : names) {
     auto found = request.focus.find(name);
     if (found != request.focus.end() && !found->second.empty()) return found->second;
   }
