@@ -96,11 +96,13 @@ int run() {
     return 1;
   }
   bool done = false;
-  auto* view = new PickerView(std::move(request->input),
-                              [&done](const PickerProtocol::Answer& answer) {
-                                std::cout << Json::encodeCompact(answer.toJson()) << std::endl;
-                                done = true;
-                              });
+  auto* view = new PickerView(
+      std::move(request->input),
+      [&done](const PickerProtocol::Answer& answer) {
+        std::cout << Json::encodeCompact(answer.toJson()) << std::endl;
+        done = true;
+      },
+      /*iconsLater=*/true);
   if (std::optional<std::string> token = focusToken(*request)) {
     gtk_window_set_startup_id(GTK_WINDOW(view->gobj()), token->c_str());
   }
