@@ -138,11 +138,16 @@ JsonValue WarmPicker::status() const {
 
 const char* WarmPicker::toString(State state) {
   switch (state) {
-    case State::starting: return "starting";
-    case State::ready: return "ready";
-    case State::busy: return "busy";
-    case State::waiting: return "waiting";
-    case State::stopped: return "stopped";
+    case State::starting:
+      return "starting";
+    case State::ready:
+      return "ready";
+    case State::busy:
+      return "busy";
+    case State::waiting:
+      return "waiting";
+    case State::stopped:
+      return "stopped";
   }
   return "stopped";
 }
@@ -203,8 +208,7 @@ bool WarmPicker::runOne(std::optional<std::chrono::steady_clock::time_point>& re
   for (std::string& variable : variables) envp.push_back(variable.data());
   envp.push_back(nullptr);
   pid_t pid = -1;
-  const int spawned =
-      ::posix_spawn(&pid, argv[0], &actions, nullptr, argv.data(), envp.data());
+  const int spawned = ::posix_spawn(&pid, argv[0], &actions, nullptr, argv.data(), envp.data());
   posix_spawn_file_actions_destroy(&actions);
   ::close(pair[1]);
   if (spawned != 0) {

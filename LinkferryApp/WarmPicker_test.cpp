@@ -41,9 +41,8 @@ class FakePicker {
     const auto program = m_folder.write("picker", "#!/bin/sh\n" + body);
     std::filesystem::permissions(program, std::filesystem::perms::owner_all);
     m_options.program = program.string();
-    m_options.environment = {{"DISPLAY", ":99"},
-                             {"PATH", "/usr/bin:/bin"},
-                             {"PICKER_DIR", m_folder.path().string()}};
+    m_options.environment = {
+        {"DISPLAY", ":99"}, {"PATH", "/usr/bin:/bin"}, {"PICKER_DIR", m_folder.path().string()}};
     m_options.firstBackoff = 1ms;
   }
 
@@ -69,7 +68,9 @@ PickerProtocol::Input input() {
                                       "test");
 }
 
-std::int64_t pidOf(const WarmPicker& picker) { return picker.status().value("pid", -1); }
+std::int64_t pidOf(const WarmPicker& picker) {
+  return picker.status().value("pid", -1);
+}
 
 TEST(WarmPicker, ShowsTheClickWithItsFocusTokenAndStartsAFreshPickerAfterTheAnswer) {
   FakePicker fake(kAnswering);
@@ -86,7 +87,8 @@ TEST(WarmPicker, ShowsTheClickWithItsFocusTokenAndStartsAFreshPickerAfterTheAnsw
   // Only the focus variables travel; the window is on the picker's own display.
   const PickerProtocol::WarmRequest received = PickerProtocol::WarmRequest::parse(
       Files::read(fake.folder().path() / "request.json"), "request.json");
-  EXPECT_EQ(received.focus, (std::map<std::string, std::string>{{"XDG_ACTIVATION_TOKEN", "token-1"}}));
+  EXPECT_EQ(received.focus,
+            (std::map<std::string, std::string>{{"XDG_ACTIVATION_TOKEN", "token-1"}}));
   EXPECT_EQ(received.input.toJson(), input().toJson());
 
   // A used picker is never shown again: the next click gets a new process.

@@ -531,7 +531,9 @@ Shot screenshot(const std::string& window, const std::string& name) {
   fields >> result.width >> result.height >> result.colours;
   return result;
 }
-Shot screenshot(const Window& window, const std::string& name) { return screenshot(window.id(), name); }
+Shot screenshot(const Window& window, const std::string& name) {
+  return screenshot(window.id(), name);
+}
 
 // Ten candidates, a safety finding and a note, drawn and kept as
 // <build>/test-output/picker/picker-ten-candidates.png.
@@ -858,7 +860,8 @@ bool ready(const JsonValue& picker) { return picker.value("state", "") == "ready
 
 // `linkferry-open LINK` as the desktop runs it for a click (standard input no terminal), in
 // `environment`; a window of its own (today's path) traces to `trace` when given.
-std::unique_ptr<Child> clickOpen(const std::string& link, std::map<std::string, std::string> environment,
+std::unique_ptr<Child> clickOpen(const std::string& link,
+                                 std::map<std::string, std::string> environment,
                                  const std::optional<std::filesystem::path>& trace = std::nullopt) {
   if (trace) environment["LINKFERRY_PICKER_TRACE"] = trace->string();
   return std::make_unique<Child>((testing::binaryDirectory() / "cli/linkferry-open").string(),
@@ -910,8 +913,9 @@ TEST(WarmPicker, AClickShowsTheWarmWindowAndAKeyPressOpensTheChosenBrowser) {
   EXPECT_NE(output.find("picked in beta browser"), std::string::npos) << output;
   EXPECT_EQ(desktop.launched(1), std::vector<std::string>{"served:beta|" + link});
 
-  const JsonValue next = awaitWarmPicker(
-      desktop, [&](const JsonValue& picker) { return ready(picker) && picker["pid"] != first["pid"]; });
+  const JsonValue next = awaitWarmPicker(desktop, [&](const JsonValue& picker) {
+    return ready(picker) && picker["pid"] != first["pid"];
+  });
   EXPECT_EQ(next["starts"], 2);
 
   // ":N.0" is the same X server to the window, another display to the service.

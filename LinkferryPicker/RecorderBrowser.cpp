@@ -12,8 +12,7 @@ int main(int argc, char** argv) {
   if (!path) return 0;
   std::FILE* file = std::fopen(path, "a");
   if (!file) return 0;
-  std::fprintf(file, "%lld %s\n",
-               static_cast<long long>(now.tv_sec) * 1000000 + now.tv_nsec / 1000,
+  std::fprintf(file, "%lld %s\n", static_cast<long long>(now.tv_sec) * 1000000 + now.tv_nsec / 1000,
                argc > 1 ? argv[argc - 1] : "");
   std::fclose(file);
   return 0;

@@ -27,12 +27,14 @@ constexpr const char* kWarmUpInput = R"({
   "note": "warm-up",
   "safety": [{"code": "lookalike", "label": "warm-up", "excerpt": "example", "kind": "domain"}],
   "candidates": [
-    {"target": {"browser": "firefox-esr"}, "weight": 1, "reasons": [{"stage": "history", "detail": "warm-up"}],
+    {"target": {"browser": "firefox-esr"}, "weight": 1,
+     "reasons": [{"stage": "history", "detail": "warm-up"}],
      "label": "Firefox", "avatar": {"initial": "W", "fill": 4282549140, "text": 4294967295}},
     {"target": {"browser": "chromium", "privateMode": true}, "weight": 0, "reasons": [],
      "label": "Chromium"}],
   "window": {"scopes": [{"id": "domain", "title": "example.com"},
-                        {"id": "pattern", "title": "URLs matching a pattern", "pattern": "^https://"}],
+                        {"id": "pattern", "title": "URLs matching a pattern",
+                         "pattern": "^https://"}],
              "durations": [{"count": 1, "unit": "hour", "title": "1 hour"}]}
 })";
 
@@ -90,7 +92,8 @@ int run() {
 
   std::optional<PickerProtocol::WarmRequest> request;
   try {
-    request = PickerProtocol::WarmRequest::parse(received.substr(0, received.find('\n')), "the request");
+    request =
+        PickerProtocol::WarmRequest::parse(received.substr(0, received.find('\n')), "the request");
   } catch (const std::exception& error) {
     std::cerr << "linkferry-picker: " << error.what() << '\n';
     return 1;

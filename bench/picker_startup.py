@@ -280,9 +280,10 @@ def main():
           f"first key {medians['picker'][1] / medians['bare'][1]:.2f}x, "
           f"processor time {medians['picker'][2] / medians['bare'][2]:.2f}x")
     bare = medians["bare"][0]
-    print(f"click -> first frame / bare window's first frame: cold {clicks['cold'][0] / bare:.2f}x, "
-          f"warm {clicks['warm'][0] / bare:.2f}x; warm / cold {clicks['warm'][0] / clicks['cold'][0]:.2f}x")
-    print(f"key -> browser: warm / cold {clicks['warm'][1] / clicks['cold'][1]:.2f}x")
+    cold, warm = clicks["cold"], clicks["warm"]
+    print(f"click -> first frame / bare window's first frame: cold {cold[0] / bare:.2f}x, "
+          f"warm {warm[0] / bare:.2f}x; warm / cold {warm[0] / cold[0]:.2f}x")
+    print(f"key -> browser: warm / cold {warm[1] / cold[1]:.2f}x")
     print("load:", open("/proc/loadavg").read().strip())
 
 
