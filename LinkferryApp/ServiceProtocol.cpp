@@ -98,8 +98,15 @@ ClickOutcome ServiceProtocol::showWarm(ClickOutcome pick,
   if (!m_warmPicker || !pick.pickerInput || !m_warmPicker->servesDisplayOf(environment)) {
     return pick;
   }
-  const PickerProtocol::Input input = PickerProtocol::Input::fromJson(
-      JsonReader(*pick.pickerInput, "the click's outcome", "pickerInput"));
+  std::optional<PickerProtocol::Input> read;
+  try {
+    read = PickerProtocol::Input::fromJson(
+        JsonReader(*pick.pickerInput, "the click's outcome", "pickerInput"));
+  } catch (const std::exception& error) {
+    logLine(error.what());
+    return pick;
+  }
+  const PickerProtocol::Input& input = *read;
   const WarmPicker::Shown shown = m_warmPicker->show(input, environment);
   if (shown.kind != WarmPicker::Shown::Kind::answered) return pick;
   const PickerWindow::Result result =
