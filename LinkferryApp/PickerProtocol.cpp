@@ -116,4 +116,20 @@ Answer Answer::fromJson(const JsonReader& json) {
   return answer;
 }
 
+JsonValue WarmRequest::toJson() const {
+  JsonValue variables = JsonValue::object();
+  for (const auto& [name, value] : focus) variables[name] = value;
+  return {{"input", input.toJson()}, {"focus", std::move(variables)}};
+}
+
+WarmRequest WarmRequest::parse(std::string_view text, std::string_view file) {
+  const JsonValue document = Json::parse(text, file);
+  const JsonReader json(document, std::string(file));
+  WarmRequest request{Input::fromJson(json["input"]), {}};
+  if (auto focus = json.optional("focus")) {
+    for (const std::string& name : focus->keys()) request.focus[name] = (*focus)[name].string();
+  }
+  return request;
+}
+
 }  // namespace linkferry::PickerProtocol

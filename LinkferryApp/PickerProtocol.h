@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstdint>
+#include <map>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -13,7 +14,9 @@
 #include "settings/PickerModel.h"
 
 // What `linkferry` and the `linkferry-picker` window say to each other: one input document on the
-// window's standard input, one answer on its standard output.
+// window's standard input, one answer on its standard output. A window kept warm by the service
+// (`linkferry-picker --warm`) says kWarmReady on its standard output once it can show a window
+// at once, then reads one WarmRequest line and answers it like the cold window.
 namespace linkferry::PickerProtocol {
 
 // A way to remember a choice that the window offers, e.g. {"id": "domain", "title": "example.com"}
@@ -67,6 +70,22 @@ struct Answer {
   static Answer fromJson(const JsonReader& json);
 
   bool operator==(const Answer&) const = default;
+};
+
+// The line a warm window writes once GTK runs and its window can be shown at once.
+inline constexpr std::string_view kWarmReady = "ready";
+
+// What the service hands a warm window for one click: the window's input and the click's focus
+// variables (XDG_ACTIVATION_TOKEN, DESKTOP_STARTUP_ID), by which the desktop lets the window take
+// the focus it would give a program the click started.
+struct WarmRequest {
+  Input input;
+  std::map<std::string, std::string> focus;
+
+  // {"input": Input's JSON, "focus": {name: value}}.
+  JsonValue toJson() const;
+  // Throws JsonError naming `file` and the key path (as Input::parse does).
+  static WarmRequest parse(std::string_view text, std::string_view file);
 };
 
 }  // namespace linkferry::PickerProtocol

@@ -113,6 +113,11 @@ Result show(const std::string& program, const PickerProtocol::Input& input) {
   } catch (const std::exception& error) {
     return failed(error.what());
   }
+  return resultOf(program, request, answer);
+}
+
+Result resultOf(const std::string& program, const PickerRequest& request,
+                const PickerProtocol::Answer& answer) {
   if (!answer.choose) return Result{};
   if (answer.choose->index < 0 ||
       static_cast<std::size_t>(answer.choose->index) >= request.candidates.size()) {

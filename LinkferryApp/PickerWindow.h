@@ -48,6 +48,11 @@ Result show(const std::string& program, const PickerRequest& request,
 // The same for an input made already (by the service, which has the catalog and settings).
 Result show(const std::string& program, const PickerProtocol::Input& input);
 
+// What an answer of the window (cold or warm) means for `request`: a choice of a row that does
+// not exist gives `failed`.
+Result resultOf(const std::string& program, const PickerRequest& request,
+                const PickerProtocol::Answer& answer);
+
 // The scope the window offers for `request` under `id` ("page", "host", "domain", "appWindow",
 // "pattern"), when it offers it. "pattern" stands for `pattern` when that is a valid expression
 // (RuleAuthoring::isValidRegex) and for the offered page expression when `pattern` is absent;

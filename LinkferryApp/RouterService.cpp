@@ -2,7 +2,9 @@
 
 #include <utility>
 
+#include "PickerWindow.h"
 #include "launching/DetachedLaunchRunner.h"
+#include "launching/LaunchEnvironment.h"
 
 namespace linkferry {
 
@@ -31,7 +33,9 @@ RouterService::RouterService(Options options)
       ServiceReloader::Options{m_options.environment, m_options.home, m_options.debounce,
                                m_options.period, m_options.readSignals},
       m_loaded, *m_clicks);
-  m_protocol = std::make_unique<ServiceProtocol>(m_loaded, *m_clicks, *m_reloader);
+  startWarmPicker();
+  m_protocol =
+      std::make_unique<ServiceProtocol>(m_loaded, *m_clicks, *m_reloader, m_warmPicker.get());
   ServiceServer::Limits limits;
   limits.idleExit = m_options.idleExit;
   limits.requestTimeout = m_options.requestTimeout;
@@ -44,11 +48,29 @@ RouterService::RouterService(Options options)
 }
 
 RouterService::~RouterService() {
+  // A worker showing the warm picker waits for the user: the picker goes first, so that the
+  // workers can finish.
+  if (m_warmPicker) m_warmPicker->stop();
   // The server's workers call the protocol, which reads what the reloader keeps current.
   m_server.reset();
   m_protocol.reset();
   m_reloader.reset();
+  m_warmPicker.reset();
   m_clicks.reset();
+}
+
+void RouterService::startWarmPicker() {
+  if (!m_options.warmPicker) return;
+  if (std::optional<std::string> program = PickerWindow::program(m_options.environment)) {
+    WarmPicker::Options options;
+    options.program = *program;
+    options.environment = m_options.environment;
+    // A focus token the service itself was started with is spent; each click brings its own.
+    for (std::string_view name : LaunchEnvironment::focusVariables()) {
+      options.environment.erase(std::string(name));
+    }
+    m_warmPicker = std::make_unique<WarmPicker>(std::move(options));
+  }
 }
 
 void RouterService::run(int listener) {

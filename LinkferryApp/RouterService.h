@@ -11,6 +11,7 @@
 #include "ServiceProtocol.h"
 #include "ServiceReloader.h"
 #include "ServiceServer.h"
+#include "WarmPicker.h"
 #include "foundation/Json.h"
 #include "launching/DetachedLaunchRunner.h"
 
@@ -47,6 +48,9 @@ class RouterService {
     std::shared_ptr<const ShortLinkExpanding> expander;
     // How long a started browser is watched for a failure (DetachedLaunchRunner).
     std::chrono::milliseconds launchWindow{DetachedLaunchRunner::kDefaultWindow};
+    // Keep a picker window ready (WarmPicker) when the environment names a display and
+    // `linkferry-picker` is beside this program.
+    bool warmPicker = true;
   };
   static constexpr std::chrono::milliseconds kDefaultDebounce{5'000};
   static constexpr std::chrono::milliseconds kDefaultPeriod{30 * 60'000};
@@ -68,10 +72,13 @@ class RouterService {
   JsonValue answer(const std::string& line, int peerPid, const ServiceServer::Reply& early = {});
 
  private:
+  void startWarmPicker();
+
   const Options m_options;
   RouterLoader::Loaded m_loaded;
   // Declared in the order they start; each stops before what it uses goes.
   std::unique_ptr<ClickHandler> m_clicks;
+  std::unique_ptr<WarmPicker> m_warmPicker;
   std::unique_ptr<ServiceReloader> m_reloader;
   std::unique_ptr<ServiceProtocol> m_protocol;
   std::unique_ptr<ServiceServer> m_server;

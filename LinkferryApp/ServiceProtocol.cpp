@@ -59,8 +59,8 @@ ClickHandler::Answer earlyAnswer(const ServiceServer::Reply& early) {
 }  // namespace
 
 ServiceProtocol::ServiceProtocol(const RouterLoader::Loaded& loaded, ClickHandler& clicks,
-                                 ServiceReloader& reloader)
-    : m_loaded(loaded), m_clicks(clicks), m_reloader(reloader) {}
+                                 ServiceReloader& reloader, WarmPicker* warmPicker)
+    : m_loaded(loaded), m_clicks(clicks), m_reloader(reloader), m_warmPicker(warmPicker) {}
 
 JsonValue ServiceProtocol::answer(const std::string& line, int peerPid,
                                   const ServiceServer::Reply& early) {
@@ -80,8 +80,10 @@ JsonValue ServiceProtocol::answer(const std::string& line, int peerPid,
   }
 }
 
-// {"request": "click", "url", "pick", "dryRun", "sourceApp", "environment"}: routes the link as
-// `linkferry open` would in its own process; the client process is where the link was clicked.
+// {"request": "click", "url", "pick", "dryRun", "sourceApp", "environment", "window"}: routes the
+// link as `linkferry open` would in its own process; the client process is where the link was
+// clicked. With "window" the client has no terminal and would show the picker window itself: the
+// warm picker may show it instead (showWarm).
 JsonValue ServiceProtocol::click(const JsonReader& request, int peerPid,
                                  const ServiceServer::Reply& early) {
   const std::string text = request["url"].string();
@@ -92,7 +94,43 @@ JsonValue ServiceProtocol::click(const JsonReader& request, int peerPid,
   if (auto given = request.optional("sourceApp")) click.sourceApp = given->string();
   click.pick = flag(request, "pick");
   click.dryRun = flag(request, "dryRun");
-  return answered(m_clicks.route(click, earlyAnswer(early)));
+  ClickOutcome outcome = m_clicks.route(click, earlyAnswer(early));
+  if (outcome.status == "pick" && flag(request, "window")) {
+    outcome = showWarm(std::move(outcome), click.environment, early);
+  }
+  return answered(outcome);
+}
+
+ClickOutcome ServiceProtocol::showWarm(ClickOutcome pick,
+                                       const std::map<std::string, std::string>& environment,
+                                       const ServiceServer::Reply& early) {
+  if (!m_warmPicker || !pick.pickerInput || !m_warmPicker->servesDisplayOf(environment)) {
+    return pick;
+  }
+  std::optional<PickerProtocol::Input> read;
+  try {
+    read = PickerProtocol::Input::fromJson(
+        JsonReader(*pick.pickerInput, "the click's outcome", "pickerInput"));
+  } catch (const std::exception& error) {
+    logLine(error.what());
+    return pick;
+  }
+  const PickerProtocol::Input& input = *read;
+  const WarmPicker::Shown shown = m_warmPicker->show(input, environment);
+  if (shown.kind != WarmPicker::Shown::Kind::answered) return pick;
+  const PickerWindow::Result result =
+      PickerWindow::resultOf("the warm picker", input.request, shown.answer);
+  if (result.kind == PickerWindow::Result::Kind::failed) {
+    logLine(result.error);
+    return pick;
+  }
+  try {
+    return m_clicks.answer(PickerAnswer::from(input.request.id.string(), result), environment,
+                           earlyAnswer(early));
+  } catch (const std::exception& error) {
+    // The click was routed and its window answered: the client must not route it again.
+    return ClickOutcome::failed(pick.link, error.what());
+  }
 }
 
 // {"request": "choose", "id", "index", "scope", "pattern", "remember", "duration",
@@ -115,7 +153,8 @@ JsonValue ServiceProtocol::status() {
           {"pid", ::getpid()},
           {"dataFolder", m_loaded.paths.root.string()},
           {"problems", problems},
-          {"indexBuiltAt", RFC3339::formatUTC(m_loaded.router->state().index->builtAt)}};
+          {"indexBuiltAt", RFC3339::formatUTC(m_loaded.router->state().index->builtAt)},
+          {"warmPicker", m_warmPicker ? m_warmPicker->status() : JsonValue()}};
 }
 
 }  // namespace linkferry

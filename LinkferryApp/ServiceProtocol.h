@@ -6,6 +6,7 @@
 #include "RouterLoader.h"
 #include "ServiceReloader.h"
 #include "ServiceServer.h"
+#include "WarmPicker.h"
 #include "foundation/Json.h"
 
 namespace linkferry {
@@ -14,14 +15,15 @@ namespace linkferry {
 // ({"request": "click" | "choose" | "cancel" | "index" | "status", ...}; ServiceClient has the
 // protocol). Clicks are routed with the service's warm Router and written to its log before
 // they are answered; a click that needs the picker waits in the click handler until its "choose"
-// or "cancel".
+// or "cancel", or, when the client lets the service show the window ("window": true), is shown in
+// the warm picker and answered only once the user has chosen.
 //
 // Threads: answer() is called on the server's workers, several at once.
 class ServiceProtocol {
  public:
-  // `loaded`, `clicks` and `reloader` must outlive this object.
+  // `loaded`, `clicks`, `reloader` and `warmPicker` (null: none) must outlive this object.
   ServiceProtocol(const RouterLoader::Loaded& loaded, ClickHandler& clicks,
-                  ServiceReloader& reloader);
+                  ServiceReloader& reloader, WarmPicker* warmPicker = nullptr);
   ServiceProtocol(const ServiceProtocol&) = delete;
   ServiceProtocol& operator=(const ServiceProtocol&) = delete;
 
@@ -32,6 +34,12 @@ class ServiceProtocol {
 
  private:
   JsonValue click(const JsonReader& request, int peerPid, const ServiceServer::Reply& early);
+  // A "pick" shown in the warm picker and the user's answer carried back to the router: the
+  // click's final outcome (sent through `early` once the chosen browser started). The pick itself
+  // when the warm picker cannot show it (none, another display, busy, gone meanwhile): the client
+  // then shows its own window as before.
+  ClickOutcome showWarm(ClickOutcome pick, const std::map<std::string, std::string>& environment,
+                        const ServiceServer::Reply& early);
   JsonValue pickerAnswer(const JsonReader& request, const ServiceServer::Reply& early);
   JsonValue index();
   JsonValue status();
@@ -39,6 +47,7 @@ class ServiceProtocol {
   const RouterLoader::Loaded& m_loaded;
   ClickHandler& m_clicks;
   ServiceReloader& m_reloader;
+  WarmPicker* const m_warmPicker;
 };
 
 }  // namespace linkferry

@@ -21,6 +21,9 @@ namespace linkferry::QuickOpen {
 
 namespace {
 
+// How long a click the service may show in its window waits for its answer: the user's choice.
+constexpr std::chrono::milliseconds kWindowClickTimeout = std::chrono::hours(24);
+
 // A scheme and its colon, as the service will want to find one; anything else goes to
 // `linkferry open`, which explains what is wrong.
 bool hasScheme(const std::string& text) {
@@ -50,6 +53,19 @@ bool hasScheme(const std::string& text) {
   std::cerr << "linkferry-open: cannot run " << program.string() << ": " << std::strerror(errno)
             << '\n';
   std::_Exit(2);
+}
+
+// Without a terminal to ask on, the service may show the picker in the window it keeps ready and
+// answer with what the user chose; that answer waits for the user, not only for the service.
+JsonValue exchangeClick(ServiceClient::Connection& connection, const Arguments& arguments,
+                        const std::map<std::string, std::string>& environment) {
+  JsonValue request = ServiceClient::clickRequest(arguments.link, arguments.pick, arguments.dryRun,
+                                                  arguments.sourceApp, environment);
+  const bool window = ::isatty(STDIN_FILENO) != 1;
+  if (window) request["window"] = true;
+  return connection.exchange(request,
+                             window ? kWindowClickTimeout : std::chrono::milliseconds(
+                                                                ServiceClient::kClickTimeout));
 }
 
 }  // namespace
@@ -99,10 +115,7 @@ int run(int argc, char** argv) {
 
   ClickOutcome outcome;
   try {
-    const JsonValue answer = connection->exchange(
-        ServiceClient::clickRequest(parsed->link, parsed->pick, parsed->dryRun, parsed->sourceApp,
-                                    environment),
-        ServiceClient::kClickTimeout);
+    const JsonValue answer = exchangeClick(*connection, *parsed, environment);
     outcome = ClickOutcome::fromServiceAnswer(answer);
   } catch (const ServiceClient::Refused&) {
     // Nothing was routed: `linkferry open` tries again and explains the refusal.

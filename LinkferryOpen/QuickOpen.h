@@ -9,8 +9,9 @@
 // service and prints the outcome itself; it loads nothing but the C library for that, so a click
 // costs little more than starting any process. Every other case runs `linkferry open` (beside
 // this program) with the same arguments: another data folder's service or none, several links,
-// options it does not know, --help, a link the service refuses. When the service asks for the
-// picker, `linkferry open --service-picker` takes over to show it.
+// options it does not know, --help, a link the service refuses. Without a terminal, the service
+// may show the picker in the window it keeps ready and answer with the user's choice applied;
+// when it asks for the picker instead, `linkferry open --service-picker` takes over to show it.
 namespace linkferry::QuickOpen {
 
 // The arguments this program handles itself.

@@ -79,21 +79,18 @@ Gtk::Widget* avatarDisc(const ProfileAvatar& avatar) {
   return area;
 }
 
-// The browser's icon from its desktop entry (the browser id is the desktop file id on Linux),
-// else the theme's generic browser icon.
-Gtk::Image* browserIcon(const std::string& browser) {
-  auto* image = Gtk::make_managed<Gtk::Image>();
-  image->set_pixel_size(28);
+// Shows the browser's icon from its desktop entry (the browser id is the desktop file id on
+// Linux), else the theme's generic browser icon.
+void setBrowserIcon(Gtk::Image& image, const std::string& browser) {
   Glib::RefPtr<Gio::DesktopAppInfo> info;
   if (!browser.empty() && browser.find('/') == std::string::npos) {
     info = Gio::DesktopAppInfo::create(browser + ".desktop");
   }
   if (info && info->get_icon()) {
-    image->set(info->get_icon());
+    image.set(info->get_icon());
   } else {
-    image->set_from_icon_name("web-browser");
+    image.set_from_icon_name("web-browser");
   }
-  return image;
 }
 
 std::int64_t monotonicMicroseconds() {
@@ -109,8 +106,8 @@ bool tracing() {
 
 }  // namespace
 
-PickerView::PickerView(PickerProtocol::Input input, Finished finished)
-    : m_input(std::move(input)), m_finished(std::move(finished)) {
+PickerView::PickerView(PickerProtocol::Input input, Finished finished, bool iconsLater)
+    : m_input(std::move(input)), m_finished(std::move(finished)), m_iconsLater(iconsLater) {
   set_title("Open link");
   set_decorated(false);
   set_resizable(false);
@@ -161,7 +158,7 @@ PickerView::PickerView(PickerProtocol::Input input, Finished finished)
       g_signal_connect_after(clock, "layout", G_CALLBACK(&PickerView::afterFirstLayout), this);
     }
   });
-  if (tracing()) {
+  if (tracing() || m_iconsLater) {
     signal_map().connect([this] {
       GdkFrameClock* clock = gtk_widget_get_frame_clock(GTK_WIDGET(gobj()));
       if (clock) g_signal_connect(clock, "after-paint", G_CALLBACK(&PickerView::afterFirstPaint), this);
@@ -235,7 +232,15 @@ Gtk::Widget* PickerView::buildRow(std::size_t index) {
   badge->set_valign(Gtk::Align::CENTER);
   if (!PickerKeys::badge(static_cast<std::int64_t>(index))) badge->add_css_class("empty");
   row->append(*badge);
-  row->append(*browserIcon(candidate.target.browser));
+  auto* icon = Gtk::make_managed<Gtk::Image>();
+  // The size is the row's either way, so an icon filled in later moves nothing.
+  icon->set_pixel_size(28);
+  if (m_iconsLater) {
+    m_pendingIcons.emplace_back(icon, candidate.target.browser);
+  } else {
+    setBrowserIcon(*icon, candidate.target.browser);
+  }
+  row->append(*icon);
   auto* text = Gtk::make_managed<Gtk::Box>(Gtk::Orientation::VERTICAL, 0);
   text->set_valign(Gtk::Align::CENTER);
   text->set_hexpand(true);
@@ -510,6 +515,10 @@ void PickerView::choose(std::int64_t index, bool makeRule, bool privateMode) {
 void PickerView::afterFirstPaint(GdkFrameClock* clock, gpointer self) {
   g_signal_handlers_disconnect_by_func(clock, reinterpret_cast<gpointer>(&afterFirstPaint), self);
   auto* view = static_cast<PickerView*>(self);
+  if (!view->m_pendingIcons.empty()) {
+    Glib::signal_idle().connect_once([view] { view->fillIcons(); });
+  }
+  if (!tracing()) return;
   std::fprintf(stderr, "shown %lld\n", static_cast<long long>(monotonicMicroseconds()));
   GtkNative* native = GTK_NATIVE(view->gobj());
   GdkSurface* surface = gtk_native_get_surface(native);
@@ -542,6 +551,23 @@ void PickerView::afterFirstPaint(GdkFrameClock* clock, gpointer self) {
                  static_cast<int>(bounds.size.height));
   }
   std::fprintf(stderr, "ready\n");
+}
+
+void PickerView::fillIcons() {
+  for (auto& [image, browser] : m_pendingIcons) setBrowserIcon(*image, browser);
+  m_pendingIcons.clear();
+  // The whole window, not only the icons: what an icon draws beyond its own bounds (a shadow)
+  // would otherwise be left out.
+  queue_draw();
+  if (!tracing()) return;
+  if (GdkFrameClock* clock = gtk_widget_get_frame_clock(GTK_WIDGET(gobj()))) {
+    g_signal_connect(clock, "after-paint", G_CALLBACK(&PickerView::afterIconsPaint), this);
+  }
+}
+
+void PickerView::afterIconsPaint(GdkFrameClock* clock, gpointer self) {
+  g_signal_handlers_disconnect_by_func(clock, reinterpret_cast<gpointer>(&afterIconsPaint), self);
+  std::fprintf(stderr, "icons %lld\n", static_cast<long long>(monotonicMicroseconds()));
 }
 
 void PickerView::finish(const PickerProtocol::Answer& answer) {

@@ -6,6 +6,8 @@
 #include <functional>
 #include <memory>
 #include <optional>
+#include <string>
+#include <utility>
 #include <vector>
 
 #include "PickerProtocol.h"
@@ -21,12 +23,14 @@ namespace linkferry::picker {
 // "shown <microseconds>" after its first frame (CLOCK_MONOTONIC), then "window <X11 id>",
 // "renderer <GSK renderer type>", "gl on" or "gl off: <GDK's reason>" (whether the display could
 // give it an OpenGL context), one "row <index> <x> <y> <width> <height>" per shown row (window
-// coordinates) and "ready"; and
+// coordinates) and "ready"; "icons <microseconds>" once icons left for later are drawn; and
 // "key <microseconds>" at the first key it takes.
 class PickerView : public Gtk::Window {
  public:
   using Finished = std::function<void(const PickerProtocol::Answer&)>;
-  PickerView(PickerProtocol::Input input, Finished finished);
+  // With `iconsLater` the first frame shows the rows with room for the browsers' icons, which
+  // are looked up (desktop entries, the icon theme's files) and drawn right after it.
+  PickerView(PickerProtocol::Input input, Finished finished, bool iconsLater = false);
 
  private:
   Gtk::Widget* buildHeader();
@@ -55,9 +59,13 @@ class PickerView : public Gtk::Window {
   void nextStop(int direction);
   void showStop();
   static void afterFirstPaint(GdkFrameClock* clock, gpointer self);
+  void fillIcons();
+  static void afterIconsPaint(GdkFrameClock* clock, gpointer self);
 
   PickerProtocol::Input m_input;
   Finished m_finished;
+  const bool m_iconsLater;
+  std::vector<std::pair<Gtk::Image*, std::string>> m_pendingIcons;  // with m_iconsLater
   bool m_done = false;
   bool m_expanded = false;
   bool m_keySeen = false;

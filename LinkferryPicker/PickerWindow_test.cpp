@@ -11,6 +11,7 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <functional>
 #include <fstream>
 #include <map>
 #include <sstream>
@@ -511,7 +512,7 @@ TEST(PickerWindow, OpensUnderThePointerOnTheScreenOrCentred) {
 struct Shot {
   int width = 0, height = 0, colours = 0;
 };
-Shot screenshot(const Window& window, const std::string& name) {
+Shot screenshot(const std::string& window, const std::string& name) {
   const auto folder = testing::binaryDirectory() / "test-output/picker";
   std::filesystem::create_directories(folder);
   const auto png = folder / (name + ".png");
@@ -520,7 +521,7 @@ Shot screenshot(const Window& window, const std::string& name) {
   options.captureOutput = true;
   options.environment = displayEnvironment();
   Process::Result shot =
-      Process::run("/usr/bin/import", {"-window", window.id(), png.string()}, options);
+      Process::run("/usr/bin/import", {"-window", window, png.string()}, options);
   EXPECT_EQ(shot.exitStatus, 0) << shot.standardError;
   Process::Result measured =
       Process::run("/usr/bin/identify", {"-format", "%w %h %k", png.string()}, options);
@@ -529,6 +530,9 @@ Shot screenshot(const Window& window, const std::string& name) {
   Shot result;
   fields >> result.width >> result.height >> result.colours;
   return result;
+}
+Shot screenshot(const Window& window, const std::string& name) {
+  return screenshot(window.id(), name);
 }
 
 // Ten candidates, a safety finding and a note, drawn and kept as
@@ -818,6 +822,164 @@ TEST(OpenThroughTheWindow, TheServicesPickCarriesWhatTheWindowShows) {
   EXPECT_EQ(status, 0) << output << handedOver->errorText();
   EXPECT_NE(output.find("picked in beta browser"), std::string::npos) << output;
   EXPECT_EQ(desktop.launched(1), std::vector<std::string>{"served:beta|" + link});
+}
+
+
+// `linkferry serve` for `desktop` on its display: it keeps a warm picker, whose trace (the
+// service's own standard error) says when it drew. Fails the test when the picker is not ready.
+std::unique_ptr<Child> startWarmService(const RecorderDesktop& desktop) {
+  std::map<std::string, std::string> serviceEnvironment = desktop.environment();
+  serviceEnvironment["RECORDER_TAG"] = "served:";
+  serviceEnvironment["LINKFERRY_PICKER_TRACE"] = "1";
+  auto service = std::make_unique<Child>(testing::linkferryProgram().string(),
+                                         std::vector<std::string>{"serve"}, serviceEnvironment, "");
+  return service;
+}
+
+// The service's "warmPicker" status once `accepted` holds for it (or the last seen after 60
+// seconds).
+JsonValue awaitWarmPicker(const RecorderDesktop& desktop,
+                          const std::function<bool(const JsonValue&)>& accepted) {
+  JsonValue picker;
+  const auto deadline = std::chrono::steady_clock::now() + kPatience;
+  while (std::chrono::steady_clock::now() < deadline) {
+    if (auto connection = ServiceClient::Connection::open(desktop.environment())) {
+      try {
+        picker = connection->exchange({{"request", "status"}}, 5s).value("warmPicker", JsonValue());
+      } catch (const std::exception&) {
+      }
+    }
+    if (picker.is_object() && accepted(picker)) return picker;
+    std::this_thread::sleep_for(25ms);
+  }
+  ADD_FAILURE() << "the warm picker never got there: " << picker.dump();
+  return picker;
+}
+
+bool ready(const JsonValue& picker) { return picker.value("state", "") == "ready"; }
+
+// `linkferry-open LINK` as the desktop runs it for a click (standard input no terminal), in
+// `environment`; a window of its own (today's path) traces to `trace` when given.
+std::unique_ptr<Child> clickOpen(const std::string& link,
+                                 std::map<std::string, std::string> environment,
+                                 const std::optional<std::filesystem::path>& trace = std::nullopt) {
+  if (trace) environment["LINKFERRY_PICKER_TRACE"] = trace->string();
+  return std::make_unique<Child>((testing::binaryDirectory() / "cli/linkferry-open").string(),
+                                 std::vector<std::string>{link}, environment, "");
+}
+
+// Waits for a line starting with `prefix` in a trace file a window writes.
+bool tracedInFile(const std::filesystem::path& trace, std::string_view prefix) {
+  const auto deadline = std::chrono::steady_clock::now() + kPatience;
+  while (std::chrono::steady_clock::now() < deadline) {
+    std::ifstream file(trace);
+    for (std::string line; std::getline(file, line);) {
+      if (line.starts_with(prefix)) return true;
+    }
+    std::this_thread::sleep_for(25ms);
+  }
+  return false;
+}
+
+std::string visiblePicker() {
+  const std::string found = xdotool({"search", "--sync", "--onlyvisible", "--name", "^Open link$"});
+  return found.substr(0, found.find('\n'));
+}
+
+constexpr const char* kAskForNews = R"({"version": 1, "rules": [
+    {"name": "Ask for news", "match": {"host": "news.example"},
+     "action": {"prompt": [{"browser": "alpha"}, {"browser": "beta"}]}}]})";
+
+// A service with a display keeps a picker window ready: a click shows it (no `linkferry open`
+// in between), a key press opens the chosen browser through the service, `linkferry-open` prints
+// the final outcome, and a fresh picker replaces the used one. A click from another display
+// shows a window of its own, which looks the same; the warm picker stays unused meanwhile.
+TEST(WarmPicker, AClickShowsTheWarmWindowAndAKeyPressOpensTheChosenBrowser) {
+  RecorderDesktop desktop;
+  desktop.folder().write("data/rules.json", kAskForNews);
+  const std::unique_ptr<Child> service = startWarmService(desktop);
+  const JsonValue first = awaitWarmPicker(desktop, ready);
+  if (HasFailure()) return;
+
+  const std::string link = "https://news.example/today";
+  const std::unique_ptr<Child> click = clickOpen(link, desktop.environment());
+  ASSERT_FALSE(service->waitFor("shown ").empty()) << service->errorText();
+  // The browsers' icons come right after the first frame.
+  ASSERT_FALSE(service->waitFor("icons ").empty()) << service->errorText();
+  const Shot warm = screenshot(visiblePicker(), "warm-picker");
+  xdotool({"key", "2"});
+  auto [output, status] = click->finish();
+  EXPECT_EQ(status, 0) << output << click->errorText();
+  EXPECT_NE(output.find("picked in beta browser"), std::string::npos) << output;
+  EXPECT_EQ(desktop.launched(1), std::vector<std::string>{"served:beta|" + link});
+
+  const JsonValue next = awaitWarmPicker(desktop, [&](const JsonValue& picker) {
+    return ready(picker) && picker["pid"] != first["pid"];
+  });
+  EXPECT_EQ(next["starts"], 2);
+
+  // ":N.0" is the same X server to the window, another display to the service.
+  std::map<std::string, std::string> otherDisplay = desktop.environment();
+  otherDisplay["DISPLAY"] = XServer::display + ".0";
+  const auto trace = desktop.folder().path() / "cold-trace";
+  const std::unique_ptr<Child> cold = clickOpen(link, otherDisplay, trace);
+  ASSERT_TRUE(tracedInFile(trace, "ready"));
+  const Shot coldShot = screenshot(visiblePicker(), "cold-picker");
+  EXPECT_EQ(warm.width, coldShot.width);
+  EXPECT_EQ(warm.height, coldShot.height);
+  EXPECT_GT(warm.colours, 64) << "the warm window looks blank";
+  Process::Options options;
+  options.captureOutput = true;
+  const auto shots = testing::binaryDirectory() / "test-output/picker";
+  const Process::Result compared =
+      Process::run("/usr/bin/compare", {"-metric", "AE", (shots / "warm-picker.png").string(),
+                                        (shots / "cold-picker.png").string(), "null:"},
+                   options);
+  // Icons drawn after the first frame may differ from those drawn with it in an edge's shading;
+  // anything more (a shifted row, a missing part) changes thousands of pixels.
+  const int differing = std::atoi(std::string(Text::trimmed(compared.standardError)).c_str());
+  EXPECT_LT(differing, warm.width * warm.height / 200) << compared.standardError;
+  xdotool({"key", "1"});
+  auto [coldOutput, coldStatus] = cold->finish();
+  EXPECT_EQ(coldStatus, 0) << coldOutput << cold->errorText();
+  EXPECT_NE(coldOutput.find("picked in alpha browser"), std::string::npos) << coldOutput;
+  const JsonValue unused = awaitWarmPicker(desktop, ready);
+  EXPECT_EQ(unused["pid"], next["pid"]);
+  EXPECT_EQ(unused["starts"], 2);
+}
+
+// A warm picker killed while it shows a click: that click shows a window of its own (today's
+// path) and is answered there; the service starts a new warm picker, which shows the next click.
+TEST(WarmPicker, AKilledWarmPickerIsReplacedAndItsClickShowsAWindowOfItsOwn) {
+  RecorderDesktop desktop;
+  desktop.folder().write("data/rules.json", kAskForNews);
+  const std::unique_ptr<Child> service = startWarmService(desktop);
+  const JsonValue first = awaitWarmPicker(desktop, ready);
+  if (HasFailure()) return;
+
+  const auto trace = desktop.folder().path() / "cold-trace";
+  const std::unique_ptr<Child> click =
+      clickOpen("https://news.example/killed", desktop.environment(), trace);
+  ASSERT_FALSE(service->waitFor("shown ").empty()) << service->errorText();
+  ASSERT_EQ(::kill(static_cast<pid_t>(first["pid"].get<int>()), SIGKILL), 0);
+  ASSERT_TRUE(tracedInFile(trace, "ready")) << "no window of its own";
+  xdotool({"key", "1"});
+  auto [output, status] = click->finish();
+  EXPECT_EQ(status, 0) << output << click->errorText();
+  EXPECT_NE(output.find("picked in alpha browser"), std::string::npos) << output;
+
+  awaitWarmPicker(desktop, [&](const JsonValue& picker) {
+    return ready(picker) && picker["pid"] != first["pid"];
+  });
+  const std::unique_ptr<Child> next = clickOpen("https://news.example/next", desktop.environment());
+  ASSERT_FALSE(service->waitFor("shown ").empty()) << service->errorText();
+  xdotool({"key", "2"});
+  auto [nextOutput, nextStatus] = next->finish();
+  EXPECT_EQ(nextStatus, 0) << nextOutput;
+  EXPECT_NE(nextOutput.find("picked in beta browser"), std::string::npos) << nextOutput;
+  EXPECT_EQ(desktop.launched(2),
+            (std::vector<std::string>{"served:alpha|https://news.example/killed",
+                                      "served:beta|https://news.example/next"}));
 }
 
 }  // namespace

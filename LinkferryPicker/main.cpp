@@ -2,6 +2,8 @@
 // shows it in a window and writes the user's answer (PickerProtocol::Answer) as one line of JSON
 // on standard output. Exit status 0 with an answer (a choice or a cancel), 1 when the request
 // cannot be read or has nothing to choose from, 2 when no window can be shown.
+// `linkferry-picker --warm`: the window the service keeps ready (WarmWindow); the request comes
+// after GTK has started.
 #include <fcntl.h>
 #include <unistd.h>
 
@@ -14,14 +16,21 @@
 #include <iterator>
 #include <optional>
 #include <string>
+#include <string_view>
 
 #include "PickerProtocol.h"
 #include "PickerView.h"
 #include "Rendering.h"
 #include "Style.h"
+#include "WarmWindow.h"
 
-int main() {
+int main(int argc, char** argv) {
   using namespace linkferry;
+  const bool warm = argc == 2 && std::string_view(argv[1]) == "--warm";
+  if (argc > 1 && !warm) {
+    std::cerr << "usage: linkferry-picker [--warm] < request.json\n";
+    return 1;
+  }
   // LINKFERRY_PICKER_TRACE naming a file (an absolute path) sends the trace, with everything else
   // written to standard error, there: `linkferry` keeps the window's standard error until it
   // ends, so a measurement of a whole click finds the trace in the file as it is written.
@@ -32,13 +41,15 @@ int main() {
       ::close(file);
     }
   }
-  std::string text((std::istreambuf_iterator<char>(std::cin)), std::istreambuf_iterator<char>());
   std::optional<PickerProtocol::Input> input;
-  try {
-    input = PickerProtocol::Input::parse(text, "standard input");
-  } catch (const std::exception& error) {
-    std::cerr << "linkferry-picker: " << error.what() << '\n';
-    return 1;
+  if (!warm) {
+    std::string text((std::istreambuf_iterator<char>(std::cin)), std::istreambuf_iterator<char>());
+    try {
+      input = PickerProtocol::Input::parse(text, "standard input");
+    } catch (const std::exception& error) {
+      std::cerr << "linkferry-picker: " << error.what() << '\n';
+      return 1;
+    }
   }
   picker::Rendering::chooseSoftware();
   if (!gtk_init_check()) {
@@ -47,6 +58,7 @@ int main() {
   }
   Gtk::init_gtkmm_internals();
   picker::Style::apply();
+  if (warm) std::_Exit(picker::WarmWindow::run());
 
   bool done = false;
   auto* view =

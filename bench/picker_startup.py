@@ -8,13 +8,17 @@ the CLOCK_MONOTONIC stamps the programs print with LINKFERRY_PICKER_TRACE set, a
 time each had used by its first frame (less disturbed by other work on a busy machine). Prints the
 medians and spreads, and the picker's medians divided by the bare window's.
 
-Then the whole click: a `linkferry serve` of its own on a data folder with two browsers and a rule
-that asks, and `linkferry-open LINK` started RUNS times as the desktop starts it for a clicked
-link: the time from its start to the picker's first frame and to the picker's first key, through
-the service and `linkferry open --service-picker` (the picker's trace goes to a FIFO, as
-`linkferry` keeps the window's standard error until it ends). The service first opens
-LOG_CLICKS (from the environment, default 3000) links by a rule, so that the decision log is of
-a size a user's reaches and whatever reads it on the way to the window shows in the time.
+Then the whole click, as the desktop starts `linkferry-open LINK` for a clicked link, through
+two `linkferry serve` of their own on data folders with two browsers and a rule that asks: one
+started without a display, so the window comes the way it comes without a warm picker ("cold":
+the service answers "pick", `linkferry open --service-picker` starts `linkferry-picker`), one
+with a display and so a warm picker ("warm": the service shows its ready window). Clicks
+alternate between the two, RUNS each after one warm-up: the time from `linkferry-open`'s start
+to the picker's first frame, and from the picker's key press ("1") to the start of the browser
+chosen (a recorder program noting the time it starts). Pickers trace to one FIFO. Each service
+first opens LOG_CLICKS (from the environment, default 3000) links by a rule, so that the
+decision log is of a size a user's reaches and whatever reads it on the way to the window shows
+in the time.
 """
 import json
 import os
@@ -93,17 +97,13 @@ def fill_log(socket_path, clicks):
                 raise RuntimeError(f"log click not opened: {answer}")
 
 
-def click_desktop(build, folder, env):
-    """A data folder with two browsers (scripts that exit at once) and a rule that asks for one,
-    its service started; returns the environment of the clicks and the service's process."""
-    browsers = []
-    for name in ("alpha", "beta"):
-        program = os.path.join(folder, name)
-        with open(program, "w") as script:
-            script.write("#!/bin/sh\nexit 0\n")
-        os.chmod(program, 0o755)
-        browsers.append({"id": name, "name": f"{name} browser", "family": "chromium",
-                         "appPath": program})
+def click_desktop(build, folder, env, display):
+    """A data folder with two browsers (the recorder, noting when it starts) and a rule that
+    asks for one, its service started with the display or without; returns the environment of
+    the clicks, the service's process and its socket."""
+    browsers = [{"id": name, "name": f"{name} browser", "family": "chromium",
+                 "appPath": os.path.join(build, "LinkferryPicker/picker_recorder_browser")}
+                for name in ("alpha", "beta")]
     data = os.path.join(folder, "data")
     os.makedirs(data)
     with open(os.path.join(data, "browsers.json"), "w") as file:
@@ -119,8 +119,12 @@ def click_desktop(build, folder, env):
     click_env = dict(env, HOME=os.path.join(folder, "home"), LINKFERRY_HOME=data,
                      XDG_RUNTIME_DIR=run, XDG_DATA_HOME=os.path.join(folder, "share"),
                      XDG_CONFIG_HOME=os.path.join(folder, "config"),
-                     XDG_DATA_DIRS=os.path.join(folder, "none"))
-    service = subprocess.Popen([os.path.join(build, "cli/linkferry"), "serve"], env=click_env,
+                     XDG_DATA_DIRS=os.path.join(folder, "none"),
+                     PICKER_RECORDER_FILE=os.path.join(folder, "launched"))
+    service_env = dict(click_env)
+    if not display:
+        del service_env["DISPLAY"]
+    service = subprocess.Popen([os.path.join(build, "cli/linkferry"), "serve"], env=service_env,
                                stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL,
                                stderr=subprocess.DEVNULL)
     deadline = time.monotonic() + 60
@@ -130,62 +134,116 @@ def click_desktop(build, folder, env):
             raise RuntimeError("linkferry serve did not start")
         time.sleep(0.05)
     fill_log(socket_path, LOG_CLICKS)
-    return click_env, service
+    return click_env, service, socket_path
 
 
-def click_once(build, click_env, fifo, n):
-    """linkferry-open for a link that needs a choice: (ms to the picker's first frame, to its
-    first key)."""
-    reader = os.open(fifo, os.O_RDONLY | os.O_NONBLOCK)
-    env = dict(click_env, LINKFERRY_PICKER_TRACE=fifo)
+def exchange(socket_path, request):
+    with socket.socket(socket.AF_UNIX, socket.SOCK_STREAM) as connection:
+        connection.connect(socket_path)
+        connection.sendall((json.dumps(request) + "\n").encode())
+        answer = b""
+        while not answer.endswith(b"\n"):
+            chunk = connection.recv(65536)
+            if not chunk:
+                break
+            answer += chunk
+        return json.loads(answer)
+
+
+def await_warm_picker(socket_path):
+    deadline = time.monotonic() + 60
+    while time.monotonic() < deadline:
+        picker = exchange(socket_path, {"request": "status"}).get("warmPicker") or {}
+        if picker.get("state") == "ready":
+            return
+        time.sleep(0.01)
+    raise RuntimeError("the warm picker did not get ready")
+
+
+class Trace:
+    """The pickers' trace lines, from a FIFO every picker of the run writes to."""
+
+    def __init__(self, path):
+        os.mkfifo(path)
+        self.reader = os.open(path, os.O_RDONLY | os.O_NONBLOCK)
+        # Held open, so the FIFO never reads as ended between pickers.
+        self.writer = os.open(path, os.O_WRONLY)
+        self.pending = b""
+
+    def next(self, prefix, deadline):
+        """The stamp of the next line starting with `prefix`; the lines before it are dropped."""
+        while True:
+            while b"\n" in self.pending:
+                line, self.pending = self.pending.split(b"\n", 1)
+                if line.startswith(prefix):
+                    return int(line.split()[1])
+            if time.monotonic() > deadline:
+                raise RuntimeError(f"no {prefix!r} from the picker")
+            ready, _, _ = select.select([self.reader], [], [], 1)
+            if ready:
+                self.pending += os.read(self.reader, 4096)
+
+
+def last_launch(path):
+    with open(path) as file:
+        return int(file.read().splitlines()[-1].split()[0])
+
+
+def click_once(build, click_env, trace, n):
+    """linkferry-open for a link that needs a choice, answered with "1": (ms from its start to
+    the picker's first frame, ms from the picker's key press to the browser's start)."""
+    deadline = time.monotonic() + 60
     start = now_us()
     child = subprocess.Popen([os.path.join(build, "cli/linkferry-open"),
-                              f"https://news.example/{n}"], env=env, stdin=subprocess.DEVNULL,
+                              f"https://news.example/{n}"], env=click_env, stdin=subprocess.DEVNULL,
                              stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=True)
-    stamps, pending = {}, b""
-    deadline = time.monotonic() + 60
-    while "key" not in stamps and time.monotonic() < deadline:
-        ready, _, _ = select.select([reader], [], [], 1)
-        if not ready:
-            continue
-        chunk = os.read(reader, 4096)
-        if not chunk:
-            time.sleep(0.001)  # no writer yet
-            continue
-        pending += chunk
-        *lines, pending = pending.split(b"\n")
-        for line in lines:
-            if line.startswith(b"shown "):
-                stamps["shown"] = int(line.split()[1])
-                subprocess.run(["xdotool", "key", "Escape"], env=env, check=True)
-            elif line.startswith(b"key "):
-                stamps["key"] = int(line.split()[1])
+    shown = trace.next(b"shown ", deadline)
+    subprocess.run(["xdotool", "key", "1"], env=click_env, check=True)
+    key = trace.next(b"key ", deadline)
     output, errors = child.communicate()
-    os.close(reader)
-    if "key" not in stamps:
-        raise RuntimeError(f"no picker: {output} {errors}")
-    return (stamps["shown"] - start) / 1000, (stamps["key"] - start) / 1000
+    if "picked in alpha browser" not in output:
+        raise RuntimeError(f"not picked: {output} {errors}")
+    launched = last_launch(click_env["PICKER_RECORDER_FILE"])
+    return (shown - start) / 1000, (launched - key) / 1000
 
 
 def measure_clicks(build, runs, env):
+    """Clicks through a service without a display (today's path: linkferry open starts the
+    window) and through one with a warm picker, alternating."""
     folder = tempfile.mkdtemp(prefix="picker-click-")
-    service = None
+    services = []
     try:
-        click_env, service = click_desktop(build, folder, env)
-        fifo = os.path.join(folder, "trace")
-        os.mkfifo(fifo)
-        click_once(build, click_env, fifo, "warm-up")
-        samples = [click_once(build, click_env, fifo, n) for n in range(runs)]
+        trace = Trace(os.path.join(folder, "trace"))
+        env = dict(env, LINKFERRY_PICKER_TRACE=os.path.join(folder, "trace"))
+        paths = {}
+        for name, display in (("cold", False), ("warm", True)):
+            os.makedirs(os.path.join(folder, name))
+            click_env, service, socket_path = click_desktop(build, os.path.join(folder, name), env,
+                                                            display)
+            services.append(service)
+            paths[name] = (click_env, socket_path)
+        samples = {name: [] for name in paths}
+        for n in range(runs + 1):
+            for name, (click_env, socket_path) in paths.items():
+                if name == "warm":
+                    await_warm_picker(socket_path)
+                sample = click_once(build, click_env, trace, f"{name}-{n}")
+                if n > 0:  # the first of each is a warm-up
+                    samples[name].append(sample)
     finally:
-        if service:
+        for service in services:
             service.terminate()
             service.wait()
         shutil.rmtree(folder, ignore_errors=True)
-    shown = [s for s, _ in samples]
-    key = [k for _, k in samples]
-    print(f"click   first frame {statistics.median(shown):7.1f} ms (min {min(shown):.1f}, max "
-          f"{max(shown):.1f})   first key {statistics.median(key):7.1f} ms (min {min(key):.1f}, "
-          f"max {max(key):.1f})   (linkferry-open -> service -> linkferry open -> picker)")
+    medians = {}
+    for name, values in samples.items():
+        shown = [s for s, _ in values]
+        launch = [k for _, k in values]
+        medians[name] = (statistics.median(shown), statistics.median(launch))
+        print(f"click {name}  first frame {medians[name][0]:7.1f} ms (min {min(shown):.1f}, max "
+              f"{max(shown):.1f})   key -> browser {medians[name][1]:6.1f} ms (min "
+              f"{min(launch):.1f}, max {max(launch):.1f})")
+    return medians
 
 
 def main():
@@ -205,7 +263,7 @@ def main():
         for _ in range(runs):
             for name, (program, text) in programs.items():
                 results[name].append(run_once(program, text, env))
-        measure_clicks(build, runs, env)
+        clicks = measure_clicks(build, runs, env)
     finally:
         xvfb.terminate()
         xvfb.wait()
@@ -221,6 +279,11 @@ def main():
     print(f"picker / bare: first frame {medians['picker'][0] / medians['bare'][0]:.2f}x, "
           f"first key {medians['picker'][1] / medians['bare'][1]:.2f}x, "
           f"processor time {medians['picker'][2] / medians['bare'][2]:.2f}x")
+    bare = medians["bare"][0]
+    cold, warm = clicks["cold"], clicks["warm"]
+    print(f"click -> first frame / bare window's first frame: cold {cold[0] / bare:.2f}x, "
+          f"warm {warm[0] / bare:.2f}x; warm / cold {warm[0] / cold[0]:.2f}x")
+    print(f"key -> browser: warm / cold {warm[1] / cold[1]:.2f}x")
     print("load:", open("/proc/loadavg").read().strip())
 
 
