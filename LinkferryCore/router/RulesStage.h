@@ -6,6 +6,7 @@
 #include <string_view>
 
 #include "router/PipelineStage.h"
+#include "rules/RuleIndex.h"
 #include "rules/RuleSet.h"
 
 namespace linkferry {
@@ -28,6 +29,8 @@ class RulesStage final : public PipelineStage {
  private:
   std::shared_ptr<const RuleSet> m_ruleSet;
   std::shared_ptr<const std::set<std::string>> m_knownBrowsers;
+  // Built from the rules once; shared by copies of the stage.
+  std::shared_ptr<const RuleIndex> m_index;
 };
 
 }  // namespace linkferry
