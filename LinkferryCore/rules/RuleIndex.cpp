@@ -43,6 +43,11 @@ char asciiLower(char c) {
 std::optional<std::size_t> skipBracketed(std::string_view pattern, std::size_t open) {
   const char opening = pattern[open];
   const char closing = opening == '[' ? ']' : ')';
+  // Whether a "]" first in a set closes it or stands for itself is not read here.
+  if (opening == '[' &&
+      (pattern.substr(open + 1, 1) == "]" || pattern.substr(open + 1, 2) == "^]")) {
+    return std::nullopt;
+  }
   int depth = 0;
   for (std::size_t i = open; i < pattern.size(); ++i) {
     const char c = pattern[i];
