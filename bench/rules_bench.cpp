@@ -18,6 +18,7 @@
 #include "routing/RoutingContext.h"
 #include "rules/RuleEvaluator.h"
 #include "rules/RuleSet.h"
+#include "rules/URLRewriter.h"
 
 using namespace linkferry;
 
@@ -210,6 +211,32 @@ void BM_MakeRulesStage(benchmark::State& state) {
   for (auto _ : state) benchmark::DoNotOptimize(RulesStage(set, work.knownBrowsers));
 }
 BENCHMARK(BM_MakeRulesStage)->Arg(1000)->Arg(10000)->Unit(benchmark::kMicrosecond);
+
+// Link preparation's pass over the rewrite rules, over every link of the workload. Items are
+// links.
+void BM_RewriteRules(benchmark::State& state) {
+  const Workload& work = workload(state.range(0));
+  for (auto _ : state) {
+    for (const LinkRequest& link : work.links) {
+      benchmark::DoNotOptimize(URLRewriter::apply(work.set, link, context()));
+    }
+  }
+  state.SetItemsProcessed(state.iterations() * static_cast<std::int64_t>(work.links.size()));
+}
+BENCHMARK(BM_RewriteRules)->Arg(1000)->Arg(10000)->Unit(benchmark::kMicrosecond);
+
+// The same through the index of the rules.
+void BM_RewriteRulesIndexed(benchmark::State& state) {
+  const Workload& work = workload(state.range(0));
+  const RuleIndex index(work.set.rules);
+  for (auto _ : state) {
+    for (const LinkRequest& link : work.links) {
+      benchmark::DoNotOptimize(URLRewriter::apply(work.set, index, link, context()));
+    }
+  }
+  state.SetItemsProcessed(state.iterations() * static_cast<std::int64_t>(work.links.size()));
+}
+BENCHMARK(BM_RewriteRulesIndexed)->Arg(1000)->Arg(10000)->Unit(benchmark::kMicrosecond);
 
 // Every condition of the list against one link that none of them matches: the plain in-order
 // walk, whose time grows with the rule count alone.

@@ -8,6 +8,8 @@
 #include <string>
 #include <vector>
 
+#include "rules/URLRewriter.h"
+
 namespace linkferry {
 namespace {
 
@@ -122,20 +124,33 @@ class Draw {
 };
 
 // Walking the index's candidates finds exactly the rules that walking every rule finds, in the
-// same order: the first match (the rule that decides) and every later one.
+// same order: the first match (the rule that decides) and every later one. Rewriting through the
+// index (where each rewrite changes what later rules see) ends with the same link and steps.
 TEST(RuleIndex, FindsWhatThePlainWalkFinds) {
   Draw draw(20261208);
-  std::vector<Rule> rules;
+  RuleSet set;
+  std::vector<Rule>& rules = set.rules;
   for (int i = 0; i < 2000; ++i) {
+    RuleActionKind action = RuleActionKind::ignore();
+    switch (draw.pick(25)) {
+      case 0:
+        action = RuleActionKind::rewrite(URLRewrite::host("www.example.com"));
+        break;
+      case 1:
+        action = RuleActionKind::rewrite(URLRewrite::regex("example\\.com", "example.org"));
+        break;
+      default:
+        break;
+    }
     rules.push_back(Rule{.id = std::to_string(i),
                          .name = std::to_string(i),
                          .enabled = true,
                          .match = draw.matcher(),
-                         .action = RuleAction{.kind = RuleActionKind::ignore()},
+                         .action = RuleAction{.kind = action},
                          .expiresAt = std::nullopt});
   }
   const RuleIndex index(rules);
-  std::size_t matchedLinks = 0, skipped = 0;
+  std::size_t matchedLinks = 0, rewrittenLinks = 0, skipped = 0;
   for (int i = 0; i < 400; ++i) {
     const LinkRequest request = draw.link();
     const RoutingContext context(std::nullopt, std::nullopt, draw.networks(),
@@ -160,11 +175,17 @@ TEST(RuleIndex, FindsWhatThePlainWalkFinds) {
              << " in " << request.sourceWindow.value_or("-") << ": left out "
              << (missed.empty() ? "nothing" : rules[missed.front()].match.json());
     }
+    const URLRewriter::Result rewritten = URLRewriter::apply(set, request, context);
+    const URLRewriter::Result rewrittenByIndex = URLRewriter::apply(set, index, request, context);
+    EXPECT_EQ(rewrittenByIndex.url, rewritten.url);
+    EXPECT_EQ(rewrittenByIndex.steps, rewritten.steps);
     matchedLinks += !plain.empty();
+    rewrittenLinks += !rewritten.steps.empty();
     skipped += rules.size() - looked;
   }
   // The draw is worth something only if links match and the index leaves rules out.
   EXPECT_GT(matchedLinks, 300u);
+  EXPECT_GT(rewrittenLinks, 100u);
   EXPECT_GT(skipped, 400u * 200u);
 }
 
