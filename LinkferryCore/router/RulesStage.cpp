@@ -9,11 +9,12 @@
 namespace linkferry {
 
 RulesStage::RulesStage(std::shared_ptr<const RuleSet> ruleSet,
-                       std::shared_ptr<const std::set<std::string>> knownBrowsers)
+                       std::shared_ptr<const std::set<std::string>> knownBrowsers,
+                       std::shared_ptr<const RuleIndex> index)
     : m_ruleSet(ruleSet ? std::move(ruleSet) : std::make_shared<const RuleSet>()),
       m_knownBrowsers(knownBrowsers ? std::move(knownBrowsers)
                                     : std::make_shared<const std::set<std::string>>()),
-      m_index(std::make_shared<const RuleIndex>(m_ruleSet->rules)) {}
+      m_index(index ? std::move(index) : std::make_shared<const RuleIndex>(m_ruleSet->rules)) {}
 
 StageResult RulesStage::evaluate(const LinkRequest& request, const RoutingContext& context) const {
   std::vector<std::string> notes;

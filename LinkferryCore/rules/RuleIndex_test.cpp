@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "routing/RouteTarget.h"
 #include "rules/URLRewriter.h"
 
 namespace linkferry {
@@ -125,14 +126,31 @@ class Draw {
 
 // Walking the index's candidates finds exactly the rules that walking every rule finds, in the
 // same order: the first match (the rule that decides) and every later one. Rewriting through the
-// index (where each rewrite changes what later rules see) ends with the same link and steps.
+// index (where each rewrite changes what later rules see) ends with the same link and steps, and
+// the rule behind a decision is the same.
 TEST(RuleIndex, FindsWhatThePlainWalkFinds) {
+  const BrowserTarget kTargets[] = {BrowserTarget{.browser = "firefox",
+                                                  .profile = std::nullopt,
+                                                  .container = std::nullopt,
+                                                  .privateMode = false},
+                                    BrowserTarget{.browser = "firefox",
+                                                  .profile = std::nullopt,
+                                                  .container = std::nullopt,
+                                                  .privateMode = true}};
   Draw draw(20261208);
   RuleSet set;
   std::vector<Rule>& rules = set.rules;
   for (int i = 0; i < 2000; ++i) {
     RuleActionKind action = RuleActionKind::ignore();
     switch (draw.pick(25)) {
+      case 2:
+      case 3:
+      case 4:
+        action = RuleActionKind::open(kTargets[i % 2]);
+        break;
+      case 5:
+        action = RuleActionKind::openInApp("com.x");
+        break;
       case 0:
         action = RuleActionKind::rewrite(URLRewrite::host("www.example.com"));
         break;
@@ -150,7 +168,7 @@ TEST(RuleIndex, FindsWhatThePlainWalkFinds) {
                          .expiresAt = std::nullopt});
   }
   const RuleIndex index(rules);
-  std::size_t matchedLinks = 0, rewrittenLinks = 0, skipped = 0;
+  std::size_t matchedLinks = 0, rewrittenLinks = 0, decidedLinks = 0, skipped = 0;
   for (int i = 0; i < 400; ++i) {
     const LinkRequest request = draw.link();
     const RoutingContext context(std::nullopt, std::nullopt, draw.networks(),
@@ -179,6 +197,13 @@ TEST(RuleIndex, FindsWhatThePlainWalkFinds) {
     const URLRewriter::Result rewrittenByIndex = URLRewriter::apply(set, index, request, context);
     EXPECT_EQ(rewrittenByIndex.url, rewritten.url);
     EXPECT_EQ(rewrittenByIndex.steps, rewritten.steps);
+    for (const RouteTarget& target :
+         {RouteTarget::open(kTargets[0]), RouteTarget::open(kTargets[1]),
+          RouteTarget::openInApp("com.x")}) {
+      const std::optional<Rule> deciding = set.decidingRule(target, request, context);
+      EXPECT_EQ(set.decidingRule(target, request, context, index), deciding);
+      decidedLinks += deciding.has_value();
+    }
     matchedLinks += !plain.empty();
     rewrittenLinks += !rewritten.steps.empty();
     skipped += rules.size() - looked;
@@ -186,6 +211,7 @@ TEST(RuleIndex, FindsWhatThePlainWalkFinds) {
   // The draw is worth something only if links match and the index leaves rules out.
   EXPECT_GT(matchedLinks, 300u);
   EXPECT_GT(rewrittenLinks, 100u);
+  EXPECT_GT(decidedLinks, 300u);
   EXPECT_GT(skipped, 400u * 200u);
 }
 

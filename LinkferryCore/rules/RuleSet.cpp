@@ -8,6 +8,7 @@
 #include "routing/RouteTarget.h"
 #include "routing/RoutingContext.h"
 #include "rules/RuleEvaluator.h"
+#include "rules/RuleIndex.h"
 #include "rules/RuleSetCheck.h"
 #include "rules/RuleSetError.h"
 
@@ -214,14 +215,18 @@ RuleSet RuleSet::removingExpired(Date now) const {
   return kept;
 }
 
-std::optional<Rule> RuleSet::decidingRule(const RouteTarget& target, const LinkRequest& request,
-                                          const RoutingContext& context) const {
+namespace {
+
+// The first rule, among the positions `next` gives (ascending), that decides for `target`.
+template <class Next>
+std::optional<Rule> firstDeciding(const std::vector<Rule>& rules, const RouteTarget& target,
+                                  const RuleEvaluator::Subject& subject, Next next) {
   const auto* open = std::get_if<RouteTarget::Open>(&target.value());
   const auto* app = std::get_if<RouteTarget::OpenInApp>(&target.value());
   if (!open && !app) return std::nullopt;
-  RuleEvaluator::Subject subject(request, context);
-  for (const Rule& rule : rules) {
-    if (!rule.isActive(context.now)) continue;
+  while (const std::optional<std::size_t> position = next()) {
+    const Rule& rule = rules[*position];
+    if (!rule.isActive(subject.context().now)) continue;
     const auto* ruleOpen = rule.action.kind.asOpen();
     const auto* ruleApp = rule.action.kind.asOpenInApp();
     bool sendsThere = (open && ruleOpen && ruleOpen->target == open->target) ||
@@ -229,6 +234,26 @@ std::optional<Rule> RuleSet::decidingRule(const RouteTarget& target, const LinkR
     if (sendsThere && RuleEvaluator::matches(rule.match, subject)) return rule;
   }
   return std::nullopt;
+}
+
+}  // namespace
+
+std::optional<Rule> RuleSet::decidingRule(const RouteTarget& target, const LinkRequest& request,
+                                          const RoutingContext& context) const {
+  RuleEvaluator::Subject subject(request, context);
+  std::size_t following = 0;
+  return firstDeciding(rules, target, subject, [&]() -> std::optional<std::size_t> {
+    if (following >= rules.size()) return std::nullopt;
+    return following++;
+  });
+}
+
+std::optional<Rule> RuleSet::decidingRule(const RouteTarget& target, const LinkRequest& request,
+                                          const RoutingContext& context,
+                                          const RuleIndex& index) const {
+  RuleEvaluator::Subject subject(request, context);
+  RuleIndex::Candidates candidates = index.candidates(subject);
+  return firstDeciding(rules, target, subject, [&] { return candidates.next(); });
 }
 
 }  // namespace linkferry
