@@ -6,6 +6,7 @@
 #include <string_view>
 
 #include "router/PipelineStage.h"
+#include "rules/RuleIndex.h"
 #include "rules/RuleSet.h"
 
 namespace linkferry {
@@ -19,8 +20,11 @@ class RulesStage final : public PipelineStage {
   static constexpr std::string_view kID = "rules";
 
   // `knownBrowsers`: the identifiers of the catalog's browsers. Null pointers count as empty.
+  // `index`: a RuleIndex of `ruleSet`'s rules, for sharing one with the other walks of the same
+  // rules (rewrites, the rule behind a decision); made here when null.
   RulesStage(std::shared_ptr<const RuleSet> ruleSet,
-             std::shared_ptr<const std::set<std::string>> knownBrowsers);
+             std::shared_ptr<const std::set<std::string>> knownBrowsers,
+             std::shared_ptr<const RuleIndex> index = nullptr);
 
   std::string_view id() const override { return kID; }
   StageResult evaluate(const LinkRequest& request, const RoutingContext& context) const override;
@@ -28,6 +32,7 @@ class RulesStage final : public PipelineStage {
  private:
   std::shared_ptr<const RuleSet> m_ruleSet;
   std::shared_ptr<const std::set<std::string>> m_knownBrowsers;
+  std::shared_ptr<const RuleIndex> m_index;
 };
 
 }  // namespace linkferry

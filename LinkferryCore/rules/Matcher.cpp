@@ -3,6 +3,7 @@
 #include <type_traits>
 
 #include "foundation/Overloaded.h"
+#include "foundation/Regex.h"
 
 namespace linkferry {
 namespace {
@@ -19,7 +20,27 @@ std::vector<Matcher> membersFromJson(const JsonReader& json) {
   return members;
 }
 
+// Compiled with the options every condition searches with.
+std::shared_ptr<const Regex> compiled(const std::string& expression) {
+  return Regex::cached(expression, Regex::Options::caseInsensitive);
+}
+
 }  // namespace
+
+Matcher Matcher::hostRegex(std::string expression) {
+  auto regex = compiled(expression);
+  return Matcher(HostRegex{std::move(expression), std::move(regex)});
+}
+
+Matcher Matcher::urlRegex(std::string expression) {
+  auto regex = compiled(expression);
+  return Matcher(URLRegex{std::move(expression), std::move(regex)});
+}
+
+Matcher Matcher::sourceWindow(std::string expression) {
+  auto regex = compiled(expression);
+  return Matcher(SourceWindow{std::move(expression), std::move(regex)});
+}
 
 bool Matcher::Not::operator==(const Not& other) const {
   return member == other.member || *member == *other.member;

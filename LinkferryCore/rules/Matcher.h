@@ -16,6 +16,8 @@
 
 namespace linkferry {
 
+class Regex;
+
 // The condition of a rule: a closed, recursive set of 13 cases, in this order. What each case
 // means for a link is RuleEvaluator::matches; the JSON key of each case is its name.
 // Immutable once built: `not` shares its member between copies, which is safe because nothing
@@ -30,7 +32,10 @@ struct Matcher {
   // The regular expression finds a match in the host, ignoring case.
   struct HostRegex {
     std::string expression;
-    bool operator==(const HostRegex&) const = default;
+    // The expression compiled case-insensitively, as evaluation searches with it; null when it
+    // does not compile. Derived from the expression, so equality and hashing ignore it.
+    std::shared_ptr<const Regex> compiled = nullptr;
+    bool operator==(const HostRegex& other) const { return expression == other.expression; }
   };
   // The link's decoded path starts with this text, with case.
   struct PathPrefix {
@@ -40,7 +45,10 @@ struct Matcher {
   // The regular expression finds a match in the whole link text, ignoring case.
   struct URLRegex {
     std::string expression;
-    bool operator==(const URLRegex&) const = default;
+    // The expression compiled case-insensitively, as evaluation searches with it; null when it
+    // does not compile. Derived from the expression, so equality and hashing ignore it.
+    std::shared_ptr<const Regex> compiled = nullptr;
+    bool operator==(const URLRegex& other) const { return expression == other.expression; }
   };
   // The link's scheme equals this, ignoring case.
   struct Scheme {
@@ -61,7 +69,10 @@ struct Matcher {
   // The regular expression finds a match in the title of the window the link came from.
   struct SourceWindow {
     std::string expression;
-    bool operator==(const SourceWindow&) const = default;
+    // The expression compiled case-insensitively, as evaluation searches with it; null when it
+    // does not compile. Derived from the expression, so equality and hashing ignore it.
+    std::shared_ptr<const Regex> compiled = nullptr;
+    bool operator==(const SourceWindow& other) const { return expression == other.expression; }
   };
   // The network name is among the context's active networks, with case.
   struct Network {
@@ -108,21 +119,16 @@ struct Matcher {
   static std::string_view key(Kind kind);
 
   static Matcher host(std::string pattern) { return Matcher(Host{std::move(pattern)}); }
-  static Matcher hostRegex(std::string expression) {
-    return Matcher(HostRegex{std::move(expression)});
-  }
+  // The cases holding a regular expression compile it once, here (through the pattern cache).
+  static Matcher hostRegex(std::string expression);
   static Matcher pathPrefix(std::string prefix) { return Matcher(PathPrefix{std::move(prefix)}); }
-  static Matcher urlRegex(std::string expression) {
-    return Matcher(URLRegex{std::move(expression)});
-  }
+  static Matcher urlRegex(std::string expression);
   static Matcher scheme(std::string value) { return Matcher(Scheme{std::move(value)}); }
   static Matcher query(std::string key, std::optional<std::string> value = std::nullopt) {
     return Matcher(Query{std::move(key), std::move(value)});
   }
   static Matcher sourceApp(std::string bundleID) { return Matcher(SourceApp{std::move(bundleID)}); }
-  static Matcher sourceWindow(std::string expression) {
-    return Matcher(SourceWindow{std::move(expression)});
-  }
+  static Matcher sourceWindow(std::string expression);
   static Matcher network(std::string name) { return Matcher(Network{std::move(name)}); }
   static Matcher timeWindow(TimeWindow window) { return Matcher(std::move(window)); }
   static Matcher all(std::vector<Matcher> members) { return Matcher(All{std::move(members)}); }

@@ -15,8 +15,11 @@ namespace {
 constexpr Regex::Options kPatternOptions = Regex::Options::caseInsensitive;
 
 // A case-insensitive search anywhere in `text`; a pattern that does not compile finds nothing.
-bool found(const std::string& expression, const Regex::Subject& text, Patterns patterns) {
+// `compiled` is the condition's own compiled expression, when it has one.
+bool found(const std::string& expression, const std::shared_ptr<const Regex>& compiled,
+           const Regex::Subject& text, Patterns patterns) {
   if (patterns == Patterns::cached) {
+    if (compiled) return compiled->matches(text);
     auto regex = Regex::cached(expression, kPatternOptions);
     return regex && regex->matches(text);
   }
@@ -200,13 +203,13 @@ bool matches(const Matcher& matcher, const Subject& subject) {
           [&](const Matcher::Host& m) { return hostMatches(m.pattern, subject); },
           [&](const Matcher::HostRegex& m) {
             const auto& host = subject.hostForSearch();
-            return host && found(m.expression, *host, subject.patterns());
+            return host && found(m.expression, m.compiled, *host, subject.patterns());
           },
           [&](const Matcher::PathPrefix& m) {
             return startsWithCharacters(subject.path(), m.prefix);
           },
           [&](const Matcher::URLRegex& m) {
-            return found(m.expression, subject.urlForSearch(), subject.patterns());
+            return found(m.expression, m.compiled, subject.urlForSearch(), subject.patterns());
           },
           [&](const Matcher::Scheme& m) {
             const auto& scheme = subject.lowercasedScheme();
@@ -223,7 +226,7 @@ bool matches(const Matcher& matcher, const Subject& subject) {
           },
           [&](const Matcher::SourceWindow& m) {
             const auto& window = subject.sourceWindowForSearch();
-            return window && found(m.expression, *window, subject.patterns());
+            return window && found(m.expression, m.compiled, *window, subject.patterns());
           },
           [&](const Matcher::Network& m) { return context.activeNetworks.contains(m.name); },
           [&](const TimeWindow& window) { return window.contains(context.now, context.calendar); },

@@ -1,15 +1,144 @@
 #include "rules/RuleSet.h"
 
+#include <algorithm>
+
 #include "foundation/Files.h"
 #include "foundation/Regex.h"
 #include "routing/LinkRequest.h"
 #include "routing/RouteTarget.h"
 #include "routing/RoutingContext.h"
 #include "rules/RuleEvaluator.h"
+#include "rules/RuleIndex.h"
 #include "rules/RuleSetCheck.h"
 #include "rules/RuleSetError.h"
 
 namespace linkferry {
+namespace {
+
+// A rule file cut into its top level with an empty `rules` array, and the text of each element
+// of that array.
+struct Pieces {
+  std::string skeleton;
+  std::vector<std::string_view> rules;
+};
+
+bool isBlank(char c) {
+  return c == ' ' || c == '\t' || c == '\n' || c == '\r';
+}
+
+bool isAllBlank(std::string_view text) {
+  return std::all_of(text.begin(), text.end(), isBlank);
+}
+
+// Cuts the text of a rule file at the elements of its top-level "rules" array, following strings
+// and nesting only (the pieces are parsed afterwards). Nothing when the text has a shape this
+// cutting does not vouch for: no object at the top, a byte order mark, "rules" missing, written
+// with escapes or given twice, a value that is no array, an empty element, very deep nesting.
+std::optional<Pieces> cut(std::string_view text) {
+  constexpr int kDeepest = 256;  // well within what the JSON reader accepts
+  int depth = 0;
+  bool inString = false, escaped = false;
+  std::size_t stringStart = 0;
+  bool keyNext = false;    // inside the top-level object, the next string is a key
+  bool rulesNext = false;  // the value of "rules" comes next
+  int rulesKeys = 0;
+  std::optional<std::size_t> open, close;
+  std::vector<std::size_t> commas;
+  bool started = false;
+  for (std::size_t i = 0; i < text.size(); ++i) {
+    const char c = text[i];
+    if (inString) {
+      if (c == '\\') {
+        escaped = true;
+        ++i;
+      } else if (c == '"') {
+        inString = false;
+        if (depth == 1 && keyNext) {
+          if (escaped) return std::nullopt;
+          rulesNext = text.substr(stringStart + 1, i - stringStart - 1) == "rules";
+          rulesKeys += rulesNext;
+          keyNext = false;
+        }
+      }
+      continue;
+    }
+    if (isBlank(c) || (c == ':' && depth == 1)) continue;
+    if (!started) {
+      if (c != '{') return std::nullopt;
+      started = true;
+    } else if (depth == 1 && rulesNext) {
+      if (c != '[') return std::nullopt;
+      open = i;
+      rulesNext = false;
+    }
+    switch (c) {
+      case '"':
+        inString = true;
+        escaped = false;
+        stringStart = i;
+        break;
+      case '{':
+      case '[':
+        if (++depth > kDeepest) return std::nullopt;
+        if (depth == 1) keyNext = true;
+        break;
+      case '}':
+      case ']':
+        if (depth == 2 && open && !close) close = i;
+        if (--depth < 0) return std::nullopt;
+        break;
+      case ',':
+        if (depth == 1) keyNext = true;
+        if (depth == 2 && open && !close) commas.push_back(i);
+        break;
+      default:
+        break;
+    }
+  }
+  if (rulesKeys != 1 || !open || !close || text[*close] != ']') return std::nullopt;
+  Pieces pieces;
+  pieces.skeleton = std::string(text.substr(0, *open + 1)) + std::string(text.substr(*close));
+  std::vector<std::size_t> bounds{*open};
+  bounds.insert(bounds.end(), commas.begin(), commas.end());
+  bounds.push_back(*close);
+  for (std::size_t k = 0; k + 1 < bounds.size(); ++k) {
+    std::string_view piece = text.substr(bounds[k] + 1, bounds[k + 1] - bounds[k] - 1);
+    if (bounds.size() == 2 && isAllBlank(piece)) break;  // "[ ]"
+    // The reader would skip a byte order mark at the start of a piece, not inside the file.
+    if (isAllBlank(piece) || piece.front() == '\xEF') return std::nullopt;
+    pieces.rules.push_back(piece);
+  }
+  return pieces;
+}
+
+// Decodes a well-formed rule file one rule at a time, so that no document of the whole file is
+// built: the work stays in step with the rule count however long the file. Nothing when the text
+// is not cut cleanly or anything in it fails to decode; the whole-document decoding then reports
+// the error exactly (which error comes first, at which line and key).
+std::optional<RuleSet> decodeInPieces(std::string_view text, std::string_view fileName) {
+  std::optional<Pieces> pieces = cut(text);
+  if (!pieces) return std::nullopt;
+  const std::string file(fileName);
+  try {
+    const JsonValue skeleton = Json::parse(pieces->skeleton, fileName);
+    RuleSet set = RuleSet::fromJson(JsonReader(skeleton, file));
+    if (!set.rules.empty()) return std::nullopt;
+    set.rules.reserve(pieces->rules.size());
+    for (std::size_t i = 0; i < pieces->rules.size(); ++i) {
+      const JsonValue rule = Json::parse(pieces->rules[i], fileName);
+      set.rules.push_back(
+          Rule::fromJson(JsonReader(rule, file, "rules[" + std::to_string(i) + "]")));
+    }
+    set.compilePatterns();
+    return set;
+  } catch (const JsonError&) {
+    return std::nullopt;
+  } catch (const RuleSetError&) {
+    return std::nullopt;
+  }
+}
+
+}  // namespace
 
 std::string RuleSetWarning::text() const {
   return path.empty() ? message : path + ": " + message;
@@ -22,6 +151,10 @@ RuleSet RuleSet::load(const std::filesystem::path& file, LoadNotes* notes) {
 }
 
 RuleSet RuleSet::decode(std::string_view text, std::string_view fileName, LoadNotes* notes) {
+  // Notes need the whole document.
+  if (!notes) {
+    if (std::optional<RuleSet> set = decodeInPieces(text, fileName)) return std::move(*set);
+  }
   JsonValue document = Json::parse(text, fileName);
   RuleSet set = fromJson(JsonReader(document, std::string(fileName)));
   if (notes) {
@@ -82,14 +215,18 @@ RuleSet RuleSet::removingExpired(Date now) const {
   return kept;
 }
 
-std::optional<Rule> RuleSet::decidingRule(const RouteTarget& target, const LinkRequest& request,
-                                          const RoutingContext& context) const {
+namespace {
+
+// The first rule, among the positions `next` gives (ascending), that decides for `target`.
+template <class Next>
+std::optional<Rule> firstDeciding(const std::vector<Rule>& rules, const RouteTarget& target,
+                                  const RuleEvaluator::Subject& subject, Next next) {
   const auto* open = std::get_if<RouteTarget::Open>(&target.value());
   const auto* app = std::get_if<RouteTarget::OpenInApp>(&target.value());
   if (!open && !app) return std::nullopt;
-  RuleEvaluator::Subject subject(request, context);
-  for (const Rule& rule : rules) {
-    if (!rule.isActive(context.now)) continue;
+  while (const std::optional<std::size_t> position = next()) {
+    const Rule& rule = rules[*position];
+    if (!rule.isActive(subject.context().now)) continue;
     const auto* ruleOpen = rule.action.kind.asOpen();
     const auto* ruleApp = rule.action.kind.asOpenInApp();
     bool sendsThere = (open && ruleOpen && ruleOpen->target == open->target) ||
@@ -97,6 +234,26 @@ std::optional<Rule> RuleSet::decidingRule(const RouteTarget& target, const LinkR
     if (sendsThere && RuleEvaluator::matches(rule.match, subject)) return rule;
   }
   return std::nullopt;
+}
+
+}  // namespace
+
+std::optional<Rule> RuleSet::decidingRule(const RouteTarget& target, const LinkRequest& request,
+                                          const RoutingContext& context) const {
+  RuleEvaluator::Subject subject(request, context);
+  std::size_t following = 0;
+  return firstDeciding(rules, target, subject, [&]() -> std::optional<std::size_t> {
+    if (following >= rules.size()) return std::nullopt;
+    return following++;
+  });
+}
+
+std::optional<Rule> RuleSet::decidingRule(const RouteTarget& target, const LinkRequest& request,
+                                          const RoutingContext& context,
+                                          const RuleIndex& index) const {
+  RuleEvaluator::Subject subject(request, context);
+  RuleIndex::Candidates candidates = index.candidates(subject);
+  return firstDeciding(rules, target, subject, [&] { return candidates.next(); });
 }
 
 }  // namespace linkferry

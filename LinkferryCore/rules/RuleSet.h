@@ -17,6 +17,7 @@
 namespace linkferry {
 
 class Regex;
+class RuleIndex;
 struct LinkRequest;
 struct RoutingContext;
 struct RouteTarget;
@@ -91,6 +92,9 @@ struct RuleSet {
   // identifier), and whose condition matches. Nothing for `openLink` and `ignore` targets.
   std::optional<Rule> decidingRule(const RouteTarget& target, const LinkRequest& request,
                                    const RoutingContext& context) const;
+  // The same, looking only at the rules `index` (built from `rules`) cannot rule out.
+  std::optional<Rule> decidingRule(const RouteTarget& target, const LinkRequest& request,
+                                   const RoutingContext& context, const RuleIndex& index) const;
 
   bool operator==(const RuleSet&) const = default;
 };

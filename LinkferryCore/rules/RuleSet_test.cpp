@@ -404,6 +404,57 @@ TEST(RuleSetFile, RefusesMalformedRulesWithTheKeyPath) {
   }
 }
 
+// Decoding without notes takes the file one rule at a time; with notes it reads the whole document.
+// Both must give the same set, or the same error, for any text: layouts the rule-at-a-time reading
+// must see through, and texts it must not take for rule files.
+TEST(RuleSetFile, DecodesRuleByRuleAsTheWholeDocumentDoes) {
+  auto outcome = [](const std::string& text, bool whole) -> std::string {
+    RuleSet::LoadNotes notes;
+    try {
+      return RuleSet::decode(text, "rules.json", whole ? &notes : nullptr).encode();
+    } catch (const std::exception& error) {
+      return std::string("error: ") + error.what();
+    }
+  };
+  const std::string a = R"({"id": "A", "name": "a, [b] {c} \"d\\", "match": {"host": "a"},
+                          "action": {"ignore": true}, "rules": [1, 2]})";
+  const std::string b = R"({"id": "B", "name": "b", "match": {"any": [{"host": "x"}, {"not":
+                          {"pathPrefix": "/]"}}]}, "action": {"open": {"browser": "f"}}})";
+  std::string deepNot = R"({"host": "a"})";
+  for (int i = 0; i < 510; ++i) deepNot = R"({"not": )" + deepNot + "}";
+  const std::string texts[] = {
+      // Read alike.
+      "{\"version\": 1, \"rules\": [" + a + ", " + b + "]}",
+      "\n\t{ \"rules\" :\r\n[ " + a + "\n,\n" + b + " ] , \"version\":1 }\n",
+      R"({"other": {"rules": [{"x": 1}], "list": [1, [2, "]"]]}, "rules": [], "version": 1})",
+      R"({"version": 1, "rules": [ ]})",
+      R"({"version": 0, "rules": [)" + a + "]}",
+      // Refused alike, each for its own reason and with its own position or key path.
+      R"({"version": 1, "rules": [)" + a + R"(,, )" + b + "]}",
+      R"({"version": 1, "rules": [)" + a + "]} trailing",
+      R"({"version": 1, "rules": [)" + a + "], \"rules\": []}",
+      R"({"version": 1, "rules": [], "rul\u0065s": [)" + a + "]}",
+      R"({"version": 1, "rules": [)" + a + R"(], "rul\u0065s": []})",
+      R"({"version": 1, "rules": {"0": )" + a + "}}",
+      R"({"version": 1, "rules": [)" + a + R"(, {"name": 1}, {]})",
+      R"({"rules": [{"name": 1}], "version": 2})",
+      R"({"rules": [{"name": 1}]})",
+      R"({"rules": [)" + a + "], \"version\": \"1\"}",
+      "\xEF\xBB\xBF{\"version\": 1, \"rules\": [" + a + "]}",
+      "{\"version\": 1, \"rules\": [\xEF\xBB\xBF" + a + "]}",
+      R"([{"version": 1, "rules": []}])",
+      std::string(600, '[') + std::string(600, ']'),
+      // Within the reader's depth limit as a rule alone, past it inside the file.
+      R"({"version": 1, "rules": [{"id": "D", "name": "deep", "action": {"ignore": 1}, "match": )" +
+          deepNot + "}]}",
+  };
+  for (const std::string& text : texts) {
+    SCOPED_TRACE(text);
+    EXPECT_EQ(outcome(text, false), outcome(text, true));
+  }
+  EXPECT_EQ(RuleSet::decode(texts[1], "rules.json").rules.size(), 2u);
+}
+
 TEST(RuleSetFile, RefusesNewerVersionsOnly) {
   try {
     decoded(R"({"version": 2, "rules": []})");
