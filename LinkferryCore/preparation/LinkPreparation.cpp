@@ -23,7 +23,7 @@ void unwrapInto(Result& result) {
 
 Result prepare(const LinkRequest& request, const RoutingContext& context,
                const AppSettings& settings, const RuleSet& rules,
-               const ShortLinkExpanding* expander) {
+               const ShortLinkExpanding* expander, const RuleIndex* ruleIndex) {
   Result result{request.url, std::nullopt, {}};
   if (settings.unwrapRedirects) unwrapInto(result);
 
@@ -52,7 +52,9 @@ Result prepare(const LinkRequest& request, const RoutingContext& context,
 
   LinkRequest rewritten = request;
   rewritten.url = result.url;
-  URLRewriter::Result rewrite = URLRewriter::apply(rules, rewritten, context);
+  URLRewriter::Result rewrite = ruleIndex
+                                    ? URLRewriter::apply(rules, *ruleIndex, rewritten, context)
+                                    : URLRewriter::apply(rules, rewritten, context);
   result.url = std::move(rewrite.url);
   for (const std::string& step : rewrite.steps) result.trace.push_back("[rewrite] " + step);
 

@@ -8,6 +8,7 @@
 #include "preparation/ShortLinkExpansion.h"
 #include "routing/LinkRequest.h"
 #include "routing/RoutingContext.h"
+#include "rules/RuleIndex.h"
 #include "rules/RuleSet.h"
 #include "settings/AppSettings.h"
 
@@ -33,10 +34,11 @@ struct Result {
 // an expander no request is made: a short link stays as it is, with the trace line "[expand] short
 // link not expanded here (no network)". An expander's failure is only noted in the trace; the short
 // link is then prepared as it is. Blocks while the expander works; never fails. Callable from any
-// thread.
+// thread. `ruleIndex`, when given, is a RuleIndex of `rules`, so the rewrites look only at the
+// rules it cannot rule out.
 Result prepare(const LinkRequest& request, const RoutingContext& context,
                const AppSettings& settings, const RuleSet& rules,
-               const ShortLinkExpanding* expander);
+               const ShortLinkExpanding* expander, const RuleIndex* ruleIndex = nullptr);
 
 }  // namespace LinkPreparation
 }  // namespace linkferry

@@ -79,21 +79,26 @@ const std::set<std::string, std::less<>>& Router::guessStages() {
 Router::Router(RouterState state, std::shared_ptr<DecisionLog> log,
                std::shared_ptr<LaunchRunner> runner,
                std::shared_ptr<const ShortLinkExpanding> expander, SaveRules saveRules)
-    : m_snapshot(makeSnapshot(complete(std::move(state)))),
+    : m_snapshot(makeSnapshot(complete(std::move(state)), nullptr)),
       m_log(std::move(log)),
       m_runner(std::move(runner)),
       m_expander(std::move(expander)),
       m_saveRules(std::move(saveRules)) {}
 
-std::shared_ptr<const Router::Snapshot> Router::makeSnapshot(RouterState state) {
+std::shared_ptr<const Router::Snapshot> Router::makeSnapshot(RouterState state,
+                                                             const Snapshot* previous) {
   auto visible = std::make_shared<const std::vector<BrowserTarget>>(
       state.settings->orderedTargets(state.catalog->allTargets()));
   auto index = state.deferredIndex ? state.deferredIndex
                                    : std::make_shared<const DeferredIndex>(state.index);
+  std::shared_ptr<const RuleIndex> ruleIndex =
+      previous && previous->state.rules == state.rules
+          ? previous->ruleIndex
+          : std::make_shared<const RuleIndex>(state.rules->rules);
   auto pipeline = std::make_shared<const Pipeline>(RouterSetup::pipeline(
-      state.catalog, state.rules, index, *visible, false, *state.settings));
-  return std::make_shared<const Snapshot>(
-      Snapshot{std::move(state), std::move(pipeline), std::move(visible)});
+      state.catalog, state.rules, index, *visible, false, *state.settings, ruleIndex));
+  return std::make_shared<const Snapshot>(Snapshot{std::move(state), std::move(pipeline),
+                                                   std::move(visible), std::move(ruleIndex)});
 }
 
 std::shared_ptr<const Router::Snapshot> Router::snapshot() const {
@@ -110,7 +115,7 @@ void Router::change(const std::function<void(RouterState&)>& change) {
 
 void Router::publish(RouterState state) {
   // Built before the swap, so clicks never wait for the pipeline to be made.
-  std::shared_ptr<const Snapshot> next = makeSnapshot(complete(std::move(state)));
+  std::shared_ptr<const Snapshot> next = makeSnapshot(complete(std::move(state)), snapshot().get());
   std::lock_guard lock(m_snapshotMutex);
   m_snapshot = std::move(next);
 }
@@ -166,7 +171,7 @@ Router::Decided Router::decide(const Snapshot& snapshot, const LinkRequest& rece
   const RouterState& state = snapshot.state;
   const AppSettings& settings = *state.settings;
   const LinkPreparation::Result prepared = LinkPreparation::prepare(
-      received, context, settings, *state.rules, m_expander.get());
+      received, context, settings, *state.rules, m_expander.get(), snapshot.ruleIndex.get());
   Decided decided{.request = received};
   LinkRequest& request = decided.request;
   request.url = prepared.url;
@@ -289,7 +294,7 @@ RouterResult Router::apply(const Snapshot& snapshot, Decided decided,
   }
 
   const Outcome::Route& route = *decided.route;
-  const OpenOptions options = optionsFor(state, route, request, context);
+  const OpenOptions options = optionsFor(snapshot, route, request, context);
   try {
     std::vector<std::string> launched =
         launchWith(state, route.target, request.url, options, dryRun,
@@ -319,7 +324,7 @@ Decision Router::test(const LinkRequest& received, const RoutingContext& context
   const std::shared_ptr<const Snapshot> current = snapshot();
   const RouterState& state = current->state;
   const LinkPreparation::Result prepared = LinkPreparation::prepare(
-      received, context, *state.settings, *state.rules, nullptr);
+      received, context, *state.settings, *state.rules, nullptr, current->ruleIndex.get());
   LinkRequest request = received;
   request.url = prepared.url;
   if (preparedURL) *preparedURL = prepared.url;
@@ -348,20 +353,23 @@ PickerRequest Router::offer(const LogEntry& entry, const RoutingContext& context
                        std::nullopt};
 }
 
-OpenOptions Router::optionsFor(const RouterState& state, const Outcome::Route& route,
+OpenOptions Router::optionsFor(const Snapshot& snapshot, const Outcome::Route& route,
                                const LinkRequest& request, const RoutingContext& context) {
+  const RouterState& state = snapshot.state;
   const OpenOptions global = state.settings->openOptions();
   if (route.reason.stage != "rules") return global;
-  const std::optional<Rule> rule = state.rules->decidingRule(route.target, request, context);
+  const std::optional<Rule> rule =
+      state.rules->decidingRule(route.target, request, context, *snapshot.ruleIndex);
   if (!rule) return global;
   return OpenOptions::resolve(global, rule->action.newWindow, rule->action.background);
 }
 
 std::optional<LaunchPlan> Router::plan(const Outcome::Route& route, const LinkRequest& request,
                                        const RoutingContext& context) const {
-  const RouterState state = snapshot()->state;
+  const std::shared_ptr<const Snapshot> current = snapshot();
+  const RouterState& state = current->state;
   return LaunchCommand::plan(route.target, request.url, *state.catalog,
-                             optionsFor(state, route, request, context), state.launchPlatform);
+                             optionsFor(*current, route, request, context), state.launchPlatform);
 }
 
 std::vector<std::string> Router::launch(const RouteTarget& target, const URL& url,

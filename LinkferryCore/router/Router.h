@@ -16,6 +16,7 @@
 #include "launching/LaunchPlan.h"
 #include "launching/LaunchRunner.h"
 #include "launching/OpenOptions.h"
+#include "rules/RuleIndex.h"
 #include "preparation/ShortLinkExpansion.h"
 #include "settings/AlternativeBrowser.h"
 #include "router/Decision.h"
@@ -72,6 +73,9 @@ class Router {
     RouterState state;
     std::shared_ptr<const Pipeline> pipeline;
     std::shared_ptr<const std::vector<BrowserTarget>> visible;
+    // The rules filed by what they pin, shared by every walk of them (the rules stage, the
+    // rewrites, the rule behind a decision); kept across snapshots while the rules stay.
+    std::shared_ptr<const RuleIndex> ruleIndex;
   };
 
   // A pipeline trace entry as a log line: "[stage] summary (12.3 ms)".
@@ -180,7 +184,9 @@ class Router {
   void publish(RouterState state);
   // Adds `rule` to the stored rules and publishes them; the log line that says how it went.
   std::string rememberRule(const Rule& rule, Date now);
-  static std::shared_ptr<const Snapshot> makeSnapshot(RouterState state);
+  // `previous`: the snapshot replaced, whose rule index is kept when the rules are the same.
+  static std::shared_ptr<const Snapshot> makeSnapshot(RouterState state,
+                                                      const Snapshot* previous);
 
   // `started`: see LaunchRunner::runTellingStart; told at most once, by the plan or a fallback.
   std::vector<std::string> launchWith(const RouterState& state, const RouteTarget& target,
@@ -188,7 +194,7 @@ class Router {
                                       const std::function<void()>& started = {}) const;
   std::vector<Candidate> pickerListOf(const Snapshot& snapshot,
                                       const std::vector<Candidate>& candidates) const;
-  static OpenOptions optionsFor(const RouterState& state, const Outcome::Route& route,
+  static OpenOptions optionsFor(const Snapshot& snapshot, const Outcome::Route& route,
                                 const LinkRequest& request, const RoutingContext& context);
 
   // Guards only the pointer to the snapshot: held for a copy or a swap, never for work.

@@ -27,7 +27,7 @@ Pipeline pipeline(const std::shared_ptr<const BrowserCatalog>& catalog,
                   const std::shared_ptr<const RuleSet>& rules,
                   const std::shared_ptr<const DeferredIndex>& index,
                   const std::optional<std::vector<BrowserTarget>>& targetOrder, bool rulesOnly,
-                  const AppSettings& settings) {
+                  const AppSettings& settings, std::shared_ptr<const RuleIndex> ruleIndex) {
   Pipeline pipeline;
   if (targetOrder) {
     pipeline.targetOrder = *targetOrder;
@@ -41,7 +41,8 @@ Pipeline pipeline(const std::shared_ptr<const BrowserCatalog>& catalog,
     }
   }
   const PublicSuffixList& psl = PublicSuffixList::shared();
-  pipeline.stages.push_back(std::make_shared<RulesStage>(rules, knownBrowsers));
+  pipeline.stages.push_back(
+      std::make_shared<RulesStage>(rules, knownBrowsers, std::move(ruleIndex)));
   if (settings.appLinks) {
     pipeline.stages.push_back(std::make_shared<AppLinkStage>(settings.appLinkOverrides));
   }

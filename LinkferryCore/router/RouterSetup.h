@@ -6,6 +6,7 @@
 
 #include "browsers/BrowserCatalog.h"
 #include "browsers/DesktopEntries.h"
+#include "rules/RuleIndex.h"
 #include "rules/RuleSet.h"
 #include "router/Pipeline.h"
 #include "settings/AppSettings.h"
@@ -27,12 +28,14 @@ Pipeline pipeline(const std::shared_ptr<const BrowserCatalog>& catalog,
                   const std::shared_ptr<const SignalIndex>& index,
                   const std::optional<std::vector<BrowserTarget>>& targetOrder, bool rulesOnly,
                   const AppSettings& settings);
-// The same with an index made when a stage first needs it.
+// The same with an index made when a stage first needs it, and `ruleIndex` (of `rules`) shared
+// with the rules stage; made there when null.
 Pipeline pipeline(const std::shared_ptr<const BrowserCatalog>& catalog,
                   const std::shared_ptr<const RuleSet>& rules,
                   const std::shared_ptr<const DeferredIndex>& index,
                   const std::optional<std::vector<BrowserTarget>>& targetOrder, bool rulesOnly,
-                  const AppSettings& settings);
+                  const AppSettings& settings,
+                  std::shared_ptr<const RuleIndex> ruleIndex = nullptr);
 
 // The catalog of this Linux machine: the web-link handlers among the desktop entries found through
 // `environment`, merged with the custom definitions of "browsers.json" in the data folder, with
