@@ -486,10 +486,13 @@ DecisionLog::Item DecisionLog::itemOf(const LogEntry& entry) {
   Item item{entry.id, entry.receivedAt, entry.status, !entry.trace.empty(), nullptr,
             LogFile::encodeEntry(entry)};
   std::optional<BrowserTarget> used = PickerOrdering::usedTarget(entry.status, entry.target);
-  // The encoder replaces what is not UTF-8: the target counts as every reader of the entry
-  // will see it.
-  if (used && !(Text::isValidUTF8(used->browser) && Text::isValidUTF8(used->profile.value_or("")) &&
-                Text::isValidUTF8(used->container.value_or("")))) {
+  // The encoder replaces what is not UTF-8: such a target counts as every reader of the entry
+  // sees it, here and after a reload.
+  auto valid = [](const std::optional<std::string>& text) {
+    return !text || Text::isValidUTF8(*text);
+  };
+  if (used && !(Text::isValidUTF8(used->browser) && valid(used->profile) &&
+                valid(used->container))) {
     const LogEntry stored = item.entry();
     used = PickerOrdering::usedTarget(stored.status, stored.target);
   }
