@@ -2,7 +2,9 @@
 // updated on disk), the pipeline and the launch step, with a runner that starts nothing so only
 // LinkFerry's own work is measured. The processor time is the whole process's, the workers of
 // the stage limits included. Two paths: a rule decides among 100 rules; no rule matches
-// and a history guess goes to the picker (always ask) with the picker list built.
+// and a history guess goes to the picker (always ask) with the picker list built. And the picker
+// list alone with up to 30,000 logged decisions, ordered by use as the settings do by default:
+// the log's own count of uses against counting over every entry decoded, as it once was built.
 #include <benchmark/benchmark.h>
 
 #include <time.h>
@@ -19,6 +21,7 @@
 #include "rules/RuleSet.h"
 #include "settings/AppSettings.h"
 #include "settings/DecisionLog.h"
+#include "settings/PickerModel.h"
 #include "signals/SignalIndex.h"
 
 namespace {
@@ -67,37 +70,50 @@ SignalIndex index(Date now) {
   return result;
 }
 
+// `logEntries` decided entries, opened in the catalog's browsers, as log.json in `folder`.
+void writeLog(const std::filesystem::path& folder, int logEntries, Date now) {
+  static const char* const kBrowsers[] = {"firefox", "chromium", "other"};
+  std::vector<LogEntry> entries;
+  for (int i = 0; i < logEntries; ++i) {
+    const std::string n = std::to_string(i);
+    entries.emplace_back(Uuid::random(), *URL::parse("https://docs.example-" + n + ".com/p/" + n),
+                         "org.mozilla.thunderbird", "Inbox (" + n + ")",
+                         now.adding(-logEntries + i), DecisionStatus::routed,
+                         BrowserTarget{kBrowsers[i % 3]}, "rule “Work docs”",
+                         std::vector<std::string>{"rules: matched “Work docs”", "routed"});
+  }
+  std::filesystem::create_directories(folder);
+  Files::writeAtomically(folder / "log.json", LogFile::encode(entries));
+}
+
+std::filesystem::path scratchFolder(bool onDisk) {
+  return (onDisk || !std::filesystem::is_directory("/dev/shm")
+              ? std::filesystem::temp_directory_path()
+              : std::filesystem::path("/dev/shm")) /
+         "linkferry-router-bench";
+}
+
+Router makeRouter(std::shared_ptr<DecisionLog> log, Date now) {
+  return Router(RouterState{std::make_shared<const BrowserCatalog>(catalog()),
+                            std::make_shared<const RuleSet>(rules()),
+                            std::make_shared<const SignalIndex>(index(now)),
+                            std::make_shared<const AppSettings>(), LaunchPlatform::linux, nullptr},
+                std::move(log), std::make_shared<NoRunner>(), nullptr,
+                [](const Router::RuleChange& change) { return change(RuleSet()); });
+}
+
 // `onDisk`: the log in the temporary folder, so every record and update pays the disk's fsync;
 // otherwise in /dev/shm, which shows LinkFerry's own work.
 // `logEntries`: decided entries the log holds before the first click (history kept then).
 void routeLinks(benchmark::State& state, const char* link, bool onDisk, int logEntries = 0) {
-  const auto folder = (onDisk || !std::filesystem::is_directory("/dev/shm")
-                           ? std::filesystem::temp_directory_path()
-                           : std::filesystem::path("/dev/shm")) /
-                      "linkferry-router-bench";
+  const auto folder = scratchFolder(onDisk);
   std::filesystem::remove_all(folder);
   const Date now = Date::now();
-  if (logEntries > 0) {
-    std::vector<LogEntry> entries;
-    for (int i = 0; i < logEntries; ++i) {
-      const std::string n = std::to_string(i);
-      entries.emplace_back(Uuid::random(), *URL::parse("https://docs.example-" + n + ".com/p/" + n),
-                           "org.mozilla.thunderbird", "Inbox (" + n + ")",
-                           now.adding(-logEntries + i), DecisionStatus::routed,
-                           BrowserTarget{"firefox", "work"}, "rule “Work docs”",
-                           std::vector<std::string>{"rules: matched “Work docs”", "routed"});
-    }
-    std::filesystem::create_directories(folder);
-    Files::writeAtomically(folder / "log.json", LogFile::encode(entries));
-  }
+  if (logEntries > 0) writeLog(folder, logEntries, now);
   // History off: a decided entry leaves the file, so it stays as small as in steady use. With
   // a log given, history is kept and the log holds that many entries.
   auto log = std::make_shared<DecisionLog>(folder / "log.json", 30, logEntries > 0);
-  Router router(RouterState{std::make_shared<const BrowserCatalog>(catalog()),
-                            std::make_shared<const RuleSet>(rules()),
-                            std::make_shared<const SignalIndex>(index(now)),
-                            std::make_shared<const AppSettings>(), LaunchPlatform::linux, nullptr},
-                log, std::make_shared<NoRunner>(), nullptr, [](const Router::RuleChange& change) { return change(RuleSet()); });
+  Router router = makeRouter(log, now);
   const RoutingContext context(std::nullopt, std::nullopt, {}, now, Calendar::current());
   const LinkRequest request(*URL::parse(link), now);
   // The first click after a load near the size limit adds up the entries' sizes once.
@@ -183,6 +199,52 @@ BENCHMARK(BM_HandleHistoryGuessToPicker)
     ->Arg(0)
     ->Arg(1)
     ->ArgName("logOnDisk")
+    ->MeasureProcessCPUTime()
+    ->Unit(benchmark::kMicrosecond);
+
+// A click that goes to the picker among 600, 6,000 and 30,000 logged decisions, the list ordered
+// by use: it should cost the same.
+void BM_HandleHistoryGuessToPickerWithLog(benchmark::State& state) {
+  routeLinks(state, "https://www.news7.example/today", false, static_cast<int>(state.range(0)));
+}
+BENCHMARK(BM_HandleHistoryGuessToPickerWithLog)
+    ->Arg(600)
+    ->Arg(6000)
+    ->Arg(30000)
+    ->ArgName("entries")
+    ->MeasureProcessCPUTime()
+    ->Unit(benchmark::kMicrosecond);
+
+// The picker's list with 600, 6,000 and 30,000 logged decisions: `decodingAll` builds it as it
+// once was, counting uses over every entry of `all()`; otherwise Router::pickerList asks the log
+// for its count.
+void BM_PickerList(benchmark::State& state) {
+  const bool decodingAll = state.range(1) != 0;
+  const auto folder = scratchFolder(false);
+  std::filesystem::remove_all(folder);
+  const Date now = Date::now();
+  writeLog(folder, static_cast<int>(state.range(0)), now);
+  auto log = std::make_shared<DecisionLog>(folder / "log.json", 30, true);
+  const Router router = makeRouter(log, now);
+  const std::vector<BrowserTarget> visible =
+      AppSettings().orderedTargets(catalog().allTargets());
+  for (auto _ : state) {
+    if (decodingAll) {
+      benchmark::DoNotOptimize(
+          PickerOrdering::complete({}, visible, PickerOrdering::usage(log->all()), true));
+    } else {
+      benchmark::DoNotOptimize(router.pickerList({}));
+    }
+  }
+  if (router.pickerList({}) !=
+      PickerOrdering::complete({}, visible, PickerOrdering::usage(log->all()), true)) {
+    state.SkipWithError("the two lists differ");
+  }
+  std::filesystem::remove_all(folder);
+}
+BENCHMARK(BM_PickerList)
+    ->ArgsProduct({{600, 6000, 30000}, {1, 0}})
+    ->ArgNames({"entries", "decodingAll"})
     ->MeasureProcessCPUTime()
     ->Unit(benchmark::kMicrosecond);
 

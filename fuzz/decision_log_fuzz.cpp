@@ -49,6 +49,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
       const LogFile::StoredEntry& stored = (*scanned)[i];
       if (LogFile::decodeEntry(stored.text) != entries[i] || stored.id != entries[i].id ||
           stored.status != entries[i].status || stored.traced == entries[i].trace.empty() ||
+          stored.target != entries[i].target ||
           !(stored.receivedAt == entries[i].receivedAt)) {
         __builtin_trap();
       }

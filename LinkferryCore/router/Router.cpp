@@ -437,9 +437,8 @@ std::vector<Candidate> Router::pickerListOf(const Snapshot& snapshot,
   }
   const AppSettings& settings = *snapshot.state.settings;
   const bool byUsage = settings.orderByUsage && settings.keepHistory;
-  // Reading every log entry is the picker list's dearest step; only an order by use needs it.
-  const PickerOrdering::Usage usage =
-      byUsage ? PickerOrdering::usage(m_log->all()) : PickerOrdering::Usage{};
+  // The log keeps its count of uses up to date: no entry is read for it.
+  const PickerOrdering::Usage usage = byUsage ? m_log->usage() : PickerOrdering::Usage{};
   return PickerOrdering::complete(kept, *snapshot.visible, usage, byUsage);
 }
 

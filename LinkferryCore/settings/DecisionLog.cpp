@@ -15,6 +15,7 @@
 
 #include "foundation/Files.h"
 #include "foundation/Json.h"
+#include "foundation/Text.h"
 
 namespace linkferry {
 namespace {
@@ -217,10 +218,10 @@ bool DecisionLog::synchronize() {
     try {
       bytes = Files::read(m_file, kFileLimit);
       if (std::optional<std::vector<LogFile::StoredEntry>> stored = LogFile::scan(bytes)) {
-        for (const LogFile::StoredEntry& entry : *stored) loaded.push_back(Item::of(entry));
+        for (const LogFile::StoredEntry& entry : *stored) loaded.push_back(itemOf(entry));
       } else {
         for (const LogEntry& entry : LogFile::decode(bytes, m_file.string())) {
-          loaded.push_back(Item::of(entry));
+          loaded.push_back(itemOf(entry));
         }
       }
       m_seen = version;
@@ -333,12 +334,12 @@ void DecisionLog::apply(const std::vector<LogChange>& changes) {
       // A changed arrival time changes what is known of the order.
       reordered = reordered || !(m_items[*i].receivedAt == entry.receivedAt);
       countOut(m_items[*i]);
-      m_items[*i] = Item::of(entry);
+      m_items[*i] = itemOf(entry);
       countIn(m_items[*i]);
     }
     for (const LogEntry& entry : change.add) {
       if (positionOf(entry.id)) continue;
-      m_items.push_back(Item::of(entry));
+      m_items.push_back(itemOf(entry));
       gone.push_back(false);
       indexAppended();
       countIn(m_items.back());
@@ -364,10 +365,14 @@ void DecisionLog::reindex() {
   m_totalKnown = false;
   m_latestArrival = -std::numeric_limits<double>::infinity();
   m_earliestStray = std::numeric_limits<double>::infinity();
+  for (Use& use : m_uses) use.second = 0;
   for (std::size_t i = 0; i < m_items.size(); ++i) {
     if (!m_index.insert_or_assign(m_items[i].id, i).second) m_duplicates = true;
     noteArrival(m_items[i].receivedAt);
+    if (m_items[i].use) ++m_items[i].use->second;
   }
+  // Targets of entries removed without being counted out, or of items made and not kept.
+  std::erase_if(m_uses, [](const Use& use) { return use.second == 0; });
 }
 
 void DecisionLog::indexAppended() {
@@ -477,21 +482,46 @@ void DecisionLog::setJournalAside(const std::string& problem) {
   m_lastError = "unreadable log journal moved aside: " + problem;
 }
 
-DecisionLog::Item DecisionLog::Item::of(const LogEntry& entry) {
-  return Item{entry.id, entry.receivedAt, entry.status, !entry.trace.empty(),
-              LogFile::encodeEntry(entry)};
+DecisionLog::Item DecisionLog::itemOf(const LogEntry& entry) {
+  Item item{entry.id, entry.receivedAt, entry.status, !entry.trace.empty(), nullptr,
+            LogFile::encodeEntry(entry)};
+  std::optional<BrowserTarget> used = PickerOrdering::usedTarget(entry.status, entry.target);
+  // The encoder replaces what is not UTF-8: such a target counts as every reader of the entry
+  // sees it, here and after a reload.
+  auto valid = [](const std::optional<std::string>& text) {
+    return !text || Text::isValidUTF8(*text);
+  };
+  if (used && !(Text::isValidUTF8(used->browser) && valid(used->profile) &&
+                valid(used->container))) {
+    const LogEntry stored = item.entry();
+    used = PickerOrdering::usedTarget(stored.status, stored.target);
+  }
+  item.use = useOf(std::move(used));
+  return item;
 }
 
-DecisionLog::Item DecisionLog::Item::of(const LogFile::StoredEntry& entry) {
-  return Item{entry.id, entry.receivedAt, entry.status, entry.traced, std::string(entry.text)};
+DecisionLog::Item DecisionLog::itemOf(const LogFile::StoredEntry& entry) {
+  return Item{entry.id,
+              entry.receivedAt,
+              entry.status,
+              entry.traced,
+              useOf(PickerOrdering::usedTarget(entry.status, entry.target)),
+              std::string(entry.text)};
+}
+
+DecisionLog::Use* DecisionLog::useOf(std::optional<BrowserTarget> used) {
+  if (!used) return nullptr;
+  return &*m_uses.try_emplace(std::move(*used), 0).first;
 }
 
 void DecisionLog::countIn(const Item& item) {
   if (m_totalKnown) m_storedTotal += storedSize(item);
+  if (item.use) ++item.use->second;
 }
 
 void DecisionLog::countOut(const Item& item) {
   if (m_totalKnown) m_storedTotal -= storedSize(item);
+  if (item.use && --item.use->second == 0) m_uses.erase(m_uses.find(item.use->first));
 }
 
 void DecisionLog::pruneBySize(LogChange& change) {
@@ -650,14 +680,15 @@ Uuid DecisionLog::record(const LinkRequest& request) {
     LogChange change;
     change.add.push_back(entry);
     if (appendDeferred(change)) {
-      m_items.push_back(Item::of(entry));
+      m_items.push_back(itemOf(entry));
       indexAppended();
+      countIn(m_items.back());
       return id;
     }
     loadDeferred();
   }
   synchronize();
-  m_items.push_back(Item::of(entry));
+  m_items.push_back(itemOf(entry));
   indexAppended();
   countIn(m_items.back());
   LogChange change;
@@ -686,7 +717,7 @@ void DecisionLog::update(const Uuid& id, DecisionStatus status,
         if (reason) entry.reason = reason;
         entry.trace.insert(entry.trace.end(), trace.begin(), trace.end());
         entry.bound();
-        updated = Item::of(entry);
+        updated = itemOf(entry);
         change.put.push_back(std::move(entry));
       } else if (status != DecisionStatus::pending) {
         change.drop.push_back(id);
@@ -697,6 +728,8 @@ void DecisionLog::update(const Uuid& id, DecisionStatus status,
       }
       if (appendDeferred(change)) {
         if (updated) {
+          countIn(*updated);
+          countOut(m_items[*own]);
           m_items[*own] = std::move(*updated);
         } else {
           eraseAt(*own);
@@ -727,7 +760,7 @@ void DecisionLog::update(const Uuid& id, DecisionStatus status,
     if (reason) entry.reason = reason;
     entry.trace.insert(entry.trace.end(), trace.begin(), trace.end());
     entry.bound();
-    item = Item::of(entry);
+    item = itemOf(entry);
     countIn(item);
     change.put.push_back(std::move(entry));
   } else if (status != DecisionStatus::pending) {
@@ -788,6 +821,14 @@ std::vector<LogEntry> DecisionLog::unrouted() {
   return pending;
 }
 
+PickerOrdering::Usage DecisionLog::usage() {
+  std::lock_guard guard(m_mutex);
+  FileLock lock(m_file, false);
+  loadDeferred();
+  synchronize();
+  return m_uses;
+}
+
 void DecisionLog::setKeepHistory(bool keepHistory) {
   std::lock_guard guard(m_mutex);
   if (keepHistory == m_keepHistory) return;
@@ -807,7 +848,10 @@ void DecisionLog::setKeepHistory(bool keepHistory) {
     if (!item.traced) continue;
     LogEntry entry = item.entry();
     entry.trace.clear();
-    item = Item::of(entry);
+    Item cleared = itemOf(entry);
+    countIn(cleared);
+    countOut(item);
+    item = std::move(cleared);
     change.put.push_back(std::move(entry));
   }
   const bool changed = !change.empty();

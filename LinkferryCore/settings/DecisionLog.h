@@ -17,6 +17,7 @@
 #include "foundation/Uuid.h"
 #include "routing/LinkRequest.h"
 #include "settings/LogEntry.h"
+#include "settings/PickerModel.h"
 
 namespace linkferry {
 
@@ -98,6 +99,10 @@ class DecisionLog {
   std::vector<LogEntry> all();
   // The pending entries, oldest first.
   std::vector<LogEntry> unrouted();
+  // How often each target was opened: exactly PickerOrdering::usage of `all()`, kept up to date
+  // as entries come and go, so that no entry is decoded and the answer costs the same for any
+  // size of the log.
+  PickerOrdering::Usage usage();
 
   // Turning history off drops every decided entry, clears the traces of the rest and rewrites
   // log.json when that changed anything; turning it on, or setting the current value, writes
@@ -186,6 +191,8 @@ class DecisionLog {
   bool isPrunable(const Item& entry, Date cutoff, Date now) const;
   static std::optional<Version> versionOf(const std::filesystem::path& file, int* error);
 
+  // One target's count of uses in `m_uses`.
+  using Use = PickerOrdering::Usage::value_type;
   // An entry as log.json holds it: its text (one JSON object), and what the log's bookkeeping
   // reads of it. The entry itself is decoded from the text when asked for, so that the log
   // keeps about its file's size in memory, and a rewrite of log.json encodes nothing.
@@ -194,20 +201,27 @@ class DecisionLog {
     Date receivedAt;
     DecisionStatus status = DecisionStatus::pending;
     bool traced = false;  // the trace holds lines
+    // The count in `m_uses` of the target the entry counts a use for; none when it counts none.
+    Use* use = nullptr;
     std::string text;
 
-    static Item of(const LogEntry& entry);
-    static Item of(const LogFile::StoredEntry& entry);
     LogEntry entry() const { return LogFile::decodeEntry(text); }
   };
+  // An item for the entry, its used target entered in `m_uses` (with no use counted yet: that
+  // is `countIn`'s).
+  Item itemOf(const LogEntry& entry);
+  Item itemOf(const LogFile::StoredEntry& entry);
+  Use* useOf(std::optional<BrowserTarget> used);
   // The item's bytes in log.json, with the "," before it.
   static std::uint64_t storedSize(const Item& item) { return item.text.size() + 1; }
-  // Adds the item's stored size to the total, or takes it out, when the total is known.
+  // Adds the item's use to `m_uses`, and its stored size to the total when the total is known;
+  // or takes them out. A target whose count falls to zero leaves `m_uses`: an item made before
+  // another is counted out is counted in first, or its target may be gone.
   void countIn(const Item& item);
   void countOut(const Item& item);
 
-  // The index by id and what is known of the arrival order, rebuilt from `m_items`: after any
-  // change to them other than those below.
+  // The index by id, the uses and what is known of the arrival order, rebuilt from `m_items`:
+  // after any change to them other than those below.
   void reindex();
   // Takes the last entry of `m_items`, just appended, into the index.
   void indexAppended();
@@ -242,6 +256,9 @@ class DecisionLog {
   bool m_duplicates = false;
   // The entries' stored sizes added up, when known: then every item's size is.
   std::uint64_t m_storedTotal = 0;
+  // The uses every item in `m_items` counts, added up; only targets with uses (between changes).
+  // Items point at their target's count here: an unordered map keeps its elements in place.
+  PickerOrdering::Usage m_uses;
   bool m_totalKnown = false;
   // An entry received no earlier than every entry before it is in order. The latest arrival
   // (seconds since 1970; at least the latest, after removals) and the earliest arrival of an

@@ -8,6 +8,8 @@
 #include <fstream>
 #include <functional>
 #include <limits>
+#include <memory>
+#include <random>
 #include <string>
 
 #include "fixtures/StoredLog.h"
@@ -727,6 +729,108 @@ TEST(DecisionLog, DeferredLoadLoadsWhenItMust) {
   }
   EXPECT_EQ(fixture.onDisk().size(), 6u);
   EXPECT_EQ(fixture.onDisk()[0]["reason"], "earlier");
+}
+
+std::string described(const PickerOrdering::Usage& usage) {
+  std::vector<std::string> uses;
+  for (const auto& [target, count] : usage) {
+    uses.push_back(target.description() + ": " + std::to_string(count));
+  }
+  std::sort(uses.begin(), uses.end());
+  std::string text;
+  for (const std::string& use : uses) text += "[" + use + "]";
+  return text;
+}
+
+// The count of uses the log keeps as entries come and go is at every step the count over all its
+// entries: through records and updates that set, change and clear what counts (private windows
+// counting for their normal target, a name the file cannot hold as it is), pruning by age and by
+// size, another process's changes, history turned off and on, clearing, and reloads of the
+// files, deferred ones among them, starting from files that hold an id twice.
+TEST(DecisionLog, KeepsItsCountOfUsesEqualToACountOverAllEntries) {
+  Fixture fixture;
+  const std::vector<std::optional<BrowserTarget>> targets = {
+      std::nullopt,
+      BrowserTarget{"firefox"},
+      BrowserTarget{"firefox", "work"},
+      BrowserTarget{"firefox", "work", std::nullopt, true},
+      BrowserTarget{"chromium", std::nullopt, "2"},
+      BrowserTarget{"chromium", std::string("caf\xe9")},
+  };
+  std::mt19937 random(20240611);
+  auto pick = [&](std::size_t count) {
+    return static_cast<std::size_t>(random() % static_cast<std::uint32_t>(count));
+  };
+  auto status = [&] { return allDecisionStatusCases[pick(allDecisionStatusCases.size())]; };
+  auto target = [&] { return targets[pick(targets.size())]; };
+
+  std::vector<Uuid> ids;
+  std::vector<LogEntry> start;
+  for (int n = 0; n < 40; ++n) {
+    const Uuid id = n % 10 == 9 ? ids[static_cast<std::size_t>(n - 5)] : Uuid::random();
+    ids.push_back(id);
+    start.emplace_back(id, *URL::parse("https://a.test/" + std::to_string(n)), "com.app",
+                       std::nullopt, kNow.adding(-kDay * (40 - n)), status(), target(),
+                       std::nullopt, std::vector<std::string>{});
+  }
+  std::filesystem::create_directories(fixture.file.parent_path());
+  Files::writeAtomically(fixture.file, LogFile::encode(start));
+
+  constexpr std::uint64_t kJournalLimit = 3000, kSizeLimit = 12000;
+  auto open = [&](bool deferred) {
+    return deferred ? std::make_unique<DecisionLog>(DecisionLog::DeferLoad{}, fixture.file, 30,
+                                                    true, fixture.clock(), kJournalLimit,
+                                                    kSizeLimit)
+                    : std::make_unique<DecisionLog>(fixture.file, 30, true, fixture.clock(),
+                                                    kJournalLimit, kSizeLimit);
+  };
+  std::unique_ptr<DecisionLog> log = open(false);
+  std::unique_ptr<DecisionLog> other = open(false);
+  auto click = [&](DecisionLog& into) {
+    // Now and then an arrival already past the retention.
+    const double daysAgo = pick(8) == 0 ? 40 : static_cast<double>(pick(3));
+    const Uuid id =
+        into.record(arrival(static_cast<int>(ids.size()), fixture.now.adding(-kDay * daysAgo)));
+    ids.push_back(id);
+    if (pick(4) != 0) into.update(id, status(), target(), "why", {"step"});
+  };
+
+  std::int64_t mostUses = 0;
+  for (int step = 0; step < 600; ++step) {
+    SCOPED_TRACE(step);
+    const std::size_t what = pick(100);
+    if (step == 400) {
+      log->clear();
+    } else if (what < 40) {
+      click(*log);
+    } else if (what < 75) {
+      log->update(ids[pick(ids.size())], status(), target(), std::nullopt, {"again"});
+    } else if (what < 83) {
+      click(*other);
+    } else if (what < 89) {
+      fixture.now = fixture.now.adding(3600.0 * static_cast<double>(pick(12)));
+    } else if (what < 92) {
+      log->setRetention(static_cast<std::int64_t>(2 + pick(30)));
+    } else if (what < 93 || (what < 97 && !log->keepHistory())) {
+      log->setKeepHistory(!log->keepHistory());
+    } else {
+      // The changes of a one-click process that never loads, then a reload: a fresh load here.
+      const bool keepHistory = log->keepHistory();
+      auto deferred = open(true);
+      click(*deferred);
+      deferred.reset();
+      log = open(pick(2) == 0);
+      log->setKeepHistory(keepHistory);
+      click(*log);
+    }
+    const PickerOrdering::Usage kept = log->usage();
+    const PickerOrdering::Usage counted = PickerOrdering::usage(log->all());
+    ASSERT_TRUE(kept == counted) << described(kept) << " instead of " << described(counted);
+    ASSERT_TRUE(other->usage() == PickerOrdering::usage(other->all()));
+    for (const auto& [used, count] : kept) mostUses = std::max(mostUses, count);
+  }
+  EXPECT_GE(mostUses, 5);  // the count is not trivially right
+  EXPECT_EQ(log->usage().count(BrowserTarget{"firefox", "work", std::nullopt, true}), 0u);
 }
 
 // A varied log (every member present or absent, escapes, non-ASCII text, odd numbers) reads the

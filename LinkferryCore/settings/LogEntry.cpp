@@ -651,7 +651,10 @@ class CompactReader {
         status = parsed.has_value();
         return status ? 5 : -1;
       }
-      if (key == "target") return scanTarget() ? 6 : -1;
+      if (key == "target") {
+        entry.target = target();
+        return entry.target ? 6 : -1;
+      }
       if (key == "reason") return skipString() ? 7 : -1;
       if (key == "trace") {
         if (!take('[')) return -1;
@@ -670,21 +673,6 @@ class CompactReader {
       return -1;
     });
     return ok && id && url && receivedAt && status && trace;
-  }
-
-  bool scanTarget() {
-    bool browser = false;
-    const bool ok = object([&](std::string_view key) -> int {
-      if (key == "browser") {
-        browser = skipString();
-        return browser ? 0 : -1;
-      }
-      if (key == "profile") return skipString() ? 1 : -1;
-      if (key == "container") return skipString() ? 2 : -1;
-      if (key == "privateMode") return boolean() ? 3 : -1;
-      return -1;
-    });
-    return ok && browser;
   }
 
   std::string_view m_text;

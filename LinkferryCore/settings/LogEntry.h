@@ -105,6 +105,7 @@ struct StoredEntry {
   Date receivedAt;
   DecisionStatus status = DecisionStatus::pending;
   bool traced = false;  // the trace holds lines
+  std::optional<BrowserTarget> target;  // what the picker's count of uses reads
   std::string_view text;
 };
 // The entries of a text `decode` reads with the log's own reader, checked as that reader checks

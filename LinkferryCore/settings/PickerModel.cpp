@@ -53,12 +53,19 @@ PickerCommand PickerCommand::fromJson(const JsonReader& json) {
 
 namespace PickerOrdering {
 
+std::optional<BrowserTarget> usedTarget(DecisionStatus status,
+                                        const std::optional<BrowserTarget>& target) {
+  if (!target) return std::nullopt;
+  if (status != DecisionStatus::routed && status != DecisionStatus::picked) return std::nullopt;
+  return withoutPrivateMode(*target);
+}
+
 Usage usage(const std::vector<LogEntry>& entries) {
   Usage counts;
   for (const LogEntry& entry : entries) {
-    if (!entry.target) continue;
-    if (entry.status != DecisionStatus::routed && entry.status != DecisionStatus::picked) continue;
-    ++counts[withoutPrivateMode(*entry.target)];
+    if (std::optional<BrowserTarget> used = usedTarget(entry.status, entry.target)) {
+      ++counts[std::move(*used)];
+    }
   }
   return counts;
 }

@@ -97,8 +97,14 @@ namespace PickerOrdering {
 
 using Usage = std::unordered_map<BrowserTarget, std::int64_t>;
 
+// The target an entry with this status and target counts one use for: the target with its
+// private flag cleared when the entry was `routed` or `picked`; nothing for any other entry.
+std::optional<BrowserTarget> usedTarget(DecisionStatus status,
+                                        const std::optional<BrowserTarget>& target);
+
 // How often each target was opened: one per `routed` or `picked` entry with a target, counted
-// for the target with its private flag cleared.
+// for the target with its private flag cleared (see `usedTarget`). Only targets used at least
+// once are in the map.
 Usage usage(const std::vector<LogEntry>& entries);
 
 // The picker's rows: the pipeline's candidates whose (non-private) target is visible, first
