@@ -74,6 +74,25 @@ std::string readText(const std::filesystem::path& path) {
   return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
 }
 
+// A service serving `socket` on a thread of its own until it goes.
+struct RunningService {
+  RunningService(const RouterService::Options& options, std::filesystem::path path)
+      : socket(std::move(path)),
+        listener(HelperSocket::listen(socket, lock)),
+        service(options),
+        serving([this] { service.run(listener); }) {}
+  ~RunningService() {
+    service.stop();
+    serving.join();
+    ::close(lock);
+  }
+  const std::filesystem::path socket;
+  int lock = -1;
+  const int listener;
+  RouterService service;
+  std::thread serving;
+};
+
 JsonValue dryClick(const std::string& link) {
   return {{"request", "click"}, {"url", link}, {"dryRun", true}};
 }
@@ -105,12 +124,8 @@ TEST(RouterService, AShortLinkWhoseServerNeverAnswersHoldsUpNoOtherClickAndNoSta
   // Far longer than the test waits for anything: the click can only end when the server goes.
   options.expander =
       std::make_shared<NetworkShortLinkExpander>(5, 10min, server->configuration());
-  const std::filesystem::path socket = folder.path() / "router.sock";
-  int lock = -1;
-  const int listener = HelperSocket::listen(socket, lock);
-  ASSERT_GE(listener, 0);
-  RouterService service(options);
-  std::thread serving([&] { service.run(listener); });
+  const RunningService service(options, folder.path() / "router.sock");
+  const std::filesystem::path& socket = service.socket;
 
   Client waiting(socket);
   waiting.send(dryClick(server->origin("bit.ly") + "/stall"));
@@ -133,9 +148,6 @@ TEST(RouterService, AShortLinkWhoseServerNeverAnswersHoldsUpNoOtherClickAndNoSta
   const JsonValue answer = waiting.answer();
   ASSERT_TRUE(answer.is_object());
   EXPECT_EQ(answer["outcome"]["status"], "opened");
-  service.stop();
-  serving.join();
-  ::close(lock);
 }
 
 // Nobody who clicked waits for a browser that keeps running, however many run at once; one that
@@ -160,12 +172,8 @@ TEST(RouterService, AClickIsAnsweredOnceItsBrowserRunsAndALaterFailureIsNotified
   RouterService::Options options = serviceIn(folder, folder.path() / "alpha");
   // The browsers fail only when the test says, so the whole failure falls within the window.
   options.launchWindow = 10min;
-  const std::filesystem::path socket = folder.path() / "router.sock";
-  int lock = -1;
-  const int listener = HelperSocket::listen(socket, lock);
-  ASSERT_GE(listener, 0);
-  RouterService service(options);
-  std::thread serving([&] { service.run(listener); });
+  const RunningService service(options, folder.path() / "router.sock");
+  const std::filesystem::path& socket = service.socket;
 
   // More clicks than the service has workers, each browser still running.
   constexpr int kClicks = static_cast<int>(ServiceServer::kDefaultWorkers) + 2;
@@ -205,9 +213,6 @@ TEST(RouterService, AClickIsAnsweredOnceItsBrowserRunsAndALaterFailureIsNotified
                       "profile is locked|"),
             std::string::npos)
       << text;
-  service.stop();
-  serving.join();
-  ::close(lock);
 }
 
 }  // namespace

@@ -927,20 +927,7 @@ TEST(LogFile, OwnReaderAgreesWithTheGenericOne) {
   };
   for (const std::string& text : texts) {
     SCOPED_TRACE(text);
-    std::optional<std::string> ownError, genericError;
-    std::vector<LogEntry> own, generic;
-    try {
-      own = LogFile::decode(text, "log.json");
-    } catch (const JsonError& error) {
-      ownError = error.what();
-    }
-    try {
-      generic = LogFile::decodeGeneric(text, "log.json");
-    } catch (const JsonError& error) {
-      genericError = error.what();
-    }
-    EXPECT_EQ(ownError, genericError);
-    EXPECT_EQ(own, generic);
+    testing::expectReadersAgree(text);
   }
 }
 
