@@ -5,9 +5,9 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cerrno>
 #include <cstdint>
-#include <optional>
 #include <utility>
 
 namespace linkferry {
@@ -48,8 +48,16 @@ struct ServiceServer::Connection {
   int peerPid = 0;
   std::string buffer;
   bool peerClosed = false;
-  // A request is with the workers: the connection is not watched and is never closed for room.
+  // A request is with the workers: the connection is not watched and is never closed for room
+  // until its answer is sent.
   bool answering = false;
+  // Set by the worker as it sends the answer: from then on the connection waits for its next
+  // request (since `waitingSince`) and may be closed for room, even before the loop hears of it,
+  // which a busy machine may delay past the client's next moves.
+  std::atomic<bool> answerSent = false;
+  // Closed for room while a worker may still be sending on it: shut down, so the client sees the
+  // end, but the descriptor is released only when the worker has handed the connection back.
+  bool shutDown = false;
   // Whether the deadline is that of a request under way (set at the first byte) or of the wait
   // for the next one.
   bool requestBegun = false;
@@ -134,7 +142,8 @@ void ServiceServer::keepWithin(std::size_t limit,
     for (const auto& connection : m_connections) {
       if (!counted(*connection)) continue;
       ++count;
-      if (!connection->answering && (!oldest || connection->waitingSince < oldest->waitingSince)) {
+      const bool idle = !connection->answering || connection->answerSent.load();
+      if (idle && (!oldest || connection->waitingSince < oldest->waitingSince)) {
         oldest = connection;
       }
     }
@@ -205,6 +214,7 @@ void ServiceServer::readFrom(const std::shared_ptr<Connection>& connection) {
 
 void ServiceServer::dispatch(const std::shared_ptr<Connection>& connection, std::string line) {
   connection->answering = true;
+  connection->answerSent = false;
   {
     std::lock_guard lock(m_queueMutex);
     m_queue.push_back([this, connection, line = std::move(line)] {
@@ -214,39 +224,54 @@ void ServiceServer::dispatch(const std::shared_ptr<Connection>& connection, std:
       const auto send = [&connection](const JsonValue& answer) {
         const std::string text = Json::encodeCompact(answer) + "\n";
         connection->waitingSince = EventLoop::Clock::now();
+        connection->answerSent = true;
         return sendAll(connection->descriptor, text);
       };
-      std::optional<bool> sentEarly;
+      // Once answered, the connection goes back to the loop for its next request.
+      const auto handBack = [this, &connection](bool sent) {
+        m_loop.post([this, connection, sent] {
+          if (connection->shutDown) {
+            ::close(connection->descriptor);
+            connection->descriptor = -1;
+            return;
+          }
+          if (sent) {
+            awaitRequest(connection);
+          } else {
+            close(connection);
+          }
+        });
+      };
+      bool answeredEarly = false;
       const Reply early = [&](const JsonValue& answer) {
-        if (sentEarly) return;
-        sentEarly = send(answer);
+        if (answeredEarly) return;
+        answeredEarly = true;
         lingerBegins();
+        // From here on this worker leaves the connection alone: it may serve another request.
+        handBack(send(answer));
       };
       const JsonValue answer = m_handler(line, connection->peerPid, early);
-      bool sent;
-      if (sentEarly) {
-        sent = *sentEarly;
+      if (answeredEarly) {
         lingerEnds();
       } else {
-        sent = send(answer);
+        handBack(send(answer));
       }
-      m_loop.post([this, connection, sent] {
-        if (sent) {
-          awaitRequest(connection);
-        } else {
-          close(connection);
-        }
-      });
     });
   }
   m_queueReady.notify_one();
 }
 
 void ServiceServer::close(const std::shared_ptr<Connection>& connection) {
-  if (connection->descriptor < 0) return;
+  if (connection->descriptor < 0 || connection->shutDown) return;
   m_loop.unwatch(connection->descriptor);
-  ::close(connection->descriptor);
-  connection->descriptor = -1;
+  if (connection->answering) {
+    // A worker may be writing to it: its number must not be reused until it is handed back.
+    ::shutdown(connection->descriptor, SHUT_RDWR);
+    connection->shutDown = true;
+  } else {
+    ::close(connection->descriptor);
+    connection->descriptor = -1;
+  }
   // `connection` may be the list's own element: the list is searched by address.
   const Connection* closed = connection.get();
   std::erase_if(m_connections, [closed](const auto& open) { return open.get() == closed; });

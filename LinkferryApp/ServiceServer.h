@@ -43,7 +43,8 @@ class ServiceServer {
   // One request line (without its newline) and the client's process id in, the answer out.
   // Called on the workers, several at once; must not throw. A handler that answers early (its
   // click's browser started, its launch still being judged) goes on without holding up other
-  // requests: the pool gains a worker for as long as it does, up to kMaxLingering of them.
+  // requests, its own connection's next one included: the pool gains a worker for as long as it
+  // does, up to kMaxLingering of them.
   using Handler =
       std::function<JsonValue(const std::string& line, int peerPid, const Reply& early)>;
 
