@@ -198,6 +198,8 @@ bool WarmPicker::runOne(std::optional<std::chrono::steady_clock::time_point>& re
   posix_spawn_file_actions_init(&actions);
   posix_spawn_file_actions_adddup2(&actions, pair[1], STDIN_FILENO);
   posix_spawn_file_actions_adddup2(&actions, pair[1], STDOUT_FILENO);
+  // Whatever a library of the service left open without close-on-exec stays with the service.
+  posix_spawn_file_actions_addclosefrom_np(&actions, 3);
   std::vector<std::string> words{m_options.program, "--warm"};
   std::vector<char*> argv;
   for (std::string& word : words) argv.push_back(word.data());
