@@ -10,11 +10,24 @@
 #include "browsers/DesktopEntries.h"
 #include "foundation/DesktopNotice.h"
 #include "foundation/DisplayText.h"
+#include "foundation/Text.h"
 #include "launching/DetachedLaunchRunner.h"
 #include "preparation/AppLinks.h"
 #include "rules/TargetLabel.h"
 
 namespace linkferry {
+
+std::optional<std::string> ClickHandler::refusal(const URL& url) {
+  const std::string scheme = Text::lowercased(url.scheme().value_or(""));
+  if (scheme == "javascript" || scheme == "vbscript" || scheme == "data") {
+    return "refused, a " + scheme + ": link is never opened: " +
+           DisplayText::escaped(url.absoluteString());
+  }
+  if ((scheme == "http" || scheme == "https") && !url.host()) {
+    return "refused, a web link without a host: " + DisplayText::escaped(url.absoluteString());
+  }
+  return std::nullopt;
+}
 
 ClickHandler::ClickHandler(std::shared_ptr<Router> router, std::filesystem::path home,
                            Environment environment)
@@ -39,6 +52,9 @@ void ClickHandler::reloadDesktopEntries() {
 
 ClickOutcome ClickHandler::route(const Click& click, const Answer& early) {
   try {
+    if (std::optional<std::string> refused = refusal(click.url)) {
+      return ClickOutcome::failed(click.url.absoluteString(), *refused);
+    }
     std::shared_ptr<const AncestrySourceAppFinder> sourceApps;
     std::shared_ptr<const std::set<std::string>> installedApps;
     {

@@ -45,6 +45,11 @@ class ClickHandler {
  public:
   using Environment = std::map<std::string, std::string>;
 
+  // Why a link is never routed, nothing when it may be: a web link without a host ("https://",
+  // "http:") opens nowhere, and a javascript:, vbscript: or data: link runs or shows whatever its
+  // sender wrote, so no click may offer it to a browser. The schemes compare in lower case.
+  static std::optional<std::string> refusal(const URL& url);
+
   // `environment`: this process's own (XDG folders, PATH); a click's variables take precedence.
   // Reads the desktop entries.
   ClickHandler(std::shared_ptr<Router> router, std::filesystem::path home,

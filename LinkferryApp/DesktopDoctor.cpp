@@ -110,13 +110,15 @@ void checkDesktopEntry(const Setup& setup, std::vector<Check>& checks) {
                              "run `linkferry install` to write it again"));
     return;
   }
-  const bool handles =
-      std::find(entry->mimeTypes.begin(), entry->mimeTypes.end(), kHttp) !=
-          entry->mimeTypes.end() &&
-      std::find(entry->mimeTypes.begin(), entry->mimeTypes.end(), kHttps) != entry->mimeTypes.end();
-  if (!handles) {
-    checks.push_back(problem("desktop entry",
-                             file.string() + " does not declare x-scheme-handler/http and https",
+  std::string missing;
+  for (const std::string& type : claimedTypes()) {
+    if (std::find(entry->mimeTypes.begin(), entry->mimeTypes.end(), type) ==
+        entry->mimeTypes.end()) {
+      missing += (missing.empty() ? "" : ", ") + type;
+    }
+  }
+  if (!missing.empty()) {
+    checks.push_back(problem("desktop entry", file.string() + " does not declare " + missing,
                              "run `linkferry install` to write it again"));
   } else {
     checks.push_back(good("desktop entry", file.string() + " is valid"));

@@ -179,6 +179,12 @@ const std::vector<std::string>& rememberedKeys() {
   return keys;
 }
 
+const std::vector<std::string>& claimedTypes() {
+  static const auto& types =
+      *new std::vector<std::string>{kHttp, kHttps, "text/html", "application/xhtml+xml"};
+  return types;
+}
+
 Setup Setup::forThisProcess() {
   Setup setup;
   setup.home = Files::home();
@@ -209,6 +215,8 @@ std::vector<std::string> clickCommand(const fs::path& program) {
 }
 
 std::string desktopEntryText(const fs::path& program) {
+  std::string mimeTypes;
+  for (const std::string& type : claimedTypes()) mimeTypes += type + ";";
   std::string exec;
   for (const std::string& word : clickCommand(program)) {
     exec += desktopString(execArgument(word)) + " ";
@@ -222,7 +230,7 @@ std::string desktopEntryText(const fs::path& program) {
          "Icon=web-browser\n"
          "Terminal=false\n"
          "StartupNotify=false\n"
-         "MimeType=x-scheme-handler/http;x-scheme-handler/https;text/html;\n"
+         "MimeType=" + mimeTypes + "\n"
          "Categories=Network;WebBrowser;\n";
 }
 

@@ -2,6 +2,7 @@
 
 #include <sys/stat.h>
 
+#include <cstring>
 #include <filesystem>
 #include <map>
 #include <string>
@@ -97,8 +98,10 @@ TEST(DesktopIntegration, InstallMakesLinkFerryTheDefaultAndUninstallGivesItBackE
   EXPECT_NE(entry.find("\nExec=" + (Session::program().parent_path() / "linkferry-open").string() +
                        " --start-service %u\n"),
             std::string::npos) << entry;
-  // xdg-settings adds the types it sets (about, unknown) to a desktop file of the user's folder.
-  EXPECT_NE(entry.find("x-scheme-handler/http;x-scheme-handler/https;text/html;\n"),
+  // Local pages as a browser claims them. xdg-settings adds the types it sets (about, unknown) to
+  // a desktop file of the user's folder.
+  EXPECT_NE(entry.find("x-scheme-handler/http;x-scheme-handler/https;text/html;"
+                       "application/xhtml+xml;\n"),
             std::string::npos) << entry;
   EXPECT_NE(entry.find("\nCategories=Network;WebBrowser;\n"), std::string::npos);
   EXPECT_EQ(session.defaultBrowser(), "linkferry.desktop\n");
@@ -113,6 +116,15 @@ TEST(DesktopIntegration, InstallMakesLinkFerryTheDefaultAndUninstallGivesItBackE
   const auto healthy = session.linkferry({"doctor"});
   EXPECT_EQ(healthy.exitStatus, 0) << healthy.standardOutput;
   EXPECT_EQ(healthy.standardOutput.find("PROBLEM"), std::string::npos) << healthy.standardOutput;
+
+  // An entry written before local pages were claimed is named, with what it lacks.
+  std::string older = entry;
+  older.replace(older.find("application/xhtml+xml;"), std::strlen("application/xhtml+xml;"), "");
+  session.write("data/applications/linkferry.desktop", older);
+  const auto outdated = session.linkferry({"doctor"});
+  EXPECT_NE(outdated.standardOutput.find("does not declare application/xhtml+xml"),
+            std::string::npos) << outdated.standardOutput;
+  session.write("data/applications/linkferry.desktop", entry);
 
   // A desktop's own list outranks the shared one for that desktop only; broken rules and a log
   // journal the log cannot read are named.

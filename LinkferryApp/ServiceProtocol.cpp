@@ -89,6 +89,7 @@ JsonValue ServiceProtocol::click(const JsonReader& request, int peerPid,
   const std::string text = request["url"].string();
   const std::optional<URL> url = URL::parse(text);
   if (!url || !url->scheme()) return failure("not a link with a scheme: " + text);
+  if (std::optional<std::string> refused = ClickHandler::refusal(*url)) return failure(*refused);
   m_reloader.reloadChangedFiles();
   Click click{.url = *url, .clientPid = peerPid, .environment = clickEnvironmentOf(request)};
   if (auto given = request.optional("sourceApp")) click.sourceApp = given->string();

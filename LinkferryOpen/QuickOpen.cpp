@@ -16,6 +16,7 @@
 #include "foundation/Files.h"
 #include "foundation/Json.h"
 #include "foundation/Process.h"
+#include "foundation/URL.h"
 
 namespace linkferry::QuickOpen {
 
@@ -35,6 +36,15 @@ bool hasScheme(const std::string& text) {
     if (!std::isalnum(c) && c != '+' && c != '-' && c != '.') return false;
   }
   return true;
+}
+
+// The `file:` link of a file's path, made absolute against this process's working folder (the
+// service's is another); nothing when no such file exists, which `linkferry open` then reports.
+std::optional<std::string> fileLink(const std::string& path) {
+  std::error_code error;
+  const std::filesystem::path absolute = std::filesystem::absolute(path, error).lexically_normal();
+  if (path.empty() || error || !std::filesystem::exists(absolute, error)) return std::nullopt;
+  return URL::fileLink(absolute.string());
 }
 
 // Replaces this process with `linkferry open` and the same arguments, plus `extra` before them.
@@ -87,11 +97,16 @@ std::optional<Arguments> parse(const std::vector<std::string>& arguments) {
       parsed.sourceApp = arguments[++i];
     } else if (word.starts_with("--source-app=")) {
       parsed.sourceApp = word.substr(std::strlen("--source-app="));
-    } else if (word.starts_with("-") || haveLink || !hasScheme(word)) {
+    } else if (word.starts_with("-") || haveLink) {
       return std::nullopt;
-    } else {
+    } else if (hasScheme(word)) {
       parsed.link = word;
       haveLink = true;
+    } else if (std::optional<std::string> link = fileLink(word)) {
+      parsed.link = *link;
+      haveLink = true;
+    } else {
+      return std::nullopt;
     }
   }
   if (!haveLink) return std::nullopt;

@@ -24,7 +24,8 @@ struct Arguments {
 };
 
 // The arguments after the program's name, when they are the case this program handles; nothing
-// when `linkferry open` must take them.
+// when `linkferry open` must take them. A word without a scheme that names an existing file is
+// that file's `file:` link.
 std::optional<Arguments> parse(const std::vector<std::string>& arguments);
 
 // Runs the program; returns the exit status unless it replaced itself with `linkferry open`.

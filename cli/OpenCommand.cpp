@@ -1,14 +1,15 @@
-// `linkferry open URL… [--dry-run] [--pick] [--source-app ID] [--json] [--start-service]`:
-// routes each link as a click would and opens it. The links go to `linkferry serve` when it
-// answers on its socket, and are routed in this process otherwise, with the same result. When the
-// user must choose and standard input is a terminal, the candidates are listed and the typed
-// answer is carried back to the router; without a terminal but with a display the picker window
-// (linkferry-picker) asks instead; otherwise the picker request is printed (JSON: with --json the
-// result's "picker", else one line "picker request: {…}") and the command exits 3, the log entry
-// left pending.
+// `linkferry open LINK-OR-PATH… [--dry-run] [--pick] [--source-app ID] [--json]
+// [--start-service]`: routes each link (for a file's path, its `file:` link) as a click would and
+// opens it. The links go to `linkferry serve` when it answers on its socket, and are routed in
+// this process otherwise, with the same result. When the user must choose and standard input is a
+// terminal, the candidates are listed and the typed answer is carried back to the router; without
+// a terminal but with a display the picker window (linkferry-picker) asks instead; otherwise the
+// picker request is printed (JSON: with --json the result's "picker", else one line "picker
+// request: {…}") and the command exits 3, the log entry left pending.
 #include <unistd.h>
 
 #include <chrono>
+#include <filesystem>
 #include <functional>
 #include <iostream>
 #include <memory>
@@ -27,6 +28,7 @@
 #include "foundation/Files.h"
 #include "foundation/Json.h"
 #include "foundation/Process.h"
+#include "foundation/Text.h"
 #include "foundation/URL.h"
 #include "launching/LaunchEnvironment.h"
 
@@ -211,13 +213,44 @@ void startService(const Environment& environment) {
   }
 }
 
+// The link a command-line word stands for. A word without a scheme is a file's path, made
+// absolute against this process's working folder (the service's is another) and turned into its
+// `file:` link, as the desktop hands a local page to its browser. A path or a local `file:` link
+// to nothing is refused, as is a link no click may open (ClickHandler::refusal).
+URL linkOf(const std::string& text) {
+  std::optional<URL> url = URL::parse(text);
+  if (!url || !url->scheme()) {
+    if (text.empty()) throw InputError("not a link with a scheme: " + text);
+    std::error_code error;
+    const std::filesystem::path path = std::filesystem::absolute(text, error).lexically_normal();
+    if (error || !std::filesystem::exists(path, error)) {
+      throw InputError("no such file: " + DisplayText::escaped(error ? text : path.string()));
+    }
+    const std::optional<std::string> link = URL::fileLink(path.string());
+    url = link ? URL::parse(*link) : std::nullopt;
+    if (!url) throw InputError("not a link with a scheme: " + DisplayText::escaped(text));
+    return *url;
+  }
+  if (std::optional<std::string> refused = ClickHandler::refusal(*url)) throw InputError(*refused);
+  if (Text::lowercased(*url->scheme()) == "file") {
+    const std::string host = Text::lowercased(url->host().value_or(""));
+    const std::string path = url->path();
+    if (host.empty() || host == "localhost") {
+      if (!path.starts_with("/")) {
+        throw InputError("not a file link with an absolute path: " + DisplayText::escaped(text));
+      }
+      std::error_code error;
+      if (!std::filesystem::exists(path, error)) {
+        throw InputError("no such file: " + DisplayText::escaped(path));
+      }
+    }
+  }
+  return *url;
+}
+
 int runOpen(const OpenArguments& arguments) {
   std::vector<URL> links;
-  for (const std::string& text : arguments.links) {
-    std::optional<URL> url = URL::parse(text);
-    if (!url || !url->scheme()) throw InputError("not a link with a scheme: " + text);
-    links.push_back(*url);
-  }
+  for (const std::string& text : arguments.links) links.push_back(linkOf(text));
   if (arguments.servicePicker && links.size() != 1) {
     throw InputError("--service-picker goes with exactly one link");
   }

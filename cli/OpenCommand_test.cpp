@@ -214,5 +214,44 @@ TEST_F(OpenCommand, TestShowsTheDecisionTraceAndPlanWithoutLaunchingOrLogging) {
   EXPECT_TRUE(launched(0).empty());
 }
 
+TEST_F(OpenCommand, APathOrFileLinkOpensAsItsFileLinkAndMissingFilesAreNamed) {
+  writeRules(R"({"name": "Local", "match": {"scheme": "file"},
+                 "action": {"open": {"browser": "beta"}}})");
+  folder.write("pages/caf\xC3\xA9 report #1.html", "<p>hi</p>");
+  const std::string link = "file://" + (folder.path() / "pages").string() +
+                           "/caf%C3%A9%20report%20%231.html";
+  Process::Options options;
+  options.captureOutput = true;
+  options.environment = environment();
+  // Relative to the command's own working folder.
+  options.workingDirectory = (folder.path() / "home").string();
+  auto relative = Process::run(linkferry(), {"open", "../pages/caf\xC3\xA9 report #1.html"}, options);
+  EXPECT_EQ(relative.exitStatus, 0) << relative.standardError << relative.standardOutput;
+  EXPECT_NE(relative.standardOutput.find("opened in beta browser: rule “Local”"), std::string::npos)
+      << relative.standardOutput;
+  auto given = run({"open", link});
+  EXPECT_EQ(given.exitStatus, 0) << given.standardError << given.standardOutput;
+  EXPECT_EQ(launched(2), (std::vector<std::string>{"beta|" + link, "beta|" + link}));
+
+  auto missing = Process::run(linkferry(), {"open", "gone.html"}, options);
+  EXPECT_EQ(missing.exitStatus, 1);
+  EXPECT_EQ(missing.standardError,
+            "linkferry: no such file: " + (folder.path() / "home/gone.html").string() + "\n");
+  auto missingLink = run({"open", "file:///nowhere/gone.html"});
+  EXPECT_EQ(missingLink.exitStatus, 1);
+  EXPECT_EQ(missingLink.standardError, "linkferry: no such file: /nowhere/gone.html\n");
+}
+
+TEST_F(OpenCommand, LinksThatOpenNowhereOrRunScriptsAreRefusedAndNeverLogged) {
+  for (const std::string link : {"https://", "http:", "JavaScript:alert(1)", "data:text/html,x"}) {
+    SCOPED_TRACE(link);
+    auto refused = run({"open", link});
+    EXPECT_EQ(refused.exitStatus, 1);
+    EXPECT_TRUE(refused.standardError.starts_with("linkferry: refused, a ")) << refused.standardError;
+    EXPECT_EQ(refused.standardOutput, "");
+  }
+  EXPECT_FALSE(std::filesystem::exists(folder.path() / "data/log.json"));
+}
+
 }  // namespace
 }  // namespace linkferry

@@ -682,4 +682,24 @@ std::optional<URL> URLComponents::url() const {
   return url;
 }
 
+std::optional<std::string> URL::fileLink(std::string_view absolutePath) {
+  if (absolutePath.empty() || absolutePath.front() != '/') return std::nullopt;
+  static constexpr char kHex[] = "0123456789ABCDEF";
+  std::string link = "file://";
+  link.reserve(link.size() + absolutePath.size() * 3);
+  for (const char c : absolutePath) {
+    const auto byte = static_cast<unsigned char>(c);
+    const bool unreserved = (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') ||
+                            (c >= '0' && c <= '9') || c == '-' || c == '.' || c == '_' || c == '~';
+    if (unreserved || c == '/') {
+      link += c;
+    } else {
+      link += '%';
+      link += kHex[byte >> 4];
+      link += kHex[byte & 0x0F];
+    }
+  }
+  return link;
+}
+
 }  // namespace linkferry

@@ -58,6 +58,13 @@ class URL {
   // without building the URL.
   static std::optional<std::string> hostOf(std::string_view text);
 
+  // The `file:` link of an absolute path ("/tmp/a b.html" gives "file:///tmp/a%20b.html"), every
+  // byte but RFC 3986's unreserved characters and "/" percent-encoded, so that "#", "?", "%",
+  // spaces and non-ASCII names survive and path() gives the same path back. Nothing for a path
+  // that is empty or not absolute. Builds text only: callers that only hand the link on need no
+  // URL parser.
+  static std::optional<std::string> fileLink(std::string_view absolutePath);
+
   const std::string& absoluteString() const { return m_text; }
 
   std::optional<std::string> scheme() const;    // as written, without ":"

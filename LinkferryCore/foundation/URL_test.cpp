@@ -334,5 +334,28 @@ TEST(URLComponentsTest, URLIsNothingWhenThePartsFormNoReference) {
   }
 }
 
+TEST(URLFileLink, EncodesWhatAPathMayHoldSoThePathComesBack) {
+  const std::string raw = "/tmp/caf\xC3\xA9 report #1?%20 [a]&b;c+d.html";
+  const std::optional<std::string> link = URL::fileLink(raw);
+  ASSERT_TRUE(link);
+  EXPECT_EQ(*link,
+            "file:///tmp/caf%C3%A9%20report%20%231%3F%2520%20%5Ba%5D%26b%3Bc%2Bd.html");
+  const std::optional<URL> url = URL::parse(*link);
+  ASSERT_TRUE(url);
+  EXPECT_EQ(url->absoluteString(), *link);
+  EXPECT_EQ(url->scheme(), "file");
+  EXPECT_EQ(url->host(), none);
+  EXPECT_EQ(url->path(), raw);
+  EXPECT_EQ(url->query(), none);
+  EXPECT_EQ(url->fragment(), none);
+}
+
+TEST(URLFileLink, NeedsAnAbsolutePath) {
+  EXPECT_EQ(URL::fileLink(""), none);
+  EXPECT_EQ(URL::fileLink("report.html"), none);
+  EXPECT_EQ(URL::fileLink("./report.html"), none);
+  EXPECT_EQ(URL::fileLink("/"), "file:///");
+}
+
 }  // namespace
 }  // namespace linkferry
