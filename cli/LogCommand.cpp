@@ -41,9 +41,9 @@ bool reportProblem(const DecisionLog& log) {
   return false;
 }
 
-int show(bool json, std::size_t count) {
+int show(bool json, std::int64_t count) {
   std::unique_ptr<DecisionLog> log = openLog();
-  std::vector<LogEntry> entries = log->recent(count);
+  std::vector<LogEntry> entries = log->recent(static_cast<std::size_t>(count));
   std::reverse(entries.begin(), entries.end());
   if (json) {
     JsonValue list = JsonValue::array();
@@ -87,9 +87,18 @@ const RegisterCommand kRegister([](CLI::App& program) -> CommandAction {
       program.add_subcommand("log", "The recent decisions, newest first; or clear the log");
   logCommand->require_subcommand(0, 1);
   auto json = std::make_shared<bool>(false);
-  auto count = std::make_shared<std::size_t>(20);
+  auto count = std::make_shared<std::int64_t>(20);
   logCommand->add_flag("--json", *json, "Machine-readable output");
-  logCommand->add_option("-n", *count, "How many decisions to show (default 20)");
+  logCommand->add_option("-n", *count, "How many decisions to show (default 20)")
+      ->check(CLI::Validator(
+          [](const std::string& text) -> std::string {
+            std::int64_t value = 0;
+            if (!CLI::detail::lexical_cast(text, value) || value < 0) {
+              return "expected a count of 0 or more, got " + text;
+            }
+            return {};
+          },
+          "COUNT"));
   CLI::App* clearCommand = logCommand->add_subcommand("clear", "Remove every entry of the log");
   return [clearCommand, json, count]() {
     if (clearCommand->parsed()) return clear();

@@ -6,6 +6,7 @@
 #include <unistd.h>
 
 #include <atomic>
+#include <cmath>
 #include <cstdlib>
 #include <exception>
 #include <memory>
@@ -24,6 +25,9 @@ namespace {
 
 // The first descriptor the service manager passes (sd_listen_fds).
 constexpr int kFirstPassedDescriptor = 3;
+
+// A year: longer than any session stays up, short enough to be a duration in milliseconds.
+constexpr double kMostIdleSeconds = 365.0 * 24 * 3600;
 
 std::atomic<RouterService*> gService{nullptr};
 
@@ -87,6 +91,22 @@ int runServe(double idleSeconds, double refreshDelay) {
   return kSuccess;
 }
 
+// A number of seconds from 0 to `most`; NaN, infinities and negative numbers are refused rather
+// than turned into a duration.
+CLI::Validator seconds(double most) {
+  return CLI::Validator(
+      [most](const std::string& text) -> std::string {
+        double value = 0;
+        if (!CLI::detail::lexical_cast(text, value) || !std::isfinite(value) || value < 0 ||
+            value > most) {
+          return "expected a number of seconds from 0 to " +
+                 std::to_string(static_cast<long long>(most)) + ", got " + text;
+        }
+        return {};
+      },
+      "SECONDS");
+}
+
 RegisterCommand registerServe([](CLI::App& program) -> CommandAction {
   auto* command = program.add_subcommand(
       "serve",
@@ -96,7 +116,8 @@ RegisterCommand registerServe([](CLI::App& program) -> CommandAction {
       "settings.json, browsers.json and the desktop entries when they change");
   auto idle = std::make_shared<double>(0);
   command->add_option("--idle-exit", *idle,
-                      "Exit after this many seconds without a client (default: never)");
+                      "Exit after this many seconds without a client (default: never)")
+      ->check(seconds(kMostIdleSeconds));
   auto refreshDelay = std::make_shared<double>(
       std::chrono::duration<double>(RouterService::kDefaultDebounce).count());
   command
@@ -104,7 +125,7 @@ RegisterCommand registerServe([](CLI::App& program) -> CommandAction {
                    "Rebuild the browsing index this many seconds after the last change to the "
                    "browsers' profile folders (a burst of changes gives one rebuild)")
       ->capture_default_str()
-      ->check(CLI::Range(0.0, 3600.0));
+      ->check(seconds(3600));
   return [idle, refreshDelay] { return runServe(*idle, *refreshDelay); };
 });
 

@@ -43,10 +43,14 @@ int show(bool json) {
   return kSuccess;
 }
 
-// A value as typed: text for the keys that take text, else JSON, else (a bare word such as
-// `mono`) text.
+// A value as typed: `null` (the default again), text for the keys that take text or a case
+// name, else JSON, else (a bare word) text.
 JsonValue typedValue(std::string_view key, const std::string& text) {
-  if (AppSettings::expectedValue(key) == "a string") return JsonValue(text);
+  if (text == "null") return JsonValue(nullptr);
+  static const JsonValue& defaults = *new JsonValue(AppSettings{}.toJson());
+  if (auto value = defaults.find(key); value != defaults.end() && value->is_string()) {
+    return JsonValue(text);
+  }
   if (std::optional<JsonValue> parsed = Json::tryParse(text)) return std::move(*parsed);
   return JsonValue(text);
 }

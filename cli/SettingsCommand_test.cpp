@@ -7,6 +7,7 @@
 #include "foundation/Files.h"
 #include "foundation/Json.h"
 #include "foundation/Process.h"
+#include "settings/AppSettings.h"
 #include "settings/DecisionLog.h"
 #include "support/TestSupport.h"
 
@@ -34,9 +35,9 @@ TEST(SettingsCommand, ShowsAndChangesSettingsRefusingWrongValues) {
   EXPECT_EQ(shown["exists"], false);
   EXPECT_EQ(shown["settings"]["pickerVisibleCount"], 10);
 
-  Process::Result set = linkferry(home, {"settings", "set", "pickerColumns", "9"});
+  Process::Result set = linkferry(home, {"settings", "set", "pickerColumns", "3"});
   EXPECT_EQ(set.exitStatus, 0) << set.standardError;
-  EXPECT_EQ(set.standardOutput, "pickerColumns = 4 in " + file.string() + "\n");
+  EXPECT_EQ(set.standardOutput, "pickerColumns = 3 in " + file.string() + "\n");
   EXPECT_EQ(linkferry(home, {"settings", "set", "menuBarIconStyle", "arrow"}).exitStatus, 0);
   EXPECT_EQ(linkferry(home, {"settings", "set", "searchURL", "https://s.test/?q=%s"}).exitStatus, 0);
   const std::string saved = Files::read(file);
@@ -56,6 +57,36 @@ TEST(SettingsCommand, ShowsAndChangesSettingsRefusingWrongValues) {
   EXPECT_EQ(broken.standardError,
             "linkferry: " + file.string() + ": dryRun: expected a boolean, got a number\n");
   EXPECT_EQ(Files::read(file), R"({"dryRun": 1})");
+}
+
+// A typed value is stored as typed or refused: nothing is clamped behind the user's back.
+TEST(SettingsCommand, RefusesValuesOutOfRangeAndNullRestoresTheDefault) {
+  TemporaryDirectory home;
+  const auto file = home.path() / "settings.json";
+  ASSERT_EQ(linkferry(home, {"settings", "set", "searchURL", "https://s.test/?q=%s"}).exitStatus, 0);
+  const std::string saved = Files::read(file);
+  const std::pair<std::vector<std::string>, std::string> refused[] = {
+      {{"pickerVisibleCount", "3"}, "pickerVisibleCount: expected an integer from 4 to 20, got 3"},
+      {{"pickerColumns", "9"}, "pickerColumns: expected an integer from 0 (automatic) to 4, got 9"},
+      {{"logRetentionDays", "-5"}, "logRetentionDays: expected a number of days, 0 or more, got -5"},
+      {{"searchURL", "https://s.test/?q="},
+       "searchURL: expected a search address with %s where the words go, such as "
+       "\"https://duckduckgo.com/?q=%s\", got \"https://s.test/?q=\""},
+  };
+  for (const auto& [arguments, message] : refused) {
+    SCOPED_TRACE(arguments[0]);
+    Process::Result result =
+        linkferry(home, {"settings", "set", arguments[0], arguments[1]});
+    EXPECT_EQ(result.exitStatus, 1);
+    EXPECT_EQ(result.standardError,
+              "linkferry: " + message + "; " + file.string() + " is unchanged\n");
+  }
+  EXPECT_EQ(Files::read(file), saved);
+
+  Process::Result restored = linkferry(home, {"settings", "set", "searchURL", "null"});
+  EXPECT_EQ(restored.exitStatus, 0) << restored.standardError;
+  EXPECT_EQ(restored.standardOutput, "searchURL = \"" + std::string(AppSettings::kDefaultSearchURL) +
+                                         "\" in " + file.string() + "\n");
 }
 
 TEST(LogCommand, ShowsNewestFirstAndClears) {

@@ -41,13 +41,57 @@ namespace {
 
 // CLI11's own messages in the program's style: a lower-case start (unless the first word is an
 // abbreviation such as "URL"), no final period, and where to look next.
-std::string styled(std::string message) {
+std::string styled(std::string message, std::string_view help) {
   while (!message.empty() && (message.back() == '.' || message.back() == '\n')) message.pop_back();
   if (message.size() > 1 && std::isupper(static_cast<unsigned char>(message[0])) &&
       !std::isupper(static_cast<unsigned char>(message[1]))) {
     message[0] = static_cast<char>(std::tolower(static_cast<unsigned char>(message[0])));
   }
-  return message + " (see linkferry --help)";
+  return message + std::string(help);
+}
+
+// The deepest subcommand the arguments chose: `linkferry rules` for "rules bogus".
+const CLI::App* chosenCommand(const CLI::App& program) {
+  const CLI::App* current = &program;
+  for (bool deeper = true; deeper;) {
+    deeper = false;
+    for (const CLI::App* subcommand : current->get_subcommands()) {
+      if (!subcommand->parsed()) continue;
+      current = subcommand;
+      deeper = true;
+      break;
+    }
+  }
+  return current;
+}
+
+std::string commandWords(const CLI::App* command) {
+  std::string words = command->get_name();
+  for (const CLI::App* parent = command->get_parent(); parent; parent = parent->get_parent()) {
+    words = parent->get_name() + " " + words;
+  }
+  return words;
+}
+
+// What was wrong with the arguments, in one line. CLI11 reports a missing subcommand before an
+// argument it did not know, so an unknown option or command word is looked for first among the
+// arguments it left over: "linkferry --bogus" names "--bogus" rather than asking for a command.
+std::string parseProblem(const CLI::App& program, const CLI::ParseError& error) {
+  const CLI::App* command = chosenCommand(program);
+  const std::string help = " (see " + commandWords(command) + " --help)";
+  const std::vector<std::string> leftOver = program.remaining(true);
+  for (const std::string& argument : leftOver) {
+    if (argument.size() > 1 && argument[0] == '-' && argument != "--") {
+      return "unknown option " + argument.substr(0, argument.find('=')) + help;
+    }
+  }
+  const bool subcommandMissing = command->get_require_subcommand_min() > 0 &&
+                                 dynamic_cast<const CLI::RequiredError*>(&error) != nullptr;
+  if (!leftOver.empty() && subcommandMissing) {
+    return "unknown command \"" + commandWords(command).substr(program.get_name().size() + 1) +
+           " " + leftOver.front() + "\"" + help;
+  }
+  return styled(error.what(), help);
 }
 
 // The arguments after the command word are blanked in our own memory once parsed, so that the
@@ -97,7 +141,7 @@ int run(int argc, char** argv) {
   } catch (const CLI::CallForVersion& version) {
     return program.exit(version);
   } catch (const CLI::ParseError& error) {
-    printError(styled(error.what()));
+    printError(parseProblem(program, error));
     return kInputError;
   }
   hideArguments(argc, argv);

@@ -201,12 +201,13 @@ ReadError::ReadError(std::errc code, const fs::path& path, const std::string& pr
     : std::system_error(std::make_error_code(code), problem),
       m_message("cannot read " + path.string() + ": " + problem) {}
 
-void writeAtomically(const fs::path& path, std::string_view bytes, Durability durability) {
-  writeAtomically(path, std::span<const std::string_view>(&bytes, 1), durability);
+void writeAtomically(const fs::path& path, std::string_view bytes, Durability durability,
+                     std::optional<unsigned> mode) {
+  writeAtomically(path, std::span<const std::string_view>(&bytes, 1), durability, mode);
 }
 
 void writeAtomically(const fs::path& requested, std::span<const std::string_view> pieces,
-                     Durability durability) {
+                     Durability durability, std::optional<unsigned> requestedMode) {
   const fs::path path = finalTarget(requested);
   fs::path folder = path.parent_path();
   if (folder.empty()) folder = ".";
@@ -220,6 +221,7 @@ void writeAtomically(const fs::path& requested, std::span<const std::string_view
   mode_t mode = 0644;
   const bool replacing = ::stat(path.c_str(), &existing) == 0 && S_ISREG(existing.st_mode);
   if (replacing) mode = existing.st_mode & 07777;
+  if (requestedMode) mode = static_cast<mode_t>(*requestedMode & 07777);
   const bool synced = durability == Durability::synced || !replacing ||
                       !writesDataBeforeReplacingRename(existing.st_dev);
 

@@ -50,13 +50,17 @@ enum class Durability {
 // system has no unnamed files, a named temporary ".<name>.tmp-<pid>-XXXXXX" is used; every save
 // removes the temporaries of the same file that a dead writer left. Missing parent folders are
 // created. A `path` that is a symbolic link is written through: its final target is replaced and
-// the link stays. An existing file keeps its permissions. On failure the old file is left as it
-// was.
+// the link stays. An existing file keeps its permissions and a new one gets 0644, unless `mode`
+// is given: then the file has that mode whether it is new or not (0600 for a file that holds the
+// user's browsing, so that one written earlier with wider permissions is narrowed too). On
+// failure the old file is left as it was.
 void writeAtomically(const std::filesystem::path& path, std::string_view bytes,
-                     Durability durability = Durability::synced);
+                     Durability durability = Durability::synced,
+                     std::optional<unsigned> mode = std::nullopt);
 // The same for content given in pieces, written one after another without joining them first.
 void writeAtomically(const std::filesystem::path& path, std::span<const std::string_view> pieces,
-                     Durability durability = Durability::synced);
+                     Durability durability = Durability::synced,
+                     std::optional<unsigned> mode = std::nullopt);
 
 // A file as `append` left it: which file (a replaced file is another inode) and its size.
 struct AppendedFile {

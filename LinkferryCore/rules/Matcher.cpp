@@ -127,7 +127,21 @@ Matcher Matcher::fromJson(const JsonReader& json) {
       if (!list.empty()) list += ", ";
       list += "\"" + std::string(key(kind)) + "\"";
     }
-    json.fail("A matcher needs exactly one known key, got [" + list + "]");
+    std::string message = "A matcher needs exactly one known key, got [" + list + "]";
+    // With no matcher key at all, the keys that are there are most likely a misspelt one
+    // ("hots"): name them, so the user sees what to correct.
+    if (found.empty()) {
+      constexpr std::size_t kNamed = 5;
+      std::string unknown;
+      std::size_t count = 0;
+      for (const std::string& name : json.keys()) {
+        if (++count > kNamed) continue;
+        unknown += (unknown.empty() ? "\"" : ", \"") + name + "\"";
+      }
+      if (count > kNamed) unknown += ", …";
+      if (count > 0) message += (count == 1 ? " (unknown key " : " (unknown keys ") + unknown + ")";
+    }
+    json.fail(message);
   }
   const Kind kind = found.front();
   const JsonReader payload = json[key(kind)];

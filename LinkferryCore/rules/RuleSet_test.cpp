@@ -353,6 +353,12 @@ TEST(RuleSetFile, RefusesMalformedRulesWithTheKeyPath) {
            R"(, {"name": "n", "match": {"all": [{"host": "a", "scheme": "b"}]}, "action": {"ignore": 1}})"),
        R"(rules.json: rules[1].match.all[0]: A matcher needs exactly one known key, got ["host", "scheme"])"},
       {fileWithRule(R"({"name": "n", "match": {"comment": "x"}, "action": {"ignore": 1}})"),
+       "rules.json: rules[0].match: A matcher needs exactly one known key, got [] (unknown key "
+       "\"comment\")"},
+      {fileWithRule(R"({"name": "n", "match": {"not": {"hots": "a", "shceme": "b"}}, "action": {"ignore": 1}})"),
+       "rules.json: rules[0].match.not: A matcher needs exactly one known key, got [] (unknown "
+       "keys \"hots\", \"shceme\")"},
+      {fileWithRule(R"({"name": "n", "match": {}, "action": {"ignore": 1}})"),
        "rules.json: rules[0].match: A matcher needs exactly one known key, got []"},
       {fileWithRule(
            R"({"name": "n", "match": {"not": {"scheme": "s", "timeWindow": {}, "host": "h"}}, "action": {"ignore": 1}})"),

@@ -11,9 +11,10 @@ namespace linkferry {
 namespace {
 
 constexpr std::string_view kBoolean = "a boolean (true or false)";
-constexpr std::string_view kInteger = "an integer";
 constexpr std::string_view kTargets =
     "a list of browser targets such as [{\"browser\": \"firefox\", \"profile\": \"default\"}]";
+constexpr std::string_view kSearchURL =
+    "a search address with %s where the words go, such as \"https://duckduckgo.com/?q=%s\"";
 constexpr std::string_view kTarget = "a browser target such as {\"browser\": \"firefox\"}";
 
 // How one key is read and written. `read` throws JsonError for a value it cannot take; `write`
@@ -36,8 +37,8 @@ Field booleanField(std::string_view key) {
 }
 
 template <std::int64_t AppSettings::*member>
-Field integerField(std::string_view key) {
-  return {key, kInteger, false,
+Field integerField(std::string_view key, std::string_view expected) {
+  return {key, expected, false,
           [](AppSettings& settings, const JsonReader& json) { settings.*member = json.integer(); },
           [](const AppSettings& settings) -> std::optional<JsonValue> {
             return JsonValue(settings.*member);
@@ -80,7 +81,7 @@ const std::vector<Field>& fields() {
   static const auto& table = *new std::vector<Field>{
       booleanField<&AppSettings::alwaysAsk>("alwaysAsk"),
       booleanField<&AppSettings::dryRun>("dryRun"),
-      integerField<&AppSettings::logRetentionDays>("logRetentionDays"),
+      integerField<&AppSettings::logRetentionDays>("logRetentionDays", "a number of days, 0 or more"),
       booleanField<&AppSettings::keepHistory>("keepHistory"),
       targetsField<&AppSettings::hiddenTargets>("hiddenTargets"),
       targetsField<&AppSettings::targetOrder>("targetOrder"),
@@ -93,7 +94,7 @@ const std::vector<Field>& fields() {
       booleanField<&AppSettings::checkLinkSafety>("checkLinkSafety"),
       booleanField<&AppSettings::updatePopularity>("updatePopularity"),
       booleanField<&AppSettings::stripTracking>("stripTracking"),
-      {"searchURL", "a string", false,
+      {"searchURL", kSearchURL, false,
        [](AppSettings& settings, const JsonReader& json) { settings.searchURL = json.string(); },
        [](const AppSettings& settings) -> std::optional<JsonValue> {
          return JsonValue(settings.searchURL);
@@ -102,8 +103,10 @@ const std::vector<Field>& fields() {
       booleanField<&AppSettings::useSourceWindow>("useSourceWindow"),
       booleanField<&AppSettings::showSiteInfoAutomatically>("showSiteInfoAutomatically"),
       booleanField<&AppSettings::bounceHotkey>("bounceHotkey"),
-      integerField<&AppSettings::pickerVisibleCount>("pickerVisibleCount"),
-      integerField<&AppSettings::pickerColumns>("pickerColumns"),
+      integerField<&AppSettings::pickerVisibleCount>("pickerVisibleCount",
+                                                    "an integer from 4 to 20"),
+      integerField<&AppSettings::pickerColumns>("pickerColumns",
+                                               "an integer from 0 (automatic) to 4"),
       booleanField<&AppSettings::unwrapRedirects>("unwrapRedirects"),
       booleanField<&AppSettings::expandShortLinks>("expandShortLinks"),
       booleanField<&AppSettings::forceHTTPS>("forceHTTPS"),
@@ -224,6 +227,21 @@ AppSettings read(const JsonReader& json, bool strict) {
   return settings;
 }
 
+// Whether `value`, just read into `settings` under `key`, is one the key takes as it is: the
+// picker's counts within their bounds (the reader would clamp them), a retention that is not
+// negative (one would drop each decision as it is logged), a search address with a place for
+// the words.
+bool withinRange(const AppSettings& settings, std::string_view key, const JsonValue& value) {
+  if (key == "pickerVisibleCount" || key == "pickerColumns") {
+    const std::int64_t read =
+        key == "pickerColumns" ? settings.pickerColumns : settings.pickerVisibleCount;
+    return value.is_number_integer() && value.get<std::int64_t>() == read;
+  }
+  if (key == "logRetentionDays") return settings.logRetentionDays >= 0;
+  if (key == "searchURL") return settings.searchURL.find("%s") != std::string::npos;
+  return true;
+}
+
 template <typename T>
 void mix(std::size_t& hash, const T& value) {
   hash ^= std::hash<T>()(value) + 0x9e3779b97f4a7c15ull + (hash << 6) + (hash >> 2);
@@ -315,7 +333,11 @@ AppSettings AppSettings::withValue(std::string_view key, const JsonValue& value)
   json[std::string(key)] = value;
   if (key == "openIn") json.erase("openInNewWindow");
   try {
-    return read(JsonReader(json, "settings"), true);
+    AppSettings changed = read(JsonReader(json, "settings"), true);
+    // The file's reader clamps and forgives; a value typed now is refused instead of being
+    // stored as something else than what was asked for.
+    if (!value.is_null() && !withinRange(changed, key, value)) refuse("");
+    return changed;
   } catch (const JsonError& error) {
     // Say where inside a list or object the value went wrong.
     refuse(error.path() == key ? "" : error.path() + ": " + error.message());

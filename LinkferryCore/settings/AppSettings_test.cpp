@@ -134,7 +134,7 @@ TEST(AppSettings, WrongTypesAreForgivenOnlyWhereAllowed) {
 
 TEST(AppSettings, WithValueChangesOneKeyStrictly) {
   AppSettings settings;
-  EXPECT_EQ(settings.withValue("pickerColumns", 9).pickerColumns, 4);
+  EXPECT_EQ(settings.withValue("pickerColumns", 4).pickerColumns, 4);
   EXPECT_EQ(settings.withValue("openInNewWindow", true).openIn, OpenIn::newWindow);
   EXPECT_EQ(settings.withValue("openIn", "currentTab").withValue("openInNewWindow", false).openIn,
             OpenIn::currentTab);
@@ -156,6 +156,23 @@ TEST(AppSettings, WithValueChangesOneKeyStrictly) {
   EXPECT_EQ(refusal("menuBarIconStyle", "plaid"),
             "menuBarIconStyle: expected one of stack, mono, arrow, got \"plaid\"");
   EXPECT_EQ(refusal("colour", "red"), "unknown setting \"colour\"");
+  // What the file's reader would clamp or forgive is refused when typed; null is the default.
+  const std::pair<std::string_view, JsonValue> outOfRange[] = {
+      {"pickerVisibleCount", 3},  {"pickerVisibleCount", 21}, {"pickerVisibleCount", 4.5},
+      {"pickerColumns", -1},      {"pickerColumns", 5},       {"logRetentionDays", -1},
+      {"searchURL", "https://search.test/?q="}, {"searchURL", ""},
+  };
+  for (const auto& [key, value] : outOfRange) {
+    SCOPED_TRACE(std::string(key) + " = " + value.dump());
+    EXPECT_TRUE(refusal(key, value).starts_with(std::string(key) + ": expected "));
+  }
+  EXPECT_EQ(refusal("pickerVisibleCount", 3),
+            "pickerVisibleCount: expected an integer from 4 to 20, got 3");
+  EXPECT_EQ(settings.withValue("pickerVisibleCount", 20).pickerVisibleCount, 20);
+  EXPECT_EQ(settings.withValue("logRetentionDays", 0).logRetentionDays, 0);
+  AppSettings custom = settings.withValue("searchURL", "https://search.test/?q=%s");
+  EXPECT_EQ(custom.searchURL, "https://search.test/?q=%s");
+  EXPECT_EQ(custom.withValue("searchURL", nullptr).searchURL, AppSettings::kDefaultSearchURL);
   EXPECT_TRUE(refusal("hiddenTargets", JsonValue::array({JsonValue::object()}))
                   .ends_with("got [{}] (hiddenTargets[0]: missing key \"browser\")"));
 }

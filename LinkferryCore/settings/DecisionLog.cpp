@@ -23,6 +23,8 @@ namespace {
 constexpr double kSecondsPerDay = 86400;
 // Entries dropped for size that a journal line takes; more are dropped by a rewrite.
 constexpr std::size_t kSizeDropsJournaled = 32;
+// The permissions of the log, its journal and its lock.
+constexpr unsigned kLogFileMode = 0600;
 
 std::string reasonOf(int error) { return std::generic_category().message(error); }
 
@@ -577,7 +579,8 @@ void DecisionLog::writeEntries() {
     pieces.emplace_back(item.text);
   }
   pieces.emplace_back("]");
-  Files::writeAtomically(m_file, pieces, Files::Durability::ordered);
+  // The log holds where the user's links went: readable by the user alone, as its journal.
+  Files::writeAtomically(m_file, pieces, Files::Durability::ordered, kLogFileMode);
   int error = 0;
   m_seen = versionOf(m_file, &error);
   m_unjournaled.clear();

@@ -153,6 +153,30 @@ TEST(DecisionLog, LoadDropsAgedEntriesAndRewritesOnlyWithoutHistory) {
   }
 }
 
+// The log holds the user's browsing: it is the user's alone like its journal, also when an
+// earlier version left it readable by others.
+TEST(DecisionLog, LogAndJournalAreReadableByTheUserAlone) {
+  auto mode = [](const std::filesystem::path& path) {
+    struct stat status {};
+    EXPECT_EQ(::stat(path.c_str(), &status), 0) << path;
+    return status.st_mode & 07777;
+  };
+  for (bool existedWideOpen : {false, true}) {
+    SCOPED_TRACE(existedWideOpen);
+    Fixture fixture;
+    if (existedWideOpen) {
+      Files::writeAtomically(fixture.file, "[]");
+      ASSERT_EQ(::chmod(fixture.file.c_str(), 0644), 0);
+    }
+    DecisionLog log(fixture.file, 30, true, fixture.clock());
+    log.record(arrival(1));
+    log.clear();
+    EXPECT_EQ(mode(fixture.file), 0600u);
+    log.record(arrival(2));
+    if (std::filesystem::exists(fixture.journal)) EXPECT_EQ(mode(fixture.journal), 0600u);
+  }
+}
+
 // A retention of zero or less must not prune the entry `record` has just written before its
 // update arrives, and no retention may overflow.
 TEST(DecisionLog, RetentionNeverPrunesYoungPendingEntries) {
