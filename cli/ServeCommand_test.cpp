@@ -11,6 +11,7 @@
 #include <unistd.h>
 
 #include <atomic>
+#include <algorithm>
 #include <chrono>
 #include <fstream>
 #include <set>
@@ -265,6 +266,35 @@ TEST_F(Service, RoutesLikeTheCommandAloneAndLaunchesWithTheClicksActivationToken
 
 // An app named with terminal commands in it (--source-app comes from whatever ran the click)
 // reaches the printed picker request as JSON escapes, from both programs.
+// The desktop hands a double-clicked file over as a path relative to where it runs
+// `linkferry-open`: the path is made absolute there, not in the service.
+TEST_F(Service, AFilesPathIsOpenedThroughTheServiceAsItsFileLinkAndRefusedLinksAreOneLine) {
+  writeRules(R"({"name": "Local", "match": {"scheme": "file"},
+                 "action": {"open": {"browser": "alpha"}}})");
+  const std::size_t before = launched(0).size();
+  shared->folder.write("pages/caf\xC3\xA9 report #1.html", "<p>hi</p>");
+  Process::Options options;
+  options.captureOutput = true;
+  options.environment = shared->environment();
+  options.workingDirectory = (shared->folder.path() / "home").string();
+  std::filesystem::create_directories(*options.workingDirectory);
+  const auto quickOpenProgram = testing::linkferryProgram().parent_path() / "linkferry-open";
+  auto opened =
+      Process::run(quickOpenProgram.string(), {"../pages/caf\xC3\xA9 report #1.html"}, options);
+  EXPECT_EQ(opened.exitStatus, 0) << opened.standardError << opened.standardOutput;
+  const std::vector<std::string> lines = launched(before + 1);
+  ASSERT_EQ(lines.size(), before + 1);
+  const std::string link =
+      "file://" + (shared->folder.path() / "pages").string() + "/caf%C3%A9%20report%20%231.html";
+  EXPECT_EQ(lines.back(), "alpha||--new-tab|" + link);
+  for (const std::string link : {"https://", "javascript:alert(1)", "data:,x"}) {
+    auto refused = quickOpen({link});
+    EXPECT_EQ(refused.exitStatus, 1) << link;
+    EXPECT_EQ(std::count(refused.standardError.begin(), refused.standardError.end(), '\n'), 1)
+        << refused.standardError;
+  }
+}
+
 TEST_F(Service, ASourceAppWithControlsIsPrintedEscaped) {
   const std::string forged = "mail\x1b]0;owned\x07\xc2\x9b" "2J\u202E";
   const std::vector<std::string> arguments{"--pick", "--dry-run", "--source-app", forged,
