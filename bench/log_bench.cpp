@@ -13,6 +13,7 @@
 #include <string>
 #include <vector>
 
+#include "BenchFolder.h"
 #include "HeapPeak.h"
 #include "foundation/Files.h"
 #include "foundation/Json.h"
@@ -23,14 +24,7 @@ using namespace linkferry;
 
 namespace {
 
-struct Folder {
-  std::filesystem::path path;
-  Folder() {
-    std::string pattern = (std::filesystem::temp_directory_path() / "log-bench-XXXXXX").string();
-    path = ::mkdtemp(pattern.data());
-  }
-  ~Folder() { std::filesystem::remove_all(path); }
-};
+using Folder = BenchFolder;
 
 // About 500 bytes an entry, like a routed link with its reasons and trace.
 LogEntry entry(int n, Date receivedAt) {

@@ -11,6 +11,7 @@
 
 #include <benchmark/benchmark.h>
 
+#include "BenchFolder.h"
 #include "HeapPeak.h"
 #include "foundation/Files.h"
 #include "foundation/Json.h"
@@ -21,15 +22,7 @@ using namespace linkferry;
 
 namespace {
 
-// A folder under the system's temporary folder, removed at the end.
-struct Folder {
-  std::filesystem::path path;
-  Folder() {
-    std::string pattern = (std::filesystem::temp_directory_path() / "settings-bench-XXXXXX").string();
-    path = ::mkdtemp(pattern.data());
-  }
-  ~Folder() { std::filesystem::remove_all(path); }
-};
+using Folder = BenchFolder;
 
 AppSettings typicalSettings() {
   AppSettings settings;

@@ -11,13 +11,6 @@
 
 namespace {
 
-int hexValue(char c) {
-  if (c >= '0' && c <= '9') return c - '0';
-  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-  return -1;
-}
-
 // The reverse of DisplayText::escaped; anything it cannot read makes the check fail.
 std::string unescaped(std::string_view text) {
   std::string result;
@@ -31,8 +24,8 @@ std::string unescaped(std::string_view text) {
     if (kind == '\\') {
       result.push_back('\\');
     } else if (kind == 'x') {
-      FUZZ_CHECK(i + 2 < text.size() && hexValue(text[i + 1]) >= 0 && hexValue(text[i + 2]) >= 0);
-      result.push_back(static_cast<char>(hexValue(text[i + 1]) * 16 + hexValue(text[i + 2])));
+      FUZZ_CHECK(i + 2 < text.size() && linkferry::Text::hexDigitValue(text[i + 1]) >= 0 && linkferry::Text::hexDigitValue(text[i + 2]) >= 0);
+      result.push_back(static_cast<char>(linkferry::Text::hexDigitValue(text[i + 1]) * 16 + linkferry::Text::hexDigitValue(text[i + 2])));
       i += 2;
     } else {
       FUZZ_CHECK(kind == 'u' && i + 1 < text.size() && text[i + 1] == '{');
@@ -40,8 +33,8 @@ std::string unescaped(std::string_view text) {
       FUZZ_CHECK(close != std::string_view::npos);
       char32_t codePoint = 0;
       for (std::size_t j = i + 2; j < close; ++j) {
-        FUZZ_CHECK(hexValue(text[j]) >= 0);
-        codePoint = codePoint * 16 + static_cast<char32_t>(hexValue(text[j]));
+        FUZZ_CHECK(linkferry::Text::hexDigitValue(text[j]) >= 0);
+        codePoint = codePoint * 16 + static_cast<char32_t>(linkferry::Text::hexDigitValue(text[j]));
       }
       FUZZ_CHECK(linkferry::DisplayText::isControl(codePoint));
       result += linkferry::Text::fromCodePoints(std::u32string(1, codePoint));

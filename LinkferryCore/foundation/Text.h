@@ -40,6 +40,14 @@ std::string fromCodePoints(std::u32string_view codePoints);
 
 // An optional sign, then decimal digits, nothing else, fitting in 64 bits; else nothing.
 std::optional<std::int64_t> parseInteger(std::string_view text);
+
+// The value of one hexadecimal digit (either case); -1 for any other character.
+inline int hexDigitValue(char c) noexcept {
+  if (c >= '0' && c <= '9') return c - '0';
+  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+  return -1;
+}
 // The shortest text that reads back as the same double ("0.1", "1e+21").
 std::string formatDouble(double value);
 

@@ -15,13 +15,6 @@ namespace {
 
 constexpr char kHexDigits[] = "0123456789ABCDEF";
 
-int hexValue(char c) noexcept {
-  if (c >= '0' && c <= '9') return c - '0';
-  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-  return -1;
-}
-
 bool isAsciiLetter(char c) noexcept {
   return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z');
 }
@@ -327,8 +320,8 @@ std::optional<std::string> decode(std::string_view text) {
       continue;
     }
     if (text.size() - i < 3) return std::nullopt;
-    const int high = hexValue(text[i + 1]);
-    const int low = hexValue(text[i + 2]);
+    const int high = Text::hexDigitValue(text[i + 1]);
+    const int low = Text::hexDigitValue(text[i + 2]);
     if (high < 0 || low < 0) return std::nullopt;
     out.push_back(static_cast<char>(high * 16 + low));
     i += 2;
@@ -469,8 +462,8 @@ std::optional<std::string_view> plainWebHost(std::string_view text) {
     const char c = text[j];
     if (j == hostEnd && c != '/' && c != '?' && c != '#') return std::nullopt;
     if (kQuerySet[static_cast<unsigned char>(c)]) continue;
-    if (c == '%' && j + 2 < text.size() && hexValue(text[j + 1]) >= 0 &&
-        hexValue(text[j + 2]) >= 0) {
+    if (c == '%' && j + 2 < text.size() && Text::hexDigitValue(text[j + 1]) >= 0 &&
+        Text::hexDigitValue(text[j + 2]) >= 0) {
       j += 2;
       continue;
     }

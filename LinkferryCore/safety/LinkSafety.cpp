@@ -57,13 +57,6 @@ std::string replacingReference(std::string_view text, const NamedReference& refe
   return result;
 }
 
-int hexValue(char c) {
-  if (c >= '0' && c <= '9') return c - '0';
-  c = asciiLower(c);
-  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-  return -1;
-}
-
 void appendScalar(std::string& out, char32_t c) {
   out += Text::fromCodePoints({&c, 1});
 }
@@ -87,7 +80,7 @@ std::string decodingNumericReferences(std::string_view text) {
     std::uint64_t value = 0;
     bool fits = true;
     while (end < text.size()) {
-      int digit = hexadecimal ? hexValue(text[end])
+      int digit = hexadecimal ? Text::hexDigitValue(text[end])
                               : (text[end] >= '0' && text[end] <= '9' ? text[end] - '0' : -1);
       if (digit < 0) break;
       value = value * (hexadecimal ? 16 : 10) + static_cast<std::uint64_t>(digit);
@@ -113,9 +106,9 @@ std::string percentDecodedLeniently(std::string_view text) {
   std::string result;
   result.reserve(text.size());
   for (std::size_t i = 0; i < text.size(); ++i) {
-    if (text[i] == '%' && i + 2 < text.size() && hexValue(text[i + 1]) >= 0 &&
-        hexValue(text[i + 2]) >= 0) {
-      result += static_cast<char>(hexValue(text[i + 1]) * 16 + hexValue(text[i + 2]));
+    if (text[i] == '%' && i + 2 < text.size() && Text::hexDigitValue(text[i + 1]) >= 0 &&
+        Text::hexDigitValue(text[i + 2]) >= 0) {
+      result += static_cast<char>(Text::hexDigitValue(text[i + 1]) * 16 + Text::hexDigitValue(text[i + 2]));
       i += 2;
     } else {
       result += text[i];
