@@ -8,6 +8,7 @@
 #include "PickerWindow.h"
 #include "TerminalPicker.h"
 #include "browsers/DesktopEntries.h"
+#include "browsers/DesktopExec.h"
 #include "foundation/DesktopNotice.h"
 #include "foundation/DisplayText.h"
 #include "foundation/Text.h"
@@ -86,8 +87,10 @@ ClickOutcome ClickHandler::route(const Click& click, const Answer& early) {
     const RouterResult result = m_router->handle(request, context, click.pick,
                                                  ClickOverride::none(), click.dryRun, started);
     ClickOutcome outcome = outcomeOf(result, click.url, m_router->snapshot()->state);
-    if (answeredEarly && !result.asOpened()) noticeLateFailure(outcome);
     if (const RouterResult::Pick* pick = result.asPick()) {
+      if (answeredEarly) {
+        noticeLateFailure(outcome.link, pick->request.note.value_or("the launch failed"));
+      }
       std::lock_guard lock(m_mutex);
       m_pending.push_back(Pending{pick->request, click.dryRun});
       if (m_pending.size() > kMaxPending) m_pending.pop_front();
@@ -149,7 +152,7 @@ ClickOutcome ClickHandler::answer(const PickerAnswer& answer, const Environment&
     } catch (const std::exception& error) {
       outcome.status = "failed";
       outcome.error = error.what();
-      if (answeredEarly) noticeLateFailure(outcome);
+      if (answeredEarly) noticeLateFailure(outcome.link, *outcome.target + ": " + error.what());
     }
   }
   outcome.trace = traceOf(request.id);
@@ -201,18 +204,11 @@ std::vector<std::string> ClickHandler::traceOf(const Uuid& id) const {
   return {};
 }
 
-void ClickHandler::noticeLateFailure(const ClickOutcome& outcome) const {
-  std::string message = DisplayText::escaped(outcome.link);
-  if (outcome.target) message += "\n" + DisplayText::escaped(*outcome.target);
-  if (outcome.error) {
-    message += ": " + DisplayText::escaped(*outcome.error);
-  } else if (outcome.picker && outcome.picker->contains("note") &&
-             (*outcome.picker)["note"].is_string()) {
-    message += "\n" + DisplayText::escaped((*outcome.picker)["note"].get<std::string>());
-  }
+void ClickHandler::noticeLateFailure(const std::string& link, const std::string& why) const {
   const auto path = m_environment.find("PATH");
-  DesktopNotice::show("LinkFerry", "Could not open the link", message,
-                      path != m_environment.end() ? path->second : "/usr/local/bin:/usr/bin:/bin");
+  DesktopNotice::show("LinkFerry", "Could not open the link",
+                      DisplayText::escaped(link) + "\n" + DisplayText::escaped(why),
+                      path != m_environment.end() ? path->second : DesktopExec::kDefaultSearchPath);
 }
 
 void ClickHandler::noteLogProblem(ClickOutcome& outcome) const {

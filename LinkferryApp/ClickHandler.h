@@ -96,8 +96,8 @@ class ClickHandler {
   // `trace`, when given, is the click's trace (else the log entry's).
   ClickOutcome outcomeOf(const RouterResult& result, const URL& link, const RouterState& state,
                          const std::vector<std::string>* trace = nullptr) const;
-  // Tells the user of a click answered as opened whose launch failed afterwards.
-  void noticeLateFailure(const ClickOutcome& outcome) const;
+  // Tells the user of a click answered as opened whose launch failed afterwards, and why.
+  void noticeLateFailure(const std::string& link, const std::string& why) const;
   std::vector<std::string> traceOf(const Uuid& id) const;
   // Says when the log did not take the click, so no click is reported as logged when it was not.
   void noteLogProblem(ClickOutcome& outcome) const;
