@@ -82,19 +82,10 @@ LOG_CLICKS = int(os.environ.get("LOG_CLICKS", "3000"))
 def fill_log(socket_path, clicks):
     """Opens `clicks` links by the rule for log.example through the service."""
     for n in range(clicks):
-        with socket.socket(socket.AF_UNIX, socket.SOCK_STREAM) as connection:
-            connection.connect(socket_path)
-            request = {"request": "click", "url": f"https://log.example/{n}", "pick": False,
-                       "dryRun": False, "environment": {}}
-            connection.sendall((json.dumps(request) + "\n").encode())
-            answer = b""
-            while not answer.endswith(b"\n"):
-                chunk = connection.recv(65536)
-                if not chunk:
-                    break
-                answer += chunk
-            if json.loads(answer)["outcome"]["status"] != "opened":
-                raise RuntimeError(f"log click not opened: {answer}")
+        answer = exchange(socket_path, {"request": "click", "url": f"https://log.example/{n}",
+                                        "pick": False, "dryRun": False, "environment": {}})
+        if answer["outcome"]["status"] != "opened":
+            raise RuntimeError(f"log click not opened: {answer}")
 
 
 def click_desktop(build, folder, env, display):
