@@ -214,20 +214,40 @@ std::vector<std::string> clickCommand(const fs::path& program) {
   return {program.string(), "open"};
 }
 
+std::string iconName(const fs::path& program) {
+  const fs::path icon = program.parent_path().parent_path() / "share" / "icons" / "hicolor" /
+                        "scalable" / "apps" / (std::string(kIconName) + ".svg");
+  std::error_code error;
+  return fs::is_regular_file(icon, error) ? kIconName : "web-browser";
+}
+
+std::optional<fs::path> buildFolder(const fs::path& program) {
+  fs::path folder = program.parent_path();
+  for (int level = 0; level < 3 && !folder.empty(); ++level) {
+    std::error_code error;
+    if (fs::is_regular_file(folder / "CMakeCache.txt", error)) return folder;
+    if (folder == folder.root_path()) break;
+    folder = folder.parent_path();
+  }
+  return std::nullopt;
+}
+
 std::string desktopEntryText(const fs::path& program) {
+  return desktopEntryText(clickCommand(program), iconName(program));
+}
+
+std::string desktopEntryText(const std::vector<std::string>& command, std::string_view icon) {
   std::string mimeTypes;
   for (const std::string& type : claimedTypes()) mimeTypes += type + ";";
   std::string exec;
-  for (const std::string& word : clickCommand(program)) {
-    exec += desktopString(execArgument(word)) + " ";
-  }
+  for (const std::string& word : command) exec += desktopString(execArgument(word)) + " ";
   return "[Desktop Entry]\n"
          "Type=Application\n"
          "Name=LinkFerry\n"
          "GenericName=Link Router\n"
          "Comment=Opens every link in the right browser, profile or app\n"
          "Exec=" + exec + "--start-service %u\n"
-         "Icon=web-browser\n"
+         "Icon=" + desktopString(icon) + "\n"
          "Terminal=false\n"
          "StartupNotify=false\n"
          "MimeType=" + mimeTypes + "\n"
@@ -262,8 +282,15 @@ Report install(const Setup& setup) {
   report.done.push_back("remembered the previous defaults in " +
                         setup.rememberedDefaults().string());
 
-  Files::writeAtomically(setup.desktopFile(), desktopEntryText(setup.program));
+  const std::vector<std::string> command = clickCommand(setup.program);
+  Files::writeAtomically(setup.desktopFile(),
+                         desktopEntryText(command, iconName(setup.program)));
   report.done.push_back("wrote " + setup.desktopFile().string());
+  // Which program a click runs, so that an entry left pointing at a build folder is not a
+  // surprise once that folder is rebuilt, moved or removed.
+  const auto build = buildFolder(setup.program);
+  report.done.push_back("the desktop entry runs " + command.front() +
+                        (build ? " (in the build folder " + build->string() + ")" : ""));
   updateDesktopDatabase(setup, report);
   setXdgDefaultBrowser(setup, kDesktopFileName, report);
 

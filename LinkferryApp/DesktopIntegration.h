@@ -52,8 +52,23 @@ struct Setup {
 // What the desktop runs for a click: `linkferry-open` beside `program` when it is there (it starts
 // in a fraction of the time, see LinkferryOpen/), else `program open`.
 std::vector<std::string> clickCommand(const std::filesystem::path& program);
-// The desktop entry for `program`: Exec is its click command (each word quoted when it holds
-// spaces or quoting characters, as desktop entries require) followed by "--start-service %u".
+
+// The icon installed with a program in <prefix>/bin: "linkferry" when
+// <prefix>/share/icons/hicolor/scalable/apps/linkferry.svg is there, else the theme's generic
+// "web-browser" (a build folder has no icon theme of its own).
+std::string iconName(const std::filesystem::path& program);
+inline constexpr const char* kIconName = "linkferry";
+
+// The build folder `program` was built in: the nearest of its three closest folders that holds
+// a CMakeCache.txt. Nothing for an installed program.
+std::optional<std::filesystem::path> buildFolder(const std::filesystem::path& program);
+
+// The desktop entry for a click command and an icon: Exec is the command (each word quoted when
+// it holds spaces or quoting characters, as desktop entries require) followed by
+// "--start-service %u". The package's own entry is made by this function as well, so what
+// `linkferry install` writes and what the package installs agree.
+std::string desktopEntryText(const std::vector<std::string>& command, std::string_view icon);
+// The desktop entry for `program`: its click command and icon.
 std::string desktopEntryText(const std::filesystem::path& program);
 
 // What install and uninstall did, line by line, and what did not work but did not stop them.
@@ -74,7 +89,8 @@ std::string execArgument(std::string_view argument);
 // Whether a mimeapps.list value names linkferry.desktop first.
 bool namesLinkFerry(const std::optional<std::string>& value);
 
-// Writes the desktop entry, refreshes the desktop database, remembers the current defaults (the
+// Writes the desktop entry (the report says which program it runs, and when that program is in a
+// build folder, that it is), refreshes the desktop database, remembers the current defaults (the
 // xdg-settings default browser and the remembered keys of the user's mimeapps.list) in the data
 // folder, then makes LinkFerry the default through `xdg-settings set default-web-browser` and the
 // x-scheme-handler/http and https defaults of mimeapps.list. Installing again keeps the defaults
