@@ -92,6 +92,14 @@ TEST(DesktopIntegration, InstallMakesLinkFerryTheDefaultAndUninstallGivesItBackE
     const auto install = session.linkferry({"install"});
     ASSERT_EQ(install.exitStatus, 0) << install.standardError << install.standardOutput;
     EXPECT_EQ(install.standardError, "");
+    // A build folder is named as such: rebuilding or removing it breaks every click.
+    const fs::path build = Session::program().parent_path().parent_path();
+    EXPECT_NE(install.standardOutput.find(
+                  "\nthe desktop entry runs " +
+                  (Session::program().parent_path() / "linkferry-open").string() +
+                  " (in the build folder " + build.string() + ")\n"),
+              std::string::npos)
+        << install.standardOutput;
   }
   const std::string entry = Files::read(session.path("data/applications/linkferry.desktop"));
   // The quick click program of the same build, beside the command.
@@ -174,6 +182,40 @@ TEST(DesktopIntegration, UninstallLeavesADefaultTheUserChangedSince) {
   const std::string text = Files::read(session.path("config/mimeapps.list"));
   EXPECT_NE(text.find("x-scheme-handler/https=oldbrowser.desktop\n"), std::string::npos) << text;
   EXPECT_EQ(text.find("linkferry.desktop"), std::string::npos) << text;
+}
+
+TEST(DesktopIntegration, InstalledProgramsPointTheEntryAtThemselvesWithTheirIcon) {
+  // An installed layout: the programs in <prefix>/bin, the icon in <prefix>/share; no build
+  // folder above them.
+  TemporaryDirectory prefix;
+  const fs::path bin = prefix.path() / "usr" / "bin";
+  fs::create_directories(bin);
+  for (const char* name : {"linkferry", "linkferry-open"}) {
+    fs::copy_file(Session::program().parent_path() / name, bin / name);
+  }
+  const std::string icon = "usr/share/icons/hicolor/scalable/apps/linkferry.svg";
+  EXPECT_EQ(DesktopIntegration::iconName(bin / "linkferry"), "web-browser");
+  prefix.write(icon, "<svg xmlns=\"http://www.w3.org/2000/svg\"/>");
+  EXPECT_EQ(DesktopIntegration::iconName(bin / "linkferry"), "linkferry");
+  EXPECT_EQ(DesktopIntegration::buildFolder(bin / "linkferry"), std::nullopt);
+  EXPECT_EQ(DesktopIntegration::buildFolder(Session::program()),
+            Session::program().parent_path().parent_path());
+
+  Session session;
+  const auto install = session.run((bin / "linkferry").string(), {"install"});
+  ASSERT_EQ(install.exitStatus, 0) << install.standardError << install.standardOutput;
+  EXPECT_NE(install.standardOutput.find("\nthe desktop entry runs " +
+                                        (bin / "linkferry-open").string() + "\n"),
+            std::string::npos)
+      << install.standardOutput;
+  const std::string entry = Files::read(session.path("data/applications/linkferry.desktop"));
+  EXPECT_NE(entry.find("\nExec=" + (bin / "linkferry-open").string() + " --start-service %u\n"),
+            std::string::npos) << entry;
+  EXPECT_NE(entry.find("\nIcon=linkferry\n"), std::string::npos) << entry;
+  const std::string service = Files::read(session.path("config/systemd/user/linkferry.service"));
+  EXPECT_NE(service.find("\nExecStart=" + (bin / "linkferry").string() + " serve\n"),
+            std::string::npos) << service;
+  EXPECT_EQ(session.linkferry({"uninstall"}).exitStatus, 0);
 }
 
 TEST(DesktopIntegration, ExecQuotesAProgramPathWithSpaces) {
