@@ -54,6 +54,8 @@ class EventLoop {
   void limitAccepting(std::size_t watched) { m_acceptLimit = watched; }
 
  private:
+  // Makes a waiting run() look at the posted tasks and the running flag.
+  void wake();
   struct Timer {
     Clock::time_point due;
     std::function<void()> action;
