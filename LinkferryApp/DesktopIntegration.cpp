@@ -251,7 +251,8 @@ std::string desktopEntryText(const std::vector<std::string>& command, std::strin
          "Terminal=false\n"
          "StartupNotify=false\n"
          "MimeType=" + mimeTypes + "\n"
-         "Categories=Network;WebBrowser;\n";
+         "Categories=Network;WebBrowser;\n"
+         "Keywords=link;browser;router;url;\n";
 }
 
 Report install(const Setup& setup) {
