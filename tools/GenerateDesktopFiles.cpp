@@ -22,9 +22,10 @@ int main(int argc, char** argv) {
   const std::filesystem::path output = argv[2];
   try {
     // The package installs linkferry-open with linkferry, so the entry runs it directly.
-    Files::writeAtomically(output / DesktopIntegration::kDesktopFileName,
-                           DesktopIntegration::desktopEntryText(
-                               {(bindir / "linkferry-open").string()}, DesktopIntegration::kIconName));
+    Files::writeAtomically(
+        output / DesktopIntegration::kDesktopFileName,
+        DesktopIntegration::desktopEntryText({(bindir / "linkferry-open").string()},
+                                             DesktopIntegration::kIconName));
     Files::writeAtomically(output / "linkferry.socket", UserUnits::socketUnitText());
     Files::writeAtomically(output / "linkferry.service",
                            UserUnits::serviceUnitText(bindir / "linkferry"));
