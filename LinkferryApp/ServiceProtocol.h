@@ -2,7 +2,10 @@
 
 #include <string>
 
+#include <functional>
+
 #include "ClickHandler.h"
+#include "ProgramIdentity.h"
 #include "RouterLoader.h"
 #include "ServiceReloader.h"
 #include "ServiceServer.h"
@@ -12,7 +15,7 @@
 namespace linkferry {
 
 // What `linkferry serve` answers: one request line in, one answer object out
-// ({"request": "click" | "choose" | "cancel" | "index" | "status", ...}; ServiceClient has the
+// ({"request": "click" | "choose" | "cancel" | "index" | "status" | "quit", ...}; ServiceClient has the
 // protocol). Clicks are routed with the service's warm Router and written to its log before
 // they are answered; a click that needs the picker waits in the click handler until its "choose"
 // or "cancel", or, when the client lets the service show the window ("window": true), is shown in
@@ -22,8 +25,11 @@ namespace linkferry {
 class ServiceProtocol {
  public:
   // `loaded`, `clicks`, `reloader` and `warmPicker` (null: none) must outlive this object.
+  // `quit` is called once a "quit" request was answered (nothing to call: the request is
+  // refused); the service then stops taking connections and ends when its clicks are answered.
   ServiceProtocol(const RouterLoader::Loaded& loaded, ClickHandler& clicks,
-                  ServiceReloader& reloader, WarmPicker* warmPicker = nullptr);
+                  ServiceReloader& reloader, WarmPicker* warmPicker = nullptr,
+                  std::function<void()> quit = {});
   ServiceProtocol(const ServiceProtocol&) = delete;
   ServiceProtocol& operator=(const ServiceProtocol&) = delete;
 
@@ -43,11 +49,15 @@ class ServiceProtocol {
   JsonValue pickerAnswer(const JsonReader& request, const ServiceServer::Reply& early);
   JsonValue index();
   JsonValue status();
+  JsonValue quit(const ServiceServer::Reply& early);
 
   const RouterLoader::Loaded& m_loaded;
   ClickHandler& m_clicks;
   ServiceReloader& m_reloader;
   WarmPicker* const m_warmPicker;
+  const std::function<void()> m_quit;
+  // Which build answers: read once, before anything could replace the program's file.
+  const ProgramIdentity m_identity = ProgramIdentity::current();
 };
 
 }  // namespace linkferry
