@@ -34,8 +34,10 @@ RouterService::RouterService(Options options)
                                m_options.period, m_options.readSignals},
       m_loaded, *m_clicks);
   startWarmPicker();
-  m_protocol = std::make_unique<ServiceProtocol>(m_loaded, *m_clicks, *m_reloader,
-                                                 m_warmPicker.get(), [this] { quit(); });
+  m_protocol = std::make_unique<ServiceProtocol>(
+      m_loaded, *m_clicks, *m_reloader, m_warmPicker.get(),
+      ServiceProtocol::Process{.quit = [this] { quit(); },
+                               .socketActivated = m_options.socketActivated});
   ServiceServer::Limits limits;
   limits.idleExit = m_options.idleExit;
   limits.requestTimeout = m_options.requestTimeout;

@@ -56,6 +56,8 @@ class RouterService {
     // taken any more: gives the socket's path up (and what keeps other servers off it) so that
     // a new service can listen there while this one finishes its clicks.
     std::function<void()> releaseSocket;
+    // The socket comes from the service manager (socket activation).
+    bool socketActivated = false;
   };
   static constexpr std::chrono::milliseconds kDefaultDebounce{5'000};
   static constexpr std::chrono::milliseconds kDefaultPeriod{30 * 60'000};

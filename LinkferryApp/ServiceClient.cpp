@@ -240,6 +240,14 @@ std::optional<Connection> openCurrent(const Environment& environment,
       old ? old->description()
           : "an older linkferry serve (process " + std::to_string(served->status.value("pid", 0)) +
                 ")";
+  if (old && old->path != own.path && served->status.value("socketActivated", false)) {
+    // The service manager would start that program again: this click is routed here, by this
+    // build, and the service is left to the clicks of its own.
+    notice("the service manager's service is " + oldName +
+           ", not this program; routing here (`linkferry install` from this program makes it the "
+           "service)");
+    return std::nullopt;
+  }
   if (!stop(*served)) {
     notice("the service is " + oldName + ", not this program, and did not stop; routing here");
     return std::nullopt;

@@ -128,9 +128,10 @@ std::optional<Served> awaitService(const Environment& environment,
 // A connection to a service of the build `own`, for clicks: a service of another build or version
 // is stopped (stop) and a new one started with `start` (unless the socket's service manager
 // starts it by itself), then used. Nothing when no service answers at first (the caller routes in
-// its own process, as before), or when the old one cannot be stopped or no new one answers. Never
-// more than one replacement: when the new service is not of `own` either, it is used, and
-// `notice` says so. `notice` also tells what was replaced, and why nothing is used.
+// its own process, as before), when the old one cannot be stopped or no new one answers, and when
+// the service manager holds the socket for a program at another path (it would only start that
+// one again). Never more than one replacement: when the new service is not of `own` either, it
+// is used, and `notice` says so. `notice` also tells what was replaced, and why nothing is used.
 std::optional<Connection> openCurrent(const Environment& environment,
                                       const std::filesystem::path& home,
                                       const ProgramIdentity& own,

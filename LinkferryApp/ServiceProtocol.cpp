@@ -60,12 +60,12 @@ ClickHandler::Answer earlyAnswer(const ServiceServer::Reply& early) {
 
 ServiceProtocol::ServiceProtocol(const RouterLoader::Loaded& loaded, ClickHandler& clicks,
                                  ServiceReloader& reloader, WarmPicker* warmPicker,
-                                 std::function<void()> quit)
+                                 Process process)
     : m_loaded(loaded),
       m_clicks(clicks),
       m_reloader(reloader),
       m_warmPicker(warmPicker),
-      m_quit(std::move(quit)) {}
+      m_process(std::move(process)) {}
 
 JsonValue ServiceProtocol::answer(const std::string& line, int peerPid,
                                   const ServiceServer::Reply& early) {
@@ -79,7 +79,7 @@ JsonValue ServiceProtocol::answer(const std::string& line, int peerPid,
     if (kind == "choose" || kind == "cancel") return pickerAnswer(request, early);
     if (kind == "index") return index();
     if (kind == "status") return status();
-    if (kind == "quit" && m_quit) return quit(early);
+    if (kind == "quit" && m_process.quit) return quit(early);
     return failure("unknown request \"" + kind + "\"");
   } catch (const std::exception& error) {
     return failure(error.what());
@@ -154,7 +154,8 @@ JsonValue ServiceProtocol::index() {
 }
 
 // With the build that answers ("version", "program", "buildId"), so that a client of another
-// build can tell and have this service replaced by its own.
+// build can tell and have this service replaced by its own, and whether the service manager
+// holds the socket ("socketActivated": it then starts its own program again).
 JsonValue ServiceProtocol::status() {
   JsonValue problems = JsonValue::array();
   for (const std::string& problem : m_reloader.problems()) problems.push_back(problem);
@@ -163,7 +164,8 @@ JsonValue ServiceProtocol::status() {
                       {"dataFolder", m_loaded.paths.root.string()},
                       {"problems", problems},
                       {"indexBuiltAt", RFC3339::formatUTC(m_loaded.router->state().index->builtAt)},
-                      {"warmPicker", m_warmPicker ? m_warmPicker->status() : JsonValue()}};
+                      {"warmPicker", m_warmPicker ? m_warmPicker->status() : JsonValue()},
+                      {"socketActivated", m_process.socketActivated}};
   m_identity.addTo(answer);
   return answer;
 }
@@ -174,7 +176,7 @@ JsonValue ServiceProtocol::quit(const ServiceServer::Reply& early) {
   logLine("asked to quit by a client; finishing the clicks under way");
   const JsonValue answer = {{"ok", true}, {"pid", ::getpid()}};
   if (early) early(answer);
-  m_quit();
+  m_process.quit();
   return answer;
 }
 

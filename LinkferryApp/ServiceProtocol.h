@@ -24,12 +24,18 @@ namespace linkferry {
 // Threads: answer() is called on the server's workers, several at once.
 class ServiceProtocol {
  public:
+  // How the process serving runs.
+  struct Process {
+    // Called once a "quit" request was answered (nothing to call: the request is refused); the
+    // service then stops taking connections and ends when its clicks are answered.
+    std::function<void()> quit;
+    // Its socket is the service manager's, which starts the service again on the next click.
+    bool socketActivated = false;
+  };
+
   // `loaded`, `clicks`, `reloader` and `warmPicker` (null: none) must outlive this object.
-  // `quit` is called once a "quit" request was answered (nothing to call: the request is
-  // refused); the service then stops taking connections and ends when its clicks are answered.
   ServiceProtocol(const RouterLoader::Loaded& loaded, ClickHandler& clicks,
-                  ServiceReloader& reloader, WarmPicker* warmPicker = nullptr,
-                  std::function<void()> quit = {});
+                  ServiceReloader& reloader, WarmPicker* warmPicker, Process process);
   ServiceProtocol(const ServiceProtocol&) = delete;
   ServiceProtocol& operator=(const ServiceProtocol&) = delete;
 
@@ -55,7 +61,7 @@ class ServiceProtocol {
   ClickHandler& m_clicks;
   ServiceReloader& m_reloader;
   WarmPicker* const m_warmPicker;
-  const std::function<void()> m_quit;
+  const Process m_process;
   // Which build answers: read once, before anything could replace the program's file.
   const ProgramIdentity m_identity = ProgramIdentity::current();
 };

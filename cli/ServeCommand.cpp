@@ -83,6 +83,7 @@ int runServe(double idleSeconds, double refreshDelay) {
   // Asked to quit: the path and its lock go at once, so that the client that asked can start the
   // service of its own build while this one finishes its clicks. A passed socket stays with the
   // service manager, which starts the next service on it.
+  options.socketActivated = passed.has_value();
   bool released = false;
   options.releaseSocket = [&] {
     if (passed) return;
