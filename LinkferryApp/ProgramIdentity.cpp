@@ -6,6 +6,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cstdint>
 #include <cstring>
 #include <string_view>
 #include <vector>
@@ -75,11 +76,21 @@ int mainProgramNotes(dl_phdr_info* info, std::size_t, void* data) {
   return 1;  // the first object is the program itself; the libraries are not asked
 }
 
-bool readAt(int descriptor, void* into, std::size_t size, off_t offset) {
+// A program's start, read at once: the ELF header, the program headers and the notes sit in the
+// first few hundred bytes of what our linkers write.
+constexpr std::size_t kHeadBytes = 4096;
+
+// `size` bytes at `offset` of the file, from `head` when they lie within it.
+bool readAt(int descriptor, const std::string& head, void* into, std::size_t size,
+            std::uint64_t offset) {
+  if (offset <= head.size() && size <= head.size() - offset) {
+    std::memcpy(into, head.data() + offset, size);
+    return true;
+  }
   std::size_t done = 0;
   while (done < size) {
     const ssize_t got = ::pread(descriptor, static_cast<char*>(into) + done, size - done,
-                                offset + static_cast<off_t>(done));
+                                static_cast<off_t>(offset + done));
     if (got <= 0) return false;
     done += static_cast<std::size_t>(got);
   }
@@ -90,23 +101,24 @@ bool readAt(int descriptor, void* into, std::size_t size, off_t offset) {
 std::string buildIdOfFile(const fs::path& path) {
   const int descriptor = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
   if (descriptor < 0) return {};
+  std::string head(kHeadBytes, '\0');
+  const ssize_t got = ::pread(descriptor, head.data(), head.size(), 0);
+  head.resize(got > 0 ? static_cast<std::size_t>(got) : 0);
   std::string found;
   ElfW(Ehdr) header;
-  if (readAt(descriptor, &header, sizeof(header), 0) &&
+  if (readAt(descriptor, head, &header, sizeof(header), 0) &&
       std::memcmp(header.e_ident, ELFMAG, SELFMAG) == 0 &&
       header.e_ident[EI_CLASS] == (sizeof(void*) == 8 ? ELFCLASS64 : ELFCLASS32) &&
       header.e_phentsize == sizeof(ElfW(Phdr))) {
     for (ElfW(Half) i = 0; i < header.e_phnum && found.empty(); ++i) {
       ElfW(Phdr) segment;
-      if (!readAt(descriptor, &segment, sizeof(segment),
-                  static_cast<off_t>(header.e_phoff + i * sizeof(segment)))) {
+      if (!readAt(descriptor, head, &segment, sizeof(segment),
+                  header.e_phoff + std::uint64_t{i} * sizeof(segment))) {
         break;
       }
       if (segment.p_type != PT_NOTE || segment.p_filesz > kMostNoteBytes) continue;
       std::vector<unsigned char> notes(segment.p_filesz);
-      if (!readAt(descriptor, notes.data(), notes.size(), static_cast<off_t>(segment.p_offset))) {
-        break;
-      }
+      if (!readAt(descriptor, head, notes.data(), notes.size(), segment.p_offset)) break;
       found = buildIdInNotes(notes.data(), notes.size(), segment.p_align);
     }
   }
