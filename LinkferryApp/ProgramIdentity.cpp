@@ -169,9 +169,9 @@ void ProgramIdentity::addTo(JsonValue& object) const {
 std::optional<ProgramIdentity> ProgramIdentity::from(const JsonValue& object) {
   if (!object.is_object()) return std::nullopt;
   ProgramIdentity identity;
-  for (auto [key, field] : {std::pair{"version", &identity.version},
-                            std::pair{"program", &identity.path},
-                            std::pair{"buildId", &identity.buildId}}) {
+  for (auto [key, field] :
+       {std::pair{"version", &identity.version}, std::pair{"program", &identity.path},
+        std::pair{"buildId", &identity.buildId}}) {
     const auto found = object.find(key);
     if (found == object.end() || !found->is_string()) return std::nullopt;
     *field = found->get<std::string>();

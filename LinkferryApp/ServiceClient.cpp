@@ -227,8 +227,7 @@ std::optional<Served> awaitService(const Environment& environment,
 }
 
 std::optional<Connection> openCurrent(const Environment& environment,
-                                      const std::filesystem::path& home,
-                                      const ProgramIdentity& own,
+                                      const std::filesystem::path& home, const ProgramIdentity& own,
                                       const std::function<void()>& start,
                                       const std::function<void(const std::string&)>& notice) {
   std::optional<Served> served = Connection::openServed(environment, home);
@@ -236,10 +235,9 @@ std::optional<Connection> openCurrent(const Environment& environment,
   const std::optional<ProgramIdentity> old = ProgramIdentity::from(served->status);
   if (old == own) return std::move(served->connection);
 
-  const std::string oldName =
-      old ? old->description()
-          : "an older linkferry serve (process " + std::to_string(served->status.value("pid", 0)) +
-                ")";
+  const std::string oldName = old ? old->description()
+                                  : "an older linkferry serve (process " +
+                                        std::to_string(served->status.value("pid", 0)) + ")";
   if (old && old->path != own.path && served->status.value("socketActivated", false)) {
     // The service manager would start that program again: this click is routed here, by this
     // build, and the service is left to the clicks of its own.

@@ -133,8 +133,7 @@ std::optional<Served> awaitService(const Environment& environment,
 // one again). Never more than one replacement: when the new service is not of `own` either, it
 // is used, and `notice` says so. `notice` also tells what was replaced, and why nothing is used.
 std::optional<Connection> openCurrent(const Environment& environment,
-                                      const std::filesystem::path& home,
-                                      const ProgramIdentity& own,
+                                      const std::filesystem::path& home, const ProgramIdentity& own,
                                       const std::function<void()>& start,
                                       const std::function<void(const std::string&)>& notice);
 

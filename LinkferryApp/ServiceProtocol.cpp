@@ -59,8 +59,7 @@ ClickHandler::Answer earlyAnswer(const ServiceServer::Reply& early) {
 }  // namespace
 
 ServiceProtocol::ServiceProtocol(const RouterLoader::Loaded& loaded, ClickHandler& clicks,
-                                 ServiceReloader& reloader, WarmPicker* warmPicker,
-                                 Process process)
+                                 ServiceReloader& reloader, WarmPicker* warmPicker, Process process)
     : m_loaded(loaded),
       m_clicks(clicks),
       m_reloader(reloader),

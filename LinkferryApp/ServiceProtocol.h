@@ -15,8 +15,8 @@
 namespace linkferry {
 
 // What `linkferry serve` answers: one request line in, one answer object out
-// ({"request": "click" | "choose" | "cancel" | "index" | "status" | "quit", ...}; ServiceClient has the
-// protocol). Clicks are routed with the service's warm Router and written to its log before
+// ({"request": "click" | "choose" | "cancel" | "index" | "status" | "quit", ...}; ServiceClient has
+// the protocol). Clicks are routed with the service's warm Router and written to its log before
 // they are answered; a click that needs the picker waits in the click handler until its "choose"
 // or "cancel", or, when the client lets the service show the window ("window": true), is shown in
 // the warm picker and answered only once the user has chosen.

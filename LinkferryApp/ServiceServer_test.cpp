@@ -9,8 +9,8 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
-#include <chrono>
 #include <atomic>
+#include <chrono>
 #include <cstring>
 #include <future>
 #include <thread>

@@ -133,7 +133,8 @@ int run(int argc, char** argv) {
   }();
   // A service of another build than the `linkferry` beside this program: `linkferry open`
   // replaces it.
-  if (!served || ProgramIdentity::from(served->status) != ProgramIdentity::ofProgram(linkferryProgram())) {
+  if (!served ||
+      ProgramIdentity::from(served->status) != ProgramIdentity::ofProgram(linkferryProgram())) {
     handOver(arguments);
   }
   std::optional<ServiceClient::Connection> connection = std::move(served->connection);

@@ -21,8 +21,8 @@
 #include "Command.h"
 #include "PickerAnswer.h"
 #include "PickerWindow.h"
-#include "RouterLoader.h"
 #include "ProgramIdentity.h"
+#include "RouterLoader.h"
 #include "ServiceClient.h"
 #include "TerminalPicker.h"
 #include "foundation/DisplayText.h"
@@ -260,7 +260,8 @@ int runOpen(const OpenArguments& arguments) {
   // one of another build or version is replaced by this program's.
   if (auto connection = ServiceClient::openCurrent(
           environment, Files::home(), ProgramIdentity::current(),
-          [&] { startService(environment); }, [](const std::string& notice) { printError(notice); })) {
+          [&] { startService(environment); },
+          [](const std::string& notice) { printError(notice); })) {
     return openThroughService(*connection, links, arguments, environment);
   }
   if (arguments.servicePicker) {

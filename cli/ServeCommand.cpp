@@ -1,6 +1,7 @@
-// `linkferry serve [--idle-exit SECONDS] [--refresh-delay SECONDS]`: the long-lived router of this user. It listens on
-// linkferry/router.sock in $XDG_RUNTIME_DIR (or takes the socket the service manager passes in
-// LISTEN_FDS) and answers `linkferry open`, `linkferry index` and `linkferry doctor`.
+// `linkferry serve [--idle-exit SECONDS] [--refresh-delay SECONDS]`: the long-lived router of this
+// user. It listens on linkferry/router.sock in $XDG_RUNTIME_DIR (or takes the socket the service
+// manager passes in LISTEN_FDS) and answers `linkferry open`, `linkferry index` and `linkferry
+// doctor`.
 // `linkferry serve --status [--json]`: which service answers there, and whether it is of this
 // program's build.
 #include <fcntl.h>
@@ -114,8 +115,7 @@ int printStatus(bool json) {
   const auto environment = Process::currentEnvironment();
   auto connection = ServiceClient::Connection::open(environment);
   if (!connection) {
-    printError("no linkferry serve answers on " +
-               ServiceClient::socketPath(environment).string());
+    printError("no linkferry serve answers on " + ServiceClient::socketPath(environment).string());
     return kInputError;
   }
   JsonValue status = connection->exchange({{"request", "status"}}, std::chrono::seconds(10));
@@ -137,7 +137,8 @@ int printStatus(bool json) {
     std::cout << "an older service that does not name its version, program or build\n";
   }
   std::cout << (same ? "the same build as this program\n"
-                     : "another build than this program (" + ProgramIdentity::current().description() +
+                     : "another build than this program (" +
+                           ProgramIdentity::current().description() +
                            "): the next click replaces it\n");
   return kSuccess;
 }

@@ -4,9 +4,9 @@
 // twenty connections at once).
 #include <fcntl.h>
 #include <gtest/gtest.h>
+#include <poll.h>
 #include <signal.h>
 #include <spawn.h>
-#include <poll.h>
 #include <sys/socket.h>
 #include <sys/syscall.h>
 #include <sys/wait.h>
@@ -590,16 +590,17 @@ class ServiceUpgrade : public ::testing::Test {
   TemporaryDirectory folder;
 
   ServiceUpgrade() {
-    const auto alpha = folder.write(
-        "bin/alpha", "#!/bin/sh\nIFS='|'\necho \"alpha|$*\" >> '" +
-                         (folder.path() / "launched.txt").string() + "'\n");
+    const auto alpha =
+        folder.write("bin/alpha", "#!/bin/sh\nIFS='|'\necho \"alpha|$*\" >> '" +
+                                      (folder.path() / "launched.txt").string() + "'\n");
     std::filesystem::permissions(alpha, std::filesystem::perms::owner_all);
     JsonValue list = JsonValue::array();
     list.push_back(
         {{"id", "alpha"}, {"name", "alpha browser"}, {"family", "firefox"}, {"appPath", alpha}});
     folder.write("data/browsers.json", list.dump());
     folder.write("data/settings.json", "{}");
-    folder.write("data/rules.json", R"({"version": 1, "rules": [{"name": "Work", "match": {"host": "*.work.example"},
+    folder.write("data/rules.json",
+                 R"({"version": 1, "rules": [{"name": "Work", "match": {"host": "*.work.example"},
                                         "action": {"open": {"browser": "alpha"}}}]})");
     std::filesystem::create_directories(folder.path() / "run");
   }
@@ -663,7 +664,8 @@ TEST_F(ServiceUpgrade, AClickFromAnotherBuildReplacesTheRunningServiceAndTheNewO
   EXPECT_NE(click.standardError.find("replaced linkferry 0.1.0 at " + old.string()),
             std::string::npos)
       << click.standardError;
-  EXPECT_NE(launched().find("alpha|--new-tab|https://docs.work.example/a"), std::string::npos) << launched();
+  EXPECT_NE(launched().find("alpha|--new-tab|https://docs.work.example/a"), std::string::npos)
+      << launched();
 
   EXPECT_TRUE(exitsWithin(oldService, std::chrono::seconds(60)));
   int exitStatus = -1;
@@ -682,7 +684,8 @@ TEST_F(ServiceUpgrade, AClickFromAnotherBuildReplacesTheRunningServiceAndTheNewO
   EXPECT_EQ(again.exitStatus, 0) << again.standardError;
   EXPECT_EQ(again.standardError, "");
   EXPECT_EQ(status()["pid"], after["pid"]);
-  EXPECT_NE(launched().find("alpha|--new-tab|https://docs.work.example/b"), std::string::npos) << launched();
+  EXPECT_NE(launched().find("alpha|--new-tab|https://docs.work.example/b"), std::string::npos)
+      << launched();
 }
 
 TEST_F(ServiceUpgrade, UninstallStopsTheRunningService) {
@@ -753,9 +756,10 @@ class FakeService {
           if (m_quits) reply = {{"ok", true}};
         } else if (kind == "click") {
           ++m_clicks;
-          reply = {{"ok", true},
-                   {"outcome",
-                    {{"url", request["url"]}, {"status", "opened"}, {"trace", JsonValue::array()}}}};
+          reply = {
+              {"ok", true},
+              {"outcome",
+               {{"url", request["url"]}, {"status", "opened"}, {"trace", JsonValue::array()}}}};
         }
         const std::string line = reply.dump() + "\n";
         (void)::send(connection, line.data(), line.size(), MSG_NOSIGNAL);
@@ -786,22 +790,24 @@ TEST_F(ServiceUpgrade, AServiceThatDoesNotQuitIsNeitherUsedNorKilledWhenItIsNoLi
   FakeService fake(socket(), (folder.path() / "data").string(), JsonValue(), false);
   const Process::Result result = run({"open", "https://docs.work.example/c"});
   EXPECT_EQ(result.exitStatus, 0) << result.standardError;
-  EXPECT_NE(result.standardError.find("an older linkferry serve (process " +
-                                      std::to_string(::getpid()) + "), not this program, and did "
-                                      "not stop; routing here"),
-            std::string::npos)
+  EXPECT_NE(
+      result.standardError.find("an older linkferry serve (process " + std::to_string(::getpid()) +
+                                "), not this program, and did "
+                                "not stop; routing here"),
+      std::string::npos)
       << result.standardError;
   EXPECT_EQ(fake.quitRequests(), 1);
   EXPECT_EQ(fake.clicks(), 0);
-  EXPECT_NE(launched().find("alpha|--new-tab|https://docs.work.example/c"), std::string::npos) << launched();
+  EXPECT_NE(launched().find("alpha|--new-tab|https://docs.work.example/c"), std::string::npos)
+      << launched();
 }
 
 // A socket whose next service is of another build too (its manager starts that one again): it is
 // asked to quit once, then used, and the client says so; never a loop of replacements.
 TEST_F(ServiceUpgrade, WhenTheNewServiceIsOfAnotherBuildTooItIsUsedAfterOneReplacement) {
-  FakeService fake(socket(), (folder.path() / "data").string(),
-                   {{"version", "0.0.9"}, {"program", "/opt/elsewhere/linkferry"}, {"buildId", "00"}},
-                   true);
+  FakeService fake(
+      socket(), (folder.path() / "data").string(),
+      {{"version", "0.0.9"}, {"program", "/opt/elsewhere/linkferry"}, {"buildId", "00"}}, true);
   const Process::Result result = run({"open", "https://docs.work.example/d"});
   EXPECT_EQ(result.exitStatus, 0) << result.standardError;
   EXPECT_EQ(fake.quitRequests(), 1);
