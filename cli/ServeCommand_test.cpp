@@ -652,7 +652,9 @@ TEST_F(ServiceUpgrade, AClickFromAnotherBuildReplacesTheRunningServiceAndTheNewO
   const JsonValue before = status();
   ASSERT_TRUE(before.is_object());
   EXPECT_EQ(before["program"], std::filesystem::canonical(old).string());
-  EXPECT_EQ(before["version"], "0.1.0");
+  // The release `--version` names ("linkferry X.Y.Z").
+  const std::string version = run({"--version"}).standardOutput;
+  EXPECT_EQ("linkferry " + before["version"].get<std::string>() + "\n", version);
   EXPECT_FALSE(before["buildId"].get<std::string>().empty());
   EXPECT_FALSE(before["sameBuild"].get<bool>());
   EXPECT_FALSE(before["socketActivated"].get<bool>());
@@ -661,7 +663,8 @@ TEST_F(ServiceUpgrade, AClickFromAnotherBuildReplacesTheRunningServiceAndTheNewO
   const Process::Result click = run({"https://docs.work.example/a"},
                                     testing::linkferryProgram().parent_path() / "linkferry-open");
   EXPECT_EQ(click.exitStatus, 0) << click.standardError;
-  EXPECT_NE(click.standardError.find("replaced linkferry 0.1.0 at " + old.string()),
+  EXPECT_NE(click.standardError.find("replaced " + version.substr(0, version.size() - 1) + " at " +
+                                     std::filesystem::canonical(old).string()),
             std::string::npos)
       << click.standardError;
   EXPECT_NE(launched().find("alpha|--new-tab|https://docs.work.example/a"), std::string::npos)
