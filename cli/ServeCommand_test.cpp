@@ -822,5 +822,23 @@ TEST_F(ServiceUpgrade, WhenTheNewServiceIsOfAnotherBuildTooItIsUsedAfterOneRepla
   EXPECT_EQ(launched(), "");
 }
 
+// Where systemd holds the socket for a program at another path, quitting would only have that
+// program started again, click after click: it is left running and the click is routed here.
+TEST_F(ServiceUpgrade, ASocketSystemdHoldsForAProgramElsewhereIsLeftAloneAndTheClickRoutedHere) {
+  FakeService fake(socket(), (folder.path() / "data").string(),
+                   {{"version", "0.0.9"},
+                    {"program", "/usr/bin/linkferry-elsewhere"},
+                    {"buildId", "00"},
+                    {"socketActivated", true}},
+                   true);
+  const Process::Result result = run({"open", "https://docs.work.example/e"});
+  EXPECT_EQ(result.exitStatus, 0) << result.standardError;
+  EXPECT_EQ(fake.quitRequests(), 0);
+  EXPECT_EQ(fake.clicks(), 0);
+  EXPECT_NE(result.standardError.find("routing here"), std::string::npos) << result.standardError;
+  EXPECT_NE(launched().find("alpha|--new-tab|https://docs.work.example/e"), std::string::npos)
+      << launched();
+}
+
 }  // namespace
 }  // namespace linkferry
