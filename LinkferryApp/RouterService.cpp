@@ -34,8 +34,10 @@ RouterService::RouterService(Options options)
                                m_options.period, m_options.readSignals},
       m_loaded, *m_clicks);
   startWarmPicker();
-  m_protocol =
-      std::make_unique<ServiceProtocol>(m_loaded, *m_clicks, *m_reloader, m_warmPicker.get());
+  m_protocol = std::make_unique<ServiceProtocol>(
+      m_loaded, *m_clicks, *m_reloader, m_warmPicker.get(),
+      ServiceProtocol::Process{.quit = [this] { quit(); },
+                               .socketActivated = m_options.socketActivated});
   ServiceServer::Limits limits;
   limits.idleExit = m_options.idleExit;
   limits.requestTimeout = m_options.requestTimeout;
@@ -79,6 +81,10 @@ void RouterService::run(int listener) {
 
 void RouterService::stop() {
   m_server->stop();
+}
+
+void RouterService::quit() {
+  m_server->quit(m_options.releaseSocket);
 }
 
 JsonValue RouterService::answer(const std::string& line, int peerPid,

@@ -2,6 +2,7 @@
 
 #include <chrono>
 #include <filesystem>
+#include <functional>
 #include <map>
 #include <memory>
 #include <string>
@@ -51,6 +52,12 @@ class RouterService {
     // Keep a picker window ready (WarmPicker) when the environment names a display and
     // `linkferry-picker` is beside this program.
     bool warmPicker = true;
+    // Called on the server's thread when a "quit" request was answered and no connection is
+    // taken any more: gives the socket's path up (and what keeps other servers off it) so that
+    // a new service can listen there while this one finishes its clicks.
+    std::function<void()> releaseSocket;
+    // The socket comes from the service manager (socket activation).
+    bool socketActivated = false;
   };
   static constexpr std::chrono::milliseconds kDefaultDebounce{5'000};
   static constexpr std::chrono::milliseconds kDefaultPeriod{30 * 60'000};
@@ -67,6 +74,9 @@ class RouterService {
   void run(int listener);
   // Safe from any thread and from a signal handler's thread.
   void stop();
+  // What a "quit" request does: no further connection (Options::releaseSocket), then run()
+  // returns once the clicks under way are answered. Safe from any thread.
+  void quit();
 
   // One request line in, one answer object out (ServiceProtocol::answer).
   JsonValue answer(const std::string& line, int peerPid, const ServiceServer::Reply& early = {});

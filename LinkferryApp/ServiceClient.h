@@ -2,19 +2,23 @@
 
 #include <chrono>
 #include <filesystem>
+#include <functional>
 #include <map>
 #include <optional>
 #include <stdexcept>
 #include <string>
 
+#include "ProgramIdentity.h"
 #include "foundation/Json.h"
 
 // Talking to `linkferry serve`. Light on purpose: `linkferry open` reaches the service through
 // this before it loads anything heavy (no suffix list, regex, catalog or database).
 //
 // The protocol: newline-delimited JSON on a Unix stream socket, one request object per line
-// ({"request": "click" | "choose" | "cancel" | "index" | "status", ...}), one answer object per
-// line in the same order: {"ok": true, ...} or {"ok": false, "error": "..."}.
+// ({"request": "click" | "choose" | "cancel" | "index" | "status" | "quit", ...}), one answer
+// object per line in the same order: {"ok": true, ...} or {"ok": false, "error": "..."}. The
+// "status" answer names the build that serves (ProgramIdentity's keys); "quit" is answered, then
+// the service gives its socket up, ends the connection and exits once its clicks are answered.
 namespace linkferry::ServiceClient {
 
 using Environment = std::map<std::string, std::string>;
@@ -53,6 +57,8 @@ inline constexpr std::chrono::milliseconds kConnectTimeout{1000};
 // The data folder a "status" answer names. Throws JsonError when it names none.
 std::string servedFolder(const JsonValue& status);
 
+struct Served;
+
 // A connection to the service.
 class Connection {
  public:
@@ -63,7 +69,13 @@ class Connection {
   // `home` for the default): a service started for another folder must not route these links.
   static std::optional<Connection> openServing(const Environment& environment,
                                                const std::filesystem::path& home);
-  Connection(Connection&& other) noexcept : m_descriptor(other.m_descriptor) {
+  // openServing, with the service's "status" answer (the one request it already asked).
+  static std::optional<Served> openServed(const Environment& environment,
+                                          const std::filesystem::path& home);
+  Connection(Connection&& other) noexcept
+      : m_descriptor(other.m_descriptor),
+        m_peerPid(other.m_peerPid),
+        m_buffer(std::move(other.m_buffer)) {
     other.m_descriptor = -1;
   }
   Connection& operator=(Connection&&) = delete;
@@ -77,10 +89,52 @@ class Connection {
   JsonValue exchange(const JsonValue& request, std::chrono::milliseconds timeout,
                      std::size_t answerLimit = kMaxLine);
 
+  // Waits at most `timeout` for the service to end the connection, anything it still sends
+  // skipped. False when it stays open.
+  bool awaitEnd(std::chrono::milliseconds timeout);
+
+  // The process that listens on the socket (SO_PEERCRED when connecting): the service, or the
+  // service manager that holds the socket for it.
+  int peerPid() const { return m_peerPid; }
+
  private:
-  explicit Connection(int descriptor) : m_descriptor(descriptor) {}
+  Connection(int descriptor, int peerPid) : m_descriptor(descriptor), m_peerPid(peerPid) {}
   int m_descriptor = -1;
+  int m_peerPid = 0;
   std::string m_buffer;  // bytes after the last answer
 };
+
+struct Served {
+  Connection connection;
+  JsonValue status;
+};
+
+// How long a service asked to stop may take to give its socket up, and a new one to answer.
+inline constexpr std::chrono::seconds kStopTimeout{10};
+inline constexpr std::chrono::seconds kStartTimeout{10};
+
+// Stops the service behind `served`: the "quit" request, then its socket given up. A service too
+// old to know "quit" gets SIGTERM, only when its process (the connection's peer, or the pid its
+// status names) runs a program named `linkferry` as this user, and is waited for until it has
+// exited. Waits at most kStopTimeout. False when the service could not be stopped.
+bool stop(Served& served);
+
+// Waits at most `timeout` for a service serving this environment's data folder to answer on the
+// socket (woken by the socket's folder changing, not by polling).
+std::optional<Served> awaitService(const Environment& environment,
+                                   const std::filesystem::path& home,
+                                   std::chrono::milliseconds timeout);
+
+// A connection to a service of the build `own`, for clicks: a service of another build or version
+// is stopped (stop) and a new one started with `start` (unless the socket's service manager
+// starts it by itself), then used. Nothing when no service answers at first (the caller routes in
+// its own process, as before), when the old one cannot be stopped or no new one answers, and when
+// the service manager holds the socket for a program at another path (it would only start that
+// one again). Never more than one replacement: when the new service is not of `own` either, it
+// is used, and `notice` says so. `notice` also tells what was replaced, and why nothing is used.
+std::optional<Connection> openCurrent(const Environment& environment,
+                                      const std::filesystem::path& home, const ProgramIdentity& own,
+                                      const std::function<void()>& start,
+                                      const std::function<void(const std::string&)>& notice);
 
 }  // namespace linkferry::ServiceClient

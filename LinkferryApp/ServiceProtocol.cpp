@@ -59,8 +59,12 @@ ClickHandler::Answer earlyAnswer(const ServiceServer::Reply& early) {
 }  // namespace
 
 ServiceProtocol::ServiceProtocol(const RouterLoader::Loaded& loaded, ClickHandler& clicks,
-                                 ServiceReloader& reloader, WarmPicker* warmPicker)
-    : m_loaded(loaded), m_clicks(clicks), m_reloader(reloader), m_warmPicker(warmPicker) {}
+                                 ServiceReloader& reloader, WarmPicker* warmPicker, Process process)
+    : m_loaded(loaded),
+      m_clicks(clicks),
+      m_reloader(reloader),
+      m_warmPicker(warmPicker),
+      m_process(std::move(process)) {}
 
 JsonValue ServiceProtocol::answer(const std::string& line, int peerPid,
                                   const ServiceServer::Reply& early) {
@@ -74,6 +78,7 @@ JsonValue ServiceProtocol::answer(const std::string& line, int peerPid,
     if (kind == "choose" || kind == "cancel") return pickerAnswer(request, early);
     if (kind == "index") return index();
     if (kind == "status") return status();
+    if (kind == "quit" && m_process.quit) return quit(early);
     return failure("unknown request \"" + kind + "\"");
   } catch (const std::exception& error) {
     return failure(error.what());
@@ -147,15 +152,31 @@ JsonValue ServiceProtocol::index() {
   return {{"ok", true}, {"index", m_loaded.router->state().index->toJson()}};
 }
 
+// With the build that answers ("version", "program", "buildId"), so that a client of another
+// build can tell and have this service replaced by its own, and whether the service manager
+// holds the socket ("socketActivated": it then starts its own program again).
 JsonValue ServiceProtocol::status() {
   JsonValue problems = JsonValue::array();
   for (const std::string& problem : m_reloader.problems()) problems.push_back(problem);
-  return {{"ok", true},
-          {"pid", ::getpid()},
-          {"dataFolder", m_loaded.paths.root.string()},
-          {"problems", problems},
-          {"indexBuiltAt", RFC3339::formatUTC(m_loaded.router->state().index->builtAt)},
-          {"warmPicker", m_warmPicker ? m_warmPicker->status() : JsonValue()}};
+  JsonValue answer = {{"ok", true},
+                      {"pid", ::getpid()},
+                      {"dataFolder", m_loaded.paths.root.string()},
+                      {"problems", problems},
+                      {"indexBuiltAt", RFC3339::formatUTC(m_loaded.router->state().index->builtAt)},
+                      {"warmPicker", m_warmPicker ? m_warmPicker->status() : JsonValue()},
+                      {"socketActivated", m_process.socketActivated}};
+  m_identity.addTo(answer);
+  return answer;
+}
+
+// {"request": "quit"}: answered first, then the service gives its socket up and ends once the
+// clicks under way are answered.
+JsonValue ServiceProtocol::quit(const ServiceServer::Reply& early) {
+  logLine("asked to quit by a client; finishing the clicks under way");
+  const JsonValue answer = {{"ok", true}, {"pid", ::getpid()}};
+  if (early) early(answer);
+  m_process.quit();
+  return answer;
 }
 
 }  // namespace linkferry

@@ -2,7 +2,10 @@
 
 #include <string>
 
+#include <functional>
+
 #include "ClickHandler.h"
+#include "ProgramIdentity.h"
 #include "RouterLoader.h"
 #include "ServiceReloader.h"
 #include "ServiceServer.h"
@@ -12,8 +15,8 @@
 namespace linkferry {
 
 // What `linkferry serve` answers: one request line in, one answer object out
-// ({"request": "click" | "choose" | "cancel" | "index" | "status", ...}; ServiceClient has the
-// protocol). Clicks are routed with the service's warm Router and written to its log before
+// ({"request": "click" | "choose" | "cancel" | "index" | "status" | "quit", ...}; ServiceClient has
+// the protocol). Clicks are routed with the service's warm Router and written to its log before
 // they are answered; a click that needs the picker waits in the click handler until its "choose"
 // or "cancel", or, when the client lets the service show the window ("window": true), is shown in
 // the warm picker and answered only once the user has chosen.
@@ -21,9 +24,18 @@ namespace linkferry {
 // Threads: answer() is called on the server's workers, several at once.
 class ServiceProtocol {
  public:
+  // How the process serving runs.
+  struct Process {
+    // Called once a "quit" request was answered (nothing to call: the request is refused); the
+    // service then stops taking connections and ends when its clicks are answered.
+    std::function<void()> quit;
+    // Its socket is the service manager's, which starts the service again on the next click.
+    bool socketActivated = false;
+  };
+
   // `loaded`, `clicks`, `reloader` and `warmPicker` (null: none) must outlive this object.
   ServiceProtocol(const RouterLoader::Loaded& loaded, ClickHandler& clicks,
-                  ServiceReloader& reloader, WarmPicker* warmPicker = nullptr);
+                  ServiceReloader& reloader, WarmPicker* warmPicker, Process process);
   ServiceProtocol(const ServiceProtocol&) = delete;
   ServiceProtocol& operator=(const ServiceProtocol&) = delete;
 
@@ -43,11 +55,15 @@ class ServiceProtocol {
   JsonValue pickerAnswer(const JsonReader& request, const ServiceServer::Reply& early);
   JsonValue index();
   JsonValue status();
+  JsonValue quit(const ServiceServer::Reply& early);
 
   const RouterLoader::Loaded& m_loaded;
   ClickHandler& m_clicks;
   ServiceReloader& m_reloader;
   WarmPicker* const m_warmPicker;
+  const Process m_process;
+  // Which build answers: read once, before anything could replace the program's file.
+  const ProgramIdentity m_identity = ProgramIdentity::current();
 };
 
 }  // namespace linkferry

@@ -97,7 +97,30 @@ void ServiceServer::stop() {
   m_loop.terminate();
 }
 
+void ServiceServer::quit(std::function<void()> release) {
+  m_loop.post([this, release = std::move(release)] {
+    if (m_quitting) return;
+    m_quitting = true;
+    m_loop.limitAccepting(0);
+    if (m_idleTimer) {
+      m_loop.cancel(*m_idleTimer);
+      m_idleTimer.reset();
+    }
+    if (release) release();
+    // Those being answered go once their answer is sent (awaitRequest).
+    const std::vector<std::shared_ptr<Connection>> open = m_connections;
+    for (const auto& connection : open) {
+      if (!connection->answering) close(connection);
+    }
+    if (m_connections.empty()) m_loop.terminate();
+  });
+}
+
 void ServiceServer::armIdleExit() {
+  if (m_quitting) {
+    if (m_connections.empty()) m_loop.terminate();
+    return;
+  }
   if (m_limits.idleExit.count() <= 0 || !m_connections.empty()) return;
   if (m_idleTimer) m_loop.cancel(*m_idleTimer);
   m_idleTimer = m_loop.schedule(m_limits.idleExit, [this] {
@@ -154,6 +177,10 @@ void ServiceServer::keepWithin(std::size_t limit,
 
 void ServiceServer::awaitRequest(const std::shared_ptr<Connection>& connection) {
   connection->answering = false;
+  if (m_quitting) {
+    close(connection);
+    return;
+  }
   connection->deadline = connection->waitingSince + m_limits.requestTimeout;
   // Bytes already here began the next request; otherwise its time starts at its first byte.
   connection->requestBegun = !connection->buffer.empty();

@@ -81,6 +81,11 @@ class ServiceServer {
   void run(int listener);
   // Safe from any thread and from a signal handler's thread.
   void stop();
+  // Takes no further connection, calls `release` on the loop's thread (to give the socket's path
+  // up for the next server) and ends run() once every request under way is answered; connections
+  // waiting for their next request are closed, so a client still connected learns that the
+  // socket is free when its connection ends. Safe from any thread; only the first call counts.
+  void quit(std::function<void()> release);
 
  private:
   struct Connection;
@@ -105,6 +110,7 @@ class ServiceServer {
   EventLoop m_loop;
   std::vector<std::shared_ptr<Connection>> m_connections;  // loop thread only, oldest first
   std::optional<EventLoop::Token> m_idleTimer;
+  bool m_quitting = false;  // loop thread only
 
   std::mutex m_queueMutex;
   std::condition_variable m_queueReady;

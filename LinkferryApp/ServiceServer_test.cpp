@@ -9,8 +9,10 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <chrono>
 #include <cstring>
+#include <future>
 #include <thread>
 
 #include "launching/HelperSocket.h"
@@ -51,7 +53,8 @@ class RunningServer {
 
 class Client {
  public:
-  explicit Client(const RunningServer& server) : m_fd(HelperSocket::connect(server.socket())) {}
+  explicit Client(const RunningServer& server) : Client(server.socket()) {}
+  explicit Client(const std::filesystem::path& socket) : m_fd(HelperSocket::connect(socket)) {}
   ~Client() {
     if (m_fd >= 0) ::close(m_fd);
   }
@@ -192,6 +195,63 @@ TEST(ServiceServer, AClientsFloodClosesItsOwnConnectionsBeforeAnyOtherClients) {
   ::close(release[1]);
   ::close(connected[0]);
   ::waitpid(flooder, nullptr, 0);
+}
+
+// What a client of another build relies on when it asks the service to make way: the quit is
+// answered, the socket given up before the asking connection ends, a request under way still
+// answered, idle connections closed, and run() returns only after that request.
+TEST(ServiceServer, AQuitGivesTheSocketUpAtOnceAndEndsOnlyWhenTheRequestUnderWayIsAnswered) {
+  testing::TemporaryDirectory folder;
+  const auto socket = folder.path() / "run/s.sock";
+  std::promise<void> gate;
+  std::shared_future<void> opened = gate.get_future().share();
+  std::promise<void> slowArrived;
+  std::atomic<bool> released = false;
+  std::unique_ptr<ServiceServer> server;
+  server = std::make_unique<ServiceServer>(
+      ServiceServer::Limits{},
+      [&](const std::string& line, int, const ServiceServer::Reply& early) -> JsonValue {
+        if (line == "slow") {
+          slowArrived.set_value();
+          opened.wait();
+        } else if (line == "quit") {
+          early({{"echo", "quitting"}});
+          server->quit([&] {
+            ::unlink(socket.c_str());
+            released = true;
+          });
+        }
+        return {{"echo", line}};
+      });
+  int lock = -1;
+  const int listener = HelperSocket::listen(socket, lock);
+  std::atomic<bool> returned = false;
+  std::thread loop([&] {
+    server->run(listener);
+    returned = true;
+  });
+
+  Client slow(socket);
+  slow.send("slow\n");
+  slowArrived.get_future().wait();
+  Client idle(socket);
+  EXPECT_EQ(idle.ask("hello"), "hello");
+  Client asking(socket);
+  EXPECT_EQ(asking.ask("quit"), "quitting");
+  EXPECT_TRUE(asking.closedByServer());
+  EXPECT_TRUE(released);
+  EXPECT_TRUE(idle.closedByServer());
+  EXPECT_LT(HelperSocket::connect(socket), 0);
+  EXPECT_FALSE(returned);
+
+  gate.set_value();
+  EXPECT_EQ(slow.answer(), "slow");
+  EXPECT_TRUE(slow.closedByServer());
+  loop.join();
+  EXPECT_TRUE(returned);
+  server.reset();
+  ::close(listener);
+  ::close(lock);
 }
 
 }  // namespace

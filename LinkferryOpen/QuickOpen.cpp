@@ -12,6 +12,7 @@
 #include <map>
 
 #include "ClickOutcome.h"
+#include "ProgramIdentity.h"
 #include "ServiceClient.h"
 #include "foundation/Files.h"
 #include "foundation/Json.h"
@@ -47,12 +48,17 @@ std::optional<std::string> fileLink(const std::string& path) {
   return URL::fileLink(absolute.string());
 }
 
+// The `linkferry` program beside this one.
+std::filesystem::path linkferryProgram() {
+  std::error_code error;
+  const std::filesystem::path self = std::filesystem::read_symlink("/proc/self/exe", error);
+  return (error ? std::filesystem::path() : self.parent_path()) / "linkferry";
+}
+
 // Replaces this process with `linkferry open` and the same arguments, plus `extra` before them.
 [[noreturn]] void handOver(const std::vector<std::string>& arguments,
                            const std::vector<std::string>& extra = {}) {
-  std::error_code error;
-  const std::filesystem::path self = std::filesystem::read_symlink("/proc/self/exe", error);
-  const std::filesystem::path program = (error ? std::filesystem::path() : self.parent_path()) / "linkferry";
+  const std::filesystem::path program = linkferryProgram();
   std::vector<std::string> words = {program.string(), "open"};
   words.insert(words.end(), extra.begin(), extra.end());
   words.insert(words.end(), arguments.begin(), arguments.end());
@@ -118,15 +124,20 @@ int run(int argc, char** argv) {
   const std::optional<Arguments> parsed = parse(arguments);
   if (!parsed) handOver(arguments);
   const std::map<std::string, std::string> environment = Process::currentEnvironment();
-  std::optional<ServiceClient::Connection> connection =
-      [&]() -> std::optional<ServiceClient::Connection> {
+  std::optional<ServiceClient::Served> served = [&]() -> std::optional<ServiceClient::Served> {
     try {
-      return ServiceClient::Connection::openServing(environment, Files::home());
+      return ServiceClient::Connection::openServed(environment, Files::home());
     } catch (const std::exception&) {
       return std::nullopt;  // no home to find the data folder by: `linkferry open` says so
     }
   }();
-  if (!connection) handOver(arguments);
+  // A service of another build than the `linkferry` beside this program: `linkferry open`
+  // replaces it.
+  if (!served ||
+      ProgramIdentity::from(served->status) != ProgramIdentity::ofProgram(linkferryProgram())) {
+    handOver(arguments);
+  }
+  std::optional<ServiceClient::Connection> connection = std::move(served->connection);
 
   ClickOutcome outcome;
   try {

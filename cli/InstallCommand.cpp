@@ -1,5 +1,5 @@
 // `linkferry install`: registers LinkFerry as the desktop's default web browser.
-// `linkferry uninstall`: gives the defaults back to what they were.
+// `linkferry uninstall`: gives the defaults back to what they were and stops the service.
 // `linkferry doctor`: checks every piece of the registration and says how to fix what is wrong;
 // exits 1 when something is.
 #include <iostream>
@@ -9,6 +9,7 @@
 #include "Command.h"
 #include "DesktopDoctor.h"
 #include "DesktopIntegration.h"
+#include "ServiceClient.h"
 #include "foundation/Json.h"
 
 namespace linkferry::cli {
@@ -43,6 +44,31 @@ int doctor(bool json) {
   return healthy ? kSuccess : kInputError;
 }
 
+// The defaults given back and the units removed (which stops a service the service manager
+// started), then a service a click started is asked to stop too: after uninstalling, nothing of
+// LinkFerry answers clicks.
+DesktopIntegration::Report uninstallAndStop(const DesktopIntegration::Setup& setup) {
+  DesktopIntegration::Report report = DesktopIntegration::uninstall(setup);
+  std::optional<ServiceClient::Connection> connection =
+      ServiceClient::Connection::open(setup.environment);
+  if (!connection) return report;
+  ServiceClient::Served served{std::move(*connection), JsonValue::object()};
+  try {
+    served.status = served.connection.exchange({{"request", "status"}}, std::chrono::seconds(5));
+  } catch (const std::exception&) {
+    // Its process number only names it in the report.
+  }
+  const std::string who =
+      "linkferry serve (process " + std::to_string(served.status.value("pid", 0)) + ")";
+  if (ServiceClient::stop(served)) {
+    report.done.push_back("stopped " + who);
+  } else {
+    report.warnings.push_back(who + " did not stop; end it with: kill " +
+                              std::to_string(served.status.value("pid", 0)));
+  }
+  return report;
+}
+
 // A command that changes the desktop's registration and reports what it did.
 CommandSetup reportingCommand(const char* name, const char* description,
                               DesktopIntegration::Report (*change)(
@@ -63,7 +89,7 @@ const RegisterCommand kInstall(reportingCommand(
 
 const RegisterCommand kUninstall(reportingCommand(
     "uninstall", "Give the default web browser back and remove LinkFerry's desktop entry",
-    &DesktopIntegration::uninstall));
+    &uninstallAndStop));
 
 const RegisterCommand kDoctor([](CLI::App& program) -> CommandAction {
   auto json = std::make_shared<bool>(false);

@@ -21,6 +21,7 @@
 #include "Command.h"
 #include "PickerAnswer.h"
 #include "PickerWindow.h"
+#include "ProgramIdentity.h"
 #include "RouterLoader.h"
 #include "ServiceClient.h"
 #include "TerminalPicker.h"
@@ -255,8 +256,12 @@ int runOpen(const OpenArguments& arguments) {
     throw InputError("--service-picker goes with exactly one link");
   }
   const Environment environment = Process::currentEnvironment();
-  // The service first, before anything heavy is loaded here; it must serve this data folder.
-  if (auto connection = ServiceClient::Connection::openServing(environment, Files::home())) {
+  // The service first, before anything heavy is loaded here; it must serve this data folder, and
+  // one of another build or version is replaced by this program's.
+  if (auto connection = ServiceClient::openCurrent(
+          environment, Files::home(), ProgramIdentity::current(),
+          [&] { startService(environment); },
+          [](const std::string& notice) { printError(notice); })) {
     return openThroughService(*connection, links, arguments, environment);
   }
   if (arguments.servicePicker) {

@@ -1,6 +1,9 @@
-// `linkferry serve [--idle-exit SECONDS] [--refresh-delay SECONDS]`: the long-lived router of this user. It listens on
-// linkferry/router.sock in $XDG_RUNTIME_DIR (or takes the socket the service manager passes in
-// LISTEN_FDS) and answers `linkferry open`, `linkferry index` and `linkferry doctor`.
+// `linkferry serve [--idle-exit SECONDS] [--refresh-delay SECONDS]`: the long-lived router of this
+// user. It listens on linkferry/router.sock in $XDG_RUNTIME_DIR (or takes the socket the service
+// manager passes in LISTEN_FDS) and answers `linkferry open`, `linkferry index` and `linkferry
+// doctor`.
+// `linkferry serve --status [--json]`: which service answers there, and whether it is of this
+// program's build.
 #include <fcntl.h>
 #include <signal.h>
 #include <unistd.h>
@@ -9,10 +12,12 @@
 #include <cmath>
 #include <cstdlib>
 #include <exception>
+#include <iostream>
 #include <memory>
 #include <string>
 
 #include "Command.h"
+#include "ProgramIdentity.h"
 #include "RouterService.h"
 #include "ServiceClient.h"
 #include "foundation/Files.h"
@@ -76,6 +81,18 @@ int runServe(double idleSeconds, double refreshDelay) {
       return kSuccess;
     }
   }
+  // Asked to quit: the path and its lock go at once, so that the client that asked can start the
+  // service of its own build while this one finishes its clicks. A passed socket stays with the
+  // service manager, which starts the next service on it.
+  options.socketActivated = passed.has_value();
+  bool released = false;
+  options.releaseSocket = [&] {
+    if (passed) return;
+    ::unlink(socket.c_str());
+    ::close(listener);
+    ::close(lock);
+    released = true;
+  };
   RouterService service(std::move(options));
   gService = &service;
   struct sigaction action {};
@@ -86,8 +103,43 @@ int runServe(double idleSeconds, double refreshDelay) {
   gService = nullptr;
   // A socket we bound goes with us, so the next click starts afresh; a passed one stays the
   // service manager's.
+  if (released) return kSuccess;
   if (!passed) ::unlink(socket.c_str());
   ::close(listener);
+  return kSuccess;
+}
+
+// The service's own account of itself, and whether it is of this build (the one a click from here
+// would keep; another is replaced).
+int printStatus(bool json) {
+  const auto environment = Process::currentEnvironment();
+  auto connection = ServiceClient::Connection::open(environment);
+  if (!connection) {
+    printError("no linkferry serve answers on " + ServiceClient::socketPath(environment).string());
+    return kInputError;
+  }
+  JsonValue status = connection->exchange({{"request", "status"}}, std::chrono::seconds(10));
+  const std::optional<ProgramIdentity> served = ProgramIdentity::from(status);
+  const bool same = served == ProgramIdentity::current();
+  if (json) {
+    status.erase("ok");
+    status["sameBuild"] = same;
+    printJson(status);
+    return kSuccess;
+  }
+  std::cout << "linkferry serve, process " << status.value("pid", 0) << ", serving "
+            << ServiceClient::servedFolder(status) << '\n';
+  if (served) {
+    std::cout << "version:  " << served->version << '\n'
+              << "program:  " << served->path << '\n'
+              << "build id: " << served->buildId << '\n';
+  } else {
+    std::cout << "an older service that does not name its version, program or build\n";
+  }
+  std::cout << (same ? "the same build as this program\n"
+                     : "another build than this program (" +
+                           ProgramIdentity::current().description() +
+                           "): the next click replaces it\n");
   return kSuccess;
 }
 
@@ -126,7 +178,17 @@ RegisterCommand registerServe([](CLI::App& program) -> CommandAction {
                    "browsers' profile folders (a burst of changes gives one rebuild)")
       ->capture_default_str()
       ->check(seconds(3600));
-  return [idle, refreshDelay] { return runServe(*idle, *refreshDelay); };
+  auto status = std::make_shared<bool>(false);
+  auto json = std::make_shared<bool>(false);
+  command->add_flag("--status", *status,
+                    "Show which service answers (process, data folder, version, program, build id) "
+                    "and whether it is of this program's build");
+  command->add_flag("--json", *json, "With --status: machine-readable output");
+  return [idle, refreshDelay, status, json] {
+    if (*status) return printStatus(*json);
+    if (*json) throw InputError("--json goes with --status");
+    return runServe(*idle, *refreshDelay);
+  };
 });
 
 }  // namespace

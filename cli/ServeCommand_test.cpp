@@ -4,9 +4,11 @@
 // twenty connections at once).
 #include <fcntl.h>
 #include <gtest/gtest.h>
+#include <poll.h>
 #include <signal.h>
 #include <spawn.h>
 #include <sys/socket.h>
+#include <sys/syscall.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -75,13 +77,14 @@ class RawClient {
 // answers on `socket`.
 pid_t startService(const std::map<std::string, std::string>& environment,
                    const std::filesystem::path& socket, const std::filesystem::path& errors,
-                   const std::vector<std::string>& arguments = {}) {
+                   const std::vector<std::string>& arguments = {},
+                   const std::filesystem::path& program = testing::linkferryProgram()) {
   std::vector<std::string> variables;
   for (const auto& [name, value] : environment) variables.push_back(name + "=" + value);
   std::vector<char*> envp;
   for (auto& variable : variables) envp.push_back(variable.data());
   envp.push_back(nullptr);
-  std::vector<std::string> words{testing::linkferryProgram().string(), "serve"};
+  std::vector<std::string> words{program.string(), "serve"};
   words.insert(words.end(), arguments.begin(), arguments.end());
   std::vector<char*> argv;
   for (auto& word : words) argv.push_back(word.data());
@@ -566,6 +569,275 @@ TEST(ServiceOverRealBrowserData, RebuildsItsIndexAfterTheBrowserVisitsANewSite) 
   EXPECT_EQ(fresh[0]["visits"], 1);
   // The sites the browser had visited are still there after the rebuild.
   EXPECT_EQ(history("example.com"), known);
+}
+
+// Whether process `pid` ends within `limit` (woken by its end, not by polling).
+bool exitsWithin(pid_t pid, std::chrono::seconds limit) {
+  const int handle = static_cast<int>(::syscall(SYS_pidfd_open, pid, 0));
+  if (handle < 0) return errno == ESRCH;
+  pollfd entry{handle, POLLIN, 0};
+  const bool exited =
+      ::poll(&entry, 1, static_cast<int>(std::chrono::milliseconds(limit).count())) == 1;
+  ::close(handle);
+  return exited;
+}
+
+// Services of one build replaced by another's, in folders of their own (the shared service keeps
+// its socket): a browser "alpha" that records its arguments, and a rule sending *.work.example
+// to it.
+class ServiceUpgrade : public ::testing::Test {
+ protected:
+  TemporaryDirectory folder;
+
+  ServiceUpgrade() {
+    const auto alpha =
+        folder.write("bin/alpha", "#!/bin/sh\nIFS='|'\necho \"alpha|$*\" >> '" +
+                                      (folder.path() / "launched.txt").string() + "'\n");
+    std::filesystem::permissions(alpha, std::filesystem::perms::owner_all);
+    JsonValue list = JsonValue::array();
+    list.push_back(
+        {{"id", "alpha"}, {"name", "alpha browser"}, {"family", "firefox"}, {"appPath", alpha}});
+    folder.write("data/browsers.json", list.dump());
+    folder.write("data/settings.json", "{}");
+    folder.write("data/rules.json",
+                 R"({"version": 1, "rules": [{"name": "Work", "match": {"host": "*.work.example"},
+                                        "action": {"open": {"browser": "alpha"}}}]})");
+    std::filesystem::create_directories(folder.path() / "run");
+  }
+  ~ServiceUpgrade() override {
+    // Whatever service a test left answering goes with its folders.
+    RawClient client(socket());
+    if (client.connected()) {
+      const int pid = client.ask({{"request", "status"}}).value("pid", 0);
+      client.ask({{"request", "quit"}});
+      if (pid > 0) (void)exitsWithin(pid, std::chrono::seconds(30));
+    }
+  }
+
+  std::map<std::string, std::string> environment() const {
+    return {{"HOME", (folder.path() / "home").string()},
+            {"LINKFERRY_HOME", (folder.path() / "data").string()},
+            {"XDG_DATA_HOME", (folder.path() / "share").string()},
+            {"XDG_DATA_DIRS", (folder.path() / "none").string()},
+            {"XDG_CONFIG_HOME", (folder.path() / "home/.config").string()},
+            {"XDG_RUNTIME_DIR", (folder.path() / "run").string()},
+            {"PATH", "/usr/bin:/bin"}};
+  }
+  std::filesystem::path socket() const { return folder.path() / "run/linkferry/router.sock"; }
+
+  Process::Result run(const std::vector<std::string>& arguments,
+                      const std::filesystem::path& program = testing::linkferryProgram()) const {
+    Process::Options options;
+    options.captureOutput = true;
+    options.environment = environment();
+    return Process::run(program.string(), arguments, options);
+  }
+  // `linkferry serve --status --json`; null when no service answers.
+  JsonValue status() const {
+    const Process::Result result = run({"serve", "--status", "--json"});
+    return result.exitStatus == 0 ? JsonValue::parse(result.standardOutput) : JsonValue();
+  }
+  std::string launched() const {
+    return Files::readIfExists(folder.path() / "launched.txt").value_or("");
+  }
+};
+
+TEST_F(ServiceUpgrade, AClickFromAnotherBuildReplacesTheRunningServiceAndTheNewOneAnswers) {
+  // Another build: the same program at another path, which is part of what names a build.
+  const auto old = folder.path() / "old/linkferry";
+  std::filesystem::create_directories(old.parent_path());
+  std::filesystem::copy_file(testing::linkferryProgram(), old);
+  const pid_t oldService =
+      startService(environment(), socket(), folder.path() / "old.err", {}, old);
+  const JsonValue before = status();
+  ASSERT_TRUE(before.is_object());
+  EXPECT_EQ(before["program"], std::filesystem::canonical(old).string());
+  // The release `--version` names ("linkferry X.Y.Z").
+  const std::string version = run({"--version"}).standardOutput;
+  EXPECT_EQ("linkferry " + before["version"].get<std::string>() + "\n", version);
+  EXPECT_FALSE(before["buildId"].get<std::string>().empty());
+  EXPECT_FALSE(before["sameBuild"].get<bool>());
+  EXPECT_FALSE(before["socketActivated"].get<bool>());
+
+  // The desktop's click program hands the click to `linkferry open`, which replaces the service.
+  const Process::Result click = run({"https://docs.work.example/a"},
+                                    testing::linkferryProgram().parent_path() / "linkferry-open");
+  EXPECT_EQ(click.exitStatus, 0) << click.standardError;
+  EXPECT_NE(click.standardError.find("replaced " + version.substr(0, version.size() - 1) + " at " +
+                                     std::filesystem::canonical(old).string()),
+            std::string::npos)
+      << click.standardError;
+  EXPECT_NE(launched().find("alpha|--new-tab|https://docs.work.example/a"), std::string::npos)
+      << launched();
+
+  EXPECT_TRUE(exitsWithin(oldService, std::chrono::seconds(60)));
+  int exitStatus = -1;
+  ASSERT_EQ(::waitpid(oldService, &exitStatus, 0), oldService);
+  EXPECT_TRUE(WIFEXITED(exitStatus) && WEXITSTATUS(exitStatus) == 0) << exitStatus;
+  EXPECT_NE(Files::read(folder.path() / "old.err").find("asked to quit"), std::string::npos);
+
+  const JsonValue after = status();
+  ASSERT_TRUE(after.is_object());
+  EXPECT_EQ(after["program"], std::filesystem::canonical(testing::linkferryProgram()).string());
+  EXPECT_TRUE(after["sameBuild"].get<bool>());
+  EXPECT_NE(after["pid"], oldService);
+
+  // The service of this build is kept: no second replacement, no word about it.
+  const Process::Result again = run({"open", "https://docs.work.example/b"});
+  EXPECT_EQ(again.exitStatus, 0) << again.standardError;
+  EXPECT_EQ(again.standardError, "");
+  EXPECT_EQ(status()["pid"], after["pid"]);
+  EXPECT_NE(launched().find("alpha|--new-tab|https://docs.work.example/b"), std::string::npos)
+      << launched();
+}
+
+TEST_F(ServiceUpgrade, UninstallStopsTheRunningService) {
+  const pid_t service = startService(environment(), socket(), folder.path() / "serve.err");
+  ASSERT_TRUE(status().is_object());
+  const Process::Result result = run({"uninstall"});
+  EXPECT_EQ(result.exitStatus, 0) << result.standardError;
+  EXPECT_NE(result.standardOutput.find("stopped linkferry serve (process " +
+                                       std::to_string(service) + ")"),
+            std::string::npos)
+      << result.standardOutput;
+  EXPECT_TRUE(exitsWithin(service, std::chrono::seconds(60)));
+  ::waitpid(service, nullptr, 0);
+  const Process::Result none = run({"serve", "--status"});
+  EXPECT_EQ(none.exitStatus, 1);
+  EXPECT_NE(none.standardError.find("no linkferry serve answers"), std::string::npos);
+}
+
+// Another program on the service's socket, speaking just enough of the protocol: its status names
+// `identity` (null: a service from before builds were named); "quit" is refused, or with `quits`
+// answered and its connection ended while the socket keeps listening, as one the service manager
+// holds does; clicks are answered as opened, and counted.
+class FakeService {
+ public:
+  FakeService(const std::filesystem::path& socket, std::string dataFolder, JsonValue identity,
+              bool quits)
+      : m_listener(HelperSocket::listen(socket, m_lock)),
+        m_dataFolder(std::move(dataFolder)),
+        m_identity(std::move(identity)),
+        m_quits(quits) {
+    EXPECT_GE(m_listener, 0);
+    EXPECT_EQ(::pipe2(m_stop, O_CLOEXEC), 0);
+    m_thread = std::thread([this] { serve(); });
+  }
+  ~FakeService() {
+    (void)::write(m_stop[1], "x", 1);
+    m_thread.join();
+    for (int descriptor : {m_listener, m_lock, m_stop[0], m_stop[1]}) ::close(descriptor);
+  }
+  int quitRequests() const { return m_quitRequests; }
+  int clicks() const { return m_clicks; }
+
+ private:
+  void serve() {
+    for (;;) {
+      pollfd entries[2] = {{m_stop[0], POLLIN, 0}, {m_listener, POLLIN, 0}};
+      if (::poll(entries, 2, -1) < 0 || entries[0].revents != 0) return;
+      const int connection = ::accept4(m_listener, nullptr, nullptr, SOCK_CLOEXEC);
+      if (connection >= 0) answer(connection);
+    }
+  }
+  // The client waits for each answer, so one connection at a time is enough.
+  void answer(int connection) {
+    std::string buffer;
+    char bytes[4096];
+    for (ssize_t got; (got = ::read(connection, bytes, sizeof(bytes))) > 0;) {
+      buffer.append(bytes, static_cast<std::size_t>(got));
+      for (std::size_t newline; (newline = buffer.find('\n')) != std::string::npos;) {
+        const JsonValue request = JsonValue::parse(buffer.substr(0, newline));
+        buffer.erase(0, newline + 1);
+        JsonValue reply = {{"ok", false}, {"error", "unknown request"}};
+        const std::string kind = request.value("request", "");
+        if (kind == "status") {
+          reply = {{"ok", true}, {"pid", ::getpid()}, {"dataFolder", m_dataFolder}};
+          if (m_identity.is_object()) reply.update(m_identity);
+        } else if (kind == "quit") {
+          ++m_quitRequests;
+          if (m_quits) reply = {{"ok", true}};
+        } else if (kind == "click") {
+          ++m_clicks;
+          reply = {
+              {"ok", true},
+              {"outcome",
+               {{"url", request["url"]}, {"status", "opened"}, {"trace", JsonValue::array()}}}};
+        }
+        const std::string line = reply.dump() + "\n";
+        (void)::send(connection, line.data(), line.size(), MSG_NOSIGNAL);
+        if (kind == "quit" && m_quits) {
+          ::close(connection);
+          return;
+        }
+      }
+    }
+    ::close(connection);
+  }
+
+  int m_lock = -1;
+  int m_listener;
+  std::string m_dataFolder;
+  JsonValue m_identity;
+  bool m_quits;
+  int m_stop[2] = {-1, -1};
+  std::atomic<int> m_quitRequests{0};
+  std::atomic<int> m_clicks{0};
+  std::thread m_thread;
+};
+
+// Regression guard for the fallback that ends a service too old to know "quit": only a program
+// named linkferry is ever sent a signal, never whatever process answers on the socket (here this
+// test itself), and the click is routed in the client's own process instead.
+TEST_F(ServiceUpgrade, AServiceThatDoesNotQuitIsNeitherUsedNorKilledWhenItIsNoLinkferryProgram) {
+  FakeService fake(socket(), (folder.path() / "data").string(), JsonValue(), false);
+  const Process::Result result = run({"open", "https://docs.work.example/c"});
+  EXPECT_EQ(result.exitStatus, 0) << result.standardError;
+  EXPECT_NE(
+      result.standardError.find("an older linkferry serve (process " + std::to_string(::getpid()) +
+                                "), not this program, and did "
+                                "not stop; routing here"),
+      std::string::npos)
+      << result.standardError;
+  EXPECT_EQ(fake.quitRequests(), 1);
+  EXPECT_EQ(fake.clicks(), 0);
+  EXPECT_NE(launched().find("alpha|--new-tab|https://docs.work.example/c"), std::string::npos)
+      << launched();
+}
+
+// A socket whose next service is of another build too (its manager starts that one again): it is
+// asked to quit once, then used, and the client says so; never a loop of replacements.
+TEST_F(ServiceUpgrade, WhenTheNewServiceIsOfAnotherBuildTooItIsUsedAfterOneReplacement) {
+  FakeService fake(
+      socket(), (folder.path() / "data").string(),
+      {{"version", "0.0.9"}, {"program", "/opt/elsewhere/linkferry"}, {"buildId", "00"}}, true);
+  const Process::Result result = run({"open", "https://docs.work.example/d"});
+  EXPECT_EQ(result.exitStatus, 0) << result.standardError;
+  EXPECT_EQ(fake.quitRequests(), 1);
+  EXPECT_EQ(fake.clicks(), 1);
+  EXPECT_NE(result.standardError.find("the service that answers is linkferry 0.0.9 at "
+                                      "/opt/elsewhere/linkferry (build 00), not this program"),
+            std::string::npos)
+      << result.standardError;
+  EXPECT_EQ(launched(), "");
+}
+
+// Where systemd holds the socket for a program at another path, quitting would only have that
+// program started again, click after click: it is left running and the click is routed here.
+TEST_F(ServiceUpgrade, ASocketSystemdHoldsForAProgramElsewhereIsLeftAloneAndTheClickRoutedHere) {
+  FakeService fake(socket(), (folder.path() / "data").string(),
+                   {{"version", "0.0.9"},
+                    {"program", "/usr/bin/linkferry-elsewhere"},
+                    {"buildId", "00"},
+                    {"socketActivated", true}},
+                   true);
+  const Process::Result result = run({"open", "https://docs.work.example/e"});
+  EXPECT_EQ(result.exitStatus, 0) << result.standardError;
+  EXPECT_EQ(fake.quitRequests(), 0);
+  EXPECT_EQ(fake.clicks(), 0);
+  EXPECT_NE(result.standardError.find("routing here"), std::string::npos) << result.standardError;
+  EXPECT_NE(launched().find("alpha|--new-tab|https://docs.work.example/e"), std::string::npos)
+      << launched();
 }
 
 }  // namespace
