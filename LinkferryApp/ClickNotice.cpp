@@ -52,7 +52,8 @@ std::optional<Notice> of(const ClickOutcome& outcome,
     return std::nullopt;
   } else if (outcome.status == "failed") {
     const std::string where = outcome.target ? *outcome.target + ": " : "";
-    problems.push_back({0, "Could not open the link", where + outcome.error.value_or("it failed")});
+    problems.push_back({0, "Could not open the link",
+                        "Could not open the link: " + where + outcome.error.value_or("it failed")});
   }
   for (const ClickNotes::Note& note : ClickNotes::of(outcome.trace)) {
     problems.push_back({rankOf(note.kind), summaryOf(note.kind), note.text});
@@ -72,9 +73,10 @@ std::optional<Notice> of(const ClickOutcome& outcome,
 std::string line(const Notice& notice) {
   std::vector<std::string> lines;
   for (std::string_view part : Text::split(notice.body, '\n')) lines.emplace_back(part);
-  // The first line is the link, which the outcome shows already.
+  // The first line is the link, which the outcome shows already; each other is a sentence of its
+  // own.
   if (!lines.empty()) lines.erase(lines.begin());
-  return notice.summary + ": " + Text::join(lines, "; ");
+  return Text::join(lines, "; ");
 }
 
 }  // namespace linkferry::ClickNotice

@@ -26,7 +26,8 @@ struct Notice {
 std::optional<Notice> of(const ClickOutcome& outcome,
                          const std::optional<std::string>& lateFailure = std::nullopt);
 
-// The notice as one line, for standard error where a terminal shows it: "summary: problem; …".
+// The notice as one line, for standard error where a terminal shows it: its problems joined
+// with "; ", the link left out.
 std::string line(const Notice& notice);
 
 }  // namespace ClickNotice
