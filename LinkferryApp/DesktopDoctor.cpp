@@ -145,29 +145,30 @@ void checkDesktopEntry(const Setup& setup, std::vector<Check>& checks) {
   }
 }
 
-// The http and https defaults one desktop reads.
+// The defaults for web links and local pages one desktop reads.
 void checkDesktopDefaults(const Setup& setup, const std::string& desktop, const std::string& name,
                           std::vector<Check>& checks) {
   const std::string check = "default for " + name;
   const fs::path userList = MimeAppsList::userList(setup.home, setup.environment);
-  for (const char* key : {kHttp, kHttps}) {
+  for (const std::string& key : claimedTypes()) {
     const auto found = MimeAppsList::effectiveDefault(setup.home, setup.environment, desktop, key);
     if (!found) {
-      checks.push_back(problem(check, std::string("no mimeapps.list names a default for ") + key,
+      checks.push_back(problem(check, "no mimeapps.list names a default for " + key,
                                "run `linkferry install`"));
       return;
     }
     if (namesLinkFerry(found->value)) continue;
     const bool ownFile = found->file.parent_path() == setup.configFolder();
     const std::string fix = ownFile && found->file != userList
-                                ? "remove the line \"" + std::string(key) + "=" + found->value +
+                                ? "remove the line \"" + key + "=" + found->value +
                                       "\" from " + found->file.string()
                                 : "run `linkferry install`";
     checks.push_back(problem(
         check, found->file.string() + " makes " + found->value + " the default for " + key, fix));
     return;
   }
-  checks.push_back(good(check, "http and https links go to " + std::string(kDesktopFileName)));
+  checks.push_back(good(check, "http and https links and local web pages go to " +
+                                   std::string(kDesktopFileName)));
 }
 
 // A value of an INI-style file of the user's configuration folder, when set.
