@@ -35,7 +35,7 @@ class UnattendedClick : public ::testing::Test {
         "match": {"host": "docs.example"}, "action": {"open": {"browser": "gone"}}}]})");
   }
 
-  Process::Result open(const std::string& link) const {
+  Process::Result open(const std::string& link, const std::vector<std::string>& flags = {}) const {
     Process::Options options;
     options.captureOutput = true;
     options.environment = {{"HOME", (folder.path() / "home").string()},
@@ -48,7 +48,10 @@ class UnattendedClick : public ::testing::Test {
     for (const auto& [name, value] : notifications.environment()) {
       (*options.environment)[name] = value;
     }
-    return Process::run((testing::binaryDirectory() / "cli/linkferry").string(), {"open", link},
+    std::vector<std::string> arguments{"open"};
+    arguments.insert(arguments.end(), flags.begin(), flags.end());
+    arguments.push_back(link);
+    return Process::run((testing::binaryDirectory() / "cli/linkferry").string(), arguments,
                         options);
   }
 
@@ -71,6 +74,16 @@ TEST_F(UnattendedClick, AFailedLaunchGivesOneNotificationThatAlsoNamesTheSkipped
             "Could not open the link: Broken: exited with status 1: no display\n"
             "Rule \xE2\x80\x9C" "Docs\xE2\x80\x9D was skipped: its browser gone is not on this "
             "machine");
+}
+
+TEST_F(UnattendedClick, ThePickerSaysWhichRuleWasSkippedAndWhy) {
+  // A script's request: nothing opened, nothing to notify.
+  const Process::Result result = open("https://docs.example/", {"--json"});
+  EXPECT_EQ(result.exitStatus, 3) << result.standardError;
+  EXPECT_EQ(JsonValue::parse(result.standardOutput)[0]["picker"]["note"],
+            "Rule \xE2\x80\x9C" "Docs\xE2\x80\x9D was skipped: its browser gone is not on this "
+            "machine");
+  EXPECT_TRUE(notifications.notices().empty());
 }
 
 TEST_F(UnattendedClick, TheSettingTurnsNotificationsOff) {
