@@ -4,7 +4,7 @@
 #include <string_view>
 #include <vector>
 
-#include "router/PickerRequest.h"
+#include "routing/Candidate.h"
 
 namespace linkferry {
 

@@ -562,6 +562,9 @@ BrowserTarget Router::openUnasked(
   const RouterState state = snapshot()->state;
   std::vector<std::string> lines;
   std::vector<std::string> failures;
+  // A browser that started and failed later is followed by the next candidate: `started` hears
+  // of the first start only.
+  bool told = false;
   for (std::size_t position = first; position < candidates.size(); ++position) {
     const BrowserTarget& target = candidates[position].target;
     const std::string label = TargetLabel::text(target, *state.catalog);
@@ -571,6 +574,7 @@ BrowserTarget Router::openUnasked(
       std::vector<std::string> launched = launchWith(
           state, RouteTarget::open(target), url, state.settings->openOptions(), dryRun,
           started ? std::function<void()>([&] {
+            if (std::exchange(told, true)) return;
             std::vector<std::string> sofar = lines;
             sofar.insert(sofar.end(), opening.begin(), opening.end());
             started(sofar);
