@@ -225,6 +225,22 @@ TEST_F(OpenCommand, NobodyToAskOpensTheBestCandidateAndTheLogSaysWhyButJsonCalle
       << entry.dump();
 }
 
+TEST_F(OpenCommand, NobodyToAskTriesTheNextCandidateWhenABrowserFails) {
+  folder.write("data/browsers.json", browsers({"broken", "beta"}));
+  auto opened = run({"open", "--pick", "https://docs.example/"});
+  EXPECT_EQ(opened.exitStatus, 0) << opened.standardError << opened.standardOutput;
+  EXPECT_EQ(launched(2), (std::vector<std::string>{"broken|https://docs.example/",
+                                                   "beta|https://docs.example/"}));
+  const JsonValue entry = log()[0];
+  EXPECT_EQ(entry["status"], "routed");
+  EXPECT_EQ(entry["target"], JsonValue::parse(R"({"browser": "beta"})"));
+  const std::vector<std::string> trace = entry["trace"];
+  EXPECT_NE(std::find(trace.begin(), trace.end(),
+                      "[unasked] launch failed in broken browser: exited with status 1: no display"),
+            trace.end())
+      << entry.dump();
+}
+
 TEST_F(OpenCommand, ALocalFileNoRulePlacesOpensInTheFirstChoiceAsWritten) {
   folder.write("data/settings.json", R"({"alwaysAsk": false, "forceHTTPS": true})");
   folder.write("pages/report.html", "<p>hi</p>");
