@@ -52,11 +52,11 @@ bool show(const std::string& summary, const std::string& body,
       sd_bus_set_method_call_timeout(bus, timeout) >= 0 && sd_bus_start(bus) >= 0) {
     // Notify(app_name, replaces_id, app_icon, summary, body, actions, hints, expire_timeout):
     // no actions, no hints, the server's own timeout.
-    shown = sd_bus_call_method(bus, "org.freedesktop.Notifications",
-                               "/org/freedesktop/Notifications", "org.freedesktop.Notifications",
-                               "Notify", &error, &reply, "susssasa{sv}i", "LinkFerry",
-                               std::uint32_t{0}, "linkferry", summary.c_str(),
-                               escapedBody(body).c_str(), 0, 0, std::int32_t{-1}) >= 0;
+    shown =
+        sd_bus_call_method(bus, "org.freedesktop.Notifications", "/org/freedesktop/Notifications",
+                           "org.freedesktop.Notifications", "Notify", &error, &reply,
+                           "susssasa{sv}i", "LinkFerry", std::uint32_t{0}, "linkferry",
+                           summary.c_str(), escapedBody(body).c_str(), 0, 0, std::int32_t{-1}) >= 0;
   }
   sd_bus_message_unref(reply);
   sd_bus_error_free(&error);

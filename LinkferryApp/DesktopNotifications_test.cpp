@@ -25,12 +25,11 @@ class UnattendedClick : public ::testing::Test {
     // The only browser fails to start a window; a rule sends the docs to a browser that is gone.
     const auto broken = folder.write("bin/broken", "#!/bin/sh\necho 'no display' >&2\nexit 1\n");
     std::filesystem::permissions(broken, std::filesystem::perms::owner_all);
-    folder.write("data/browsers.json",
-                 JsonValue::array({{{"id", "broken"},
-                                    {"name", "Broken"},
-                                    {"family", "chromium"},
-                                    {"appPath", broken.string()}}})
-                     .dump());
+    folder.write("data/browsers.json", JsonValue::array({{{"id", "broken"},
+                                                          {"name", "Broken"},
+                                                          {"family", "chromium"},
+                                                          {"appPath", broken.string()}}})
+                                           .dump());
     folder.write("data/rules.json", R"({"version": 1, "rules": [{"name": "Docs",
         "match": {"host": "docs.example"}, "action": {"open": {"browser": "gone"}}}]})");
   }
@@ -72,7 +71,8 @@ TEST_F(UnattendedClick, AFailedLaunchGivesOneNotificationThatAlsoNamesTheSkipped
   EXPECT_EQ(notices[0].body,
             "https://docs.example/%3Cb%3E\n"
             "Could not open the link: Broken: exited with status 1: no display\n"
-            "Rule \xE2\x80\x9C" "Docs\xE2\x80\x9D was skipped: its browser gone is not on this "
+            "Rule \xE2\x80\x9C"
+            "Docs\xE2\x80\x9D was skipped: its browser gone is not on this "
             "machine");
 }
 
@@ -81,7 +81,8 @@ TEST_F(UnattendedClick, ThePickerSaysWhichRuleWasSkippedAndWhy) {
   const Process::Result result = open("https://docs.example/", {"--json"});
   EXPECT_EQ(result.exitStatus, 3) << result.standardError;
   EXPECT_EQ(JsonValue::parse(result.standardOutput)[0]["picker"]["note"],
-            "Rule \xE2\x80\x9C" "Docs\xE2\x80\x9D was skipped: its browser gone is not on this "
+            "Rule \xE2\x80\x9C"
+            "Docs\xE2\x80\x9D was skipped: its browser gone is not on this "
             "machine");
   EXPECT_TRUE(notifications.notices().empty());
 }
