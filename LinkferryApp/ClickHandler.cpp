@@ -5,11 +5,11 @@
 #include <stdexcept>
 #include <utility>
 
+#include "ClickNotice.h"
+#include "DesktopNotifications.h"
 #include "PickerWindow.h"
 #include "TerminalPicker.h"
 #include "browsers/DesktopEntries.h"
-#include "browsers/DesktopExec.h"
-#include "foundation/DesktopNotice.h"
 #include "foundation/DisplayText.h"
 #include "foundation/Text.h"
 #include "launching/DetachedLaunchRunner.h"
@@ -87,15 +87,17 @@ ClickOutcome ClickHandler::route(const Click& click, const Answer& early) {
     const RouterResult result = m_router->handle(request, context, click.pick,
                                                  ClickOverride::none(), click.dryRun, started);
     ClickOutcome outcome = outcomeOf(result, click.url, m_router->snapshot()->state);
+    noteLogProblem(outcome);
     if (const RouterResult::Pick* pick = result.asPick()) {
       if (answeredEarly) {
-        noticeLateFailure(outcome.link, pick->request.note.value_or("the launch failed"));
+        notify(outcome, click.environment, pick->request.note.value_or("the launch failed"));
       }
       std::lock_guard lock(m_mutex);
       m_pending.push_back(Pending{pick->request, click.dryRun});
       if (m_pending.size() > kMaxPending) m_pending.pop_front();
+    } else if (click.unattended) {
+      notify(outcome, click.environment);
     }
-    noteLogProblem(outcome);
     return outcome;
   } catch (const std::exception& error) {
     return ClickOutcome::failed(click.url.absoluteString(), error.what());
@@ -123,16 +125,40 @@ ClickOutcome ClickHandler::answer(const PickerAnswer& answer, const Environment&
   const PickerRequest& request = pending->request;
   ClickOutcome outcome;
   outcome.link = request.url.absoluteString();
+  bool answeredEarly = false;
+  const DetachedLaunchRunner::ClickEnvironment launchEnvironment(environment);
   if (answer.cancel) {
     m_router->cancel(request.id, std::nullopt);
     outcome.status = "cancelled";
+  } else if (answer.unasked) {
+    std::function<void(const std::vector<std::string>&)> started;
+    if (early) {
+      started = [&](const std::vector<std::string>& lines) {
+        ClickOutcome opened = outcome;
+        opened.status = "opened";
+        opened.reason = Router::kUnaskedReason;
+        opened.trace = traceOf(request.id);
+        opened.trace.insert(opened.trace.end(), lines.begin(), lines.end());
+        answeredEarly = true;
+        early(opened);
+      };
+    }
+    try {
+      const BrowserTarget opened =
+          m_router->openUnasked(request.id, request.url, request.candidates, answer.index,
+                                *answer.unasked, pending->dryRun, started);
+      outcome.status = "opened";
+      outcome.target = TargetLabel::text(opened, *m_router->snapshot()->state.catalog);
+      outcome.reason = Router::kUnaskedReason;
+    } catch (const std::exception& error) {
+      outcome.status = "failed";
+      outcome.error = error.what();
+    }
   } else {
     const BrowserTarget& target = request.candidates[answer.index].target;
     BrowserTarget opened = target;
     opened.privateMode = opened.privateMode || answer.privateMode;
     outcome.target = TargetLabel::text(opened, *m_router->snapshot()->state.catalog);
-    const DetachedLaunchRunner::ClickEnvironment launchEnvironment(environment);
-    bool answeredEarly = false;
     std::function<void(const std::vector<std::string>&)> started;
     if (early) {
       started = [&](const std::vector<std::string>& lines) {
@@ -152,11 +178,14 @@ ClickOutcome ClickHandler::answer(const PickerAnswer& answer, const Environment&
     } catch (const std::exception& error) {
       outcome.status = "failed";
       outcome.error = error.what();
-      if (answeredEarly) noticeLateFailure(outcome.link, *outcome.target + ": " + error.what());
     }
   }
   outcome.trace = traceOf(request.id);
   noteLogProblem(outcome);
+  // A failure after the early answer went out is seen by nobody else.
+  if (answer.unattended || (answeredEarly && outcome.status == "failed")) {
+    notify(outcome, environment);
+  }
   return outcome;
 }
 
@@ -204,11 +233,14 @@ std::vector<std::string> ClickHandler::traceOf(const Uuid& id) const {
   return {};
 }
 
-void ClickHandler::noticeLateFailure(const std::string& link, const std::string& why) const {
-  const auto path = m_environment.find("PATH");
-  DesktopNotice::show("LinkFerry", "Could not open the link",
-                      DisplayText::escaped(link) + "\n" + DisplayText::escaped(why),
-                      path != m_environment.end() ? path->second : DesktopExec::kDefaultSearchPath);
+void ClickHandler::notify(const ClickOutcome& outcome, const Environment& environment,
+                          const std::optional<std::string>& lateFailure) const {
+  if (!m_router->snapshot()->state.settings->desktopNotifications) return;
+  const std::optional<ClickNotice::Notice> notice = ClickNotice::of(outcome, lateFailure);
+  if (!notice) return;
+  Environment session = m_environment;
+  for (const auto& [name, value] : environment) session[name] = value;
+  DesktopNotifications::show(notice->summary, notice->body, session);
 }
 
 void ClickHandler::noteLogProblem(ClickOutcome& outcome) const {

@@ -35,6 +35,9 @@ struct Click {
   std::map<std::string, std::string> environment{};
   bool pick = false;    // always ask, whatever was decided
   bool dryRun = false;  // decide, log, and show the command instead of running it
+  // No terminal shows this click's outcome: what went wrong is told as a desktop notification
+  // (ClickNotice), when the settings allow it.
+  bool unattended = false;
 };
 
 // The one click path of every process: the context of a click gathered (the source app from the
@@ -67,12 +70,14 @@ class ClickHandler {
   // are forgotten beyond kMaxPending). With `early`, the click is answered as soon as its browser
   // started; a launch that fails after that (every fallback included) is shown as a desktop
   // notification, since nobody waits for the returned outcome any more, and its log entry keeps
-  // the failure, waiting for a choice like any picker request.
+  // the failure, waiting for a choice like any picker request. An unattended click that ends
+  // here (not a "pick") gets the notification its outcome calls for; at most one per click.
   ClickOutcome route(const Click& click, const Answer& early = {});
 
   // Carries the user's answer to a waiting picker back to the router: opens the chosen row
-  // (remembered, private, as asked) or cancels. `environment` is the answer's click environment
-  // (the browser's focus). Throws std::invalid_argument when no picker waits for the id or the
+  // (remembered, private, as asked) or cancels; an unasked answer opens the best candidate that
+  // starts (Router::openUnasked). `environment` is the answer's click environment (the browser's
+  // focus and its session bus). An unattended answer gets the notification its outcome calls for. Throws std::invalid_argument when no picker waits for the id or the
   // row does not exist (the picker then still waits). A launch that fails gives "failed".
   // `early` as for `route`.
   ClickOutcome answer(const PickerAnswer& answer, const Environment& environment,
@@ -96,8 +101,10 @@ class ClickHandler {
   // `trace`, when given, is the click's trace (else the log entry's).
   ClickOutcome outcomeOf(const RouterResult& result, const URL& link, const RouterState& state,
                          const std::vector<std::string>* trace = nullptr) const;
-  // Tells the user of a click answered as opened whose launch failed afterwards, and why.
-  void noticeLateFailure(const std::string& link, const std::string& why) const;
+  // Shows the desktop notification `outcome` calls for (ClickNotice) on the session of the
+  // click's `environment`, unless the settings turned them off. `lateFailure`: see ClickNotice.
+  void notify(const ClickOutcome& outcome, const Environment& environment,
+              const std::optional<std::string>& lateFailure = std::nullopt) const;
   std::vector<std::string> traceOf(const Uuid& id) const;
   // Says when the log did not take the click, so no click is reported as logged when it was not.
   void noteLogProblem(ClickOutcome& outcome) const;

@@ -19,7 +19,9 @@
 #include "foundation/Files.h"
 #include "foundation/Json.h"
 #include "foundation/Text.h"
+#include "router/RouterSetup.h"
 #include "rules/RuleSet.h"
+#include "rules/RuleSetCheck.h"
 #include "settings/AppSettings.h"
 #include "settings/DecisionLog.h"
 #include "settings/LinkferryPaths.h"
@@ -143,29 +145,30 @@ void checkDesktopEntry(const Setup& setup, std::vector<Check>& checks) {
   }
 }
 
-// The http and https defaults one desktop reads.
+// The defaults for web links and local pages one desktop reads.
 void checkDesktopDefaults(const Setup& setup, const std::string& desktop, const std::string& name,
                           std::vector<Check>& checks) {
   const std::string check = "default for " + name;
   const fs::path userList = MimeAppsList::userList(setup.home, setup.environment);
-  for (const char* key : {kHttp, kHttps}) {
+  for (const std::string& key : claimedTypes()) {
     const auto found = MimeAppsList::effectiveDefault(setup.home, setup.environment, desktop, key);
     if (!found) {
-      checks.push_back(problem(check, std::string("no mimeapps.list names a default for ") + key,
+      checks.push_back(problem(check, "no mimeapps.list names a default for " + key,
                                "run `linkferry install`"));
       return;
     }
     if (namesLinkFerry(found->value)) continue;
     const bool ownFile = found->file.parent_path() == setup.configFolder();
     const std::string fix = ownFile && found->file != userList
-                                ? "remove the line \"" + std::string(key) + "=" + found->value +
+                                ? "remove the line \"" + key + "=" + found->value +
                                       "\" from " + found->file.string()
                                 : "run `linkferry install`";
     checks.push_back(problem(
         check, found->file.string() + " makes " + found->value + " the default for " + key, fix));
     return;
   }
-  checks.push_back(good(check, "http and https links go to " + std::string(kDesktopFileName)));
+  checks.push_back(good(check, "http and https links and local web pages go to " +
+                                   std::string(kDesktopFileName)));
 }
 
 // A value of an INI-style file of the user's configuration folder, when set.
@@ -264,6 +267,22 @@ void checkDataFolder(const Setup& setup, std::vector<Check>& checks) {
   checks.insert(checks.end(), log.begin(), log.end());
 }
 
+// The rules' targets against the browsers found here, and what their containers need; nothing
+// when the rules or settings do not load (said above).
+void checkTargets(const Setup& setup, std::vector<Check>& checks) {
+  const LinkferryPaths paths(setup.dataFolder);
+  try {
+    const RuleSet rules = RuleSet::load(paths.rules());
+    const AppSettings settings = AppSettings::load(paths.settings());
+    const BrowserCatalog catalog = RouterSetup::loadCatalog(paths, setup.home, setup.environment);
+    for (std::vector<Check> found : {ruleTargetChecks(rules, settings, catalog),
+                                     containerChecks(catalog)}) {
+      checks.insert(checks.end(), found.begin(), found.end());
+    }
+  } catch (const std::exception&) {
+  }
+}
+
 // Whether a service answers, and whether it routes with files it could not reload.
 void checkService(const Setup& setup, std::vector<Check>& checks) {
   auto connection = ServiceClient::Connection::open(setup.environment);
@@ -328,6 +347,84 @@ std::vector<Check> logChecks(const fs::path& root) {
   return checks;
 }
 
+std::vector<Check> ruleTargetChecks(const RuleSet& rules, const AppSettings& settings,
+                                    const BrowserCatalog& catalog) {
+  std::vector<Check> checks;
+  const std::string fix =
+      "install the browser or make the profile, show the target again (settings hiddenTargets), "
+      "or change the rule; `linkferry browsers` lists what is here";
+  for (const Rule& rule : rules.rules) {
+    std::vector<BrowserTarget> targets;
+    if (const auto* open = rule.action.kind.asOpen()) targets.push_back(open->target);
+    if (const auto* prompt = rule.action.kind.asPrompt()) targets = prompt->targets;
+    for (const BrowserTarget& target : targets) {
+      const std::string where = "rule \u201C" + rule.name + "\u201D: ";
+      for (const std::string& found : RuleSetCheck::targetProblems(target, catalog)) {
+        checks.push_back(problem("rule targets", where + found, fix));
+      }
+      BrowserTarget shown = target;
+      shown.container.reset();
+      shown.privateMode = false;
+      if (std::find(settings.hiddenTargets.begin(), settings.hiddenTargets.end(), shown) !=
+          settings.hiddenTargets.end()) {
+        checks.push_back(problem("rule targets",
+                                 where + "opens in " + shown.description() +
+                                     ", which the settings hide (hiddenTargets)",
+                                 fix));
+      }
+    }
+  }
+  if (checks.empty()) {
+    checks.push_back(good("rule targets", "every rule's browser, profile and container is here"));
+  }
+  return checks;
+}
+
+bool hasContainerOpener(const fs::path& profileFolder) {
+  try {
+    const std::optional<std::string> text = Files::readIfExists(profileFolder / "handlers.json");
+    if (!text) return false;
+    const JsonValue handlers = Json::parse(*text, "handlers.json");
+    const JsonValue* schemes = handlers.is_object() && handlers.contains("schemes")
+                                   ? &handlers["schemes"]
+                                   : nullptr;
+    if (!schemes || !schemes->is_object() || !schemes->contains("ext+container")) return false;
+    const JsonValue& scheme = (*schemes)["ext+container"];
+    if (!scheme.is_object() || !scheme.contains("handlers")) return false;
+    const JsonValue& list = scheme["handlers"];
+    return list.is_array() && std::any_of(list.begin(), list.end(), [](const JsonValue& handler) {
+             return handler.is_object() && handler.contains("uriTemplate");
+           });
+  } catch (const std::exception&) {
+    return false;
+  }
+}
+
+std::vector<Check> containerChecks(const BrowserCatalog& catalog) {
+  std::vector<Check> checks;
+  for (const CatalogBrowser& browser : catalog.browsers) {
+    if (browser.definition.family != BrowserFamily::firefox) continue;
+    for (const BrowserProfile& profile : browser.profiles) {
+      if (profile.containers.empty()) continue;
+      const std::string which = browser.definition.name + " profile \u201C" + profile.name +
+                                "\u201D has " + std::to_string(profile.containers.size()) +
+                                " containers; ";
+      const std::string need =
+          "Firefox puts a link from outside into a container only through an extension that "
+          "opens ext+container:name=NAME&url=LINK links, and LinkFerry opens a container target "
+          "without its container";
+      checks.push_back(good(
+          "containers",
+          which + (hasContainerOpener(profile.path)
+                       ? "an extension there opens ext+container: links (handlers.json). "
+                       : "no extension there opens ext+container: links (handlers.json lists "
+                         "none). ") +
+              need));
+    }
+  }
+  return checks;
+}
+
 std::vector<Check> run(const Setup& setup) {
   std::vector<Check> checks;
   checkDesktopEntry(setup, checks);
@@ -336,6 +433,7 @@ std::vector<Check> run(const Setup& setup) {
   checkDesktopDefaults(setup, "XFCE", "Xfce", checks);
   checkDesktopSettings(setup, checks);
   checkDataFolder(setup, checks);
+  checkTargets(setup, checks);
   checkService(setup, checks);
   return checks;
 }

@@ -11,6 +11,7 @@
 
 #include "foundation/Json.h"
 #include "foundation/Process.h"
+#include "rules/RuleSet.h"
 #include "settings/DecisionLog.h"
 #include "support/TestSupport.h"
 
@@ -107,6 +108,57 @@ TEST(DesktopDoctor, LogChecksReportADataFolderThatCannotBeWritten) {
     EXPECT_EQ(messages, std::vector<std::string>{expected}) << doctor.standardOutput;
   }
   fs::permissions(root, fs::perms(0755));
+}
+
+// A rule is flagged, by name, for each target this machine does not have or the settings hide;
+// a container target's extension is looked for in the profile's handlers.json.
+TEST(DesktopDoctor, RuleTargetsMissingOrHiddenAreNamedWithTheirRule) {
+  TemporaryDirectory folder;
+  BrowserProfile work{.id = "work", .name = "Work", .path = folder.path() / "work"};
+  work.containers = {FirefoxContainer{"3", "Banking", "green"}};
+  BrowserProfile home{.id = "home", .name = "Home", .path = folder.path() / "home"};
+  home.containers = {FirefoxContainer{"1", "Personal", "blue"}};
+  BrowserCatalog catalog;
+  catalog.browsers = {
+      CatalogBrowser{BrowserDefinition{.id = "firefox", .name = "Firefox",
+                                       .family = BrowserFamily::firefox, .appPath = "/bin/true"},
+                     {work, home}, false},
+      CatalogBrowser{BrowserDefinition{.id = "chromium", .name = "Chromium",
+                                       .family = BrowserFamily::chromium, .appPath = "/bin/true"},
+                     {}, false}};
+  const RuleSet rules = RuleSet::decode(R"({"version": 1, "rules": [
+      {"name": "Fine", "match": {"host": "a.test"}, "action": {"open": {"browser": "chromium"}}},
+      {"name": "Gone", "match": {"host": "b.test"}, "action": {"open": {"browser": "opera"}}},
+      {"name": "Hidden", "match": {"host": "c.test"},
+       "action": {"prompt": [{"browser": "firefox", "profile": "work", "container": "3"}]}}]})",
+                                        "rules.json");
+  AppSettings settings;
+  settings.hiddenTargets = {BrowserTarget{"firefox", "work", std::nullopt, false}};
+  std::vector<std::string> messages;
+  for (const Check& check : DesktopDoctor::ruleTargetChecks(rules, settings, catalog)) {
+    EXPECT_EQ(check.name, "rule targets");
+    EXPECT_FALSE(check.ok);
+    messages.push_back(check.message);
+  }
+  ASSERT_EQ(messages.size(), 2u);
+  EXPECT_TRUE(messages[0].starts_with("rule \u201CGone\u201D: browser ")) << messages[0];
+  EXPECT_EQ(messages[1], "rule \u201CHidden\u201D: opens in firefox / work, which the settings "
+                         "hide (hiddenTargets)");
+  EXPECT_EQ(DesktopDoctor::ruleTargetChecks(rules, AppSettings{}, catalog).size(), 1u);
+
+  // What Firefox writes for an extension's protocol handler, in one of the two profiles.
+  folder.write("work/handlers.json", R"({"defaultHandlersVersion": {}, "mimeTypes": {},
+      "schemes": {"ext+container": {"action": 2, "handlers": [{"name": "Open in container",
+      "uriTemplate": "moz-extension://1b2c/opener.html#%s"}]}}})");
+  folder.write("home/handlers.json", R"({"schemes": {"mailto": {"handlers": [null]}}})");
+  const std::vector<Check> containers = DesktopDoctor::containerChecks(catalog);
+  ASSERT_EQ(containers.size(), 2u);
+  EXPECT_NE(containers[0].message.find("an extension there opens ext+container: links"),
+            std::string::npos)
+      << containers[0].message;
+  EXPECT_NE(containers[1].message.find("no extension there opens ext+container: links"),
+            std::string::npos)
+      << containers[1].message;
 }
 
 }  // namespace

@@ -172,10 +172,11 @@ bool namesLinkFerry(const std::optional<std::string>& value) {
 }
 
 const std::vector<std::string>& rememberedKeys() {
-  // The keys `xdg-settings set default-web-browser` writes in a generic session, of which install
-  // itself sets the two web-link schemes.
+  // The keys `xdg-settings set default-web-browser` writes in a generic session, and the XHTML
+  // type; install itself sets the types it claims (claimedTypes).
   static const auto& keys = *new std::vector<std::string>{
-      "text/html", kHttp, kHttps, "x-scheme-handler/about", "x-scheme-handler/unknown"};
+      "text/html", kHttp, kHttps, "x-scheme-handler/about", "x-scheme-handler/unknown",
+      "application/xhtml+xml"};
   return keys;
 }
 
@@ -295,14 +296,15 @@ Report install(const Setup& setup) {
   updateDesktopDatabase(setup, report);
   setXdgDefaultBrowser(setup, kDesktopFileName, report);
 
-  // xdg-settings may have rewritten the list; set the web-link schemes on what it left.
+  // xdg-settings may have rewritten the list (or, on some desktops, left local pages alone); set
+  // the web-link schemes and local pages on what it left.
   text = Files::readIfExists(list).value_or("");
-  for (const char* key : {kHttp, kHttps}) {
+  for (const std::string& key : claimedTypes()) {
     text = MimeAppsList::settingDefault(text, key, std::string(kDesktopFileName));
   }
   Files::writeAtomically(list, text);
-  report.done.push_back("made linkferry.desktop the default for http and https in " +
-                        list.string());
+  report.done.push_back("made linkferry.desktop the default for http and https links and local "
+                        "web pages in " + list.string());
   UserUnits::install(setup, report);
   return report;
 }

@@ -21,8 +21,9 @@ using Environment = std::map<std::string, std::string>;
 inline constexpr const char* kHttp = "x-scheme-handler/http";
 inline constexpr const char* kHttps = "x-scheme-handler/https";
 
-// The types the desktop entry claims: the web-link schemes and, as a browser must, local pages,
-// which the desktop then hands over as paths or `file:` links.
+// The types the desktop entry claims and install makes it the default for: the web-link schemes
+// and, as a browser must, local pages, which the desktop then hands over as paths or `file:`
+// links.
 const std::vector<std::string>& claimedTypes();
 
 // The desktop file this product installs, and its identifier for xdg-settings and mimeapps.list.

@@ -113,9 +113,11 @@ TEST(DesktopIntegration, InstallMakesLinkFerryTheDefaultAndUninstallGivesItBackE
             std::string::npos) << entry;
   EXPECT_NE(entry.find("\nCategories=Network;WebBrowser;\n"), std::string::npos);
   EXPECT_EQ(session.defaultBrowser(), "linkferry.desktop\n");
-  EXPECT_EQ(session.run("/usr/bin/xdg-mime", {"query", "default", "x-scheme-handler/https"})
-                .standardOutput,
-            "linkferry.desktop\n");
+  for (const char* type : {"x-scheme-handler/https", "text/html", "application/xhtml+xml"}) {
+    EXPECT_EQ(session.run("/usr/bin/xdg-mime", {"query", "default", type}).standardOutput,
+              "linkferry.desktop\n")
+        << type;
+  }
   const JsonValue remembered = JsonValue::parse(
       Files::read(session.path("config/linkferry/previous-defaults.json")));
   EXPECT_EQ(remembered["defaultWebBrowser"], "oldbrowser.desktop");

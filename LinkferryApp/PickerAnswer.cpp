@@ -23,6 +23,16 @@ PickerAnswer PickerAnswer::from(std::string id, const PickerWindow::Result& resu
   answer.scope = result.scopeID;
   answer.pattern = result.pattern;
   answer.duration = result.duration;
+  answer.unattended = true;
+  return answer;
+}
+
+PickerAnswer PickerAnswer::unaskedFor(std::string id, std::string why) {
+  PickerAnswer answer;
+  answer.id = std::move(id);
+  answer.cancel = false;
+  answer.unasked = std::move(why);
+  answer.unattended = true;
   return answer;
 }
 
@@ -44,6 +54,8 @@ JsonValue PickerAnswer::toJson() const {
     json["remember"] = rememberDomain;
   }
   if (duration) json["duration"] = duration->toJson();
+  if (unasked) json["unasked"] = *unasked;
+  if (unattended) json["unattended"] = true;
   return json;
 }
 
@@ -51,6 +63,7 @@ PickerAnswer PickerAnswer::fromJson(const JsonReader& request) {
   PickerAnswer answer;
   answer.id = request["id"].string();
   answer.cancel = request["request"].string() == "cancel";
+  answer.unattended = request.has("unattended") && request["unattended"].boolean();
   if (answer.cancel) return answer;
   const std::int64_t index = request["index"].integer();
   if (index < 0) request["index"].fail("no candidate " + std::to_string(index));
@@ -62,6 +75,7 @@ PickerAnswer PickerAnswer::fromJson(const JsonReader& request) {
   if (auto duration = request.optional("duration")) {
     answer.duration = RememberDuration::fromJson(*duration);
   }
+  if (auto unasked = request.optional("unasked")) answer.unasked = unasked->string();
   return answer;
 }
 

@@ -18,6 +18,7 @@
 
 #include <gtest/gtest.h>
 
+#include "fixtures/NotificationServer.h"
 #include "fixtures/RedirectServer.h"
 #include "launching/HelperSocket.h"
 #include "preparation/NetworkShortLinkExpander.h"
@@ -27,6 +28,7 @@ namespace linkferry {
 namespace {
 
 using namespace std::chrono_literals;
+using testing::NotificationServer;
 using testing::RedirectServer;
 using testing::TemporaryDirectory;
 
@@ -68,11 +70,6 @@ class Client {
   int m_fd;
   std::string m_buffer;
 };
-
-std::string readText(const std::filesystem::path& path) {
-  std::ifstream in(path, std::ios::binary);
-  return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-}
 
 // A service serving `socket` on a thread of its own until it goes.
 struct RunningService {
@@ -155,21 +152,13 @@ TEST(RouterService, AShortLinkWhoseServerNeverAnswersHoldsUpNoOtherClickAndNoSta
 TEST(RouterService, AClickIsAnsweredOnceItsBrowserRunsAndALaterFailureIsNotified) {
   TemporaryDirectory folder;
   const std::filesystem::path release = folder.path() / "release";
-  const std::filesystem::path notices = folder.path() / "notices";
   // Runs until the test lets it go, then fails as a browser whose profile is taken does.
   folder.write("alpha", "#!/bin/sh\nwhile [ ! -e '" + release.string() +
                             "' ]; do sleep 0.02; done\necho 'profile is locked' >&2\nexit 1\n");
-  // One file per notification, since they come from several threads at once, each complete
-  // once it appears.
-  folder.write("bin/notify-send", "#!/bin/sh\nprintf '%s|' \"$@\" > '" + notices.string() +
-                                      ".tmp/'$$ && mv '" + notices.string() + ".tmp/'$$ '" +
-                                      notices.string() + "/'\n");
-  std::filesystem::create_directories(notices);
-  std::filesystem::create_directories(notices.string() + ".tmp");
-  for (const char* program : {"alpha", "bin/notify-send"}) {
-    std::filesystem::permissions(folder.path() / program, std::filesystem::perms::owner_all);
-  }
+  std::filesystem::permissions(folder.path() / "alpha", std::filesystem::perms::owner_all);
+  NotificationServer notifications(folder.path());
   RouterService::Options options = serviceIn(folder, folder.path() / "alpha");
+  for (const auto& [name, value] : notifications.environment()) options.environment[name] = value;
   // The browsers fail only when the test says, so the whole failure falls within the window.
   options.launchWindow = 10min;
   const RunningService service(options, folder.path() / "router.sock");
@@ -191,31 +180,23 @@ TEST(RouterService, AClickIsAnsweredOnceItsBrowserRunsAndALaterFailureIsNotified
   // A connection's next click does not wait for the browser of its last one either.
   clients.front()->send({{"request", "click"}, {"url", "https://a.test/again"}});
   EXPECT_EQ(clients.front()->answer()["outcome"]["status"], "opened");
-  EXPECT_TRUE(std::filesystem::is_empty(notices));
+  EXPECT_TRUE(notifications.notices().empty());
   Client status(socket);
   status.send({{"request", "status"}});
   EXPECT_EQ(status.answer()["ok"], true);
 
   folder.write("release", "");
-  const auto deadline = std::chrono::steady_clock::now() + 60s;
-  std::string text;
-  for (;;) {
-    text.clear();
-    int count = 0;
-    for (const auto& notice : std::filesystem::directory_iterator(notices)) {
-      text += readText(notice.path()) + "\n";
-      ++count;
-    }
-    if (count == kClicks + 1) break;
-    ASSERT_LT(std::chrono::steady_clock::now(), deadline) << text;
-    std::this_thread::sleep_for(20ms);
+  // One notification per click, each naming its own link.
+  const auto notices = notifications.notices(kClicks + 1, 60s);
+  ASSERT_EQ(notices.size(), static_cast<std::size_t>(kClicks + 1));
+  bool first = false;
+  for (const NotificationServer::Notice& notice : notices) {
+    EXPECT_EQ(notice.appName, "LinkFerry");
+    EXPECT_EQ(notice.summary, "Could not open the link");
+    first = first || notice.body == "https://a.test/0\nCould not open in Alpha: exited with "
+                                    "status 1: profile is locked";
   }
-  EXPECT_NE(text.find("--app-name=LinkFerry|--|Could not open the link|"), std::string::npos)
-      << text;
-  EXPECT_NE(text.find("https://a.test/0\nCould not open in Alpha: exited with status 1: "
-                      "profile is locked|"),
-            std::string::npos)
-      << text;
+  EXPECT_TRUE(first) << notices.front().body;
 }
 
 }  // namespace

@@ -85,9 +85,9 @@ JsonValue ServiceProtocol::answer(const std::string& line, int peerPid,
   }
 }
 
-// {"request": "click", "url", "pick", "dryRun", "sourceApp", "environment", "window"}: routes the
-// link as `linkferry open` would in its own process; the client process is where the link was
-// clicked. With "window" the client has no terminal and would show the picker window itself: the
+// {"request": "click", "url", "pick", "dryRun", "sourceApp", "environment", "window",
+// "unattended"}: routes the link as `linkferry open` would in its own process; the client process
+// is where the link was clicked. With "window" the client has no terminal and would show the picker window itself: the
 // warm picker may show it instead (showWarm).
 JsonValue ServiceProtocol::click(const JsonReader& request, int peerPid,
                                  const ServiceServer::Reply& early) {
@@ -100,6 +100,8 @@ JsonValue ServiceProtocol::click(const JsonReader& request, int peerPid,
   if (auto given = request.optional("sourceApp")) click.sourceApp = given->string();
   click.pick = flag(request, "pick");
   click.dryRun = flag(request, "dryRun");
+  // A client without a terminal ("window") shows nothing of what went wrong: a notification does.
+  click.unattended = flag(request, "window") || flag(request, "unattended");
   ClickOutcome outcome = m_clicks.route(click, earlyAnswer(early));
   if (outcome.status == "pick" && flag(request, "window")) {
     outcome = showWarm(std::move(outcome), click.environment, early);

@@ -3,9 +3,12 @@
 // opens it. The links go to `linkferry serve` when it answers on its socket, and are routed in
 // this process otherwise, with the same result. When the user must choose and standard input is a
 // terminal, the candidates are listed and the typed answer is carried back to the router; without
-// a terminal but with a display the picker window (linkferry-picker) asks instead; otherwise the
-// picker request is printed (JSON: with --json the result's "picker", else one line "picker
-// request: {…}") and the command exits 3, the log entry left pending.
+// a terminal but with a display the picker window (linkferry-picker) asks instead. When nobody can
+// be asked (no terminal, and no display or a picker window that fails), the link opens in the
+// best candidate that starts and its log entry says why; only a --json caller gets the picker
+// request instead (the result's "picker") and exit status 3, the log entry left pending.
+// Without a terminal, what went wrong with a click (ClickNotice) is told as a desktop
+// notification; on a terminal it is one line on standard error.
 #include <unistd.h>
 
 #include <chrono>
@@ -18,6 +21,7 @@
 #include <vector>
 
 #include "ClickHandler.h"
+#include "ClickNotice.h"
 #include "Command.h"
 #include "PickerAnswer.h"
 #include "PickerWindow.h"
@@ -62,7 +66,12 @@ struct ClickPath {
   std::function<ClickOutcome(const PickerAnswer&)> answer;
   std::function<RouterState()> labels;
   Environment environment;
+  // No terminal shows the outcome (see Click::unattended).
+  bool unattended = false;
 };
+
+// Whether a person at a terminal sees this command's output and answers its questions.
+bool onTerminal() { return isatty(STDIN_FILENO) == 1; }
 
 // The answer typed on the terminal; nothing when standard input is no terminal.
 std::optional<PickerAnswer> askOnTerminal(const ClickOutcome& outcome,
@@ -86,14 +95,21 @@ std::optional<PickerAnswer> askOnTerminal(const ClickOutcome& outcome,
 }
 
 // The user's answer to a "pick" outcome, from the terminal or else the picker window; nothing
-// when nobody could be asked (a window that fails is reported), so the request is printed.
-std::optional<PickerAnswer> ask(const ClickOutcome& outcome, const ClickPath& path) {
+// when nobody could be asked, with why in `nobody` (a window that fails is reported too).
+std::optional<PickerAnswer> ask(const ClickOutcome& outcome, const ClickPath& path,
+                                std::string& nobody) {
   if (!outcome.picker) return std::nullopt;
   const PickerRequest request =
       PickerRequest::fromJson(JsonReader(*outcome.picker, "the click's outcome", "picker"));
-  if (isatty(STDIN_FILENO) == 1) return askOnTerminal(outcome, request);
+  if (onTerminal()) return askOnTerminal(outcome, request);
   const std::optional<std::string> program = PickerWindow::program(path.environment);
-  if (!program) return std::nullopt;
+  if (!program) {
+    const bool display = path.environment.contains("DISPLAY") ||
+                         path.environment.contains("WAYLAND_DISPLAY");
+    nobody = display ? "no terminal, and the picker window program is missing"
+                     : "no terminal and no display to show the picker on";
+    return std::nullopt;
+  }
   PickerWindow::Result result;
   if (outcome.pickerInput) {
     // Made by the service: nothing to load here before the window shows.
@@ -106,9 +122,20 @@ std::optional<PickerAnswer> ask(const ClickOutcome& outcome, const ClickPath& pa
   }
   if (result.kind == PickerWindow::Result::Kind::failed) {
     printError(result.error);
+    nobody = "no terminal, and the picker window failed: " + result.error;
     return std::nullopt;
   }
   return PickerAnswer::from(request.id.string(), result);
+}
+
+// The answer that stands in for a person nobody could ask: the best candidate, for `why`.
+// Nothing when there is no candidate to open.
+std::optional<PickerAnswer> unasked(const ClickOutcome& outcome, const std::string& why) {
+  if (!outcome.picker) return std::nullopt;
+  const PickerRequest request =
+      PickerRequest::fromJson(JsonReader(*outcome.picker, "the click's outcome", "picker"));
+  if (request.candidates.empty()) return std::nullopt;
+  return PickerAnswer::unaskedFor(request.id.string(), why);
 }
 
 // Routes every link on `path`, asks the user where a link needs a choice, and prints each result
@@ -121,10 +148,20 @@ int openAll(const std::vector<URL>& links, const ClickPath& path, bool json) {
     try {
       outcome = path.route(url);
       if (outcome.status == "pick") {
-        if (std::optional<PickerAnswer> answer = ask(outcome, path)) outcome = path.answer(*answer);
+        std::string nobody;
+        std::optional<PickerAnswer> answer = ask(outcome, path, nobody);
+        // A script that asked for JSON decides itself what to do with the request.
+        if (!answer && !json && !nobody.empty()) answer = unasked(outcome, nobody);
+        if (answer) outcome = path.answer(*answer);
       }
     } catch (const std::exception& error) {
       outcome = ClickOutcome::failed(url.absoluteString(), error.what());
+    }
+    // Unattended clicks were told as a desktop notification where they were routed.
+    if (!json && !path.unattended) {
+      if (std::optional<ClickNotice::Notice> notice = ClickNotice::of(outcome)) {
+        printError(ClickNotice::line(*notice));
+      }
     }
     exitCode = worst(exitCode, outcome.exitStatus());
     if (json) {
@@ -156,10 +193,12 @@ int openThroughService(ServiceClient::Connection& connection, const std::vector<
       return ClickOutcome::fromJson(JsonReader(
           Json::parse(*arguments.servicePicker, "--service-picker"), "--service-picker"));
     }
-    return ClickOutcome::fromServiceAnswer(connection.exchange(
-        ServiceClient::clickRequest(url.absoluteString(), arguments.pick, arguments.dryRun,
-                                    arguments.sourceApp, environment),
-        ServiceClient::kClickTimeout));
+    JsonValue request = ServiceClient::clickRequest(url.absoluteString(), arguments.pick,
+                                                    arguments.dryRun, arguments.sourceApp,
+                                                    environment);
+    if (path.unattended) request["unattended"] = true;
+    return ClickOutcome::fromServiceAnswer(
+        connection.exchange(request, ServiceClient::kClickTimeout));
   };
   path.answer = [&](const PickerAnswer& answer) {
     JsonValue reply = answer.toJson();
@@ -171,6 +210,7 @@ int openThroughService(ServiceClient::Connection& connection, const std::vector<
   };
   path.labels = [&] { return labelsFromFiles(environment); };
   path.environment = environment;
+  path.unattended = !onTerminal() && !arguments.json;
   return openAll(links, path, arguments.json);
 }
 
@@ -186,13 +226,15 @@ int openInProcess(const std::vector<URL>& links, const OpenArguments& arguments,
   ClickHandler clicks(loaded.router, options.home, environment);
 
   ClickPath path;
+  path.unattended = !onTerminal() && !arguments.json;
   path.route = [&](const URL& url) {
     return clicks.route(Click{.url = url,
                               .sourceApp = arguments.sourceApp,
                               .clientPid = static_cast<int>(::getpid()),
                               .environment = environment,
                               .pick = arguments.pick,
-                              .dryRun = arguments.dryRun});
+                              .dryRun = arguments.dryRun,
+                              .unattended = path.unattended});
   };
   path.answer = [&](const PickerAnswer& answer) { return clicks.answer(answer, environment); };
   path.labels = [&] { return loaded.router->state(); };

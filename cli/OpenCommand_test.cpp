@@ -184,19 +184,84 @@ TEST_F(OpenCommand, AFailingBrowserLeadsToThePickerWithTheReason) {
 
 TEST_F(OpenCommand, ABrokenRulesFileStillRoutesAndIsReported) {
   folder.write("data/rules.json", "{\"version\": 1, \"rules\": [");
-  auto result = run({"open", "--pick", "https://docs.example/"});
+  auto result = run({"open", "--json", "--pick", "https://docs.example/"});
   EXPECT_EQ(result.exitStatus, 3);
   EXPECT_NE(result.standardError.find("rules.json"), std::string::npos) << result.standardError;
-  EXPECT_NE(result.standardOutput.find("picker request: {"), std::string::npos);
+  // The picker says before the choice that it cannot be remembered, and why.
+  const std::string note = JsonValue::parse(result.standardOutput)[0]["picker"]["note"];
+  EXPECT_TRUE(note.starts_with("A choice cannot be remembered now: ")) << note;
+  EXPECT_NE(note.find("rules.json"), std::string::npos) << note;
 
-  // Remembering a choice would write over the broken file: refused, the link still opens.
+  // Remembering a choice would write over the broken file: refused, the link still opens, and
+  // the terminal says so.
   auto chosen = answerOnTerminal("https://docs.example/", "r1");
   EXPECT_EQ(chosen.exitStatus, 0) << chosen.standardOutput;
+  EXPECT_NE(chosen.standardOutput.find("The choice was not remembered: "), std::string::npos)
+      << chosen.standardOutput;
   EXPECT_EQ(launched(1).size(), 1u);
   const std::vector<std::string> trace = log()[1]["trace"];
   EXPECT_TRUE(std::any_of(trace.begin(), trace.end(), [](const std::string& line) {
     return line.starts_with("rule not saved: ");
   }));
+}
+
+TEST_F(OpenCommand, NobodyToAskOpensTheBestCandidateAndTheLogSaysWhyButJsonCallersChoose) {
+  // A history guess while always asking: the picker's turn, with no terminal and no display.
+  auto json = run({"open", "--json", "https://news.example/today"});
+  EXPECT_EQ(json.exitStatus, 3) << json.standardError;
+  EXPECT_EQ(log()[0]["status"], "pending");
+
+  auto opened = run({"open", "https://news.example/today"});
+  EXPECT_EQ(opened.exitStatus, 0) << opened.standardError << opened.standardOutput;
+  EXPECT_EQ(launched(1), std::vector<std::string>{"alpha|-P|main|--new-tab|https://news.example/today"});
+  const JsonValue entry = log()[1];
+  EXPECT_EQ(entry["status"], "routed");
+  EXPECT_EQ(entry["reason"], "nobody to ask: best suggestion");
+  const std::vector<std::string> trace = entry["trace"];
+  EXPECT_NE(std::find(trace.begin(), trace.end(),
+                      "[unasked] no terminal and no display to show the picker on: opened in "
+                      "alpha browser \u2014 main without asking"),
+            trace.end())
+      << entry.dump();
+}
+
+TEST_F(OpenCommand, NobodyToAskTriesTheNextCandidateWhenABrowserFails) {
+  folder.write("data/browsers.json", browsers({"broken", "beta"}));
+  auto opened = run({"open", "--pick", "https://docs.example/"});
+  EXPECT_EQ(opened.exitStatus, 0) << opened.standardError << opened.standardOutput;
+  EXPECT_EQ(launched(2), (std::vector<std::string>{"broken|https://docs.example/",
+                                                   "beta|https://docs.example/"}));
+  const JsonValue entry = log()[0];
+  EXPECT_EQ(entry["status"], "routed");
+  EXPECT_EQ(entry["target"], JsonValue::parse(R"({"browser": "beta"})"));
+  const std::vector<std::string> trace = entry["trace"];
+  EXPECT_NE(std::find(trace.begin(), trace.end(),
+                      "[unasked] launch failed in broken browser: exited with status 1: no display"),
+            trace.end())
+      << entry.dump();
+}
+
+TEST_F(OpenCommand, ALocalFileNoRulePlacesOpensInTheFirstChoiceAsWritten) {
+  folder.write("data/settings.json", R"({"alwaysAsk": false, "forceHTTPS": true})");
+  folder.write("pages/report.html", "<p>hi</p>");
+  // The query and fragment are the page's own: no tracker cleaning for a local file.
+  const std::string link =
+      "file://" + (folder.path() / "pages/report.html").string() + "?utm_source=x&tab=2#top";
+  auto opened = run({"open", link});
+  EXPECT_EQ(opened.exitStatus, 0) << opened.standardError << opened.standardOutput;
+  EXPECT_EQ(launched(1), std::vector<std::string>{"alpha|-P|main|--new-tab|" + link});
+  const JsonValue entry = log()[0];
+  EXPECT_EQ(entry["status"], "routed");
+  EXPECT_EQ(entry["url"], link);
+  const std::vector<std::string> trace = entry["trace"];
+  EXPECT_NE(std::find(trace.begin(), trace.end(),
+                      "[file] no rule placed this local file: opened in the first choice"),
+            trace.end())
+      << entry.dump();
+
+  // Asked for, the picker still comes.
+  auto picked = run({"open", "--json", "--pick", link});
+  EXPECT_EQ(picked.exitStatus, 3) << picked.standardError;
 }
 
 TEST_F(OpenCommand, TestShowsTheDecisionTraceAndPlanWithoutLaunchingOrLogging) {

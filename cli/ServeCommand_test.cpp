@@ -302,16 +302,25 @@ TEST_F(Service, ASourceAppWithControlsIsPrintedEscaped) {
   const std::string forged = "mail\x1b]0;owned\x07\xc2\x9b" "2J\u202E";
   const std::vector<std::string> arguments{"--pick", "--dry-run", "--source-app", forged,
                                            "https://other.example/"};
-  std::vector<std::string> withOpen{"open"};
-  withOpen.insert(withOpen.end(), arguments.begin(), arguments.end());
-  for (const Process::Result& result : {run(withOpen), quickOpen(arguments)}) {
-    EXPECT_EQ(result.exitStatus, 3) << result.standardError;
-    const std::string& output = result.standardOutput;
-    EXPECT_NE(output.find(R"("sourceApp":"mail\u001b]0;owned\u0007\u009b2J\u202e")"),
-              std::string::npos)
-        << output;
-    for (const std::string raw : {"\x1b", "\x07", "\xc2\x9b", "\u202E"}) {
-      EXPECT_EQ(output.find(raw), std::string::npos) << output;
+  for (const bool json : {false, true}) {
+    std::vector<std::string> asked = arguments;
+    if (json) asked.insert(asked.begin(), "--json");
+    std::vector<std::string> withOpen{"open"};
+    withOpen.insert(withOpen.end(), asked.begin(), asked.end());
+    for (const Process::Result& result : {run(withOpen), quickOpen(asked)}) {
+      const std::string& output = result.standardOutput;
+      if (json) {
+        // A script gets the request, the source app as it came.
+        EXPECT_EQ(result.exitStatus, 3) << result.standardError;
+        EXPECT_EQ(JsonValue::parse(output)[0]["picker"]["sourceApp"], forged);
+        continue;
+      }
+      // Nobody to ask: opened in the first choice, and nothing raw reaches the terminal.
+      EXPECT_EQ(result.exitStatus, 0) << result.standardError;
+      for (const std::string raw : {"\x1b", "\x07", "\xc2\x9b", "\u202E"}) {
+        EXPECT_EQ(output.find(raw), std::string::npos) << output;
+        EXPECT_EQ(result.standardError.find(raw), std::string::npos) << result.standardError;
+      }
     }
   }
 }

@@ -3,7 +3,9 @@
 // unknown key is refused naming the key and the value it takes, and nothing is written.
 #include <iostream>
 #include <memory>
+#include <optional>
 #include <string>
+#include <string_view>
 #include <system_error>
 
 #include "Command.h"
@@ -73,6 +75,20 @@ int set(const std::string& key, const std::string& text) {
   return kSuccess;
 }
 
+// Every key settings.json takes, with the values it accepts, for the help of `settings` and
+// `settings set`.
+std::string keysHelp() {
+  std::string text = "Keys of settings.json:\n";
+  for (std::string_view key : AppSettings::jsonKeys()) {
+    text += "  " + std::string(key);
+    if (std::optional<std::string_view> expected = AppSettings::expectedValue(key)) {
+      text += ": " + std::string(*expected);
+    }
+    text += '\n';
+  }
+  return text;
+}
+
 const RegisterCommand kRegister([](CLI::App& program) -> CommandAction {
   CLI::App* settings =
       program.add_subcommand("settings", "Show the effective settings, or change one");
@@ -84,6 +100,8 @@ const RegisterCommand kRegister([](CLI::App& program) -> CommandAction {
   auto key = std::make_shared<std::string>();
   auto value = std::make_shared<std::string>();
   setCommand->add_option("KEY", *key, "The setting's key, as in settings.json")->required();
+  settings->footer(keysHelp());
+  setCommand->footer(keysHelp());
   setCommand->add_option("VALUE", *value, "The new value; null restores the default")->required();
   return [setCommand, json, key, value]() {
     if (setCommand->parsed()) return set(*key, *value);

@@ -40,8 +40,14 @@ TEST(SettingsCommand, ShowsAndChangesSettingsRefusingWrongValues) {
   EXPECT_EQ(set.standardOutput, "pickerColumns = 3 in " + file.string() + "\n");
   EXPECT_EQ(linkferry(home, {"settings", "set", "menuBarIconStyle", "arrow"}).exitStatus, 0);
   EXPECT_EQ(linkferry(home, {"settings", "set", "searchURL", "https://s.test/?q=%s"}).exitStatus, 0);
+  EXPECT_EQ(linkferry(home, {"settings", "set", "desktopNotifications", "false"}).exitStatus, 0);
   const std::string saved = Files::read(file);
   EXPECT_NE(saved.find("\"menuBarIconStyle\": \"arrow\""), std::string::npos);
+  EXPECT_NE(saved.find("\"desktopNotifications\": false"), std::string::npos);
+  // The help names every key with the values it takes.
+  EXPECT_NE(linkferry(home, {"settings", "set", "--help"})
+                .standardOutput.find("  desktopNotifications: a boolean (true or false)\n"),
+            std::string::npos);
 
   Process::Result wrong = linkferry(home, {"settings", "set", "alwaysAsk", "maybe"});
   EXPECT_EQ(wrong.exitStatus, 1);

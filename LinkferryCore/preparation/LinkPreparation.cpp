@@ -21,13 +21,16 @@ void unwrapInto(Result& result) {
 
 }  // namespace
 
+bool isLocalFile(const URL& url) { return Text::lowercased(url.scheme().value_or("")) == "file"; }
+
 Result prepare(const LinkRequest& request, const RoutingContext& context,
                const AppSettings& settings, const RuleSet& rules,
                const ShortLinkExpanding* expander, const RuleIndex* ruleIndex) {
   Result result{request.url, std::nullopt, {}};
-  if (settings.unwrapRedirects) unwrapInto(result);
+  const bool localFile = isLocalFile(request.url);
+  if (settings.unwrapRedirects && !localFile) unwrapInto(result);
 
-  if (settings.expandShortLinks && ShortLinks::isShortener(result.url)) {
+  if (settings.expandShortLinks && !localFile && ShortLinks::isShortener(result.url)) {
     if (!expander) {
       result.trace.push_back("[expand] short link not expanded here (no network)");
     } else {
@@ -58,7 +61,7 @@ Result prepare(const LinkRequest& request, const RoutingContext& context,
   result.url = std::move(rewrite.url);
   for (const std::string& step : rewrite.steps) result.trace.push_back("[rewrite] " + step);
 
-  if (settings.forceHTTPS) {
+  if (settings.forceHTTPS && !isLocalFile(result.url)) {
     if (auto upgraded = ForceHTTPS::upgrade(result.url, settings.forceHTTPSExceptions)) {
       result.url = std::move(*upgraded);
       result.trace.push_back("[https] upgraded to " + result.url.absoluteString());

@@ -10,6 +10,7 @@
 #include "launching/LaunchCommand.h"
 #include "preparation/LinkPreparation.h"
 #include "preparation/TrackingParameters.h"
+#include "router/ClickNotes.h"
 #include "router/RouterSetup.h"
 #include "rules/RuleAuthoring.h"
 #include "rules/TargetLabel.h"
@@ -22,8 +23,9 @@ namespace linkferry {
 namespace {
 
 // Removes the tracking parameters of the request's link and says so in `notes`. Returns the link
-// as it was when something was removed.
+// as it was when something was removed. A local file's query is the page's own: kept.
 std::optional<URL> removeTrackers(LinkRequest& request, std::vector<std::string>& notes) {
+  if (LinkPreparation::isLocalFile(request.url)) return std::nullopt;
   TrackingParameters::Cleaned cleaned = TrackingParameters::clean(request.url);
   if (cleaned.removed.empty()) return std::nullopt;
   URL before = std::exchange(request.url, std::move(cleaned.url));
@@ -235,6 +237,21 @@ Router::Decided Router::decide(const Snapshot& snapshot, const LinkRequest& rece
       return decided;
     }
   }
+  // A local file no rule placed opens in the best candidate (the first visible target when
+  // nothing ranked one), as a browser opens a double-clicked page: signals know nothing of local
+  // files, so the picker is shown only when asked for (a prompt rule, --pick, always ask).
+  if (outcome.asAsk() && LinkPreparation::isLocalFile(request.url) && !limited && !forcedPick &&
+      !settings.alwaysAsk) {
+    const std::vector<Candidate> list = listFor(outcome);
+    if (!list.empty()) {
+      lines.push_back("[file] no rule placed this local file: opened in the first choice");
+      decided.route = Outcome::Route{RouteTarget::open(list.front().target),
+                                     Reason{"file", "local file: first choice"}};
+      decided.kind = Decided::Kind::route;
+      decided.candidates = list;
+      return decided;
+    }
+  }
   if (outcome.asAsk()) {
     decided.kind = Decided::Kind::ask;
     decided.candidates = listFor(outcome);
@@ -260,6 +277,18 @@ RouterResult Router::apply(const Snapshot& snapshot, Decided decided,
   };
   auto pick = [&](std::vector<Candidate> candidates, std::optional<std::string> note) {
     m_log->update(id, DecisionStatus::pending, std::nullopt, std::nullopt, lines);
+    // What the window says above its list: why the decision did not open the link, what was
+    // passed over on the way, and what a choice cannot do here.
+    std::vector<ClickNotes::Note> notes = ClickNotes::of(lines);
+    for (ClickNotes::Note& more : ClickNotes::ofCandidates(candidates)) notes.push_back(more);
+    if (std::optional<std::string> problem = rememberingProblem()) {
+      notes.push_back({ClickNotes::Note::Kind::notRemembered,
+                       "A choice cannot be remembered now: " + *problem});
+    }
+    if (!notes.empty()) {
+      const std::string more = ClickNotes::joined(notes);
+      note = note ? *note + ". " + more : more;
+    }
     return RouterResult::pick(PickerRequest{id, request.url, request.sourceApp,
                                             request.sourceWindow, std::move(candidates),
                                             std::move(note), std::move(decided.findings),
@@ -523,6 +552,59 @@ void Router::choose(const Uuid& id, const URL& url, const BrowserTarget& target,
     m_log->update(id, DecisionStatus::failed, launched, std::nullopt, lines);
     throw;
   }
+}
+
+BrowserTarget Router::openUnasked(
+    const Uuid& id, const URL& url, const std::vector<Candidate>& candidates, std::size_t first,
+    const std::string& why, bool dryRun,
+    const std::function<void(const std::vector<std::string>& lines)>& started) {
+  if (first >= candidates.size()) throw std::invalid_argument("no browser to open the link in");
+  const RouterState state = snapshot()->state;
+  std::vector<std::string> lines;
+  std::vector<std::string> failures;
+  // A browser that started and failed later is followed by the next candidate: `started` hears
+  // of the first start only.
+  bool told = false;
+  for (std::size_t position = first; position < candidates.size(); ++position) {
+    const BrowserTarget& target = candidates[position].target;
+    const std::string label = TargetLabel::text(target, *state.catalog);
+    try {
+      std::vector<std::string> opening;
+      opening.push_back("[unasked] " + why + ": opened in " + label + " without asking");
+      std::vector<std::string> launched = launchWith(
+          state, RouteTarget::open(target), url, state.settings->openOptions(), dryRun,
+          started ? std::function<void()>([&] {
+            if (std::exchange(told, true)) return;
+            std::vector<std::string> sofar = lines;
+            sofar.insert(sofar.end(), opening.begin(), opening.end());
+            started(sofar);
+          })
+                  : std::function<void()>());
+      lines.insert(lines.end(), opening.begin(), opening.end());
+      lines.insert(lines.end(), launched.begin(), launched.end());
+      m_log->update(id, DecisionStatus::routed, target, kUnaskedReason, lines);
+      return target;
+    } catch (const std::exception& error) {
+      lines.push_back("[unasked] launch failed in " + label + ": " + error.what());
+      failures.push_back(label + ": " + error.what());
+    }
+  }
+  m_log->update(id, DecisionStatus::failed, std::nullopt, std::nullopt, lines);
+  throw LaunchFailure(Text::join(failures, "; "));
+}
+
+std::optional<std::string> Router::rememberingProblem() const {
+  if (!m_saveRules) return std::nullopt;
+  // The change stops the save once the stored rules are read: nothing is written.
+  struct Read {};
+  try {
+    m_saveRules([](const RuleSet&) -> RuleSet { throw Read{}; });
+  } catch (const Read&) {
+    return std::nullopt;
+  } catch (const std::exception& error) {
+    return std::string(error.what());
+  }
+  return std::nullopt;
 }
 
 std::string Router::rememberRule(const Rule& rule, Date now) {

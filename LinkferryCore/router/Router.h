@@ -78,6 +78,9 @@ class Router {
     std::shared_ptr<const RuleIndex> ruleIndex;
   };
 
+  // The reason logged for a link opened in its best candidate because nobody could be asked.
+  static constexpr const char* kUnaskedReason = "nobody to ask: best suggestion";
+
   // A pipeline trace entry as a log line: "[stage] summary (12.3 ms)".
   static std::string traceLine(const TraceEntry& entry);
 
@@ -165,6 +168,21 @@ class Router {
               std::optional<OpenIn> openIn, const std::optional<RememberDuration>& duration,
               Date now, bool dryRun = false,
               const std::function<void(const std::vector<std::string>& lines)>& started = {});
+
+  // A waiting picker's link opened without asking, because nobody can be asked (`why`: no
+  // terminal and no display to show the picker on): the candidates are tried in order from
+  // `first` until one opens, and the entry becomes routed, its trace saying why and what failed
+  // on the way. Returns the target opened. Throws std::invalid_argument when there is no
+  // candidate, LaunchFailure when none opens (each failure named), after logging the entry as
+  // failed. `started` as for `choose`.
+  BrowserTarget openUnasked(
+      const Uuid& id, const URL& url, const std::vector<Candidate>& candidates, std::size_t first,
+      const std::string& why, bool dryRun = false,
+      const std::function<void(const std::vector<std::string>& lines)>& started = {});
+
+  // Why a choice cannot be remembered now (the stored rules do not load or cannot be locked),
+  // nothing when it can. Reads the stored rules as remembering would, writes nothing.
+  std::optional<std::string> rememberingProblem() const;
 
   // The picker was dismissed: the entry becomes cancelled, with `note` as its only added line.
   void cancel(const Uuid& id, const std::optional<std::string>& note);

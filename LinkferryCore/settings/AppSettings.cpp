@@ -181,6 +181,7 @@ const std::vector<Field>& fields() {
       booleanField<&AppSettings::showMenuBarIcon>("showMenuBarIcon"),
       caseField<MenuBarIconStyle, &AppSettings::menuBarIconStyle, menuBarIconStyleFromString>(
           "menuBarIconStyle", "one of stack, mono, arrow"),
+      booleanField<&AppSettings::desktopNotifications>("desktopNotifications"),
   };
   return table;
 }
@@ -359,7 +360,7 @@ std::size_t std::hash<linkferry::AppSettings>::operator()(
         settings.useSourceWindow, settings.showSiteInfoAutomatically, settings.bounceHotkey,
         settings.unwrapRedirects, settings.expandShortLinks, settings.forceHTTPS,
         settings.appLinks, settings.noPickerWhenLocked, settings.openInBackground,
-        settings.cleanCopiedLinks, settings.showMenuBarIcon}) {
+        settings.cleanCopiedLinks, settings.showMenuBarIcon, settings.desktopNotifications}) {
     hash = hash * 2 + (flag ? 1 : 0);
   }
   mix(hash, settings.logRetentionDays);

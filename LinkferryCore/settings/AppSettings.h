@@ -73,6 +73,9 @@ struct AppSettings {
   bool cleanCopiedLinks = false;
   bool showMenuBarIcon = true;
   MenuBarIconStyle menuBarIconStyle = MenuBarIconStyle::stack;
+  // Tell the user by a desktop notification what a click without a terminal could not show them
+  // (a launch that failed, a choice not remembered, a rule or container passed over, the log).
+  bool desktopNotifications = true;
 
   static constexpr const char* kDefaultSearchURL = "https://www.google.com/search?q=%s";
   static constexpr std::int64_t kMinPickerVisibleCount = 4;

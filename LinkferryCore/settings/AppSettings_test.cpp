@@ -27,7 +27,7 @@ TEST(AppSettings, MissingEmptyAndUnknownFilesGiveTheDefaults) {
   EXPECT_EQ(AppSettings::load(folder.write("empty.json", "{}")), AppSettings{});
   EXPECT_EQ(AppSettings::load(folder.write("unknown.json", R"({"colour": "red", "alwaysAsk": null})")),
             AppSettings{});
-  EXPECT_EQ(AppSettings::jsonKeys().size(), 40u);
+  EXPECT_EQ(AppSettings::jsonKeys().size(), 41u);
 }
 
 TEST(AppSettings, SavesSortedPrettyFileThatLoadsBackEqual) {
@@ -42,7 +42,7 @@ TEST(AppSettings, SavesSortedPrettyFileThatLoadsBackEqual) {
             std::string::npos);
   EXPECT_NE(text.find("\"searchURL\": \"https://www.google.com/search?q=%s\""), std::string::npos);
   EXPECT_NE(text.find("\"openInNewWindow\": false"), std::string::npos);
-  EXPECT_EQ(JsonValue::parse(text).size(), 38u);
+  EXPECT_EQ(JsonValue::parse(text).size(), 39u);
 
   AppSettings full{.alwaysAsk = false, .logRetentionDays = -3, .hiddenTargets = {target("a")},
                    .targetOrder = {target("b", "p"), target("a")}};
@@ -53,6 +53,7 @@ TEST(AppSettings, SavesSortedPrettyFileThatLoadsBackEqual) {
   full.rememberDurations = {{2, RememberDuration::Unit::day}, {3, RememberDuration::Unit::hour}};
   full.openIn = OpenIn::currentTab;
   full.menuBarIconStyle = MenuBarIconStyle::arrow;
+  full.desktopNotifications = false;
   full.alternativeModifier = AlternativeModifier::shiftCommand;
   full.save(file);
   AppSettings loaded = AppSettings::load(file);
