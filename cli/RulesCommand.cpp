@@ -1,7 +1,9 @@
 // `linkferry rules check [--json] [--strict]`: every problem of rules.json (a load error with its
 // key path, or per rule its malformed patterns, time windows and rewrites; exit 1 when there is
 // any), then the warnings: keys that nothing reads and targets this machine's catalog does not
-// have (exit 1 for those only with --strict). A missing file is said plainly and is no failure.
+// have (exit 1 for those only with --strict), and notes saying what the names in targets stand for
+// ("note: rules[0] “x”: profile "Work" is "Profile 1""). A missing file is said plainly and is no
+// failure.
 // `linkferry rules list [--json]`: each rule in one line with its condition, whether it is
 // enabled, disabled or expired, whether its time window holds now and whether it has problems.
 #include <iostream>
@@ -30,7 +32,8 @@ constexpr std::string_view kExampleRules = R"({"version": 1, "rules": [
   {"name": "Work sites in the work profile", "match": {"host": "*.corp.example"},
    "action": {"open": {"browser": "firefox", "profile": "work"}}},
   {"name": "Ask for video sites", "match": {"any": [{"host": "*.youtube.com"}, {"host": "vimeo.com"}]},
-   "action": {"prompt": [{"browser": "firefox"}, {"browser": "chromium", "privateMode": true}]}},
+   "action": {"prompt": [{"browser": "firefox"}, {"browser": "chromium", "profile": "Personal"},
+                         {"browser": "chromium", "privateMode": true}]}},
   {"name": "Meetings in their app", "match": {"urlRegex": "^https://[^/]*zoom\\.us/j/"},
    "action": {"openInApp": "us.zoom.Zoom"}},
   {"name": "Old wiki moved", "match": {"host": "wiki.old.example"},
@@ -170,17 +173,23 @@ int check(bool json, bool strict) {
     for (const RuleSetWarning& warning : report.warnings) {
       warnings.push_back({{"path", warning.path}, {"message", warning.message}});
     }
+    JsonValue resolved = JsonValue::array();
+    for (const RuleSetWarning& note : report.resolved) {
+      resolved.push_back({{"path", note.path}, {"message", note.message}});
+    }
     printJson({{"file", file.string()},
                {"exists", report.fileExists},
                {"rules", report.ruleCount},
                {"problems", problems},
-               {"warnings", warnings}});
+               {"warnings", warnings},
+               {"resolved", resolved}});
     return status;
   }
   for (const RuleSetCheck::Problem& problem : report.problems) std::cout << problem.text() << '\n';
   for (const RuleSetWarning& warning : report.warnings) {
     std::cout << "warning: " << warning.text() << '\n';
   }
+  for (const RuleSetWarning& note : report.resolved) std::cout << "note: " << note.text() << '\n';
   if (!report.fileExists) {
     std::cout << file.string() << ": no such file, so there are no rules\n";
   } else if (report.problems.empty()) {
@@ -258,8 +267,11 @@ int list(bool json) {
 std::string rulesHelp() {
   return "Rules are read from " + LinkferryPaths::defaultPaths().rules().string() +
          "\n(the data folder is $LINKFERRY_HOME, else $XDG_CONFIG_HOME/linkferry, else "
-         "~/.config/linkferry).\nThe first enabled rule that matches a link decides. One rule "
-         "of each kind:\n\n" +
+         "~/.config/linkferry).\nThe first enabled rule that matches a link decides. Browsers, "
+         "profiles and containers are named as `linkferry browsers` shows them, by id or by "
+         "name, in any case\n(\"firefox\" for firefox-esr, \"Work\" for \"Profile 1\"); "
+         "`linkferry rules check` says what each name stands for here.\nOne rule of each "
+         "kind:\n\n" +
          std::string(kExampleRules);
 }
 

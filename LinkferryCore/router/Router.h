@@ -73,6 +73,10 @@ class Router {
     RouterState state;
     std::shared_ptr<const Pipeline> pipeline;
     std::shared_ptr<const std::vector<BrowserTarget>> visible;
+    // The rules as routing uses them: `state.rules` with the browser, profile and container
+    // names of their targets resolved against `state.catalog` (RuleTargets::resolved); the same
+    // pointer when they already name identifiers.
+    std::shared_ptr<const RuleSet> rules;
     // The rules filed by what they pin, shared by every walk of them (the rules stage, the
     // rewrites, the rule behind a decision); kept across snapshots while the rules stay.
     std::shared_ptr<const RuleIndex> ruleIndex;
