@@ -33,9 +33,7 @@ std::optional<URL> removeTrackers(LinkRequest& request, std::vector<std::string>
 }
 
 std::string commandText(const LaunchPlan& plan) {
-  std::string text = plan.executable;
-  for (const std::string& argument : plan.arguments) text += " " + argument;
-  return text;
+  return plan.commandLine();
 }
 
 // The state with every null part replaced by an empty value, so operations never check.
@@ -333,10 +331,14 @@ Decision Router::test(const LinkRequest& received, const RoutingContext& context
       received, context, *state.settings, *current->rules, nullptr, current->ruleIndex.get());
   LinkRequest request = received;
   request.url = prepared.url;
-  if (preparedURL) *preparedURL = prepared.url;
+  // Trackers come off before routing, as for a click, so the link routed and shown is the one
+  // a launch would open.
+  std::vector<std::string> lines = prepared.trace;
+  if (state.settings->stripTracking) removeTrackers(request, lines);
+  if (preparedURL) *preparedURL = request.url;
   Decision decision = current->pipeline->route(request, context);
   std::vector<TraceEntry> trace;
-  for (const std::string& line : prepared.trace) trace.push_back(TraceEntry{"prepare", line, {}});
+  for (const std::string& line : lines) trace.push_back(TraceEntry{"prepare", line, {}});
   trace.insert(trace.end(), decision.trace.begin(), decision.trace.end());
   decision.trace = std::move(trace);
   return decision;

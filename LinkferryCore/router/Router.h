@@ -118,10 +118,10 @@ class Router {
                       const ClickOverride& override, bool dryRun = false,
                       const Started& started = {});
 
-  // What `handle` would decide, without expanding short links, cleaning trackers, checking
-  // safety, logging or launching: the pipeline's decision with one "prepare" trace entry per
-  // preparation line in front. `prepared`, when given, receives the prepared link (what a launch
-  // would open).
+  // What `handle` would decide, without expanding short links, checking safety, logging or
+  // launching: the pipeline's decision with one "prepare" trace entry per preparation line
+  // (tracker removal included) in front. `prepared`, when given, receives the prepared link with
+  // trackers removed as the settings say (what a launch would open).
   Decision test(const LinkRequest& request, const RoutingContext& context,
                 std::optional<URL>* prepared = nullptr) const;
 
