@@ -248,9 +248,14 @@ TEST(FrontmostBrowserProfile, ComesFromTheCommandLineTheTitleOrFirefoxsDefault) 
     EXPECT_EQ(::posix_spawn(&pid, "/usr/bin/python3", &actions, nullptr, argv.data(), environ), 0);
     ::posix_spawn_file_actions_destroy(&actions);
     ::close(ready[1]);
-    // Its command line can be read once the program runs its own code.
-    char line[8] = {};
-    EXPECT_GT(::read(ready[0], line, sizeof line - 1), 0);
+    // Its command line can be read once the program runs its own code; the whole line is read,
+    // so that it never writes into a closed pipe.
+    std::string line;
+    for (char c = 0; line.empty() || line.back() != '\n';) {
+      if (::read(ready[0], &c, 1) != 1) break;
+      line += c;
+    }
+    EXPECT_EQ(line, "ready\n");
     ::close(ready[0]);
     return static_cast<int>(pid);
   };
