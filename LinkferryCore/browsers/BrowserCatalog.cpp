@@ -216,6 +216,26 @@ TargetResolution BrowserCatalog::resolve(const BrowserTarget& written) const {
   TargetResolution resolution{written};
   BrowserTarget& target = resolution.target;
   if (written.browser.empty()) return resolution;
+  // Most targets name identifiers (every rule the picker writes does): no name is looked at.
+  if (const CatalogBrowser* exact = browser(written.browser)) {
+    const BrowserProfile* exactProfile = nullptr;
+    bool profileFound = !written.profile;
+    for (const BrowserProfile& candidate : exact->profiles) {
+      if (written.profile && candidate.id == *written.profile) {
+        exactProfile = &candidate;
+        profileFound = true;
+        break;
+      }
+    }
+    bool containerFound = !written.container;
+    for (const BrowserProfile& candidate : exact->profiles) {
+      if (containerFound || (exactProfile && exactProfile != &candidate)) continue;
+      containerFound = std::any_of(
+          candidate.containers.begin(), candidate.containers.end(),
+          [&](const FirefoxContainer& container) { return container.id == *written.container; });
+    }
+    if (profileFound && containerFound) return resolution;
+  }
 
   using BrowserTier = std::function<bool(const CatalogBrowser&)>;
   const std::string browserKey = Text::lowercased(written.browser);
