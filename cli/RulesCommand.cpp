@@ -19,6 +19,7 @@
 #include "foundation/Dates.h"
 #include "foundation/Json.h"
 #include "foundation/Overloaded.h"
+#include "foundation/Text.h"
 #include "rules/RuleSet.h"
 #include "rules/RuleSetCheck.h"
 #include "rules/RuleSetError.h"
@@ -27,13 +28,13 @@
 namespace linkferry::cli {
 namespace {
 
-// Shown by `linkferry rules --help`; a test loads it, so it stays a valid rule file.
+// Shown by `linkferry rules --help`; a test loads it, so it stays a valid rule file. The two
+// targets are filled in with this machine's browsers (exampleTargets).
 constexpr std::string_view kExampleRules = R"({"version": 1, "rules": [
-  {"name": "Work sites in the work profile", "match": {"host": "*.corp.example"},
-   "action": {"open": {"browser": "firefox", "profile": "work"}}},
+  {"name": "Work sites in their own profile", "match": {"host": "*.corp.example"},
+   "action": {"open": @OPEN@}},
   {"name": "Ask for video sites", "match": {"any": [{"host": "*.youtube.com"}, {"host": "vimeo.com"}]},
-   "action": {"prompt": [{"browser": "firefox"}, {"browser": "chromium", "profile": "Personal"},
-                         {"browser": "chromium", "privateMode": true}]}},
+   "action": {"prompt": @PROMPT@}},
   {"name": "Meetings in their app", "match": {"urlRegex": "^https://[^/]*zoom\\.us/j/"},
    "action": {"openInApp": "us.zoom.Zoom"}},
   {"name": "Old wiki moved", "match": {"host": "wiki.old.example"},
@@ -44,6 +45,66 @@ constexpr std::string_view kExampleRules = R"({"version": 1, "rules": [
    "action": {"ignore": true}}
 ]}
 )";
+
+// A target written as a person would: the browser and profile by the names `linkferry browsers`
+// shows, lower-cased, where that name stands for this one browser; else by its id.
+JsonValue writtenTarget(const BrowserCatalog& catalog, const CatalogBrowser& browser,
+                        const BrowserProfile* profile, bool privateMode) {
+  BrowserTarget target{Text::lowercased(browser.definition.name)};
+  if (profile) target.profile = profile->name;
+  const TargetResolution resolution = catalog.resolve(target);
+  if (!resolution.ambiguous.empty() || resolution.target.browser != browser.definition.id ||
+      (profile && resolution.target.profile != profile->id)) {
+    target.browser = browser.definition.id;
+    if (profile) target.profile = profile->id;
+  }
+  target.privateMode = privateMode;
+  return target.toJson();
+}
+
+// The example's `open` and `prompt` targets, made of this machine's browsers so that they work
+// here as printed: the first profile with a display name other than its id (else the second
+// profile of the first browser with several, else its first, else the first browser), and the
+// first browser beside a private window of the second one (or of the first). Without browsers,
+// Debian's usual ones by their common names.
+std::pair<std::string, std::string> exampleTargets(const BrowserCatalog& catalog) {
+  if (catalog.browsers.empty()) {
+    return {R"({"browser": "firefox", "profile": "work"})",
+            R"([{"browser": "firefox"}, {"browser": "chromium", "privateMode": true}])"};
+  }
+  // A profile known by a display name of its own shows best that names work.
+  const CatalogBrowser* owner = nullptr;
+  const BrowserProfile* profile = nullptr;
+  for (const CatalogBrowser& browser : catalog.browsers) {
+    for (const BrowserProfile& candidate : browser.profiles) {
+      if (!profile && !candidate.name.empty() && candidate.name != candidate.id) {
+        owner = &browser;
+        profile = &candidate;
+      }
+    }
+  }
+  for (const CatalogBrowser& browser : catalog.browsers) {
+    if (profile) break;
+    if (!browser.profiles.empty()) {
+      owner = &browser;
+      profile = &browser.profiles[browser.profiles.size() >= 2 ? 1 : 0];
+    }
+  }
+  const CatalogBrowser& first = catalog.browsers.front();
+  const JsonValue open = owner ? writtenTarget(catalog, *owner, profile, false)
+                               : writtenTarget(catalog, first, nullptr, false);
+  const CatalogBrowser& second = catalog.browsers.size() >= 2 ? catalog.browsers[1] : first;
+  JsonValue prompt = JsonValue::array();
+  prompt.push_back(writtenTarget(catalog, first, nullptr, false));
+  prompt.push_back(writtenTarget(catalog, second, nullptr, true));
+  return {Json::encodeCompact(open), Json::encodeCompact(prompt)};
+}
+
+std::string exampleRules(const BrowserCatalog& catalog) {
+  const auto [open, prompt] = exampleTargets(catalog);
+  std::string text = Text::replacingAll(kExampleRules, "@OPEN@", open);
+  return Text::replacingAll(text, "@PROMPT@", prompt);
+}
 
 std::string dayName(std::int64_t day) {
   static const char* const kNames[] = {"Mon", "Tue", "Wed", "Thu", "Fri", "Sat", "Sun"};
@@ -263,7 +324,8 @@ int list(bool json) {
   return kSuccess;
 }
 
-// Where the rules are and what they look like, for `linkferry rules --help`.
+// Where the rules are and what they look like, for `linkferry rules --help`; made only when help
+// is shown, since it reads this machine's browsers.
 std::string rulesHelp() {
   return "Rules are read from " + LinkferryPaths::defaultPaths().rules().string() +
          "\n(the data folder is $LINKFERRY_HOME, else $XDG_CONFIG_HOME/linkferry, else "
@@ -272,13 +334,13 @@ std::string rulesHelp() {
          "name, in any case\n(\"firefox\" for firefox-esr, \"Work\" for \"Profile 1\"); "
          "`linkferry rules check` says what each name stands for here.\nOne rule of each "
          "kind:\n\n" +
-         std::string(kExampleRules);
+         exampleRules(machineCatalog());
 }
 
 const RegisterCommand kRegister([](CLI::App& program) -> CommandAction {
   CLI::App* rules = program.add_subcommand("rules", "Check or list the rules in rules.json");
   rules->require_subcommand(1);
-  rules->footer(rulesHelp());
+  rules->footer([] { return rulesHelp(); });
   auto checkJson = std::make_shared<bool>(false);
   auto strict = std::make_shared<bool>(false);
   auto listJson = std::make_shared<bool>(false);

@@ -123,17 +123,25 @@ TEST(RulesCommand, HelpSaysWhereTheFileIsAndItsExamplesWorkWithRealProfiles) {
   EXPECT_EQ(report["rules"], 5);
   EXPECT_EQ(report["problems"], JsonValue::array());
   EXPECT_EQ(report["warnings"], JsonValue::array());
+  // The targets are this machine's, written with names: Chromium's "Default" by its name.
   EXPECT_EQ(report["resolved"],
             JsonValue::parse(R"([
-    {"path": "rules[0] “Work sites in the work profile”",
-     "message": "browser \"firefox\" is \"firefox-esr\""},
-    {"path": "rules[1] “Ask for video sites”", "message": "browser \"firefox\" is \"firefox-esr\""},
-    {"path": "rules[1] “Ask for video sites”", "message": "profile \"Personal\" is \"Default\""}])"));
+    {"path": "rules[0] “Work sites in their own profile”",
+     "message": "profile \"Personal\" is \"Default\""},
+    {"path": "rules[1] “Ask for video sites”", "message": "browser \"firefox\" is \"firefox-esr\""}])"));
   Process::Result text = rules(home, {"check"});
   EXPECT_NE(text.standardOutput.find(
-                "note: rules[1] “Ask for video sites”: profile \"Personal\" is \"Default\"\n"),
+                "note: rules[0] “Work sites in their own profile”: profile \"Personal\" is "
+                "\"Default\"\n"),
             std::string::npos)
       << text.standardOutput;
+
+  // Without browsers, the common names of Debian's, which this folder does not have.
+  TemporaryDirectory empty;
+  Process::Result bare = rules(empty, {"--help"});
+  EXPECT_NE(bare.standardOutput.find(R"("open": {"browser": "firefox", "profile": "work"})"),
+            std::string::npos)
+      << bare.standardOutput;
 }
 
 TEST(RulesCommand, NamesFromTheBrowsersListWorkInAnyCaseAndAmbiguityIsAWarning) {
