@@ -46,9 +46,17 @@ constexpr std::string_view kExampleRules = R"({"version": 1, "rules": [
 ]}
 )";
 
+// A target object laid out like the rest of the example: `{"browser": "x", "privateMode": true}`.
+std::string targetText(const BrowserTarget& target) {
+  std::string text = "{\"browser\": " + Json::encodeCompact(target.browser);
+  if (target.profile) text += ", \"profile\": " + Json::encodeCompact(*target.profile);
+  if (target.privateMode) text += ", \"privateMode\": true";
+  return text + "}";
+}
+
 // A target written as a person would: the browser and profile by the names `linkferry browsers`
 // shows, lower-cased, where that name stands for this one browser; else by its id.
-JsonValue writtenTarget(const BrowserCatalog& catalog, const CatalogBrowser& browser,
+std::string writtenTarget(const BrowserCatalog& catalog, const CatalogBrowser& browser,
                         const BrowserProfile* profile, bool privateMode) {
   BrowserTarget target{Text::lowercased(browser.definition.name)};
   if (profile) target.profile = profile->name;
@@ -59,7 +67,7 @@ JsonValue writtenTarget(const BrowserCatalog& catalog, const CatalogBrowser& bro
     if (profile) target.profile = profile->id;
   }
   target.privateMode = privateMode;
-  return target.toJson();
+  return targetText(target);
 }
 
 // The example's `open` and `prompt` targets, made of this machine's browsers so that they work
@@ -91,13 +99,11 @@ std::pair<std::string, std::string> exampleTargets(const BrowserCatalog& catalog
     }
   }
   const CatalogBrowser& first = catalog.browsers.front();
-  const JsonValue open = owner ? writtenTarget(catalog, *owner, profile, false)
-                               : writtenTarget(catalog, first, nullptr, false);
+  const std::string open = owner ? writtenTarget(catalog, *owner, profile, false)
+                                 : writtenTarget(catalog, first, nullptr, false);
   const CatalogBrowser& second = catalog.browsers.size() >= 2 ? catalog.browsers[1] : first;
-  JsonValue prompt = JsonValue::array();
-  prompt.push_back(writtenTarget(catalog, first, nullptr, false));
-  prompt.push_back(writtenTarget(catalog, second, nullptr, true));
-  return {Json::encodeCompact(open), Json::encodeCompact(prompt)};
+  return {open, "[" + writtenTarget(catalog, first, nullptr, false) + ", " +
+                    writtenTarget(catalog, second, nullptr, true) + "]"};
 }
 
 std::string exampleRules(const BrowserCatalog& catalog) {
