@@ -18,4 +18,13 @@ namespace linkferry::FrontmostBrowser {
 std::optional<std::string> of(const ActiveWindow& window, const BrowserCatalog& catalog,
                               const ProcessTable& processes);
 
+// The profile of catalog browser `browserID` that `window` shows, where the window or its
+// process tells it; nothing otherwise (and for a browser without profiles). Chromium: a part of
+// the window's title between " - " separators, after the first, that is the display name of
+// exactly one profile (Chromium adds the profile's name when there are several), else
+// "--profile-directory" on the process's command line. Firefox: "-profile PATH" or "-P NAME" on
+// the command line, else the default profile of the installation (profiles.ini). Never fails.
+std::optional<std::string> profileOf(const ActiveWindow& window, const std::string& browserID,
+                                     const BrowserCatalog& catalog, const ProcessTable& processes);
+
 }  // namespace linkferry::FrontmostBrowser

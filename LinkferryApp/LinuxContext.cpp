@@ -57,6 +57,10 @@ Click clickOf(Gathered gathered, const BrowserCatalog& catalog, const AppSetting
   Click result{std::move(gathered.context), std::nullopt};
   if (gathered.window) {
     result.context.frontmostBrowser = FrontmostBrowser::of(*gathered.window, catalog, processes);
+    if (result.context.frontmostBrowser) {
+      result.context.frontmostProfile = FrontmostBrowser::profileOf(
+          *gathered.window, *result.context.frontmostBrowser, catalog, processes);
+    }
     if (settings.useSourceWindow) result.sourceWindow = gathered.window->title;
   }
   return result;

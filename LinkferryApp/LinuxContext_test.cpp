@@ -3,7 +3,9 @@
 // NetworkManager; and `linkferry open` as a process on that display.
 #include "LinuxContext.h"
 
+#include <spawn.h>
 #include <sys/socket.h>
+#include <sys/wait.h>
 #include <sys/un.h>
 #include <unistd.h>
 
@@ -13,7 +15,9 @@
 
 #include <gtest/gtest.h>
 
+#include "FrontmostBrowser.h"
 #include "RouterService.h"
+#include "fixtures/BrowserProfiles.h"
 #include "fixtures/LinuxSession.h"
 #include "fixtures/StoredLog.h"
 #include "foundation/Files.h"
@@ -217,6 +221,68 @@ TEST(LinuxContextClick, NamesTheFrontmostBrowserByProgramOrWindowClassAndTheSour
   EXPECT_EQ(result.sourceWindow, "Inbox");
   settings.useSourceWindow = false;
   EXPECT_EQ(click().sourceWindow, std::nullopt);
+}
+
+// The profile the frontmost window shows, read from a real process's command line and from the
+// window's title, against profile files shaped like a real Firefox ESR's and Chromium's.
+TEST(FrontmostBrowserProfile, ComesFromTheCommandLineTheTitleOrFirefoxsDefault) {
+  TemporaryDirectory home;
+  BrowserCatalog catalog = fixtures::realShapedCatalog(home.path());
+  ASSERT_EQ(catalog.browsers.size(), 2u);
+  const ProcProcessTable processes;
+  // A process whose command line carries the flags, as a browser started so would.
+  auto started = [](std::vector<std::string> flags) {
+    std::vector<std::string> arguments = {
+        "python3", "-c", "import sys, time; print('ready', flush=True); time.sleep(60)"};
+    arguments.insert(arguments.end(), flags.begin(), flags.end());
+    std::vector<char*> argv;
+    for (std::string& argument : arguments) argv.push_back(argument.data());
+    argv.push_back(nullptr);
+    int ready[2];
+    EXPECT_EQ(::pipe(ready), 0);
+    posix_spawn_file_actions_t actions;
+    ::posix_spawn_file_actions_init(&actions);
+    ::posix_spawn_file_actions_adddup2(&actions, ready[1], STDOUT_FILENO);
+    ::posix_spawn_file_actions_addclose(&actions, ready[0]);
+    pid_t pid = 0;
+    EXPECT_EQ(::posix_spawn(&pid, "/usr/bin/python3", &actions, nullptr, argv.data(), environ), 0);
+    ::posix_spawn_file_actions_destroy(&actions);
+    ::close(ready[1]);
+    // Its command line can be read once the program runs its own code; the whole line is read,
+    // so that it never writes into a closed pipe.
+    std::string line;
+    for (char c = 0; line.empty() || line.back() != '\n';) {
+      if (::read(ready[0], &c, 1) != 1) break;
+      line += c;
+    }
+    EXPECT_EQ(line, "ready\n");
+    ::close(ready[0]);
+    return static_cast<int>(pid);
+  };
+  const std::string work = (home.path() / "firefox/work").string();
+  const int withFolder = started({"--no-remote", "-profile", work});
+  const int withName = started({"-P", "personal"});
+  const int plain = started({"https://a.test/"});
+  const int chromium = started({"--profile-directory=Profile 1"});
+  auto profile = [&](const std::string& browser, std::optional<int> pid,
+                     std::optional<std::string> title = std::nullopt) {
+    return FrontmostBrowser::profileOf({title, pid, {}}, browser, catalog, processes);
+  };
+  EXPECT_EQ(profile("firefox-esr", withFolder), "work");
+  EXPECT_EQ(profile("firefox-esr", withName), "personal");
+  // No profile named: the installation's default in profiles.ini.
+  EXPECT_EQ(profile("firefox-esr", plain), "default-esr");
+  EXPECT_EQ(profile("firefox-esr", std::nullopt), std::nullopt);
+
+  EXPECT_EQ(profile("chromium", chromium), "Profile 1");
+  // The title wins over the command line: one process shows every profile's windows.
+  EXPECT_EQ(profile("chromium", chromium, "Inbox - Personal - Chromium"), "Default");
+  EXPECT_EQ(profile("chromium", plain, "Work - Chromium"), std::nullopt);  // the page's title
+  EXPECT_EQ(profile("chromium", std::nullopt, "Plans - Chromium - Work"), "Profile 1");
+  for (int pid : {withFolder, withName, plain, chromium}) {
+    ::kill(pid, SIGKILL);
+    ::waitpid(pid, nullptr, 0);
+  }
 }
 
 // A data folder where a rule on the source window's title (or on the source app "tester") opens

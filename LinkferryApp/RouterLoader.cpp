@@ -90,17 +90,18 @@ Loaded load(const Options& options) {
     // file since it was loaded, and two processes remembering at once both keep theirs.
     const Files::ExclusiveLock lock(rulesFile);
     RuleSet stored;
-    if (std::filesystem::exists(rulesFile)) {
-      try {
-        stored = RuleSet::load(rulesFile);
-      } catch (const std::exception& error) {
-        // Saving over a file that does not load would lose every rule the user wrote in it.
-        throw std::runtime_error(std::string(error.what()) + "; fix " + rulesFile.string() +
-                                 " before adding rules");
-      }
+    std::optional<std::string> text;
+    try {
+      text = Files::readIfExists(rulesFile);
+      if (text) stored = RuleSet::decode(*text, rulesFile.string());
+    } catch (const std::exception& error) {
+      // Saving over a file that does not load would lose every rule the user wrote in it.
+      throw std::runtime_error(std::string(error.what()) + "; fix " + rulesFile.string() +
+                               " before adding rules");
     }
     RuleSet changed = change(stored);
-    changed.save(rulesFile);
+    // The user's rules stay as they were written; only the change is new text.
+    Files::writeAtomically(rulesFile, text ? changed.encodeEditing(*text, stored) : changed.encode());
     return changed;
   };
 

@@ -267,6 +267,10 @@ URL linkOf(const std::string& text) {
     std::error_code error;
     const std::filesystem::path path = std::filesystem::absolute(text, error).lexically_normal();
     if (error || !std::filesystem::exists(path, error)) {
+      // A text that starts like a link is one the user mistyped, not a file's path.
+      if (std::optional<std::string> problem = URL::parseProblem(text)) {
+        throw InputError("not a link: " + *problem + ": " + DisplayText::escaped(text));
+      }
       throw InputError("no such file: " + DisplayText::escaped(error ? text : path.string()));
     }
     const std::optional<std::string> link = URL::fileLink(path.string());

@@ -10,6 +10,7 @@
 #include "fixtures/BrowserDatabases.h"
 #include "fixtures/StoredLog.h"
 #include "foundation/Dates.h"
+#include "foundation/Files.h"
 #include "foundation/Json.h"
 #include "foundation/Process.h"
 #include "support/TestSupport.h"
@@ -150,8 +151,17 @@ TEST_F(OpenCommand, AHistoryGuessAsksAndRememberingTheSecondChoiceDecidesTheNext
   EXPECT_EQ(log()[0]["status"], "pending");
   EXPECT_TRUE(launched(0).empty());
 
+  // The user's own file, as written by hand: remembering adds a rule and changes nothing else.
+  const std::string mine =
+      R"(  {"match": {"host": "other.example"}, "action": {"open": {"browser": "BETA"}}, "name": "Mine"})";
+  const std::string hand = "{\"rules\": [\n" + mine + "\n ], \"version\": 1}";
+  folder.write("data/rules.json", hand);
+
   auto chosen = answerOnTerminal("https://news.example/today", "r2");
   EXPECT_EQ(chosen.exitStatus, 0) << chosen.standardOutput;
+  const std::string saved = *Files::readIfExists(folder.path() / "data/rules.json");
+  EXPECT_TRUE(saved.starts_with("{\"rules\": [\n  {\n    \"action\": {\n      \"open\"")) << saved;
+  EXPECT_TRUE(saved.ends_with("\n  },\n" + mine + "\n ], \"version\": 1}")) << saved;
   EXPECT_NE(chosen.standardOutput.find(" 2  beta browser"), std::string::npos)
       << chosen.standardOutput;
   EXPECT_EQ(launched(1), std::vector<std::string>{"beta|https://news.example/today"});
@@ -276,6 +286,44 @@ TEST_F(OpenCommand, TestShowsTheDecisionTraceAndPlanWithoutLaunchingOrLogging) {
   EXPECT_EQ(json["plan"]["arguments"],
             JsonValue::parse(R"(["--new-window", "https://app.work.example/"])"));
   EXPECT_FALSE(std::filesystem::exists(folder.path() / "data/log.json"));
+  EXPECT_TRUE(launched(0).empty());
+
+  // The command line is the one `open` runs: trackers removed, quoted for a shell.
+  const std::string link = "https://app.work.example/p?a=1&b=2&utm_source=mail";
+  auto shown = run({"test", link});
+  ASSERT_EQ(shown.exitStatus, 0) << shown.standardError;
+  const std::size_t at = shown.standardOutput.find("\ncommand: ");
+  ASSERT_NE(at, std::string::npos) << shown.standardOutput;
+  const std::string line =
+      shown.standardOutput.substr(at + 1, shown.standardOutput.find('\n', at + 1) - at - 1);
+  const JsonValue plan = JsonValue::parse(run({"test", "--json", link}).standardOutput)["plan"];
+  const std::string program = plan["executable"];
+  EXPECT_EQ(line, "command: " + program +
+                      " --new-window 'https://app.work.example/p?a=1&b=2'");
+  EXPECT_TRUE(launched(0).empty());
+  auto opened = run({"open", link});
+  ASSERT_EQ(opened.exitStatus, 0) << opened.standardError;
+  EXPECT_EQ(launched(1),
+            (std::vector<std::string>{"beta|--new-window|https://app.work.example/p?a=1&b=2"}));
+  // The shell gives the program exactly the arguments of the plan.
+  Process::Options options;
+  options.captureOutput = true;
+  auto echoed = Process::run("/bin/sh", {"-c", "printf '%s\\n' " + line.substr(line.find(' ', 9) + 1)},
+                             options);
+  EXPECT_EQ(echoed.standardOutput, "--new-window\nhttps://app.work.example/p?a=1&b=2\n");
+}
+
+TEST_F(OpenCommand, AnUnparsableLinkSaysWhatIsWrongInOneLine) {
+  for (const auto& [text, problem] : std::vector<std::pair<std::string, std::string>>{
+           {"http://exa mple.com", "the host contains a space"},
+           {"http://[::1/", "unclosed [ in the host"},
+           {"https://a.example:80a/", "the port \"80a\" is not a number"}}) {
+    for (const char* command : {"open", "test"}) {
+      auto result = run({command, text});
+      EXPECT_EQ(result.exitStatus, 1);
+      EXPECT_EQ(result.standardError, "linkferry: not a link: " + problem + ": " + text + "\n");
+    }
+  }
   EXPECT_TRUE(launched(0).empty());
 }
 

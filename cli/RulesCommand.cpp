@@ -1,7 +1,9 @@
 // `linkferry rules check [--json] [--strict]`: every problem of rules.json (a load error with its
 // key path, or per rule its malformed patterns, time windows and rewrites; exit 1 when there is
 // any), then the warnings: keys that nothing reads and targets this machine's catalog does not
-// have (exit 1 for those only with --strict). A missing file is said plainly and is no failure.
+// have (exit 1 for those only with --strict), and notes saying what the names in targets stand for
+// ("note: rules[0] “x”: profile "Work" is "Profile 1""). A missing file is said plainly and is no
+// failure.
 // `linkferry rules list [--json]`: each rule in one line with its condition, whether it is
 // enabled, disabled or expired, whether its time window holds now and whether it has problems.
 #include <iostream>
@@ -17,6 +19,7 @@
 #include "foundation/Dates.h"
 #include "foundation/Json.h"
 #include "foundation/Overloaded.h"
+#include "foundation/Text.h"
 #include "rules/RuleSet.h"
 #include "rules/RuleSetCheck.h"
 #include "rules/RuleSetError.h"
@@ -25,12 +28,13 @@
 namespace linkferry::cli {
 namespace {
 
-// Shown by `linkferry rules --help`; a test loads it, so it stays a valid rule file.
+// Shown by `linkferry rules --help`; a test loads it, so it stays a valid rule file. The two
+// targets are filled in with this machine's browsers (exampleTargets).
 constexpr std::string_view kExampleRules = R"({"version": 1, "rules": [
-  {"name": "Work sites in the work profile", "match": {"host": "*.corp.example"},
-   "action": {"open": {"browser": "firefox", "profile": "work"}}},
+  {"name": "Work sites in their own profile", "match": {"host": "*.corp.example"},
+   "action": {"open": @OPEN@}},
   {"name": "Ask for video sites", "match": {"any": [{"host": "*.youtube.com"}, {"host": "vimeo.com"}]},
-   "action": {"prompt": [{"browser": "firefox"}, {"browser": "chromium", "privateMode": true}]}},
+   "action": {"prompt": @PROMPT@}},
   {"name": "Meetings in their app", "match": {"urlRegex": "^https://[^/]*zoom\\.us/j/"},
    "action": {"openInApp": "us.zoom.Zoom"}},
   {"name": "Old wiki moved", "match": {"host": "wiki.old.example"},
@@ -41,6 +45,72 @@ constexpr std::string_view kExampleRules = R"({"version": 1, "rules": [
    "action": {"ignore": true}}
 ]}
 )";
+
+// A target object laid out like the rest of the example: `{"browser": "x", "privateMode": true}`.
+std::string targetText(const BrowserTarget& target) {
+  std::string text = "{\"browser\": " + Json::encodeCompact(target.browser);
+  if (target.profile) text += ", \"profile\": " + Json::encodeCompact(*target.profile);
+  if (target.privateMode) text += ", \"privateMode\": true";
+  return text + "}";
+}
+
+// A target written as a person would: the browser and profile by the names `linkferry browsers`
+// shows, lower-cased, where that name stands for this one browser; else by its id.
+std::string writtenTarget(const BrowserCatalog& catalog, const CatalogBrowser& browser,
+                        const BrowserProfile* profile, bool privateMode) {
+  BrowserTarget target{Text::lowercased(browser.definition.name)};
+  if (profile) target.profile = profile->name;
+  const TargetResolution resolution = catalog.resolve(target);
+  if (!resolution.ambiguous.empty() || resolution.target.browser != browser.definition.id ||
+      (profile && resolution.target.profile != profile->id)) {
+    target.browser = browser.definition.id;
+    if (profile) target.profile = profile->id;
+  }
+  target.privateMode = privateMode;
+  return targetText(target);
+}
+
+// The example's `open` and `prompt` targets, made of this machine's browsers so that they work
+// here as printed: the first profile with a display name other than its id (else the second
+// profile of the first browser with several, else its first, else the first browser), and the
+// first browser beside a private window of the second one (or of the first). Without browsers,
+// Debian's usual ones by their common names.
+std::pair<std::string, std::string> exampleTargets(const BrowserCatalog& catalog) {
+  if (catalog.browsers.empty()) {
+    return {R"({"browser": "firefox", "profile": "work"})",
+            R"([{"browser": "firefox"}, {"browser": "chromium", "privateMode": true}])"};
+  }
+  // A profile known by a display name of its own shows best that names work.
+  const CatalogBrowser* owner = nullptr;
+  const BrowserProfile* profile = nullptr;
+  for (const CatalogBrowser& browser : catalog.browsers) {
+    for (const BrowserProfile& candidate : browser.profiles) {
+      if (!profile && !candidate.name.empty() && candidate.name != candidate.id) {
+        owner = &browser;
+        profile = &candidate;
+      }
+    }
+  }
+  for (const CatalogBrowser& browser : catalog.browsers) {
+    if (profile) break;
+    if (!browser.profiles.empty()) {
+      owner = &browser;
+      profile = &browser.profiles[browser.profiles.size() >= 2 ? 1 : 0];
+    }
+  }
+  const CatalogBrowser& first = catalog.browsers.front();
+  const std::string open = owner ? writtenTarget(catalog, *owner, profile, false)
+                                 : writtenTarget(catalog, first, nullptr, false);
+  const CatalogBrowser& second = catalog.browsers.size() >= 2 ? catalog.browsers[1] : first;
+  return {open, "[" + writtenTarget(catalog, first, nullptr, false) + ", " +
+                    writtenTarget(catalog, second, nullptr, true) + "]"};
+}
+
+std::string exampleRules(const BrowserCatalog& catalog) {
+  const auto [open, prompt] = exampleTargets(catalog);
+  std::string text = Text::replacingAll(kExampleRules, "@OPEN@", open);
+  return Text::replacingAll(text, "@PROMPT@", prompt);
+}
 
 std::string dayName(std::int64_t day) {
   static const char* const kNames[] = {"Mon", "Tue", "Wed", "Thu", "Fri", "Sat", "Sun"};
@@ -170,17 +240,23 @@ int check(bool json, bool strict) {
     for (const RuleSetWarning& warning : report.warnings) {
       warnings.push_back({{"path", warning.path}, {"message", warning.message}});
     }
+    JsonValue resolved = JsonValue::array();
+    for (const RuleSetWarning& note : report.resolved) {
+      resolved.push_back({{"path", note.path}, {"message", note.message}});
+    }
     printJson({{"file", file.string()},
                {"exists", report.fileExists},
                {"rules", report.ruleCount},
                {"problems", problems},
-               {"warnings", warnings}});
+               {"warnings", warnings},
+               {"resolved", resolved}});
     return status;
   }
   for (const RuleSetCheck::Problem& problem : report.problems) std::cout << problem.text() << '\n';
   for (const RuleSetWarning& warning : report.warnings) {
     std::cout << "warning: " << warning.text() << '\n';
   }
+  for (const RuleSetWarning& note : report.resolved) std::cout << "note: " << note.text() << '\n';
   if (!report.fileExists) {
     std::cout << file.string() << ": no such file, so there are no rules\n";
   } else if (report.problems.empty()) {
@@ -254,19 +330,23 @@ int list(bool json) {
   return kSuccess;
 }
 
-// Where the rules are and what they look like, for `linkferry rules --help`.
+// Where the rules are and what they look like, for `linkferry rules --help`; made only when help
+// is shown, since it reads this machine's browsers.
 std::string rulesHelp() {
   return "Rules are read from " + LinkferryPaths::defaultPaths().rules().string() +
          "\n(the data folder is $LINKFERRY_HOME, else $XDG_CONFIG_HOME/linkferry, else "
-         "~/.config/linkferry).\nThe first enabled rule that matches a link decides. One rule "
-         "of each kind:\n\n" +
-         std::string(kExampleRules);
+         "~/.config/linkferry).\nThe first enabled rule that matches a link decides. Browsers, "
+         "profiles and containers are named as `linkferry browsers` shows them, by id or by "
+         "name, in any case\n(\"firefox\" for firefox-esr, \"Work\" for \"Profile 1\"); "
+         "`linkferry rules check` says what each name stands for here.\nOne rule of each "
+         "kind:\n\n" +
+         exampleRules(machineCatalog());
 }
 
 const RegisterCommand kRegister([](CLI::App& program) -> CommandAction {
   CLI::App* rules = program.add_subcommand("rules", "Check or list the rules in rules.json");
   rules->require_subcommand(1);
-  rules->footer(rulesHelp());
+  rules->footer([] { return rulesHelp(); });
   auto checkJson = std::make_shared<bool>(false);
   auto strict = std::make_shared<bool>(false);
   auto listJson = std::make_shared<bool>(false);

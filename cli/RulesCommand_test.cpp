@@ -4,6 +4,7 @@
 #include <string>
 
 #include "foundation/Json.h"
+#include "fixtures/BrowserProfiles.h"
 #include "foundation/Process.h"
 #include "support/TestSupport.h"
 
@@ -98,9 +99,16 @@ TEST(RulesCommand, CheckWarnsOfUnreadKeysAndTargetsThisMachineLacks) {
                        {"message", "unknown key \"private\" (ignored)"}}));
 }
 
-TEST(RulesCommand, HelpSaysWhereTheFileIsAndItsExampleIsSound) {
+TEST(RulesCommand, HelpSaysWhereTheFileIsAndItsExamplesWorkWithRealProfiles) {
   TemporaryDirectory home;
-  writeCatalog(home);
+  // The profiles a Debian Chromium and Firefox ESR write, found through their desktop entries.
+  fixtures::realShapedCatalog(home.path());
+  home.write("share/applications/firefox-esr.desktop",
+             "[Desktop Entry]\nName=Firefox ESR\nExec=/usr/lib/firefox-esr/firefox-esr %u\n"
+             "MimeType=x-scheme-handler/https;\n");
+  home.write("share/applications/chromium.desktop",
+             "[Desktop Entry]\nName=Chromium\nExec=/usr/bin/chromium %U\n"
+             "MimeType=x-scheme-handler/https;\n");
   Process::Result help = rules(home, {"--help"});
   EXPECT_EQ(help.exitStatus, 0);
   EXPECT_NE(help.standardOutput.find("Rules are read from " + (home.path() / "rules.json").string()),
@@ -109,13 +117,59 @@ TEST(RulesCommand, HelpSaysWhereTheFileIsAndItsExampleIsSound) {
   const std::size_t start = help.standardOutput.find("{\"version\"");
   ASSERT_NE(start, std::string::npos);
   home.write("rules.json", help.standardOutput.substr(start));
-  Process::Result check = rules(home, {"check", "--json"});
+  Process::Result check = rules(home, {"check", "--json", "--strict"});
   EXPECT_EQ(check.exitStatus, 0) << check.standardOutput;
   JsonValue report = JsonValue::parse(check.standardOutput);
   EXPECT_EQ(report["rules"], 5);
   EXPECT_EQ(report["problems"], JsonValue::array());
-  // Only what this folder's catalog lacks: no "work" profile in Firefox.
-  EXPECT_EQ(report["warnings"].size(), 1u) << report["warnings"];
+  EXPECT_EQ(report["warnings"], JsonValue::array());
+  // The targets are this machine's, written with names: Chromium's "Default" by its name.
+  EXPECT_EQ(report["resolved"],
+            JsonValue::parse(R"([
+    {"path": "rules[0] “Work sites in their own profile”",
+     "message": "profile \"Personal\" is \"Default\""},
+    {"path": "rules[1] “Ask for video sites”", "message": "browser \"firefox\" is \"firefox-esr\""}])"));
+  Process::Result text = rules(home, {"check"});
+  EXPECT_NE(text.standardOutput.find(
+                "note: rules[0] “Work sites in their own profile”: profile \"Personal\" is "
+                "\"Default\"\n"),
+            std::string::npos)
+      << text.standardOutput;
+
+  // Without browsers, the common names of Debian's, which this folder does not have.
+  TemporaryDirectory empty;
+  Process::Result bare = rules(empty, {"--help"});
+  EXPECT_NE(bare.standardOutput.find(R"("open": {"browser": "firefox", "profile": "work"})"),
+            std::string::npos)
+      << bare.standardOutput;
+}
+
+TEST(RulesCommand, NamesFromTheBrowsersListWorkInAnyCaseAndAmbiguityIsAWarning) {
+  TemporaryDirectory home;
+  writeCatalog(home);
+  home.write("rules.json", R"({"version": 1, "rules": [
+    {"name": "a", "match": {"scheme": "https"},
+     "action": {"open": {"browser": "FIREFOX", "profile": "Main", "container": "bank"}}},
+    {"name": "b", "match": {"scheme": "https"},
+     "action": {"open": {"browser": "Chromium", "profile": "work"}}}]})");
+  Process::Result check = rules(home, {"check", "--strict"});
+  EXPECT_EQ(check.exitStatus, 0) << check.standardOutput;
+  EXPECT_EQ(check.standardOutput,
+            "note: rules[0] “a”: browser \"FIREFOX\" is \"firefox\"\n"
+            "note: rules[0] “a”: profile \"Main\" is \"main\"\n"
+            "note: rules[0] “a”: container \"bank\" is \"1\"\n"
+            "note: rules[1] “b”: browser \"Chromium\" is \"chromium\"\n"
+            "note: rules[1] “b”: profile \"work\" is \"Profile 1\"\n" +
+                (home.path() / "rules.json").string() + ": 2 rules, no problems\n");
+
+  // Two Chromium profiles with one name: the first is used, and the check says so.
+  home.write(".config/chromium/Local State",
+             R"({"profile":{"info_cache":{"Default":{"name":"Work"},"Profile 1":{"name":"Work"}}}})");
+  Process::Result twice = rules(home, {"check"});
+  EXPECT_NE(twice.standardOutput.find("warning: rules[1] “b”: profile name \"work\" fits "
+                                      "\"Default\", \"Profile 1\": \"Default\" is used\n"),
+            std::string::npos)
+      << twice.standardOutput;
 }
 
 TEST(RulesCommand, CheckReportsEveryProblemAndFailsOnlyWhenThereIsOne) {

@@ -1,5 +1,6 @@
 // `linkferry test URL [--source-app ID] [--json]`: what routing would decide for a link, with the
-// preparation lines and every stage's say, and the exact command that would open it. Nothing is
+// preparation lines (trackers removed as for a click) and every stage's say, and the exact
+// command `open` would run for it, made by the same plan code and quoted for a shell. Nothing is
 // launched, logged or fetched (short links are not expanded).
 #include <iostream>
 #include <memory>
@@ -26,6 +27,9 @@ std::string describe(const RouteTarget& target, const BrowserCatalog& catalog) {
 
 int runTest(const std::string& text, const std::optional<std::string>& sourceApp, bool json) {
   std::optional<URL> url = URL::parse(text);
+  if (std::optional<std::string> problem = URL::parseProblem(text)) {
+    throw InputError("not a link: " + *problem + ": " + DisplayText::escaped(text));
+  }
   if (!url || !url->scheme()) throw InputError("not a link with a scheme: " + text);
   RouterLoader::Options options;
   options.environment = Process::currentEnvironment();
@@ -79,6 +83,7 @@ int runTest(const std::string& text, const std::optional<std::string>& sourceApp
       result["decision"] = {{"outcome", "ask"}, {"candidates", std::move(candidates)}};
     }
     result["plan"] = plan ? plan->toJson() : JsonValue(nullptr);
+    result["command"] = plan ? JsonValue(plan->commandLine()) : JsonValue(nullptr);
     if (planError) result["planError"] = *planError;
     printJson(result);
     return planError ? kInputError : kSuccess;
@@ -103,9 +108,11 @@ int runTest(const std::string& text, const std::optional<std::string>& sourceApp
     }
   }
   if (plan) {
-    std::cout << "would run: " << shown(plan->executable);
-    for (const std::string& argument : plan->arguments) std::cout << ' ' << shown(argument);
-    std::cout << '\n';
+    // The plan `open` would run, quoted as a shell needs it, so the line can be pasted.
+    std::cout << "command: " << shown(plan->commandLine()) << '\n';
+    for (const LaunchPlan& fallback : plan->fallbacks) {
+      std::cout << "  if that fails: " << shown(fallback.commandLine()) << '\n';
+    }
     for (const std::string& warning : plan->warnings) std::cout << "  warning: " << shown(warning) << '\n';
   }
   if (planError) {

@@ -83,5 +83,22 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   }
 
   if (RuleSet::decode(set.encode(), "saved") != set) __builtin_trap();
+
+  // A rule added as the picker adds one leaves a file that loads as the changed set (ids the
+  // file does not hold are made up on each load, so they are not compared).
+  RuleSet changed = set;
+  changed.rules.insert(changed.rules.begin(),
+                       Rule{.id = "fuzz",
+                            .name = "added",
+                            .enabled = true,
+                            .match = Matcher::host("*.a.example"),
+                            .action = RuleAction{.kind = RuleActionKind::open(BrowserTarget{"b"})},
+                            .expiresAt = std::nullopt});
+  RuleSet reloaded = RuleSet::decode(changed.encodeEditing(text, set), "edited");
+  if (reloaded.rules.size() != changed.rules.size()) __builtin_trap();
+  for (std::size_t i = 0; i < changed.rules.size(); ++i) {
+    reloaded.rules[i].id = changed.rules[i].id;
+  }
+  if (reloaded != changed) __builtin_trap();
   return 0;
 }

@@ -79,6 +79,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   const auto parsed = URL::parse(text);
   FUZZ_CHECK(URL::hostOf(text) == (parsed ? parsed->host() : std::nullopt));
   if (parsed) checkParsed(*parsed);
+  // A problem is told exactly for the texts that start like a link and do not parse.
+  const auto problem = URL::parseProblem(text);
+  FUZZ_CHECK(!parsed || !problem);
+  FUZZ_CHECK(!problem || !problem->empty());
   if (auto components = URLComponents::parse(text)) (void)components->string();
 
   static const auto base = URL::parse("http://a/b/c/d;p?q");

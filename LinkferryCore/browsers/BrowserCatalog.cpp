@@ -11,6 +11,7 @@
 #include "browsers/ProfileScanner.h"
 #include "foundation/Files.h"
 #include "foundation/Json.h"
+#include "foundation/Text.h"
 
 namespace linkferry {
 namespace {
@@ -171,6 +172,139 @@ const CatalogBrowser* BrowserCatalog::browser(std::string_view id) const {
     if (candidate.definition.id == id) return &candidate;
   }
   return nullptr;
+}
+
+namespace {
+
+std::string inQuotes(std::string_view text) {
+  return "\"" + std::string(text) + "\"";
+}
+
+// The first tier with any match, in catalog order: tiers are tried from the most exact on.
+template <typename Item, typename Tier>
+std::vector<const Item*> firstTier(const std::vector<const Item*>& items,
+                                   const std::vector<Tier>& tiers) {
+  for (const Tier& fits : tiers) {
+    std::vector<const Item*> found;
+    for (const Item* item : items) {
+      if (fits(*item)) found.push_back(item);
+    }
+    if (!found.empty()) return found;
+  }
+  return {};
+}
+
+// `what "written" is "id"`, or nothing when the name is the identifier itself.
+void noteRenamed(TargetResolution& resolution, std::string_view what, const std::string& written,
+                 const std::string& id) {
+  if (written != id) resolution.renamed.push_back(std::string(what) + " " + inQuotes(written) +
+                                                  " is " + inQuotes(id));
+}
+
+void noteAmbiguous(TargetResolution& resolution, std::string_view what, const std::string& written,
+                   const std::vector<std::string>& ids) {
+  if (ids.size() < 2) return;
+  std::string list;
+  for (const std::string& id : ids) list += (list.empty() ? "" : ", ") + inQuotes(id);
+  resolution.ambiguous.push_back(std::string(what) + " name " + inQuotes(written) + " fits " +
+                                 list + ": " + inQuotes(ids.front()) + " is used");
+}
+
+}  // namespace
+
+TargetResolution BrowserCatalog::resolve(const BrowserTarget& written) const {
+  TargetResolution resolution{written};
+  BrowserTarget& target = resolution.target;
+  if (written.browser.empty()) return resolution;
+  // Most targets name identifiers (every rule the picker writes does): no name is looked at.
+  if (const CatalogBrowser* exact = browser(written.browser)) {
+    const BrowserProfile* exactProfile = nullptr;
+    bool profileFound = !written.profile;
+    for (const BrowserProfile& candidate : exact->profiles) {
+      if (written.profile && candidate.id == *written.profile) {
+        exactProfile = &candidate;
+        profileFound = true;
+        break;
+      }
+    }
+    bool containerFound = !written.container;
+    for (const BrowserProfile& candidate : exact->profiles) {
+      if (containerFound || (exactProfile && exactProfile != &candidate)) continue;
+      containerFound = std::any_of(
+          candidate.containers.begin(), candidate.containers.end(),
+          [&](const FirefoxContainer& container) { return container.id == *written.container; });
+    }
+    if (profileFound && containerFound) return resolution;
+  }
+
+  using BrowserTier = std::function<bool(const CatalogBrowser&)>;
+  const std::string browserKey = Text::lowercased(written.browser);
+  std::vector<const CatalogBrowser*> allBrowsers;
+  for (const CatalogBrowser& candidate : browsers) allBrowsers.push_back(&candidate);
+  const std::vector<const CatalogBrowser*> browserMatches = firstTier<CatalogBrowser, BrowserTier>(
+      allBrowsers,
+      {[&](const CatalogBrowser& b) { return b.definition.id == written.browser; },
+       [&](const CatalogBrowser& b) { return Text::lowercased(b.definition.id) == browserKey; },
+       [&](const CatalogBrowser& b) {
+         if (Text::lowercased(b.definition.name) == browserKey) return true;
+         const std::vector<std::string> names = KnownLinuxBrowsers::commonNames(b.definition.id);
+         return std::find(names.begin(), names.end(), browserKey) != names.end();
+       }});
+  if (browserMatches.empty()) return resolution;
+  const CatalogBrowser& browser = *browserMatches.front();
+  target.browser = browser.definition.id;
+  noteRenamed(resolution, "browser", written.browser, target.browser);
+  std::vector<std::string> browserIDs;
+  for (const CatalogBrowser* match : browserMatches) browserIDs.push_back(match->definition.id);
+  noteAmbiguous(resolution, "browser", written.browser, browserIDs);
+
+  std::vector<const BrowserProfile*> profiles;
+  for (const BrowserProfile& candidate : browser.profiles) profiles.push_back(&candidate);
+  const BrowserProfile* profile = nullptr;
+  if (written.profile) {
+    using ProfileTier = std::function<bool(const BrowserProfile&)>;
+    const std::string key = Text::lowercased(*written.profile);
+    const std::vector<const BrowserProfile*> matches = firstTier<BrowserProfile, ProfileTier>(
+        profiles,
+        {[&](const BrowserProfile& p) { return p.id == *written.profile; },
+         [&](const BrowserProfile& p) { return Text::lowercased(p.id) == key; },
+         [&](const BrowserProfile& p) { return Text::lowercased(p.name) == key; },
+         [&](const BrowserProfile& p) {
+           return Text::lowercased(p.path.filename().string()) == key;
+         }});
+    if (!matches.empty()) {
+      profile = matches.front();
+      target.profile = profile->id;
+      noteRenamed(resolution, "profile", *written.profile, profile->id);
+      std::vector<std::string> ids;
+      for (const BrowserProfile* match : matches) ids.push_back(match->id);
+      noteAmbiguous(resolution, "profile", *written.profile, ids);
+    }
+  }
+
+  if (written.container && (profile || !written.profile)) {
+    // Containers of the named profile, or of every profile when none is named; one id held by
+    // several profiles is one container.
+    std::vector<const FirefoxContainer*> containers;
+    for (const BrowserProfile* holder : profile ? std::vector{profile} : profiles) {
+      for (const FirefoxContainer& container : holder->containers) containers.push_back(&container);
+    }
+    using ContainerTier = std::function<bool(const FirefoxContainer&)>;
+    const std::string key = Text::lowercased(*written.container);
+    const std::vector<const FirefoxContainer*> matches = firstTier<FirefoxContainer, ContainerTier>(
+        containers, {[&](const FirefoxContainer& c) { return c.id == *written.container; },
+                     [&](const FirefoxContainer& c) { return Text::lowercased(c.name) == key; }});
+    if (!matches.empty()) {
+      target.container = matches.front()->id;
+      noteRenamed(resolution, "container", *written.container, *target.container);
+      std::vector<std::string> ids;
+      for (const FirefoxContainer* match : matches) {
+        if (std::find(ids.begin(), ids.end(), match->id) == ids.end()) ids.push_back(match->id);
+      }
+      noteAmbiguous(resolution, "container", *written.container, ids);
+    }
+  }
+  return resolution;
 }
 
 std::vector<BrowserTarget> BrowserCatalog::allTargets() const {

@@ -34,6 +34,19 @@ struct CatalogBrowser {
   bool operator==(const CatalogBrowser&) const = default;
 };
 
+// How a target written by the user (in a rule) was understood against a catalog.
+struct TargetResolution {
+  // The target with the catalog's identifiers for every part that was found; a part that was
+  // not found stays as written, so the caller can still say which one is missing.
+  BrowserTarget target;
+  // One line per part written otherwise than its identifier: `profile "work" is "Profile 1"`.
+  std::vector<std::string> renamed = {};
+  // One line per name that fits several parts, saying which one is used.
+  std::vector<std::string> ambiguous = {};
+
+  bool operator==(const TargetResolution&) const = default;
+};
+
 // The browsers, profiles and containers of this machine: an immutable value, built once by
 // discovery and shared as std::shared_ptr<const BrowserCatalog>. Its order is the default order
 // of targets everywhere. Lookups never fail; safe to read from any thread.
@@ -81,6 +94,17 @@ struct BrowserCatalog {
 
   // The first browser with this id, or null. The pointer lives as long as this catalog.
   const CatalogBrowser* browser(std::string_view id) const;
+
+  // What a target names, as `linkferry browsers` shows it, compared without regard to case:
+  // - the browser by its id, else by its name or a common name of the same browser ("firefox"
+  //   for Debian's "firefox-esr", "chrome" for "google-chrome");
+  // - the profile by its id (Chromium's folder name, Firefox's profile name), else by its
+  //   display name ("Work" for "Profile 1"), else by its folder's name;
+  // - the container by its id, else by its name ("Banking" for "3"), in the named profile or,
+  //   without one, in any profile of the browser.
+  // An exact identifier always wins; among names that fit several, the first in catalog order
+  // is used and `ambiguous` says so. Never fails.
+  TargetResolution resolve(const BrowserTarget& written) const;
 
   // The targets of all browsers in catalog order.
   std::vector<BrowserTarget> allTargets() const;

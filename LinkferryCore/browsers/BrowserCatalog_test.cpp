@@ -5,6 +5,7 @@
 #include <map>
 
 #include "browsers/KnownLinuxBrowsers.h"
+#include "fixtures/BrowserProfiles.h"
 #include "support/TestSupport.h"
 
 namespace linkferry {
@@ -277,6 +278,93 @@ TEST(BrowserCatalog, FindsTheInstalledDebianBrowsers) {
   EXPECT_EQ(firefox->definition.family, BrowserFamily::firefox);
   EXPECT_EQ(firefox->definition.appPath, "/usr/lib/firefox-esr/firefox-esr");
   EXPECT_EQ(firefox->definition.dataDir, (home.path() / ".config/mozilla/firefox").string());
+}
+
+TEST(BrowserCatalogResolve, NamesAsTheBrowsersListShowsThemInAnyCase) {
+  TemporaryDirectory home;
+  const BrowserCatalog catalog = fixtures::realShapedCatalog(home.path());
+  ASSERT_EQ(ids(catalog), (std::vector<std::string>{"firefox-esr", "chromium"}));
+  struct Case {
+    BrowserTarget written;
+    BrowserTarget resolved;
+    std::vector<std::string> renamed;
+  };
+  const std::vector<Case> cases = {
+      {{"firefox-esr", "work", "3"}, {"firefox-esr", "work", "3"}, {}},
+      {{"firefox"}, {"firefox-esr"}, {"browser \"firefox\" is \"firefox-esr\""}},
+      {{"Firefox"}, {"firefox-esr"}, {"browser \"Firefox\" is \"firefox-esr\""}},
+      {{"CHROMIUM", "work"},
+       {"chromium", "Profile 1"},
+       {"browser \"CHROMIUM\" is \"chromium\"", "profile \"work\" is \"Profile 1\""}},
+      {{"chromium-browser", "personal"},
+       {"chromium", "Default"},
+       {"browser \"chromium-browser\" is \"chromium\"", "profile \"personal\" is \"Default\""}},
+      {{"chromium", "profile 1"}, {"chromium", "Profile 1"}, {"profile \"profile 1\" is \"Profile 1\""}},
+      // Firefox: the profile folder's name, and containers by name with or without the profile.
+      {{"firefox-esr", "bkgg8wl9.default-esr"},
+       {"firefox-esr", "default-esr"},
+       {"profile \"bkgg8wl9.default-esr\" is \"default-esr\""}},
+      {{"firefox-esr", "Work", "banking"},
+       {"firefox-esr", "work", "3"},
+       {"profile \"Work\" is \"work\"", "container \"banking\" is \"3\""}},
+      {{"firefox-esr", std::nullopt, "client a", true},
+       {"firefox-esr", std::nullopt, "6", true},
+       {"container \"client a\" is \"6\""}},
+      // What is not there stays as written, for the check to name it.
+      {{"opera", "x"}, {"opera", "x"}, {}},
+      {{"chromium", "Guest"}, {"chromium", "Guest"}, {}},
+      {{"firefox-esr", "personal", "Banking"}, {"firefox-esr", "personal", "Banking"}, {}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.written.description());
+    const TargetResolution resolution = catalog.resolve(c.written);
+    EXPECT_EQ(resolution.target, c.resolved);
+    EXPECT_EQ(resolution.renamed, c.renamed);
+    EXPECT_TRUE(resolution.ambiguous.empty());
+  }
+}
+
+TEST(BrowserCatalogResolve, AnExactIdentifierWinsAndAnAmbiguousNameSaysWhichIsUsed) {
+  CatalogBrowser chromium{definition("chromium", BrowserFamily::chromium), {}};
+  chromium.profiles = {BrowserProfile{"Default", "Work", "/c/Default"},
+                       BrowserProfile{"Profile 1", "work", "/c/Profile 1"},
+                       BrowserProfile{"Work", "Other", "/c/Work"}};
+  CatalogBrowser esr{definition("firefox-esr", BrowserFamily::firefox), {}};
+  CatalogBrowser flatpak{definition("org.mozilla.firefox", BrowserFamily::firefox), {}};
+  flatpak.definition.name = "Firefox";
+  const BrowserCatalog catalog{{chromium, esr, flatpak}};
+
+  // "Work" is the third profile's own identifier: no name is looked at.
+  const TargetResolution exact = catalog.resolve({"chromium", "Work"});
+  EXPECT_EQ(exact.target.profile, "Work");
+  EXPECT_TRUE(exact.ambiguous.empty());
+
+  const TargetResolution named = catalog.resolve({"chromium", "WORK"});
+  EXPECT_EQ(named.target.profile, "Work");  // the identifier, compared without case
+  CatalogBrowser onlyNames = chromium;
+  onlyNames.profiles.pop_back();
+  const TargetResolution twice = BrowserCatalog{{onlyNames}}.resolve({"chromium", "work"});
+  EXPECT_EQ(twice.target.profile, "Default");
+  EXPECT_EQ(twice.ambiguous, (std::vector<std::string>{
+                                 "profile name \"work\" fits \"Default\", \"Profile 1\": "
+                                 "\"Default\" is used"}));
+
+  // Both Firefox builds answer to "firefox"; the first in catalog order is used.
+  const TargetResolution firefox = catalog.resolve({"firefox"});
+  EXPECT_EQ(firefox.target.browser, "firefox-esr");
+  EXPECT_EQ(firefox.ambiguous,
+            (std::vector<std::string>{"browser name \"firefox\" fits \"firefox-esr\", "
+                                      "\"org.mozilla.firefox\": \"firefox-esr\" is used"}));
+}
+
+TEST(KnownLinuxBrowsers, CommonNamesOfOneBrowser) {
+  EXPECT_EQ(KnownLinuxBrowsers::commonNames("firefox-esr"),
+            (std::vector<std::string>{"firefox"}));
+  EXPECT_EQ(KnownLinuxBrowsers::commonNames("google-chrome"),
+            (std::vector<std::string>{"google chrome", "chrome"}));
+  EXPECT_EQ(KnownLinuxBrowsers::commonNames("com.google.Chrome"),
+            (std::vector<std::string>{"google chrome", "chrome", "google-chrome"}));
+  EXPECT_TRUE(KnownLinuxBrowsers::commonNames("org.example.Tool").empty());
 }
 
 }  // namespace

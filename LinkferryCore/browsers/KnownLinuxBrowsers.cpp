@@ -1,6 +1,9 @@
 #include "browsers/KnownLinuxBrowsers.h"
 
+#include <algorithm>
 #include <system_error>
+
+#include "foundation/Text.h"
 
 namespace linkferry::KnownLinuxBrowsers {
 
@@ -71,6 +74,40 @@ const Entry* entry(const std::string& desktopID) {
     }
   }
   return nullptr;
+}
+
+std::vector<std::string> commonNames(const std::string& desktopID) {
+  const Entry* known = entry(desktopID);
+  if (!known) return {};
+  // Short names by the entry's name: what people call the browser in speech and scripts.
+  static const auto& shortNames = *new std::vector<std::pair<std::string, std::string>>{
+      {"Google Chrome", "chrome"},
+      {"Google Chrome", "google-chrome"},
+      {"Google Chrome Beta", "chrome-beta"},
+      {"Chromium", "chromium-browser"},
+      {"Brave", "brave-browser"},
+      {"Microsoft Edge", "edge"},
+      {"Microsoft Edge", "microsoft-edge"},
+      {"Vivaldi", "vivaldi-stable"},
+      {"Firefox", "firefox"},
+      {"Firefox", "firefox-esr"},
+      {"LibreWolf", "librewolf"},
+      {"Zen", "zen-browser"},
+  };
+  std::vector<std::string> names;
+  auto add = [&](const std::string& name) {
+    std::string lowered = Text::lowercased(name);
+    if (lowered != Text::lowercased(desktopID) &&
+        std::find(names.begin(), names.end(), lowered) == names.end()) {
+      names.push_back(std::move(lowered));
+    }
+  };
+  for (const std::string& id : known->desktopIDs) add(id);
+  add(known->name);
+  for (const auto& [name, shortName] : shortNames) {
+    if (name == known->name) add(shortName);
+  }
+  return names;
 }
 
 std::string dataDir(const Entry& entry, const std::filesystem::path& home) {

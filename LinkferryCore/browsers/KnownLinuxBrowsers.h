@@ -25,6 +25,11 @@ const std::vector<Entry>& all();
 // The first entry listing `desktopID` (compared exactly), or null.
 const Entry* entry(const std::string& desktopID);
 
+// The names people use for the browser of `desktopID` besides its identifier, lower-case: the
+// entry's other desktop identifiers ("firefox" for "firefox-esr"), its name ("google chrome") and
+// its short names ("chrome"). Empty for a browser not in the table.
+std::vector<std::string> commonNames(const std::string& desktopID);
+
 // The first of the entry's data folders under `home` that holds the family's index file
 // ("profiles.ini" for Firefox, "Local State" otherwise); when none does, the first folder.
 std::string dataDir(const Entry& entry, const std::filesystem::path& home);

@@ -67,6 +67,33 @@ std::optional<std::string> userDataDir(const std::vector<std::string>& arguments
   return std::nullopt;
 }
 
+ProfileArgument profileArgument(const std::vector<std::string>& arguments) {
+  // Skips the program name; the value is "=VALUE" or the next argument.
+  for (std::size_t i = 1; i < arguments.size(); ++i) {
+    const std::string& argument = arguments[i];
+    const std::size_t equals = argument.find('=');
+    const std::string flag = Text::asciiLowercased(argument.substr(0, equals));
+    auto value = [&]() -> std::optional<std::string> {
+      if (equals != std::string::npos) return argument.substr(equals + 1);
+      if (i + 1 < arguments.size() && !Text::startsWith(arguments[i + 1], "-")) {
+        return arguments[i + 1];
+      }
+      return std::nullopt;
+    };
+    if (flag == "-profile" || flag == "--profile") {
+      auto folder = value();
+      if (folder && !folder->empty()) return ProfileArgument{expand(*folder), std::nullopt};
+      return {};
+    }
+    if (flag == "-p" || flag == "--p" || flag == "--profile-directory") {
+      auto name = value();
+      if (name && !name->empty()) return ProfileArgument{std::nullopt, *name};
+      return {};
+    }
+  }
+  return {};
+}
+
 std::string expand(std::string_view path) {
   std::string expanded =
       path.empty() ? std::string() : Files::expandTilde(path, Files::home()).string();

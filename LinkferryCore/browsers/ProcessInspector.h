@@ -26,6 +26,19 @@ std::optional<std::vector<std::string>> parseProcCmdline(std::string_view bytes)
 // passed through `expand`; nothing when there is none (or the flag is the last argument).
 std::optional<std::string> userDataDir(const std::vector<std::string>& arguments);
 
+// The profile a browser's command line names, the first such argument deciding:
+// - `folder`: Firefox's "-profile PATH" (also "--profile", "=PATH"), passed through `expand`;
+// - `name`: Firefox's "-P NAME" (also "--P", "-p", "=NAME"), or Chromium's
+//   "--profile-directory=NAME" (also as two arguments), which names the profile's folder.
+// Firefox reads its options without regard to case. A flag without a value (the last argument,
+// or "-P" followed by another option, which opens Firefox's profile manager) names nothing.
+struct ProfileArgument {
+  std::optional<std::string> folder;
+  std::optional<std::string> name;
+  bool operator==(const ProfileArgument&) const = default;
+};
+ProfileArgument profileArgument(const std::vector<std::string>& arguments);
+
 // The path with a leading "~" expanded to the home folder, then standardized: "." and ".."
 // components and repeated or trailing "/" removed.
 std::string expand(std::string_view path);

@@ -66,5 +66,33 @@ TEST(ProcessInspector, FindsTheUserDataFolderInEitherFlagForm) {
   }
 }
 
+TEST(ProcessInspector, FindsTheProfileOnRealBrowserCommandLines) {
+  using Argument = ProcessInspector::ProfileArgument;
+  const std::vector<std::pair<std::vector<std::string>, Argument>> cases = {
+      // Debian's chromium as /proc/PID/cmdline shows it after its wrapper.
+      {{"/usr/lib/chromium/chromium", "--show-component-extension-options",
+        "--enable-gpu-rasterization", "--no-default-browser-check", "--load-extension=",
+        "about:blank", "--user-data-dir=/tmp/f/chromium", "--profile-directory=Profile 1",
+        "--host-resolver-rules=MAP * 127.0.0.1:38917"},
+       {std::nullopt, "Profile 1"}},
+      {{"chromium", "--profile-directory", "Default"}, {std::nullopt, "Default"}},
+      // Firefox, as the desktop and scripts start it.
+      {{"/usr/lib/firefox-esr/firefox-esr", "--headless", "--no-remote", "--marionette",
+        "--profile", "/tmp/f/firefox/work/"},
+       {"/tmp/f/firefox/work", std::nullopt}},
+      {{"firefox-esr", "-P", "work", "https://a.test/"}, {std::nullopt, "work"}},
+      {{"firefox-esr", "-p=personal"}, {std::nullopt, "personal"}},
+      {{"firefox-esr", "-PROFILE", "/tmp/x/../y"}, {"/tmp/y", std::nullopt}},
+      // "-P" alone opens the profile manager; the program name is never a flag.
+      {{"firefox-esr", "-P", "-no-remote"}, {}},
+      {{"-P", "x"}, {}},
+      {{"firefox-esr", "https://a.test/"}, {}},
+  };
+  for (const auto& [arguments, expected] : cases) {
+    SCOPED_TRACE(arguments.size() > 1 ? arguments[1] : arguments[0]);
+    EXPECT_EQ(ProcessInspector::profileArgument(arguments), expected);
+  }
+}
+
 }  // namespace
 }  // namespace linkferry

@@ -211,6 +211,39 @@ std::vector<BrowserProfile> firefox(const fs::path& dataDir) {
   return profiles;
 }
 
+std::optional<fs::path> firefoxDefaultProfile(const fs::path& dataDir) {
+  auto text = readFile(dataDir / "profiles.ini", Files::kMegabyte);
+  if (!text || !Text::isValidUTF8(*text)) return std::nullopt;
+  const std::vector<INI::Section> sections = INI::parse(*text);
+  // Since Firefox 67 each installation has its own default, recorded as the profile's path.
+  std::vector<std::string> installDefaults;
+  for (const INI::Section& section : sections) {
+    if (!Text::startsWith(section.name, "Install")) continue;
+    if (auto found = section.values.find("Default"); found != section.values.end()) {
+      installDefaults.push_back(found->second);
+    }
+  }
+  if (installDefaults.size() == 1) {
+    const fs::path path = installDefaults.front();
+    return path.is_absolute() ? path : dataDir / path;
+  }
+  for (const INI::Section& section : sections) {
+    if (!Text::startsWith(section.name, "Profile")) continue;
+    auto isDefault = section.values.find("Default");
+    auto path = section.values.find("Path");
+    if (isDefault == section.values.end() || isDefault->second != "1" ||
+        path == section.values.end()) {
+      continue;
+    }
+    auto isRelative = section.values.find("IsRelative");
+    if (isRelative != section.values.end() && isRelative->second == "1") {
+      return dataDir / path->second;
+    }
+    return fs::path(path->second);
+  }
+  return std::nullopt;
+}
+
 std::vector<FirefoxContainer> containers(const fs::path& profileDir) {
   auto document = readJson(profileDir / "containers.json", 4 * Files::kMegabyte);
   if (!document) return {};

@@ -25,6 +25,11 @@ std::vector<BrowserProfile> chromium(const std::filesystem::path& userDataDir);
 // containers. A profile's id and name are its `Name`.
 std::vector<BrowserProfile> firefox(const std::filesystem::path& dataDir);
 
+// The folder of the profile Firefox starts when no profile is named: the default of the
+// installation when profiles.ini has exactly one "[Install…]" section, else the profile marked
+// "Default=1". Nothing when profiles.ini cannot be read or names none.
+std::optional<std::filesystem::path> firefoxDefaultProfile(const std::filesystem::path& dataDir);
+
 // The containers of a Firefox profile from its "containers.json", in file order; private
 // (internal) identities are left out.
 std::vector<FirefoxContainer> containers(const std::filesystem::path& profileDir);

@@ -1,5 +1,6 @@
 #include "foundation/URL.h"
 
+#include <algorithm>
 #include <array>
 #include <cstdlib>
 #include <cstring>
@@ -438,6 +439,99 @@ bool URLParser::split(URL& url) {
 
 std::optional<URL> URL::parse(std::string_view text) {
   return URLParser::parse(text);
+}
+
+namespace {
+
+// "a space", "a tab", "a line break" or "a control character" for a byte that never parses.
+std::string refusedCharacterName(unsigned char c) {
+  if (c == ' ') return "a space";
+  if (c == '\t') return "a tab";
+  if (c == '\n' || c == '\r') return "a line break";
+  return "a control character";
+}
+
+// The first "%" not followed by two hexadecimal digits, as written (at most "%" and two bytes).
+std::optional<std::string> badEscape(std::string_view text) {
+  for (std::size_t i = 0; i < text.size(); ++i) {
+    if (text[i] != '%') continue;
+    if (i + 2 < text.size() && Text::hexDigitValue(text[i + 1]) >= 0 &&
+        Text::hexDigitValue(text[i + 2]) >= 0) {
+      i += 2;
+      continue;
+    }
+    std::string written(text.substr(i, 3));
+    while (!written.empty() && static_cast<unsigned char>(written.back()) >= 0x80) {
+      written.pop_back();  // never cut a character in two
+    }
+    return written.empty() ? std::string("%") : written;
+  }
+  return std::nullopt;
+}
+
+std::string inQuotes(std::string_view text) {
+  return "\"" + std::string(text) + "\"";
+}
+
+}  // namespace
+
+std::optional<std::string> URL::parseProblem(std::string_view text) {
+  const std::size_t name = schemeNameEnd(text);
+  if (name == 0 || name >= text.size() || text[name] != ':') return std::nullopt;
+  if (parse(text)) return std::nullopt;
+  // The parts of "scheme://user@host:port/path?query#fragment" as written.
+  std::string_view rest = text.substr(name + 1);
+  std::string_view authority;
+  if (rest.starts_with("//")) {
+    const std::size_t end = std::min(rest.find_first_of("/?#", 2), rest.size());
+    authority = rest.substr(2, end - 2);
+    rest = rest.substr(end);
+  }
+  const std::size_t at = authority.rfind('@');
+  std::string_view hostAndPort = at == std::string_view::npos ? authority : authority.substr(at + 1);
+  std::string_view host = hostAndPort;
+  std::optional<std::string_view> port;
+  if (hostAndPort.starts_with('[')) {
+    const std::size_t close = hostAndPort.find(']');
+    if (close == std::string_view::npos) return "unclosed [ in the host";
+    host = hostAndPort.substr(0, close + 1);
+    const std::string_view after = hostAndPort.substr(close + 1);
+    if (!after.empty() && after.front() != ':') return "unexpected text after ] in the host";
+    if (!after.empty()) port = after.substr(1);
+  } else if (const std::size_t colon = hostAndPort.rfind(':'); colon != std::string_view::npos) {
+    host = hostAndPort.substr(0, colon);
+    port = hostAndPort.substr(colon + 1);
+  }
+
+  for (char c : host) {
+    const auto byte = static_cast<unsigned char>(c);
+    if (kLenientClass[byte] == kRefused) return "the host contains " + refusedCharacterName(byte);
+  }
+  if (auto escape = badEscape(host)) return "invalid percent-escape " + inQuotes(*escape) + " in the host";
+  if (port) {
+    for (char c : *port) {
+      const auto byte = static_cast<unsigned char>(c);
+      if (kLenientClass[byte] == kRefused) return "the port contains " + refusedCharacterName(byte);
+    }
+    int number = 0;
+    if (port->empty()) {
+      // "host:" with nothing after the colon is allowed by RFC 3986; not the problem here.
+    } else if (!std::all_of(port->begin(), port->end(), isAsciiDigit)) {
+      return "the port " + inQuotes(*port) + " is not a number";
+    } else if (!parsePort(*port, number)) {
+      return "the port " + std::string(*port) + " is above 65535";
+    }
+  }
+  for (char c : text) {
+    const auto byte = static_cast<unsigned char>(c);
+    if (kLenientClass[byte] == kRefused) return "the link contains " + refusedCharacterName(byte);
+  }
+  if (auto escape = badEscape(text)) return "invalid percent-escape " + inQuotes(*escape);
+  if (!host.empty() && !host.starts_with('[') &&
+      host.find_first_of("[]") != std::string_view::npos) {
+    return "a [ or ] in the host outside an IP address";
+  }
+  return "the text is not a valid link";
 }
 
 namespace {

@@ -53,6 +53,12 @@ class URL {
   // is above 65535 (no such link can be opened, and URLComponents could not keep it).
   static std::optional<URL> parse(std::string_view text);
 
+  // Why a text that starts like a link ("scheme:") is not one, in a short phrase for one line
+  // of an error: "the host contains a space", "unclosed [ in the host",
+  // "the port \"8o\" is not a number", "invalid percent-escape \"%zz\"", ... Nothing when the
+  // text parses or when it does not start with a scheme (a path or a word: no link at all).
+  static std::optional<std::string> parseProblem(std::string_view text);
+
   // What parse(text)->host() gives, nothing when the text does not parse; for histories of
   // hundreds of thousands of links, where most texts are plain web links whose host can be read
   // without building the URL.

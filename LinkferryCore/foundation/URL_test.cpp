@@ -359,3 +359,36 @@ TEST(URLFileLink, NeedsAnAbsolutePath) {
 
 }  // namespace
 }  // namespace linkferry
+
+namespace linkferry {
+namespace {
+
+TEST(URLParseProblem, SaysWhatKeepsALinkFromParsing) {
+  const std::vector<std::pair<std::string, std::string>> cases = {
+      {"http://exa mple.com", "the host contains a space"},
+      {"https://exa\tmple.com/", "the host contains a tab"},
+      {"http://[::1/x", "unclosed [ in the host"},
+      {"http://[::1]x/", "unexpected text after ] in the host"},
+      {"http://a.test:8o/", "the port \"8o\" is not a number"},
+      {"http://a.test:99999/", "the port 99999 is above 65535"},
+      {"http://a%zz.test/", "invalid percent-escape \"%zz\" in the host"},
+      {"http://a.test/b%2", "invalid percent-escape \"%2\""},
+      {"http://a.test/%\xC3\xBC", "invalid percent-escape \"%\""},
+      {"http://a.test/a b", "the link contains a space"},
+      {"http://a.test/\x01", "the link contains a control character"},
+  };
+  for (const auto& [text, problem] : cases) {
+    SCOPED_TRACE(text);
+    EXPECT_FALSE(URL::parse(text).has_value());
+    EXPECT_EQ(URL::parseProblem(text), problem);
+  }
+  // Links that parse, and texts that are no links at all, have no problem to tell.
+  for (const char* text : {"https://a.test/?q=a|b", "http://[::1]:80/", "mailto:a@b.test",
+                           "report.html", "my file.html", "", "1http://a b"}) {
+    SCOPED_TRACE(text);
+    EXPECT_EQ(URL::parseProblem(text), std::nullopt);
+  }
+}
+
+}  // namespace
+}  // namespace linkferry

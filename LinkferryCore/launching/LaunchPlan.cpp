@@ -1,5 +1,6 @@
 #include "launching/LaunchPlan.h"
 
+#include <string_view>
 #include <utility>
 
 namespace linkferry {
@@ -44,6 +45,36 @@ LaunchPlan::LaunchPlan(std::string executable, std::vector<std::string> argument
       warnings(std::move(warnings)),
       fallbacks(std::move(fallbacks)),
       fallbackNote(std::move(fallbackNote)) {}
+
+namespace {
+
+std::string shellWord(std::string_view word) {
+  auto safe = [](char c) {
+    return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') ||
+           std::string_view("_@%+=:,./-").find(c) != std::string_view::npos;
+  };
+  // zsh expands a word that starts with "=" to a program's path.
+  bool plain = !word.empty() && word.front() != '=';
+  for (char c : word) plain = plain && safe(c);
+  if (plain) return std::string(word);
+  std::string quoted = "'";
+  for (char c : word) {
+    if (c == '\'') {
+      quoted += "'\\''";
+    } else {
+      quoted += c;
+    }
+  }
+  return quoted + "'";
+}
+
+}  // namespace
+
+std::string LaunchPlan::commandLine() const {
+  std::string line = shellWord(executable);
+  for (const std::string& argument : arguments) line += " " + shellWord(argument);
+  return line;
+}
 
 JsonValue LaunchPlan::toJson() const {
   JsonValue json = JsonValue::object();

@@ -29,6 +29,12 @@ struct LaunchPlan {
   // written, each fallback a complete plan object) and "fallbackNote" (only when present).
   JsonValue toJson() const;
 
+  // The program and its arguments as one line a POSIX shell runs as this plan: words of only
+  // letters, digits and "_@%+=:,./-" (not starting with "=") as they are, every other word in
+  // single quotes, a quote inside written '\''. For showing the command to a user, who may paste
+  // it; plans themselves never go through a shell.
+  std::string commandLine() const;
+
   // The reverse of toJson. "executable", "arguments", "warnings" and "fallbacks" are required;
   // "fallbackNote" may be missing or null; other keys are ignored. Throws JsonError naming the
   // key path ("fallbacks[0].arguments[2]"). Fallbacks nested deeper than kMaxFallbackDepth fail

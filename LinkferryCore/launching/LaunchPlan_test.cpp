@@ -3,6 +3,8 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include "foundation/Process.h"
+
 namespace linkferry {
 namespace {
 
@@ -96,6 +98,25 @@ TEST(LaunchPlan, RefusesFallbacksNestedBeyondTheLimit) {
   };
   EXPECT_NO_THROW(decode(nested(LaunchPlan::kMaxFallbackDepth)));
   EXPECT_THROW(decode(nested(LaunchPlan::kMaxFallbackDepth + 1)), JsonError);
+}
+
+TEST(LaunchPlan, CommandLineQuotesOnlyWhatAShellWouldChangeAndRunsAsThePlan) {
+  EXPECT_EQ(LaunchPlan("/usr/bin/firefox-esr", {"--private-window", "https://x/?a=1&b=2"}, {})
+                .commandLine(),
+            "/usr/bin/firefox-esr --private-window 'https://x/?a=1&b=2'");
+  // A shell given the line passes the program exactly the plan's arguments.
+  const std::vector<std::string> words = {
+      "it's", "a b", "", "=x", "$HOME", "`id`", "*", "~", "b\xC3\xBC" "cher", "a\"b", "\\", "-P", "x=1"};
+  std::vector<std::string> arguments = {"%s|\\n"};
+  arguments.insert(arguments.end(), words.begin(), words.end());
+  const std::string line = LaunchPlan("printf", arguments, {}).commandLine();
+  Process::Options options;
+  options.captureOutput = true;
+  options.environment = std::map<std::string, std::string>{{"PATH", "/usr/bin:/bin"}};
+  const Process::Result result = Process::run("/bin/sh", {"-c", line}, options);
+  std::string expected;
+  for (const std::string& word : words) expected += word + "|\n";
+  EXPECT_EQ(result.standardOutput, expected) << line;
 }
 
 }  // namespace

@@ -1,5 +1,6 @@
 #include "router/ContextStage.h"
 
+#include <algorithm>
 #include <string>
 #include <utility>
 
@@ -21,7 +22,27 @@ StageResult ContextStage::evaluate(const LinkRequest&, const RoutingContext& con
   };
   const auto& frontmost = context.frontmostBrowser;
   const auto& lastUsed = context.lastUsedBrowser;
-  if (frontmost) addTargetsOf(*frontmost, kFrontmostWeight, "frontmost browser");
+  const auto& profile = context.frontmostProfile;
+  const bool profileKnown =
+      frontmost && profile &&
+      std::any_of(m_targets->begin(), m_targets->end(), [&](const BrowserTarget& target) {
+        return target.browser == *frontmost && target.profile == profile;
+      });
+  if (profileKnown) {
+    // The window shows one profile: that one first, the browser's others after it.
+    const Reason window{std::string(kID), L10n::tr("frontmost browser window")};
+    const Reason browser{std::string(kID), L10n::tr("frontmost browser")};
+    for (const BrowserTarget& target : *m_targets) {
+      if (target.browser != *frontmost) continue;
+      if (target.profile == profile) {
+        candidates.push_back(Candidate{target, kFrontmostWeight, {window}});
+      } else {
+        candidates.push_back(Candidate{target, kOtherProfileWeight, {browser}});
+      }
+    }
+  } else if (frontmost) {
+    addTargetsOf(*frontmost, kFrontmostWeight, "frontmost browser");
+  }
   if (lastUsed && lastUsed != frontmost) addTargetsOf(*lastUsed, kLastUsedWeight, "last used browser");
   if (candidates.empty()) return StageResult::abstain("no browser context");
   return StageResult::ranked(std::move(candidates));

@@ -13,6 +13,7 @@
 #include "router/ClickNotes.h"
 #include "router/RouterSetup.h"
 #include "rules/RuleAuthoring.h"
+#include "rules/RuleTargets.h"
 #include "rules/TargetLabel.h"
 #include "safety/LinkSafety.h"
 #include "safety/PublicSuffixList.h"
@@ -34,9 +35,7 @@ std::optional<URL> removeTrackers(LinkRequest& request, std::vector<std::string>
 }
 
 std::string commandText(const LaunchPlan& plan) {
-  std::string text = plan.executable;
-  for (const std::string& argument : plan.arguments) text += " " + argument;
-  return text;
+  return plan.commandLine();
 }
 
 // The state with every null part replaced by an empty value, so operations never check.
@@ -93,14 +92,19 @@ std::shared_ptr<const Router::Snapshot> Router::makeSnapshot(RouterState state,
       state.settings->orderedTargets(state.catalog->allTargets()));
   auto index = state.deferredIndex ? state.deferredIndex
                                    : std::make_shared<const DeferredIndex>(state.index);
+  // The file keeps the names its writer used; routing works with the catalog's identifiers.
+  std::shared_ptr<const RuleSet> rules =
+      previous && previous->state.rules == state.rules && previous->state.catalog == state.catalog
+          ? previous->rules
+          : RuleTargets::resolved(state.rules, *state.catalog);
   std::shared_ptr<const RuleIndex> ruleIndex =
-      previous && previous->state.rules == state.rules
-          ? previous->ruleIndex
-          : std::make_shared<const RuleIndex>(state.rules->rules);
+      previous && previous->rules == rules ? previous->ruleIndex
+                                           : std::make_shared<const RuleIndex>(rules->rules);
   auto pipeline = std::make_shared<const Pipeline>(RouterSetup::pipeline(
-      state.catalog, state.rules, index, *visible, false, *state.settings, ruleIndex));
+      state.catalog, rules, index, *visible, false, *state.settings, ruleIndex));
   return std::make_shared<const Snapshot>(Snapshot{std::move(state), std::move(pipeline),
-                                                   std::move(visible), std::move(ruleIndex)});
+                                                   std::move(visible), std::move(rules),
+                                                   std::move(ruleIndex)});
 }
 
 std::shared_ptr<const Router::Snapshot> Router::snapshot() const {
@@ -173,7 +177,7 @@ Router::Decided Router::decide(const Snapshot& snapshot, const LinkRequest& rece
   const RouterState& state = snapshot.state;
   const AppSettings& settings = *state.settings;
   const LinkPreparation::Result prepared = LinkPreparation::prepare(
-      received, context, settings, *state.rules, m_expander.get(), snapshot.ruleIndex.get());
+      received, context, settings, *snapshot.rules, m_expander.get(), snapshot.ruleIndex.get());
   Decided decided{.request = received};
   LinkRequest& request = decided.request;
   request.url = prepared.url;
@@ -353,13 +357,17 @@ Decision Router::test(const LinkRequest& received, const RoutingContext& context
   const std::shared_ptr<const Snapshot> current = snapshot();
   const RouterState& state = current->state;
   const LinkPreparation::Result prepared = LinkPreparation::prepare(
-      received, context, *state.settings, *state.rules, nullptr, current->ruleIndex.get());
+      received, context, *state.settings, *current->rules, nullptr, current->ruleIndex.get());
   LinkRequest request = received;
   request.url = prepared.url;
-  if (preparedURL) *preparedURL = prepared.url;
+  // Trackers come off before routing, as for a click, so the link routed and shown is the one
+  // a launch would open.
+  std::vector<std::string> lines = prepared.trace;
+  if (state.settings->stripTracking) removeTrackers(request, lines);
+  if (preparedURL) *preparedURL = request.url;
   Decision decision = current->pipeline->route(request, context);
   std::vector<TraceEntry> trace;
-  for (const std::string& line : prepared.trace) trace.push_back(TraceEntry{"prepare", line, {}});
+  for (const std::string& line : lines) trace.push_back(TraceEntry{"prepare", line, {}});
   trace.insert(trace.end(), decision.trace.begin(), decision.trace.end());
   decision.trace = std::move(trace);
   return decision;
@@ -388,7 +396,7 @@ OpenOptions Router::optionsFor(const Snapshot& snapshot, const Outcome::Route& r
   const OpenOptions global = state.settings->openOptions();
   if (route.reason.stage != "rules") return global;
   const std::optional<Rule> rule =
-      state.rules->decidingRule(route.target, request, context, *snapshot.ruleIndex);
+      snapshot.rules->decidingRule(route.target, request, context, *snapshot.ruleIndex);
   if (!rule) return global;
   return OpenOptions::resolve(global, rule->action.newWindow, rule->action.background);
 }

@@ -73,6 +73,10 @@ class Router {
     RouterState state;
     std::shared_ptr<const Pipeline> pipeline;
     std::shared_ptr<const std::vector<BrowserTarget>> visible;
+    // The rules as routing uses them: `state.rules` with the browser, profile and container
+    // names of their targets resolved against `state.catalog` (RuleTargets::resolved); the same
+    // pointer when they already name identifiers.
+    std::shared_ptr<const RuleSet> rules;
     // The rules filed by what they pin, shared by every walk of them (the rules stage, the
     // rewrites, the rule behind a decision); kept across snapshots while the rules stay.
     std::shared_ptr<const RuleIndex> ruleIndex;
@@ -117,10 +121,10 @@ class Router {
                       const ClickOverride& override, bool dryRun = false,
                       const Started& started = {});
 
-  // What `handle` would decide, without expanding short links, cleaning trackers, checking
-  // safety, logging or launching: the pipeline's decision with one "prepare" trace entry per
-  // preparation line in front. `prepared`, when given, receives the prepared link (what a launch
-  // would open).
+  // What `handle` would decide, without expanding short links, checking safety, logging or
+  // launching: the pipeline's decision with one "prepare" trace entry per preparation line
+  // (tracker removal included) in front. `prepared`, when given, receives the prepared link with
+  // trackers removed as the settings say (what a launch would open).
   Decision test(const LinkRequest& request, const RoutingContext& context,
                 std::optional<URL>* prepared = nullptr) const;
 

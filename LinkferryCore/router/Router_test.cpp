@@ -84,6 +84,31 @@ constexpr const char* kSafariRule =
     R"({"name": "Docs", "match": {"host": "docs.example"},
         "action": {"open": {"browser": "com.apple.Safari"}}})";
 
+// Rules may name browsers as `linkferry browsers` shows them; routing uses the identifiers, the
+// rules keep what their writer wrote, and a new catalog is resolved again.
+TEST_F(RouterTest, RulesNamingABrowserRouteToItsIdentifierAndKeepTheirText) {
+  AppSettings settings;
+  settings.alwaysAsk = false;
+  Router router = make(settings, R"({"name": "Docs", "match": {"host": "docs.example"},
+                                     "action": {"open": {"browser": "SAFARI"}}})");
+  const RouterResult result =
+      router.handle(request("https://docs.example/a"), context(), false, ClickOverride::none());
+  ASSERT_NE(result.asOpened(), nullptr);
+  EXPECT_EQ(result.asOpened()->target, RouteTarget::open(BrowserTarget{"com.apple.Safari"}));
+  EXPECT_EQ(result.asOpened()->reason.stage, "rules");
+  ASSERT_EQ(runner->plans.size(), 1u);
+  EXPECT_EQ(router.state().rules->rules[0].action.kind.asOpen()->target.browser, "SAFARI");
+
+  BrowserCatalog renamed = catalog();
+  renamed.browsers[0].definition.name = "Old Safari";
+  renamed.browsers[1].definition.name = "Safari";
+  router.setCatalog(std::make_shared<const BrowserCatalog>(renamed));
+  const Decision decision = router.test(request("https://docs.example/a"), context());
+  ASSERT_NE(decision.outcome.asRoute(), nullptr);
+  EXPECT_EQ(decision.outcome.asRoute()->target,
+            RouteTarget::open(BrowserTarget{"org.mozilla.firefox"}));
+}
+
 // A process that routes one link reads the browsers' databases only when a stage needs their
 // signals: never for a link a rule decides, once for all the others.
 TEST_F(RouterTest, ADeferredIndexIsBuiltOnlyWhenAStageFirstNeedsIt) {

@@ -226,5 +226,26 @@ TEST(ContextStage, RanksTheFrontmostThenTheLastUsedBrowsersTargets) {
             StageResult::abstain("no browser context"));
 }
 
+TEST(ContextStage, RanksTheProfileTheFrontmostWindowShowsFirst) {
+  auto targets = std::make_shared<const std::vector<BrowserTarget>>(std::vector<BrowserTarget>{
+      target("chromium", "Default"), target("chromium", "Profile 1"), target("firefox")});
+  ContextStage stage(targets);
+  RoutingContext inWork = context("chromium", "firefox");
+  inWork.frontmostProfile = "Profile 1";
+  const Reason window{"context", "frontmost browser window"};
+  const Reason front{"context", "frontmost browser"};
+  const Reason last{"context", "last used browser"};
+  EXPECT_EQ(stage.evaluate(request("https://a.com"), inWork),
+            StageResult::ranked({Candidate{target("chromium", "Default"), 0.4, {front}},
+                                 Candidate{target("chromium", "Profile 1"), 0.5, {window}},
+                                 Candidate{target("firefox"), 0.3, {last}}}));
+  // A profile that is not among the targets (hidden, or unknown here) tells nothing.
+  inWork.frontmostProfile = "Profile 9";
+  EXPECT_EQ(stage.evaluate(request("https://a.com"), inWork),
+            StageResult::ranked({Candidate{target("chromium", "Default"), 0.5, {front}},
+                                 Candidate{target("chromium", "Profile 1"), 0.5, {front}},
+                                 Candidate{target("firefox"), 0.3, {last}}}));
+}
+
 }  // namespace
 }  // namespace linkferry

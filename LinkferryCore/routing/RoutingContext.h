@@ -17,6 +17,9 @@ namespace linkferry {
 struct RoutingContext {
   // Browser identifier (as in `BrowserTarget::browser`) of the frontmost application, if a browser.
   std::optional<std::string> frontmostBrowser;
+  // The profile (as in `BrowserTarget::profile`) the frontmost browser's window shows, when it can
+  // be told. Nothing until the caller sets it.
+  std::optional<std::string> frontmostProfile = std::nullopt;
   // Browser identifier of the browser that was active most recently.
   std::optional<std::string> lastUsedBrowser;
   // Names of the networks the machine is connected to; the `network` matcher compares exactly.
@@ -41,7 +44,8 @@ struct RoutingContext {
 
   // Calendars are equal when they are in the same time zone (all of ours are Gregorian).
   bool operator==(const RoutingContext& other) const {
-    return frontmostBrowser == other.frontmostBrowser && lastUsedBrowser == other.lastUsedBrowser &&
+    return frontmostBrowser == other.frontmostBrowser &&
+           frontmostProfile == other.frontmostProfile && lastUsedBrowser == other.lastUsedBrowser &&
            activeNetworks == other.activeNetworks && now == other.now &&
            calendar.timeZoneIdentifier() == other.calendar.timeZoneIdentifier() &&
            installedApps == other.installedApps && screenLocked == other.screenLocked;
@@ -59,6 +63,7 @@ struct std::hash<linkferry::RoutingContext> {
     };
     std::hash<std::string> text;
     mix(context.frontmostBrowser ? text(*context.frontmostBrowser) : 0x51);
+    mix(context.frontmostProfile ? text(*context.frontmostProfile) : 0x53);
     mix(context.lastUsedBrowser ? text(*context.lastUsedBrowser) : 0x52);
     for (const auto& network : context.activeNetworks) mix(text(network));
     mix(std::hash<double>()(context.now.secondsSince1970));

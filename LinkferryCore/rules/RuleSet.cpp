@@ -20,6 +20,9 @@ namespace {
 struct Pieces {
   std::string skeleton;
   std::vector<std::string_view> rules;
+  // Offsets of the array's "[" and "]" in the text.
+  std::size_t open = 0;
+  std::size_t close = 0;
 };
 
 bool isBlank(char c) {
@@ -97,6 +100,8 @@ std::optional<Pieces> cut(std::string_view text) {
   }
   if (rulesKeys != 1 || !open || !close || text[*close] != ']') return std::nullopt;
   Pieces pieces;
+  pieces.open = *open;
+  pieces.close = *close;
   pieces.skeleton = std::string(text.substr(0, *open + 1)) + std::string(text.substr(*close));
   std::vector<std::size_t> bounds{*open};
   bounds.insert(bounds.end(), commas.begin(), commas.end());
@@ -138,6 +143,34 @@ std::optional<RuleSet> decodeInPieces(std::string_view text, std::string_view fi
   }
 }
 
+std::string_view leadingBlanks(std::string_view text) {
+  std::size_t end = 0;
+  while (end < text.size() && isBlank(text[end])) ++end;
+  return text.substr(0, end);
+}
+
+std::string_view trailingBlanks(std::string_view text) {
+  std::size_t begin = text.size();
+  while (begin > 0 && isBlank(text[begin - 1])) --begin;
+  return text.substr(begin);
+}
+
+// A new rule as the file writes its neighbours: pretty-printed and indented by what follows the
+// last line break of `lead`, or on one line when `lead` holds no line break.
+std::string ruleText(const Rule& rule, std::string_view lead) {
+  const std::size_t lineBreak = lead.rfind('\n');
+  if (lineBreak == std::string_view::npos) return Json::encodeCompact(rule.toJson());
+  const std::string indent(lead.substr(lineBreak + 1));
+  std::string pretty = Json::encodePretty(rule.toJson());
+  while (!pretty.empty() && isBlank(pretty.back())) pretty.pop_back();
+  std::string text;
+  for (char c : pretty) {
+    text += c;
+    if (c == '\n') text += indent;
+  }
+  return text;
+}
+
 }  // namespace
 
 std::string RuleSetWarning::text() const {
@@ -175,6 +208,62 @@ void RuleSet::save(const std::filesystem::path& file) const {
 
 std::string RuleSet::encode() const {
   return Json::encodePretty(toJson());
+}
+
+std::string RuleSet::encodeEditing(std::string_view text, const RuleSet& stored) const {
+  std::optional<Pieces> pieces = cut(text);
+  if (!pieces || pieces->rules.size() != stored.rules.size() || version != stored.version) {
+    return encode();
+  }
+  // Which stored rule each of ours is, in the stored order; a rule found nowhere after the last
+  // kept one is new.
+  std::vector<std::optional<std::size_t>> kept;
+  std::size_t next = 0;
+  for (const Rule& rule : rules) {
+    std::optional<std::size_t> found;
+    for (std::size_t k = next; k < stored.rules.size(); ++k) {
+      if (stored.rules[k] == rule) {
+        found = k;
+        break;
+      }
+    }
+    if (found) next = *found + 1;
+    kept.push_back(found);
+  }
+
+  // Each piece is the blanks before an element, the element and, for the last, the blanks before
+  // "]". A new rule takes the first element's lead; in an empty array, a line of its own indented
+  // one step beyond the line of "[".
+  std::string_view lead, closing;
+  std::string ownLead, ownClosing;
+  if (!pieces->rules.empty()) {
+    lead = leadingBlanks(pieces->rules.front());
+    closing = trailingBlanks(pieces->rules.back());
+  } else {
+    const std::size_t lineStart = text.rfind('\n', pieces->open);
+    if (lineStart != std::string_view::npos) {
+      const std::string_view indent = leadingBlanks(text.substr(lineStart + 1));
+      ownLead = "\n" + std::string(indent) + "  ";
+      ownClosing = "\n" + std::string(indent);
+      lead = ownLead;
+      closing = ownClosing;
+    }
+  }
+  std::string edited(text.substr(0, pieces->open + 1));
+  for (std::size_t j = 0; j < rules.size(); ++j) {
+    if (j > 0) edited += ',';
+    if (kept[j]) {
+      std::string_view piece = pieces->rules[*kept[j]];
+      if (*kept[j] + 1 == pieces->rules.size()) piece.remove_suffix(trailingBlanks(piece).size());
+      edited += piece;
+    } else {
+      edited += lead;
+      edited += ruleText(rules[j], lead);
+    }
+  }
+  if (!rules.empty()) edited += closing;
+  edited += text.substr(pieces->close);
+  return edited;
 }
 
 JsonValue RuleSet::toJson() const {

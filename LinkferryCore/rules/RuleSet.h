@@ -79,6 +79,14 @@ struct RuleSet {
   void save(const std::filesystem::path& file) const;
   // The rule-file text: pretty-printed, keys sorted, "/" not escaped, `version` as stored.
   std::string encode() const;
+  // The rule-file text for this set written as an edit of `text`, the file `stored` was decoded
+  // from, so that a rule added to the user's file leaves the rest as its writer wrote it: the
+  // stored rules this set keeps (equal, in their stored order) keep their text byte for byte
+  // with the separators between them, every other key stays as written, new rules are written
+  // in the canonical form (keys sorted) indented like the first rule, and rules left out are cut
+  // with their separator. `encode()` when the text cannot be edited so: it is not cut cleanly
+  // into its rules or the version changed.
+  std::string encodeEditing(std::string_view text, const RuleSet& stored) const;
 
   JsonValue toJson() const;
   // `version` (an integer, checked before anything else) and `rules` are required.

@@ -12,6 +12,7 @@
 #include "rules/Matcher.h"
 #include "rules/RuleEvaluator.h"
 #include "rules/RuleSetError.h"
+#include "rules/RuleTargets.h"
 
 namespace linkferry::RuleSetCheck {
 namespace {
@@ -145,12 +146,6 @@ std::string ruleName(const RuleSet& set, std::size_t index) {
   return "rules[" + std::to_string(index) + "] “" + set.rules[index].name + "”";
 }
 
-std::vector<BrowserTarget> targetsOf(const RuleAction& action) {
-  if (const auto* open = action.kind.asOpen()) return {open->target};
-  if (const auto* prompt = action.kind.asPrompt()) return prompt->targets;
-  return {};
-}
-
 }  // namespace
 
 std::vector<Warning> unreadKeys(const JsonValue& document) {
@@ -159,10 +154,13 @@ std::vector<Warning> unreadKeys(const JsonValue& document) {
   return std::move(walk.warnings);
 }
 
-std::vector<std::string> targetProblems(const BrowserTarget& target,
+std::vector<std::string> targetProblems(const BrowserTarget& written,
                                         const BrowserCatalog& catalog) {
   std::vector<std::string> problems;
-  if (target.browser.empty()) return {"empty browser identifier"};
+  if (written.browser.empty()) return {"empty browser identifier"};
+  TargetResolution resolution = catalog.resolve(written);
+  const BrowserTarget& target = resolution.target;
+  problems = std::move(resolution.ambiguous);
   const CatalogBrowser* browser = catalog.browser(target.browser);
   if (!browser) {
     return {"browser " + inQuotes(target.browser) +
@@ -215,13 +213,26 @@ std::vector<Warning> targetWarnings(const RuleSet& set, const BrowserCatalog& ca
                                       std::to_string(earlier->second) + "]"});
       }
     }
-    for (const BrowserTarget& target : targetsOf(rule.action)) {
+    for (const BrowserTarget& target : RuleTargets::of(rule.action)) {
       for (std::string& problem : targetProblems(target, catalog)) {
         warnings.push_back({path, std::move(problem)});
       }
     }
   }
   return warnings;
+}
+
+std::vector<Warning> resolvedNames(const RuleSet& set, const BrowserCatalog& catalog) {
+  std::vector<Warning> notes;
+  for (std::size_t i = 0; i < set.rules.size(); ++i) {
+    for (const BrowserTarget& target : RuleTargets::of(set.rules[i].action)) {
+      for (std::string& line : catalog.resolve(target).renamed) {
+        Warning note{ruleName(set, i), std::move(line)};
+        if (std::find(notes.begin(), notes.end(), note) == notes.end()) notes.push_back(note);
+      }
+    }
+  }
+  return notes;
 }
 
 std::string Problem::text() const {
@@ -270,9 +281,11 @@ Report check(const std::filesystem::path& file, const std::function<BrowserCatal
   report.warnings = notes.unreadKeys;
   // A browsers.json that does not load is one warning itself, so the rest of the check still runs.
   try {
-    for (Warning& warning : targetWarnings(set, catalog(), notes.hasStoredId)) {
+    const BrowserCatalog machine = catalog();
+    for (Warning& warning : targetWarnings(set, machine, notes.hasStoredId)) {
       report.warnings.push_back(std::move(warning));
     }
+    report.resolved = resolvedNames(set, machine);
   } catch (const std::exception& error) {
     report.warnings.push_back({"", std::string("targets not checked: ") + error.what()});
   }

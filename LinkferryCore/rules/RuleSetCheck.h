@@ -31,14 +31,22 @@ std::vector<Warning> unreadKeys(const JsonValue& document);
 // Each rule checked against the browsers of `catalog`: an empty name, an `id` used by an earlier
 // rule, and for every target of `open` and `prompt` an empty browser identifier, a browser not in
 // the catalog, a profile its browser does not have, a container on a browser that is no Firefox or
-// one no profile of the browser holds. Profiles of a browser whose data may not be read are not
-// judged. `hasStoredId[i]` tells whether rule i had an `id` in the file (ids made up on load are
-// never duplicates); a shorter list counts as stored.
+// one no profile of the browser holds, and a name that fits several. Targets are judged as
+// routing uses them: browser, profile and container names resolved (BrowserCatalog::resolve).
+// Profiles of a browser whose data may not be read are not judged. `hasStoredId[i]` tells whether
+// rule i had an `id` in the file (ids made up on load are never duplicates); a shorter list
+// counts as stored.
 std::vector<Warning> targetWarnings(const RuleSet& set, const BrowserCatalog& catalog,
                                     const std::vector<bool>& hasStoredId = {});
 
-// The warnings about one target, without its rule: what `targetWarnings` says about it.
+// The warnings about one target, without its rule: what `targetWarnings` says about it. The
+// target may use names or identifiers.
 std::vector<std::string> targetProblems(const BrowserTarget& target, const BrowserCatalog& catalog);
+
+// For every target of `open` and `prompt` written with a name rather than its identifier, what
+// the name stands for on this machine (`profile "Work" is "Profile 1"`), for the rule it is in.
+// Not warnings: names are as good as identifiers.
+std::vector<Warning> resolvedNames(const RuleSet& set, const BrowserCatalog& catalog);
 
 // One problem: a file that does not load, or one thing wrong with a rule.
 struct Problem {
@@ -71,6 +79,8 @@ struct Report {
   std::size_t ruleCount = 0;
   std::vector<Problem> problems;
   std::vector<Warning> warnings;  // unread keys first, then the targets' warnings
+  // What the names in targets stand for (resolvedNames); empty when the targets were not checked.
+  std::vector<Warning> resolved = {};
 };
 
 // Every problem of one rule, in the order the editor shows them: its condition's malformed
@@ -81,7 +91,7 @@ std::vector<std::string> ruleProblems(const Rule& rule);
 // message with its key path, a RuleSetError's description after "<file>: ", or the reason it
 // cannot be read; a missing file is none (`fileExists` false). A file that loads gives each rule's
 // problems, and as warnings its unread keys and `targetWarnings` against the catalog `catalog`
-// makes; that is called only then, and when it throws, its message becomes the one warning
+// makes, and what names in targets stand for; that is called only then, and when it throws, its message becomes the one warning
 // "targets not checked: <message>" at the top level. Never throws for the file.
 Report check(const std::filesystem::path& file, const std::function<BrowserCatalog()>& catalog);
 

@@ -6,6 +6,8 @@
 #include <string>
 #include <vector>
 
+#include "fixtures/BrowserProfiles.h"
+#include "rules/RuleTargets.h"
 #include "support/TestSupport.h"
 
 namespace linkferry {
@@ -68,6 +70,35 @@ TEST(RuleSetCheck, ACatalogThatFailsIsOneWarningBesideTheRulesProblems) {
       report.problems[0].toJson(),
       (JsonValue{
           {"rule", 0}, {"id", "r1"}, {"name", "bad"}, {"message", report.problems[0].message}}));
+}
+
+TEST(RuleSetCheck, NamedTargetsAreJudgedAsRoutingResolvesThem) {
+  TemporaryDirectory home;
+  const BrowserCatalog catalog = fixtures::realShapedCatalog(home.path());
+  const RuleSet set = RuleSet::decode(R"({"version": 1, "rules": [
+    {"id": "a", "name": "a", "match": {"scheme": "https"},
+     "action": {"open": {"browser": "firefox", "profile": "WORK", "container": "Client A"}}},
+    {"id": "b", "name": "b", "match": {"scheme": "https"},
+     "action": {"prompt": [{"browser": "chromium", "profile": "Work"}, {"browser": "chromium"}]}},
+    {"id": "c", "name": "c", "match": {"scheme": "https"},
+     "action": {"open": {"browser": "firefox", "profile": "personal", "container": "Client A"}}},
+    {"id": "d", "name": "d", "match": {"scheme": "https"}, "action": {"ignore": true}}]})",
+                                      "rules.json");
+  EXPECT_EQ(RuleSetCheck::targetWarnings(set, catalog),
+            (std::vector<RuleSetCheck::Warning>{
+                {"rules[2] “c”", "no container \"Client A\" in profile \"personal\" of "
+                                 "\"firefox-esr\""}}));
+  EXPECT_EQ(RuleSetCheck::resolvedNames(set, catalog).size(), 5u);
+
+  const auto shared = std::make_shared<const RuleSet>(set);
+  const auto resolved = RuleTargets::resolved(shared, catalog);
+  EXPECT_EQ(resolved->rules[0].action.kind.asOpen()->target,
+            (BrowserTarget{"firefox-esr", "work", "6"}));
+  EXPECT_EQ(resolved->rules[1].action.kind.asPrompt()->targets,
+            (std::vector<BrowserTarget>{{"chromium", "Profile 1"}, {"chromium"}}));
+  EXPECT_EQ(resolved->rules[3], set.rules[3]);
+  // A set that already names identifiers is shared as it is.
+  EXPECT_EQ(RuleTargets::resolved(resolved, catalog), resolved);
 }
 
 }  // namespace

@@ -648,3 +648,84 @@ TEST(RuleSet, DecidingRuleFindsTheFirstActiveMatchingRuleForTheTarget) {
 
 }  // namespace
 }  // namespace linkferry
+
+#include "rules/RuleAuthoring.h"
+
+namespace linkferry {
+namespace {
+
+// The rules with their ids blanked: a rule written without one gets a new one on every load.
+std::vector<Rule> withoutIds(RuleSet set) {
+  for (Rule& rule : set.rules) rule.id.clear();
+  return set.rules;
+}
+
+Rule rememberedRule(const std::string& host) {
+  return Rule{.id = "R",
+              .name = "Always open " + host + " in Firefox",
+              .enabled = true,
+              .match = Matcher::host(host),
+              .action = RuleAction{.kind = RuleActionKind::open(BrowserTarget{"firefox"})},
+              .expiresAt = std::nullopt};
+}
+
+// A rule remembered in the picker joins the user's file without rewriting what the user wrote:
+// key order, omitted defaults, comments-by-layout and the version's place all stay.
+TEST(RuleSetFileEdit, AddingARuleKeepsTheOtherRulesAsWritten) {
+  const std::string hand = "{\n"
+                           "    \"rules\" : [\n"
+                           "        { \"action\": {\"open\": {\"browser\": \"chromium\", \"profile\": \"Work\"}},\n"
+                           "          \"match\": {\"host\": \"*.corp.example\"}, \"name\": \"Work\" },\n"
+                           "        {\"name\": \"Mail\", \"match\": {\"host\": \"mail.example\"},\n"
+                           "         \"action\": {\"ignore\": true}, \"enabled\": false}\n"
+                           "    ],\n"
+                           "    \"version\": 1\n"
+                           "}\n";
+  const RuleSet stored = RuleSet::decode(hand, "rules.json");
+  const Rule rule = rememberedRule("docs.example");
+  const RuleSet changed = RuleAuthoring::adding(rule, stored, Date::now());
+  const std::string edited = changed.encodeEditing(hand, stored);
+
+  std::string canonical = Json::encodePretty(rule.toJson());
+  canonical.pop_back();  // the final newline
+  canonical = Text::replacingAll(canonical, "\n", "\n        ");
+  const std::string expected = "{\n    \"rules\" : [\n        " + canonical + "," +
+                               hand.substr(hand.find("\n        { \"action\""));
+  EXPECT_EQ(edited, expected);
+  EXPECT_EQ(withoutIds(RuleSet::decode(edited, "rules.json")), withoutIds(changed));
+}
+
+TEST(RuleSetFileEdit, CutRulesTakeTheirSeparatorAndOddFilesAreWrittenWhole) {
+  const Date now = Date::now();
+  // A rule for the same links is replaced, an expired one dropped; the survivor stays as written.
+  const std::string text = R"({"version": 1, "rules": [{"name": "old", "match": {"host": "a.example"},)"
+                           R"( "action": {"ignore": true}},   {"action": {"ignore": true}, "name": "gone",)"
+                           R"( "match": {"host": "b.example"}, "expiresAt": "2001-01-01T00:00:00Z"},)"
+                           R"( {"match": {"host": "c.example"},"name":"kept","action":{"ignore":true}}]})";
+  const RuleSet stored = RuleSet::decode(text, "rules.json");
+  const RuleSet changed = RuleAuthoring::adding(rememberedRule("a.example"), stored, now);
+  const std::string edited = changed.encodeEditing(text, stored);
+  EXPECT_EQ(edited, R"({"version": 1, "rules": [)" +
+                        Json::encodeCompact(rememberedRule("a.example").toJson()) +
+                        R"(, {"match": {"host": "c.example"},"name":"kept","action":{"ignore":true}}]})");
+  EXPECT_EQ(withoutIds(RuleSet::decode(edited, "rules.json")), withoutIds(changed));
+
+  // An empty array gets the rule on a line of its own.
+  const std::string empty = "{\n  \"version\": 1,\n  \"rules\": []\n}\n";
+  const RuleSet none = RuleSet::decode(empty, "rules.json");
+  const RuleSet first = RuleAuthoring::adding(rememberedRule("d.example"), none, now);
+  const std::string added = first.encodeEditing(empty, none);
+  EXPECT_TRUE(added.starts_with("{\n  \"version\": 1,\n  \"rules\": [\n    {\n      \"action\""))
+      << added;
+  EXPECT_TRUE(added.ends_with("\n    }\n  ]\n}\n")) << added;
+  EXPECT_EQ(withoutIds(RuleSet::decode(added, "rules.json")), withoutIds(first));
+
+  // A "rules" key written with an escape is not cut: the canonical text.
+  const std::string twice = R"({"version": 1, "\u0072ules": []})";
+  const RuleSet odd = RuleSet::decode(twice, "rules.json");
+  const RuleSet oddChanged = RuleAuthoring::adding(rememberedRule("e.example"), odd, now);
+  EXPECT_EQ(oddChanged.encodeEditing(twice, odd), oddChanged.encode());
+}
+
+}  // namespace
+}  // namespace linkferry
