@@ -362,7 +362,8 @@ std::vector<Check> ruleTargetChecks(const RuleSet& rules, const AppSettings& set
       for (const std::string& found : RuleSetCheck::targetProblems(target, catalog)) {
         checks.push_back(problem("rule targets", where + found, fix));
       }
-      BrowserTarget shown = target;
+      // Rules may name browsers and profiles as the user sees them; the settings hold ids.
+      BrowserTarget shown = catalog.resolve(target).target;
       shown.container.reset();
       shown.privateMode = false;
       if (std::find(settings.hiddenTargets.begin(), settings.hiddenTargets.end(), shown) !=

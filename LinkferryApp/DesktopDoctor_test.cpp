@@ -110,7 +110,8 @@ TEST(DesktopDoctor, LogChecksReportADataFolderThatCannotBeWritten) {
   fs::permissions(root, fs::perms(0755));
 }
 
-// A rule is flagged, by name, for each target this machine does not have or the settings hide;
+// A rule is flagged, by name, for each target this machine does not have or the settings hide
+// (also when the rule names the browser and profile as the user sees them);
 // a container target's extension is looked for in the profile's handlers.json.
 TEST(DesktopDoctor, RuleTargetsMissingOrHiddenAreNamedWithTheirRule) {
   TemporaryDirectory folder;
@@ -130,7 +131,7 @@ TEST(DesktopDoctor, RuleTargetsMissingOrHiddenAreNamedWithTheirRule) {
       {"name": "Fine", "match": {"host": "a.test"}, "action": {"open": {"browser": "chromium"}}},
       {"name": "Gone", "match": {"host": "b.test"}, "action": {"open": {"browser": "opera"}}},
       {"name": "Hidden", "match": {"host": "c.test"},
-       "action": {"prompt": [{"browser": "firefox", "profile": "work", "container": "3"}]}}]})",
+       "action": {"prompt": [{"browser": "Firefox", "profile": "Work", "container": "3"}]}}]})",
                                         "rules.json");
   AppSettings settings;
   settings.hiddenTargets = {BrowserTarget{"firefox", "work", std::nullopt, false}};
