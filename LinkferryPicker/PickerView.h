@@ -14,6 +14,9 @@
 
 namespace linkferry::picker {
 
+// The program's name, its X11 window class (WM_CLASS) and its Wayland app id alike.
+inline constexpr const char* kProgramName = "linkferry-picker";
+
 // The picker window: the link, its warnings and notes, one row per candidate and the ways to
 // remember a choice. Every key press goes through PickerKeys::command and PickerKeys::move (but
 // those typed into the pattern entry, which Tab reaches; Alt keys still choose from there). Tab
@@ -34,6 +37,7 @@ class PickerView : public Gtk::Window {
 
  private:
   Gtk::Widget* buildHeader();
+  Gtk::Widget* buildBand();
   Gtk::Widget* buildRow(std::size_t index);
   Gtk::Widget* buildFooter();
   void layoutRows();
@@ -51,6 +55,8 @@ class PickerView : public Gtk::Window {
   };
   std::optional<Screen> screen();
   void placeOnScreen(int width, int height, int anchorX, int anchorY);
+  void markAsDialog();
+  const std::vector<std::pair<int, int>>& otherPickers();
   void placeEstimated();
   static void afterFirstLayout(GdkFrameClock* clock, gpointer self);
   bool patternSelected() const;
@@ -79,6 +85,7 @@ class PickerView : public Gtk::Window {
   Gtk::DropDown* m_durations = nullptr;
   Gtk::Entry* m_pattern = nullptr;  // the "pattern" scope's expression, shown while it is selected
   Gtk::DropDown* m_stepped = nullptr;  // what left and right step: m_scopes or m_durations
+  std::optional<std::vector<std::pair<int, int>>> m_otherPickers;  // see otherPickers()
 };
 
 }  // namespace linkferry::picker
