@@ -975,8 +975,10 @@ bool tracedInFile(const std::filesystem::path& trace, std::string_view prefix) {
   return false;
 }
 
+// The picker window shown, found by its class as a window manager's rule finds it.
 std::string visiblePicker() {
-  const std::string found = xdotool({"search", "--sync", "--onlyvisible", "--name", "^Open link$"});
+  const std::string found =
+      xdotool({"search", "--sync", "--onlyvisible", "--classname", "^linkferry-picker$"});
   return found.substr(0, found.find('\n'));
 }
 
@@ -1001,6 +1003,9 @@ TEST(WarmPicker, AClickShowsTheWarmWindowAndAKeyPressOpensTheChosenBrowser) {
   // The browsers' icons come right after the first frame.
   ASSERT_FALSE(service->waitFor("icons ").empty()) << service->errorText();
   const Shot warm = screenshot(visiblePicker(), "warm-picker");
+  // The warm window is the same dialog as the cold one, named for the link's host.
+  EXPECT_EQ(property(visiblePicker(), "_NET_WM_NAME"), "\"Open news.example with…\"");
+  EXPECT_EQ(property(visiblePicker(), "_NET_WM_WINDOW_TYPE"), "_NET_WM_WINDOW_TYPE_DIALOG");
   xdotool({"key", "2"});
   auto [output, status] = click->finish();
   EXPECT_EQ(status, 0) << output << click->errorText();
