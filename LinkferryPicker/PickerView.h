@@ -17,8 +17,11 @@ namespace linkferry::picker {
 // The program's name, its X11 window class (WM_CLASS) and its Wayland app id alike.
 inline constexpr const char* kProgramName = "linkferry-picker";
 
-// The picker window: the link, its warnings and notes, one row per candidate and the ways to
-// remember a choice. Every key press goes through PickerKeys::command and PickerKeys::move (but
+// The picker window: the link (ReadableLink), a band for its findings (red for danger, blue for a
+// notice such as an international name), the request's note, one row per candidate, the ways to
+// remember a choice and the keys spelled out. It is titled "Open <host> with…"; on X11 it is a
+// dialog (_NET_WM_WINDOW_TYPE_DIALOG) of class kProgramName, placed by the program and stepped
+// aside from other pickers already shown; on Wayland the compositor places it. Every key press goes through PickerKeys::command and PickerKeys::move (but
 // those typed into the pattern entry, which Tab reaches; Alt keys still choose from there). Tab
 // goes round the scope, the pattern and the duration, and left and right step the one it is on; the
 // window calls `finished` exactly once, with the user's choice or a cancel (also when closed).

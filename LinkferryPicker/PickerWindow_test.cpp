@@ -650,6 +650,8 @@ TEST(PickerWindow, IsADialogNamedForItsHostAndAFurtherOneStepsAside) {
   EXPECT_EQ(over.x, under.x + 32);
   EXPECT_EQ(over.y, under.y + 32);
   for (Window* window : {&second, &first}) {
+    // Keys go to the window under the pointer: there is no window manager to give focus.
+    xdotool({"mousemove", "--window", window->id(), "20", "20"});
     window->keys({"Escape"});
     EXPECT_EQ(window->answer(), JsonValue::parse(R"({"cancel": true})"));
   }
@@ -708,6 +710,7 @@ TEST(PickerWindow, AnInternationalNameIsANoticeAndALookAlikeIsDanger) {
       EXPECT_GT(red, 150) << red << " " << green << " " << blue;
       EXPECT_LT(green, 80) << red << " " << green << " " << blue;
     }
+    xdotool({"mousemove", "--window", window.id(), "20", "20"});
     window.keys({"Escape"});
     EXPECT_EQ(window.answer(), JsonValue::parse(R"({"cancel": true})"));
   }
@@ -780,7 +783,7 @@ class RecorderDesktop {
     std::vector<std::string> arguments = options;
     arguments.push_back(link);
     const std::unique_ptr<Child> clicked = open(arguments);
-    xdotool({"search", "--sync", "--onlyvisible", "--name", "^Open link$"});
+    xdotool({"search", "--sync", "--onlyvisible", "--classname", "^linkferry-picker$"});
     std::vector<std::string> pressed{"key", "--delay", "30"};
     pressed.insert(pressed.end(), keys.begin(), keys.end());
     xdotool(pressed);
@@ -910,7 +913,7 @@ TEST(OpenThroughTheWindow, TheServicesPickCarriesWhatTheWindowShows) {
 
   const std::unique_ptr<Child> handedOver =
       desktop.open({"--service-picker", Json::encodeCompact(outcome.toJson()), link});
-  xdotool({"search", "--sync", "--onlyvisible", "--name", "^Open link$"});
+  xdotool({"search", "--sync", "--onlyvisible", "--classname", "^linkferry-picker$"});
   xdotool({"key", "2"});
   auto [output, status] = handedOver->finish();
   EXPECT_EQ(status, 0) << output << handedOver->errorText();
