@@ -755,6 +755,8 @@ const std::vector<std::pair<int, int>>& PickerView::otherPickers() {
   const ::Window self = gdk_x11_surface_get_xid(surface);
   const ::Window root = DefaultRootWindow(xdisplay);
 
+  // A window may go away while it is looked at: its error is expected, not fatal.
+  gdk_x11_display_error_trap_push(display);
   std::vector<::Window> windows;
   Atom type = 0;
   int format = 0;
@@ -782,6 +784,7 @@ const std::vector<std::pair<int, int>>& PickerView::otherPickers() {
       m_otherPickers->push_back(*corner);
     }
   }
+  gdk_x11_display_error_trap_pop_ignored(display);
   return *m_otherPickers;
 }
 
