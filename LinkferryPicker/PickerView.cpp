@@ -144,7 +144,7 @@ std::string noteText(const std::string& note) {
 
 // The keys, spelled out: what each does. "1–9, 0" name the badges of the rows there are.
 Glib::ustring legend(bool remembering, std::int64_t rows) {
-  // Each entry held together by no-break spaces: a line breaks only between entries.
+  // Each entry held together by no-break spaces.
   const auto key = [](const char* keys, std::string what) {
     std::string::size_type blank;
     while ((blank = what.find(' ')) != std::string::npos) what.replace(blank, 1, "\u00A0");
@@ -161,7 +161,11 @@ Glib::ustring legend(bool remembering, std::int64_t rows) {
     entries.push_back(key("←→", "change it"));
   }
   entries.push_back(key("Esc", "cancel"));
-  return Text::join(entries, "   ");
+  // Two lines broken by hand: a label that wraps would be measured for every width the window
+  // tries, on the way to its first frame.
+  const std::size_t half = (entries.size() + 1) / 2;
+  return Text::join({entries.begin(), entries.begin() + static_cast<std::ptrdiff_t>(half)}, "   ") +
+         "\n" + Text::join({entries.begin() + static_cast<std::ptrdiff_t>(half), entries.end()}, "   ");
 }
 
 std::int64_t monotonicMicroseconds() {
@@ -407,7 +411,7 @@ Gtk::Widget* PickerView::buildFooter() {
       checkPattern();
     }
   }
-  auto* hints = wrapping(label("", "hints"), 72);
+  auto* hints = label("", "hints");
   hints->set_markup(legend(m_scopes != nullptr, shownCount()));
   hints->set_xalign(0.5);
   hints->set_justify(Gtk::Justification::CENTER);
