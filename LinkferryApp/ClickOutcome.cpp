@@ -4,6 +4,7 @@
 #include <utility>
 
 #include "foundation/DisplayText.h"
+#include "safety/ReadableLink.h"
 
 namespace linkferry {
 
@@ -55,7 +56,8 @@ ClickOutcome ClickOutcome::failed(std::string link, std::string error) {
 // written in ASCII so that no control of its strings reaches the terminal either.
 std::string ClickOutcome::text() const {
   const auto shown = [](std::string_view piece) { return DisplayText::escaped(piece); };
-  std::string text = shown(link) + '\n';
+  const std::optional<URL> url = URL::parse(link);
+  std::string text = shown(url ? ReadableLink::text(*url) : link) + '\n';
   if (picker) {
     text += "  → the user must choose:\n";
     for (const std::string& row : rows) text += "    " + shown(row) + '\n';

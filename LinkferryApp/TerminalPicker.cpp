@@ -4,9 +4,34 @@
 
 #include "foundation/Text.h"
 #include "rules/TargetLabel.h"
+#include "safety/ReadableLink.h"
 #include "settings/PickerModel.h"
 
 namespace linkferry::TerminalPicker {
+
+std::vector<std::string> header(const PickerRequest& request) {
+  std::vector<std::string> lines{"Open " + ReadableLink::text(request.url) + " in:"};
+  const std::optional<LinkSafety::Finding::Severity> severity = LinkSafety::worst(request.safety);
+  if (severity == LinkSafety::Finding::Severity::danger) {
+    lines.push_back("  This link looks dangerous:");
+    for (const LinkSafety::Finding& finding : request.safety) {
+      lines.push_back("    " + finding.label + ": " + finding.excerpt);
+    }
+  } else if (severity) {
+    const ReadableLink::Host host = ReadableLink::host(request.url.percentEncodedHost().value_or(""));
+    std::vector<std::string> excerpts;
+    for (const LinkSafety::Finding& finding : request.safety) excerpts.push_back(finding.excerpt);
+    lines.push_back("  International name: " + (host.ascii ? host.shown + " (" + *host.ascii + ")"
+                                                           : Text::join(excerpts, "; ")));
+  }
+  if (request.note) {
+    for (std::string_view line : Text::split(Text::trimmed(*request.note), '\n')) {
+      if (!line.empty() && line.back() == '\r') line.remove_suffix(1);
+      lines.push_back("  " + std::string(line));
+    }
+  }
+  return lines;
+}
 
 std::vector<std::string> rows(const PickerRequest& request, const BrowserCatalog& catalog) {
   std::vector<std::string> lines;

@@ -12,6 +12,13 @@
 // as numbered lines, and the user's typed answer.
 namespace linkferry::TerminalPicker {
 
+// What stands above the rows: "Open <link> in:" (the link as ReadableLink shows it), then the
+// link's safety findings (a notice: "International name: bücher.de (xn--bcher-kva.de)"; danger:
+// "This link looks dangerous:" and one indented line per finding), then the request's note, one
+// line per line of it. Outside text is left as it is: the caller escapes each line for the
+// terminal (DisplayText::escaped).
+std::vector<std::string> header(const PickerRequest& request);
+
 // One line per candidate: its number badge (PickerKeys::badge; rows after the tenth show their
 // row number), its label and its reasons, e.g. " 1  Firefox — Work   history: 3 visits".
 std::vector<std::string> rows(const PickerRequest& request, const BrowserCatalog& catalog);

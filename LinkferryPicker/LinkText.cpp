@@ -7,6 +7,7 @@
 
 #include "foundation/DisplayText.h"
 #include "foundation/Text.h"
+#include "safety/ReadableLink.h"
 
 namespace linkferry::picker {
 
@@ -58,30 +59,12 @@ std::string sourceLine(std::string_view app, const std::optional<std::string>& w
 }
 
 LinkText LinkText::of(const URL& url, std::size_t maxRest, std::size_t maxHost) {
-  const std::string text = url.absoluteString();
+  const ReadableLink::Pieces pieces = ReadableLink::pieces(url);
   LinkText result;
-  const std::size_t authority = text.find("://");
-  if (authority == std::string::npos || !url.host()) {
-    result.rest = shortenedInMiddle(text, maxRest);
-    return result;
-  }
-  const std::size_t hostStart = authority + 3;
-  const std::size_t authorityEnd = std::min(text.find_first_of("/?#", hostStart), text.size());
-  std::string_view authorityText(text.data() + hostStart, authorityEnd - hostStart);
-  // userinfo ends at the last "@" of the authority; a port follows the last ":" outside brackets.
-  const std::size_t at = authorityText.rfind('@');
-  const std::size_t hostBegin = at == std::string_view::npos ? 0 : at + 1;
-  std::size_t hostEnd = authorityText.size();
-  const std::size_t colon = authorityText.rfind(':');
-  const std::size_t bracket = authorityText.rfind(']');
-  if (colon != std::string_view::npos && colon >= hostBegin &&
-      (bracket == std::string_view::npos || colon > bracket)) {
-    hostEnd = colon;
-  }
   // A long user name before "@" is shortened like the host: its end, next to the host, stays.
-  result.lead = shortenedInMiddle(std::string_view(text).substr(0, hostStart + hostBegin), maxHost);
-  result.host = shortenedInMiddle(authorityText.substr(hostBegin, hostEnd - hostBegin), maxHost);
-  result.rest = shortenedInMiddle(text.substr(hostStart + hostEnd), maxRest);
+  result.lead = shortenedInMiddle(pieces.lead, maxHost);
+  result.host = shortenedInMiddle(pieces.host, maxHost);
+  result.rest = shortenedInMiddle(pieces.rest, maxRest);
   return result;
 }
 

@@ -9,13 +9,15 @@
 
 namespace linkferry::picker {
 
-// A link as the picker shows it: the host stands out between the dimmed scheme and the rest, and
-// a long host or rest is shortened in its middle so both its start and its end stay readable.
+// A link as the picker shows it (ReadableLink: an international host in its own letters unless
+// they deceive, escapes of characters beyond ASCII decoded): the host stands out between the
+// dimmed scheme and the rest, and a long host or rest is shortened in its middle so both its
+// start and its end stay readable.
 struct LinkText {
   std::string lead;  // "https://", with any "user@" (a host hides behind it in deceptive links),
                      // at most `maxHost` characters
-  std::string host;  // the host as the link writes it, at most `maxHost` characters; empty for a
-                     // link without one
+  std::string host;  // ReadableLink::Host::shown, at most `maxHost` characters; empty for a link
+                     // without one
   std::string rest;  // ":port", path, query and fragment, at most `maxRest` characters
 
   // The longest host shown whole: DNS allows 253 bytes, but a window as wide as that text

@@ -22,11 +22,17 @@ TEST(LinkText, TheHostStandsApartFromUserInfoPortAndPath) {
             (LinkText{"https://bank.example@", "evil.example", ":8443/login"}));
   EXPECT_EQ(of("http://[2001:db8::1]:80/x"), (LinkText{"http://", "[2001:db8::1]", ":80/x"}));
   EXPECT_EQ(of("mailto:someone@example.com"), (LinkText{"", "", "mailto:someone@example.com"}));
+  // An international name reads in its own letters; a look-alike only in its ASCII form.
+  EXPECT_EQ(of("https://xn--bcher-kva.de/stra%C3%9Fe"), (LinkText{"https://", "bücher.de", "/straße"}));
+  EXPECT_EQ(of("https://\xD0\xB0pple.com/"), (LinkText{"https://", "xn--pple-43d.com", "/"}));
 }
 
 TEST(LinkText, ALongRestKeepsItsStartAndEndAroundAnEllipsis) {
   const LinkText link = of("https://example.com/" + std::string(40, 'a') + "/éü" + "zzzzzzz", 21);
-  EXPECT_EQ(link.rest, "/aaaaaaaaa…%A9%C3%BCzzzzzzz");
+  EXPECT_EQ(link.rest, "/aaaaaaaaa…/éüzzzzzzz");
+  // An escape that stays (no UTF-8 here) is still never cut.
+  EXPECT_EQ(of("https://example.com/" + std::string(40, 'a') + "%FF%FEzzzzzzzz", 21).rest,
+            "/aaaaaaaaa…%FF%FEzzzzzzzz");
   EXPECT_EQ(shortenedInMiddle("äöüäöüäöüäöü", 8), "äöüä…äöü");
   EXPECT_EQ(shortenedInMiddle("short", 8), "short");
 }

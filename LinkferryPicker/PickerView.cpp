@@ -1,10 +1,13 @@
 #include "PickerView.h"
 
 #include <gdk/x11/gdkx.h>
+#include <X11/Xatom.h>
+#include <X11/Xutil.h>
 #include <giomm/desktopappinfo.h>
 
 #include <algorithm>
 #include <cmath>
+#include <cstdlib>
 #include <cstdio>
 #include <ctime>
 
@@ -13,6 +16,7 @@
 #include "foundation/DisplayText.h"
 #include "foundation/Text.h"
 #include "rules/RuleAuthoring.h"
+#include "safety/ReadableLink.h"
 
 namespace linkferry::picker {
 
@@ -20,6 +24,9 @@ namespace {
 
 // The longest part of the link after its host that is shown before it is shortened.
 constexpr std::size_t kLinkRest = 56;
+
+// How far each further picker is moved from one that is already where it would go.
+constexpr int kCascadeStep = 32;
 
 // Where the middle of the first row is guessed to be, from the window's top, before it is laid out.
 constexpr int kFirstRowEstimate = 72;
@@ -93,6 +100,74 @@ void setBrowserIcon(Gtk::Image& image, const std::string& browser) {
   }
 }
 
+// "Open bücher.de with…": the host as ReadableLink shows it, so a window list or a switcher names
+// the link's site the way the link's line does.
+std::string windowTitle(const URL& url) {
+  const std::optional<std::string> host = url.percentEncodedHost();
+  if (!host || host->empty()) return "Open link with…";
+  return "Open " + DisplayText::escaped(shortenedInMiddle(ReadableLink::host(*host).shown, 48)) +
+         " with…";
+}
+
+// "bücher.de (xn--bcher-kva.de)", each an isolated piece: a right-to-left name keeps to itself.
+std::string internationalName(const PickerRequest& request) {
+  const std::optional<std::string> host = request.url.percentEncodedHost();
+  const ReadableLink::Host shown = ReadableLink::host(host.value_or(""));
+  if (shown.ascii) {
+    return isolated(shown.shown, LinkText::kMaxHost) + " (" + isolated(*shown.ascii, LinkText::kMaxHost) + ")";
+  }
+  // A notice that does not come from the link's own host: its excerpt says what it is.
+  std::vector<std::string> excerpts;
+  for (const LinkSafety::Finding& finding : request.safety) excerpts.push_back(isolated(finding.excerpt, 96));
+  return Text::join(excerpts, "; ");
+}
+
+// The longest note and the most lines of it shown; a note may quote a browser's error output.
+constexpr std::size_t kMaxNoteLines = 8;
+
+// The note's own lines kept (a browser's error output comes in lines), each escaped: no control
+// reaches the window, and a line break is one only where the note has one.
+std::string noteText(const std::string& note) {
+  std::vector<std::string> lines;
+  const std::string shortened = shortenedInMiddle(note, kLongNote);
+  for (std::string_view line : Text::split(shortened, '\n')) {
+    if (!line.empty() && line.back() == '\r') line.remove_suffix(1);
+    if (lines.size() == kMaxNoteLines) {
+      lines.back() += " …";
+      break;
+    }
+    lines.push_back(DisplayText::escaped(line));
+  }
+  while (!lines.empty() && lines.back().empty()) lines.pop_back();
+  return Text::join(lines, "\n");
+}
+
+// The keys, spelled out: what each does. "1–9, 0" name the badges of the rows there are.
+Glib::ustring legend(bool remembering, std::int64_t rows) {
+  // Each entry held together by no-break spaces.
+  const auto key = [](const char* keys, std::string what) {
+    std::string::size_type blank;
+    while ((blank = what.find(' ')) != std::string::npos) what.replace(blank, 1, "\u00A0");
+    return std::string("<b>") + keys + "</b>:\u00A0" + what;
+  };
+  const char* digits = rows >= 10 ? "1–9, 0" : rows > 1 ? "1–" : "1";
+  std::string numbers = digits;
+  if (rows > 1 && rows < 10) numbers += std::to_string(rows);
+  std::vector<std::string> entries{key(numbers.c_str(), "open"), key("Enter", "open selected"),
+                                   key("↑↓", "select"), key("Shift", "private window")};
+  if (remembering) {
+    entries.push_back(key("Alt", "open and remember"));
+    entries.push_back(key("Tab", "remember how"));
+    entries.push_back(key("←→", "change it"));
+  }
+  entries.push_back(key("Esc", "cancel"));
+  // Two lines broken by hand: a label that wraps would be measured for every width the window
+  // tries, on the way to its first frame.
+  const std::size_t half = (entries.size() + 1) / 2;
+  return Text::join({entries.begin(), entries.begin() + static_cast<std::ptrdiff_t>(half)}, "   ") +
+         "\n" + Text::join({entries.begin() + static_cast<std::ptrdiff_t>(half), entries.end()}, "   ");
+}
+
 std::int64_t monotonicMicroseconds() {
   timespec now{};
   clock_gettime(CLOCK_MONOTONIC, &now);
@@ -108,7 +183,7 @@ bool tracing() {
 
 PickerView::PickerView(PickerProtocol::Input input, Finished finished, bool iconsLater)
     : m_input(std::move(input)), m_finished(std::move(finished)), m_iconsLater(iconsLater) {
-  set_title("Open link");
+  set_title(windowTitle(m_input.request.url));
   set_decorated(false);
   set_resizable(false);
   add_css_class("linkferry-picker");
@@ -152,6 +227,7 @@ PickerView::PickerView(PickerProtocol::Input input, Finished finished, bool icon
       },
       false);
   signal_realize().connect([this] {
+    markAsDialog();
     placeEstimated();
     // After GTK's own layout handler, which was connected when the window was realized.
     if (GdkFrameClock* clock = gtk_widget_get_frame_clock(GTK_WIDGET(gobj()))) {
@@ -171,25 +247,7 @@ Gtk::Widget* PickerView::buildHeader() {
   const PickerRequest& request = m_input.request;
   auto* header = Gtk::make_managed<Gtk::Box>(Gtk::Orientation::VERTICAL, 4);
   header->add_css_class("header");
-  if (!request.safety.empty()) {
-    auto* band = Gtk::make_managed<Gtk::Box>(Gtk::Orientation::HORIZONTAL, 10);
-    band->add_css_class("warning");
-    auto* icon = Gtk::make_managed<Gtk::Image>();
-    icon->set_from_icon_name("dialog-warning-symbolic");
-    icon->set_pixel_size(22);
-    icon->set_valign(Gtk::Align::START);
-    band->append(*icon);
-    auto* lines = Gtk::make_managed<Gtk::Box>(Gtk::Orientation::VERTICAL, 2);
-    lines->append(*label("This link looks dangerous", "warning-title"));
-    for (const LinkSafety::Finding& finding : request.safety) {
-      auto* line = label("");
-      line->set_markup("<b>" + escaped(DisplayText::escaped(finding.label)) + "</b>  " +
-                       escaped(isolated(finding.excerpt, 48)));
-      lines->append(*wrapping(line));
-    }
-    band->append(*lines);
-    header->append(*band);
-  }
+  if (!request.safety.empty()) header->append(*buildBand());
   // Each piece of the link is isolated, so that no direction of one reorders another; the
   // pieces are already short, and a line too long for the window wraps.
   const LinkText link = LinkText::of(request.url, kLinkRest);
@@ -214,11 +272,49 @@ Gtk::Widget* PickerView::buildHeader() {
     header->append(*wrapping(label(sourceLine(*request.sourceApp, request.sourceWindow), "detail")));
   }
   if (request.note) {
-    // A note may quote a browser's error output.
-    header->append(*wrapping(
-        label(DisplayText::escaped(shortenedInMiddle(*request.note, kLongNote)), "note")));
+    auto* note = Gtk::make_managed<Gtk::Box>(Gtk::Orientation::HORIZONTAL, 8);
+    note->add_css_class("note");
+    auto* icon = Gtk::make_managed<Gtk::Image>();
+    icon->set_from_icon_name("dialog-information-symbolic");
+    icon->set_valign(Gtk::Align::START);
+    note->append(*icon);
+    auto* text = wrapping(label(noteText(*request.note)));
+    text->set_hexpand(true);
+    note->append(*text);
+    header->append(*note);
   }
   return header;
+}
+
+// Danger in red: "This link looks dangerous" and one line per finding. A notice (an
+// international name and nothing else) in a calm blue: the name in its own letters with its ASCII
+// form beside it, the one the browser will ask the network for.
+Gtk::Widget* PickerView::buildBand() {
+  const PickerRequest& request = m_input.request;
+  const bool danger = LinkSafety::worst(request.safety) != LinkSafety::Finding::Severity::notice;
+  auto* band = Gtk::make_managed<Gtk::Box>(Gtk::Orientation::HORIZONTAL, 10);
+  band->add_css_class(danger ? "warning" : "notice");
+  auto* icon = Gtk::make_managed<Gtk::Image>();
+  icon->set_from_icon_name(danger ? "dialog-warning-symbolic" : "dialog-information-symbolic");
+  icon->set_pixel_size(danger ? 22 : 18);
+  icon->set_valign(Gtk::Align::START);
+  band->append(*icon);
+  auto* lines = Gtk::make_managed<Gtk::Box>(Gtk::Orientation::VERTICAL, 2);
+  if (danger) {
+    lines->append(*label("This link looks dangerous", "warning-title"));
+    for (const LinkSafety::Finding& finding : request.safety) {
+      auto* line = label("");
+      line->set_markup("<b>" + escaped(DisplayText::escaped(finding.label)) + "</b>  " +
+                       escaped(isolated(finding.excerpt, 48)));
+      lines->append(*wrapping(line));
+    }
+  } else {
+    auto* line = label("");
+    line->set_markup("<b>International name:</b>  " + escaped(internationalName(request)));
+    lines->append(*wrapping(line));
+  }
+  band->append(*lines);
+  return band;
 }
 
 Gtk::Widget* PickerView::buildRow(std::size_t index) {
@@ -316,12 +412,9 @@ Gtk::Widget* PickerView::buildFooter() {
     }
   }
   auto* hints = label("", "hints");
-  hints->set_markup(
-      m_scopes
-          ? "<b>1–0</b> open   <b>↑↓</b> select   <b>Alt</b> remember   <b>←→</b> <b>Tab</b> how   "
-            "<b>Shift</b> private   <b>Esc</b> cancel"
-          : "<b>1–0</b> open   <b>↑↓</b> select   <b>Shift</b> private   <b>Esc</b> cancel");
+  hints->set_markup(legend(m_scopes != nullptr, shownCount()));
   hints->set_xalign(0.5);
+  hints->set_justify(Gtk::Justification::CENTER);
   footer->append(*hints);
   return footer;
 }
@@ -611,6 +704,94 @@ std::optional<PickerView::Screen> PickerView::screen() {
   return result;
 }
 
+// A tiling window manager floats a dialog and tiles a normal window. GTK 4 calls a window a
+// dialog on X11 only when it is modal or transient for another of its own, which the picker
+// never is, and has no call to say so otherwise; the property is set on the X window before it
+// is mapped, where the window manager reads it. On Wayland the picker is a toplevel like any
+// other: xdg-shell has no window type, and compositors float it by its app id
+// ("linkferry-picker") when the user's rules say so.
+void PickerView::markAsDialog() {
+  GdkSurface* surface = gtk_native_get_surface(GTK_NATIVE(gobj()));
+  if (!surface || !GDK_IS_X11_SURFACE(surface)) return;
+  GdkDisplay* display = gdk_surface_get_display(surface);
+  Display* xdisplay = gdk_x11_display_get_xdisplay(display);
+  const Atom type = gdk_x11_get_xatom_by_name_for_display(display, "_NET_WM_WINDOW_TYPE");
+  const Atom dialog = gdk_x11_get_xatom_by_name_for_display(display, "_NET_WM_WINDOW_TYPE_DIALOG");
+  XChangeProperty(xdisplay, gdk_x11_surface_get_xid(surface), type, XA_ATOM, 32, PropModeReplace,
+                  reinterpret_cast<const unsigned char*>(&dialog), 1);
+}
+
+namespace {
+
+// The picker's top-left corner on the screen when `window` is a mapped picker window.
+std::optional<std::pair<int, int>> pickerCorner(Display* xdisplay, ::Window window) {
+  XClassHint hint{};
+  if (!XGetClassHint(xdisplay, window, &hint)) return std::nullopt;
+  const bool picker = hint.res_name && std::string_view(hint.res_name) == kProgramName;
+  if (hint.res_name) XFree(hint.res_name);
+  if (hint.res_class) XFree(hint.res_class);
+  XWindowAttributes attributes{};
+  if (!picker || !XGetWindowAttributes(xdisplay, window, &attributes) ||
+      attributes.map_state != IsViewable) {
+    return std::nullopt;
+  }
+  int x = 0, y = 0;
+  ::Window ignored = 0;
+  if (!XTranslateCoordinates(xdisplay, window, DefaultRootWindow(xdisplay), 0, 0, &x, &y, &ignored)) {
+    return std::nullopt;
+  }
+  return std::pair{x, y};
+}
+
+}  // namespace
+
+// The top-left corners of the other pickers shown on this screen: X windows of the class
+// "linkferry-picker" that are mapped (a warm window waiting out of sight is not). The window
+// manager's list of the windows it manages (_NET_CLIENT_LIST) is read when there is one; without
+// a window manager the top-level windows are the root's children. Looked up once per window.
+const std::vector<std::pair<int, int>>& PickerView::otherPickers() {
+  if (m_otherPickers) return *m_otherPickers;
+  m_otherPickers.emplace();
+  GdkSurface* surface = gtk_native_get_surface(GTK_NATIVE(gobj()));
+  if (!surface || !GDK_IS_X11_SURFACE(surface)) return *m_otherPickers;
+  GdkDisplay* display = gdk_surface_get_display(surface);
+  Display* xdisplay = gdk_x11_display_get_xdisplay(display);
+  const ::Window self = gdk_x11_surface_get_xid(surface);
+  const ::Window root = DefaultRootWindow(xdisplay);
+
+  // A window may go away while it is looked at: its error is expected, not fatal.
+  gdk_x11_display_error_trap_push(display);
+  std::vector<::Window> windows;
+  Atom type = 0;
+  int format = 0;
+  unsigned long count = 0, after = 0;
+  unsigned char* data = nullptr;
+  const Atom clients = gdk_x11_get_xatom_by_name_for_display(display, "_NET_CLIENT_LIST");
+  if (XGetWindowProperty(xdisplay, root, clients, 0, 4096, False, XA_WINDOW, &type, &format,
+                         &count, &after, &data) == Success &&
+      type == XA_WINDOW && format == 32 && data) {
+    const auto* list = reinterpret_cast<const unsigned long*>(data);
+    windows.assign(list, list + count);
+  } else {
+    ::Window rootReturn = 0, parentReturn = 0;
+    ::Window* children = nullptr;
+    unsigned childCount = 0;
+    if (XQueryTree(xdisplay, root, &rootReturn, &parentReturn, &children, &childCount) && children) {
+      windows.assign(children, children + childCount);
+    }
+    if (children) XFree(children);
+  }
+  if (data) XFree(data);
+  for (const ::Window window : windows) {
+    if (window == self) continue;
+    if (std::optional<std::pair<int, int>> corner = pickerCorner(xdisplay, window)) {
+      m_otherPickers->push_back(*corner);
+    }
+  }
+  gdk_x11_display_error_trap_pop_ignored(display);
+  return *m_otherPickers;
+}
+
 // X11 lets a program place its window: with pickerAtCursor the middle of the first row, the one
 // Return opens, goes under the pointer, else the window is centred across the work area under the
 // pointer and a third of the way down; either way it stays in that work area. Elsewhere the
@@ -626,8 +807,34 @@ void PickerView::placeOnScreen(int width, int height, int anchorX, int anchorY) 
     x = found->pointerX - anchorX;
     y = found->pointerY - anchorY;
   }
-  x = std::clamp(x, area.x, std::max(area.x, area.x + area.width - width));
-  y = std::clamp(y, area.y, std::max(area.y, area.y + area.height - height));
+  const auto clamped = [&](int& left, int& top) {
+    left = std::clamp(left, area.x, std::max(area.x, area.x + area.width - width));
+    top = std::clamp(top, area.y, std::max(area.y, area.y + area.height - height));
+  };
+  clamped(x, y);
+  // Several pickers at once (links clicked one after another) would cover one another exactly:
+  // each further one steps down and to the right of a picker already there, the way windows
+  // cascade, and starts again from the work area's corner where the steps leave it.
+  const std::vector<std::pair<int, int>>& others = otherPickers();
+  const auto near = [&](int left, int top) -> const std::pair<int, int>* {
+    for (const std::pair<int, int>& corner : others) {
+      if (std::abs(corner.first - left) < kCascadeStep && std::abs(corner.second - top) < kCascadeStep) {
+        return &corner;
+      }
+    }
+    return nullptr;
+  };
+  for (int step = 0; step < 16; ++step) {
+    const std::pair<int, int>* corner = near(x, y);
+    if (!corner) break;
+    x = corner->first + kCascadeStep;
+    y = corner->second + kCascadeStep;
+    if (x + width > area.x + area.width || y + height > area.y + area.height) {
+      x = area.x + (step + 1) * kCascadeStep / 4;
+      y = area.y + (step + 1) * kCascadeStep / 4;
+    }
+    clamped(x, y);
+  }
   Display* xdisplay = gdk_x11_display_get_xdisplay(gtk_widget_get_display(GTK_WIDGET(gobj())));
   XMoveWindow(xdisplay, gdk_x11_surface_get_xid(surface), x, y);
 }

@@ -14,8 +14,14 @@
 
 namespace linkferry::picker {
 
-// The picker window: the link, its warnings and notes, one row per candidate and the ways to
-// remember a choice. Every key press goes through PickerKeys::command and PickerKeys::move (but
+// The program's name, its X11 window class (WM_CLASS) and its Wayland app id alike.
+inline constexpr const char* kProgramName = "linkferry-picker";
+
+// The picker window: the link (ReadableLink), a band for its findings (red for danger, blue for a
+// notice such as an international name), the request's note, one row per candidate, the ways to
+// remember a choice and the keys spelled out. It is titled "Open <host> with…"; on X11 it is a
+// dialog (_NET_WM_WINDOW_TYPE_DIALOG) of class kProgramName, placed by the program and stepped
+// aside from other pickers already shown; on Wayland the compositor places it. Every key press goes through PickerKeys::command and PickerKeys::move (but
 // those typed into the pattern entry, which Tab reaches; Alt keys still choose from there). Tab
 // goes round the scope, the pattern and the duration, and left and right step the one it is on; the
 // window calls `finished` exactly once, with the user's choice or a cancel (also when closed).
@@ -34,6 +40,7 @@ class PickerView : public Gtk::Window {
 
  private:
   Gtk::Widget* buildHeader();
+  Gtk::Widget* buildBand();
   Gtk::Widget* buildRow(std::size_t index);
   Gtk::Widget* buildFooter();
   void layoutRows();
@@ -51,6 +58,8 @@ class PickerView : public Gtk::Window {
   };
   std::optional<Screen> screen();
   void placeOnScreen(int width, int height, int anchorX, int anchorY);
+  void markAsDialog();
+  const std::vector<std::pair<int, int>>& otherPickers();
   void placeEstimated();
   static void afterFirstLayout(GdkFrameClock* clock, gpointer self);
   bool patternSelected() const;
@@ -79,6 +88,7 @@ class PickerView : public Gtk::Window {
   Gtk::DropDown* m_durations = nullptr;
   Gtk::Entry* m_pattern = nullptr;  // the "pattern" scope's expression, shown while it is selected
   Gtk::DropDown* m_stepped = nullptr;  // what left and right step: m_scopes or m_durations
+  std::optional<std::vector<std::pair<int, int>>> m_otherPickers;  // see otherPickers()
 };
 
 }  // namespace linkferry::picker

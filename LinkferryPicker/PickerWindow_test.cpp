@@ -10,6 +10,7 @@
 
 #include <gtest/gtest.h>
 
+#include <array>
 #include <chrono>
 #include <functional>
 #include <fstream>
@@ -619,6 +620,102 @@ TEST(PickerWindow, ALongHostOrTitleKeepsTheWindowOnTheScreenAndDrawn) {
   }
 }
 
+// What xprop says of one property of a window: the text after " = ".
+std::string property(const std::string& window, const std::string& name) {
+  Process::Options options;
+  options.captureOutput = true;
+  options.environment = displayEnvironment();
+  const Process::Result result = Process::run("/usr/bin/xprop", {"-id", window, name}, options);
+  EXPECT_EQ(result.exitStatus, 0) << result.standardError;
+  const auto equals = result.standardOutput.find(" = ");
+  if (equals == std::string::npos) return "";
+  return std::string(Text::trimmed(result.standardOutput.substr(equals + 3)));
+}
+
+// A tiling window manager floats the picker as the dialog it is, finds it by its class and
+// names it by the link's host; a second picker shown while the first is open steps down and to
+// the right of it instead of covering it exactly.
+TEST(PickerWindow, IsADialogNamedForItsHostAndAFurtherOneStepsAside) {
+  const PickerProtocol::Input input = request({"a", "b"}, AppSettings{}, "https://xn--bcher-kva.de/x");
+  Window first(input);
+  ASSERT_TRUE(first.shown());
+  EXPECT_EQ(property(first.id(), "WM_CLASS"), "\"linkferry-picker\", \"linkferry-picker\"");
+  EXPECT_EQ(property(first.id(), "_NET_WM_WINDOW_TYPE"), "_NET_WM_WINDOW_TYPE_DIALOG");
+  EXPECT_EQ(property(first.id(), "_NET_WM_NAME"), "\"Open bücher.de with…\"");
+
+  Window second(input);
+  ASSERT_TRUE(second.shown());
+  const Geometry under = geometryOf(first.id());
+  const Geometry over = geometryOf(second.id());
+  EXPECT_EQ(over.x, under.x + 32);
+  EXPECT_EQ(over.y, under.y + 32);
+  for (Window* window : {&second, &first}) {
+    // Keys go to the window under the pointer: there is no window manager to give focus.
+    xdotool({"mousemove", "--window", window->id(), "20", "20"});
+    window->keys({"Escape"});
+    EXPECT_EQ(window->answer(), JsonValue::parse(R"({"cancel": true})"));
+  }
+}
+
+// The colour of one pixel of a screenshot: red, green and blue from 0 to 255.
+std::array<int, 3> pixel(const std::string& name, int x, int y) {
+  const auto png = testing::binaryDirectory() / "test-output/picker" / (name + ".png");
+  Process::Options options;
+  options.captureOutput = true;
+  const Process::Result result = Process::run(
+      "/usr/bin/convert",
+      {png.string(), "-format", "%[fx:int(255*p{" + std::to_string(x) + "," + std::to_string(y) +
+                                    "}.r)] %[fx:int(255*p{" + std::to_string(x) + "," +
+                                    std::to_string(y) + "}.g)] %[fx:int(255*p{" + std::to_string(x) +
+                                    "," + std::to_string(y) + "}.b)]",
+       "info:"},
+      options);
+  EXPECT_EQ(result.exitStatus, 0) << result.standardError;
+  std::array<int, 3> rgb{};
+  std::istringstream(result.standardOutput) >> rgb[0] >> rgb[1] >> rgb[2];
+  return rgb;
+}
+
+// A German shop's international name is a calm notice with its ASCII form beside it; a
+// look-alike of a known name is danger in red, its name shown in ASCII. Both with a note of
+// several lines above the rows. Kept as <build>/test-output/picker/picker-notice.png and
+// picker-danger.png.
+TEST(PickerWindow, AnInternationalNameIsANoticeAndALookAlikeIsDanger) {
+  const std::string note =
+      "Could not open in Firefox — Work: exited with status 1:\nError: cannot open display\n"
+      "rules.json does not load: nothing was remembered";
+  struct Case {
+    std::string link;
+    std::string name;
+    std::string domain;  // the title of the scope that remembers for the domain
+  };
+  for (const Case& c : {Case{"https://xn--bcher-kva.de/stra%C3%9Fe", "picker-notice", "bücher.de"},
+                        Case{"https://www.\xD0\xB0\xD1\x80\xD1\x80\xD3\x8F\xD0\xB5.com/login",
+                             "picker-danger", "xn--80ak6aa92e.com"}}) {
+    SCOPED_TRACE(c.link);
+    PickerProtocol::Input input = request({"a", "b"}, AppSettings{}, c.link);
+    ASSERT_LT(input.defaultScope, input.scopes.size());
+    EXPECT_EQ(input.scopes[input.defaultScope].title, c.domain);
+    input.request.safety = LinkSafety::inspectAll(input.request.url);
+    input.request.note = note;
+    Window window(input);
+    ASSERT_TRUE(window.shown());
+    const Shot shot = screenshot(window, c.name);
+    EXPECT_GT(shot.colours, 64) << "the window looks blank";
+    // Inside the band, above its first line of text.
+    const auto [red, green, blue] = pixel(c.name, shot.width / 2, 22);
+    if (c.name == "picker-notice") {
+      EXPECT_GT(blue, red + 10) << red << " " << green << " " << blue;
+    } else {
+      EXPECT_GT(red, 150) << red << " " << green << " " << blue;
+      EXPECT_LT(green, 80) << red << " " << green << " " << blue;
+    }
+    xdotool({"mousemove", "--window", window.id(), "20", "20"});
+    window.keys({"Escape"});
+    EXPECT_EQ(window.answer(), JsonValue::parse(R"({"cancel": true})"));
+  }
+}
+
 // A desktop in a temporary folder with two browsers, "alpha" and "beta", that are scripts
 // recording "<$RECORDER_TAG><name>|<arguments joined by |>", and nothing else installed.
 class RecorderDesktop {
@@ -686,7 +783,7 @@ class RecorderDesktop {
     std::vector<std::string> arguments = options;
     arguments.push_back(link);
     const std::unique_ptr<Child> clicked = open(arguments);
-    xdotool({"search", "--sync", "--onlyvisible", "--name", "^Open link$"});
+    xdotool({"search", "--sync", "--onlyvisible", "--classname", "^linkferry-picker$"});
     std::vector<std::string> pressed{"key", "--delay", "30"};
     pressed.insert(pressed.end(), keys.begin(), keys.end());
     xdotool(pressed);
@@ -816,7 +913,7 @@ TEST(OpenThroughTheWindow, TheServicesPickCarriesWhatTheWindowShows) {
 
   const std::unique_ptr<Child> handedOver =
       desktop.open({"--service-picker", Json::encodeCompact(outcome.toJson()), link});
-  xdotool({"search", "--sync", "--onlyvisible", "--name", "^Open link$"});
+  xdotool({"search", "--sync", "--onlyvisible", "--classname", "^linkferry-picker$"});
   xdotool({"key", "2"});
   auto [output, status] = handedOver->finish();
   EXPECT_EQ(status, 0) << output << handedOver->errorText();
@@ -881,8 +978,10 @@ bool tracedInFile(const std::filesystem::path& trace, std::string_view prefix) {
   return false;
 }
 
+// The picker window shown, found by its class as a window manager's rule finds it.
 std::string visiblePicker() {
-  const std::string found = xdotool({"search", "--sync", "--onlyvisible", "--name", "^Open link$"});
+  const std::string found =
+      xdotool({"search", "--sync", "--onlyvisible", "--classname", "^linkferry-picker$"});
   return found.substr(0, found.find('\n'));
 }
 
@@ -907,6 +1006,9 @@ TEST(WarmPicker, AClickShowsTheWarmWindowAndAKeyPressOpensTheChosenBrowser) {
   // The browsers' icons come right after the first frame.
   ASSERT_FALSE(service->waitFor("icons ").empty()) << service->errorText();
   const Shot warm = screenshot(visiblePicker(), "warm-picker");
+  // The warm window is the same dialog as the cold one, named for the link's host.
+  EXPECT_EQ(property(visiblePicker(), "_NET_WM_NAME"), "\"Open news.example with…\"");
+  EXPECT_EQ(property(visiblePicker(), "_NET_WM_WINDOW_TYPE"), "_NET_WM_WINDOW_TYPE_DIALOG");
   xdotool({"key", "2"});
   auto [output, status] = click->finish();
   EXPECT_EQ(status, 0) << output << click->errorText();

@@ -17,13 +17,17 @@ window.linkferry-picker {
 .detail { font-size: 0.86em; opacity: 0.62; }
 .note {
   margin-top: 6px; padding: 7px 10px; border-radius: 7px;
-  background: alpha(@theme_selected_bg_color, 0.14);
+  background: alpha(#e5a50a, 0.16); border: 1px solid alpha(#e5a50a, 0.5);
 }
 .warning {
   margin-bottom: 10px; padding: 10px 12px; border-radius: 8px;
   background: #c01c28; color: white;
 }
 .warning-title { font-weight: bold; font-size: 1.05em; }
+.notice {
+  margin-bottom: 10px; padding: 8px 12px; border-radius: 8px;
+  background: alpha(#3584e4, 0.16); border: 1px solid alpha(#3584e4, 0.45);
+}
 .rows { margin: 0 0 8px 0; }
 .row {
   padding: 6px 10px 6px 8px; border-radius: 8px; min-height: 34px;
@@ -48,7 +52,7 @@ window.linkferry-picker {
 dropdown.active > button { box-shadow: inset 0 0 0 2px alpha(@theme_selected_bg_color, 0.8); }
 entry.pattern { font-family: monospace; font-size: 0.9em; }
 entry.pattern.error { color: #e01b24; border-color: #e01b24; }
-.hints { font-size: 0.82em; opacity: 0.55; }
+.hints { font-size: 0.82em; opacity: 0.7; }
 )css";
 
 bool desktopPrefersDark() {

@@ -1,7 +1,8 @@
 #pragma once
 
-// The picker's look: spacing, the selection highlight, badges and the warning band, drawn with the
-// theme's own colours so the window follows the desktop's dark or light style.
+// The picker's look: spacing, the selection highlight, badges, the bands (danger in red, a notice
+// in blue, a note in amber) drawn translucent over the theme's own colours so the window follows
+// the desktop's dark or light style.
 namespace linkferry::picker::Style {
 
 // Loads the style sheet for the default display and prefers the dark variant of the theme when

@@ -52,6 +52,8 @@ int main(int argc, char** argv) {
     }
   }
   picker::Rendering::chooseSoftware();
+  // Whatever the file is called: window managers and compositors know the window by it.
+  g_set_prgname(picker::kProgramName);
   if (!gtk_init_check()) {
     std::cerr << "linkferry-picker: cannot open a display\n";
     return 2;

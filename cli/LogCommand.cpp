@@ -12,6 +12,7 @@
 #include "foundation/Json.h"
 #include "settings/AppSettings.h"
 #include "settings/DecisionLog.h"
+#include "safety/ReadableLink.h"
 #include "settings/LinkferryPaths.h"
 
 namespace linkferry::cli {
@@ -59,7 +60,7 @@ int show(bool json, std::int64_t count) {
     // Links, window titles (an e-mail's subject), app names and trace lines come from outside.
     for (const LogEntry& entry : entries) {
       std::cout << RFC3339::formatUTC(entry.receivedAt) << ' ' << toString(entry.status) << ' '
-                << shown(entry.url.absoluteString());
+                << shown(ReadableLink::text(entry.url));
       if (entry.target) std::cout << " -> " << shown(entry.target->description());
       std::cout << '\n';
       if (entry.sourceApp || entry.sourceWindow) {

@@ -76,9 +76,11 @@ bool onTerminal() { return isatty(STDIN_FILENO) == 1; }
 // The answer typed on the terminal; nothing when standard input is no terminal.
 std::optional<PickerAnswer> askOnTerminal(const ClickOutcome& outcome,
                                           const PickerRequest& request) {
-  // The link, the note and the rows carry outside text: shown escaped, never as controls.
-  std::cout << "Open " << DisplayText::escaped(request.url.absoluteString()) << " in:\n";
-  if (request.note) std::cout << "  " << DisplayText::escaped(*request.note) << '\n';
+  // The link, the findings, the note and the rows carry outside text: shown escaped, never as
+  // controls.
+  for (const std::string& line : TerminalPicker::header(request)) {
+    std::cout << DisplayText::escaped(line) << '\n';
+  }
   for (const std::string& row : outcome.rows) std::cout << "  " << DisplayText::escaped(row) << '\n';
   for (;;) {
     std::cout << "Number to open, r+number to remember for this domain, p+number for a private "

@@ -36,7 +36,8 @@ TEST(SafetyCommand, ReportsFindingsFormsAndRegistrableDomainAsJson) {
   EXPECT_EQ(first["findings"][0], JsonValue({{"code", "script-tag"},
                                              {"label", "script tag"},
                                              {"excerpt", "/?q=<script>"},
-                                             {"kind", "xss"}}));
+                                             {"kind", "xss"},
+                                             {"severity", "danger"}}));
   EXPECT_EQ(reports[1]["host"], nullptr);
   EXPECT_EQ(reports[1]["registrableDomain"], nullptr);
   EXPECT_EQ(reports[1]["findings"], JsonValue::array());

@@ -157,5 +157,24 @@ TEST(LogCommand, ShowsOutsideTextEscaped) {
   EXPECT_EQ(std::count(text.standardOutput.begin(), text.standardOutput.end(), '\n'), 4);
 }
 
+// An international name reads in its own letters, a look-alike in its ASCII form only.
+TEST(LogCommand, ShowsInternationalHostsReadably) {
+  TemporaryDirectory home;
+  {
+    DecisionLog log(home.path() / "log.json", 30, true);
+    log.record(LinkRequest(*URL::parse("https://xn--bcher-kva.de/stra%C3%9Fe%20x"), std::nullopt,
+                           std::nullopt, Date::now()));
+    log.record(LinkRequest(*URL::parse("https://\xD0\xB0pple.com/%E2%80%AE"), std::nullopt,
+                           std::nullopt, Date::now()));
+  }
+  Process::Result text = linkferry(home, {"log"});
+  ASSERT_EQ(text.exitStatus, 0) << text.standardError;
+  EXPECT_NE(text.standardOutput.find(" pending https://bücher.de/straße%20x\n"), std::string::npos)
+      << text.standardOutput;
+  EXPECT_NE(text.standardOutput.find(" pending https://xn--pple-43d.com/%E2%80%AE\n"),
+            std::string::npos)
+      << text.standardOutput;
+}
+
 }  // namespace
 }  // namespace linkferry

@@ -16,6 +16,7 @@
 #include "foundation/Process.h"
 #include "foundation/URL.h"
 #include "rules/TargetLabel.h"
+#include "safety/ReadableLink.h"
 
 namespace linkferry::cli {
 
@@ -91,7 +92,7 @@ int runTest(const std::string& text, const std::optional<std::string>& sourceApp
 
   // Links, rule and profile names and program arguments are outside text: shown escaped.
   const auto shown = [](std::string_view text) { return DisplayText::escaped(text); };
-  std::cout << shown(preparedRequest.url.absoluteString()) << '\n';
+  std::cout << shown(ReadableLink::text(preparedRequest.url)) << '\n';
   for (const TraceEntry& entry : decision.trace) {
     // Preparation lines carry their own tag and took no measured time.
     std::cout << "  " << shown(entry.stage == "prepare" ? entry.summary : Router::traceLine(entry))

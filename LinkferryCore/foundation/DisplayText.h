@@ -22,4 +22,18 @@ bool isControl(char32_t codePoint) noexcept;
 // character it names, never for itself. Other text, any script included, is unchanged.
 std::string escaped(std::string_view text);
 
+// True for the code points a reader could take for something else in a link: controls (see
+// `isControl`), spaces and invisible characters (U+00A0, U+200B, U+FEFF, variation selectors,
+// tags, …), look-alikes of the characters that give a link its structure ("/", "?", "#", "&",
+// "=", "%", "@", ".", ":", e.g. U+2044 FRACTION SLASH, U+FF1F, U+2024), private-use code points,
+// noncharacters and U+FFFD.
+bool isDeceptiveInLink(char32_t codePoint) noexcept;
+
+// A percent-encoded piece of a link (a path, a query, a fragment, user information) written for
+// reading: every run of escapes that spells a character beyond ASCII in UTF-8 becomes that
+// character ("/stra%C3%9Fe" -> "/straße"), unless it is one `isDeceptiveInLink` names. Escapes of
+// ASCII characters stay as written ("%2F" is not "/", "%20" shows where a blank is), and so do
+// escapes that are no UTF-8 and malformed escapes. Never fails; linear in the text.
+std::string readablePercentEncoding(std::string_view text);
+
 }  // namespace linkferry::DisplayText

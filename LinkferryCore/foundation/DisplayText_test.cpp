@@ -3,6 +3,8 @@
 #include <gtest/gtest.h>
 
 #include <string>
+#include <utility>
+#include <vector>
 
 namespace linkferry {
 namespace {
@@ -62,6 +64,35 @@ TEST(DisplayText, ControlsAreExactlyTheEscapedSet) {
   EXPECT_FALSE(DisplayText::isControl(0x202f));
   EXPECT_FALSE(DisplayText::isControl(0x2065));
   EXPECT_FALSE(DisplayText::isControl(0x206a));
+}
+
+TEST(DisplayText, EscapesOfCharactersBeyondASCIIAreReadAsThoseCharacters) {
+  using DisplayText::readablePercentEncoding;
+  const std::vector<std::pair<std::string, std::string>> cases = {
+      {"/stra%C3%9Fe/%E6%97%A5%E6%9C%AC?q=%c3%bc#%F0%9F%98%80", "/straße/日本?q=ü#😀"},
+      // ASCII escapes keep the link's structure as written: "%2F" is no "/".
+      {"/a%2Fb%20c%3Fd%25e", "/a%2Fb%20c%3Fd%25e"},
+      // No UTF-8, malformed or cut short: as written, and the text after them still decodes.
+      {"/%FF%C3%BC", "/%FFü"},
+      {"/%C3%28", "/%C3%28"},
+      {"/%C3", "/%C3"},
+      {"/%E2%82%", "/%E2%82%"},
+      {"/%zz%C3%BC%", "/%zzü%"},
+      {"/%C0%AF", "/%C0%AF"},  // an overlong "/"
+      // What could be taken for something else stays escaped, its neighbours do not.
+      {"/bank%E2%80%AEgnp.exe", "/bank%E2%80%AEgnp.exe"},         // U+202E
+      {"/a%E2%81%84b%C3%BC", "/a%E2%81%84bü"},                     // U+2044 FRACTION SLASH
+      {"/%C2%A0x%E2%80%8By%EF%BB%BF", "/%C2%A0x%E2%80%8By%EF%BB%BF"},  // blank, invisible
+      {"/%EF%BC%9Fq%EF%BC%83f", "/%EF%BC%9Fq%EF%BC%83f"},           // fullwidth "?" and "#"
+      {"/%C2%85%EF%BF%BD%EE%80%80", "/%C2%85%EF%BF%BD%EE%80%80"},   // C1, U+FFFD, private use
+      // Characters written as they are stay as they are.
+      {"/straße", "/straße"},
+      {"", ""},
+  };
+  for (const auto& [text, expected] : cases) {
+    SCOPED_TRACE(text);
+    EXPECT_EQ(readablePercentEncoding(text), expected);
+  }
 }
 
 }  // namespace

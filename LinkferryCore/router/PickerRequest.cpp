@@ -76,8 +76,17 @@ PickerRequest PickerRequest::fromJson(const JsonReader& json) {
       const JsonReader kindJson = item["kind"];
       std::optional<LinkSafety::Finding::Kind> kind = LinkSafety::kindFromString(kindJson.string());
       if (!kind) kindJson.fail("expected \"xss\" or \"domain\"");
-      request.safety.push_back(LinkSafety::Finding{item["code"].string(), item["label"].string(),
-                                                   item["excerpt"].string(), *kind});
+      const std::string code = item["code"].string();
+      // Written before findings had a severity: the code's own.
+      LinkSafety::Finding::Severity severity = LinkSafety::severityOf(code);
+      if (auto severityJson = item.optional("severity")) {
+        std::optional<LinkSafety::Finding::Severity> read =
+            LinkSafety::severityFromString(severityJson->string());
+        if (!read) severityJson->fail("expected \"notice\" or \"danger\"");
+        severity = *read;
+      }
+      request.safety.push_back(LinkSafety::Finding{code, item["label"].string(),
+                                                   item["excerpt"].string(), *kind, severity});
     }
   }
   request.expandedFrom = optionalURL(json, "expandedFrom");

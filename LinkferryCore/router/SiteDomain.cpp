@@ -1,5 +1,7 @@
 #include "router/SiteDomain.h"
 
+#include "safety/ReadableLink.h"
+
 namespace linkferry {
 
 std::optional<SiteDomain> SiteDomain::of(const URL& url, const PublicSuffixList& psl) {
@@ -7,8 +9,8 @@ std::optional<SiteDomain> SiteDomain::of(const URL& url, const PublicSuffixList&
   if (!host || PublicSuffixList::isIPAddress(*host)) return std::nullopt;
   auto key = psl.siteKey(*host);
   if (!key || PublicSuffixList::isIPAddress(*key)) return std::nullopt;
-  auto shown = psl.registrableDomain(*host);
-  return SiteDomain{*key, shown ? std::move(*shown) : *key};
+  auto domain = psl.registrableDomain(*host);
+  return SiteDomain{*key, ReadableLink::host(domain ? *domain : *key).shown};
 }
 
 }  // namespace linkferry

@@ -12,7 +12,8 @@ namespace linkferry {
 struct SiteDomain {
   // What the signal index is keyed by: PublicSuffixList::siteKey, the ASCII form lower-cased.
   std::string key;
-  // What the user reads: the registrable domain in the form the link wrote it ("bücher.de").
+  // What the user reads: the registrable domain as ReadableLink shows it, "bücher.de" whether the
+  // link wrote "xn--bcher-kva.de" or "b%C3%BCcher.de", a deceptive name in its ASCII form.
   std::string shown;
 
   // Nothing for a link without a host, an IP address, a single-label host, a public suffix, or a

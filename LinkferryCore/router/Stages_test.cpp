@@ -99,7 +99,7 @@ std::shared_ptr<const SignalIndex> indexWith(std::string domain, DomainSignals s
 }
 
 // Browsers store international hosts in ASCII form; a link may bring the Unicode form. Both are
-// one site, and the user reads the domain as the link wrote it.
+// one site, and the user reads the domain in its own letters whichever form the link wrote.
 TEST(SessionStage, FindsAnInternationalSiteWhicheverFormTheLinkUses) {
   DomainSignals signals;
   signals.sessions = {{target("firefox"), SessionLevel::strong}};
@@ -109,7 +109,7 @@ TEST(SessionStage, FindsAnInternationalSiteWhicheverFormTheLinkUses) {
                                  Reason{"session", "signed in to bücher.de"}));
   EXPECT_EQ(stage.evaluate(request("https://shop.xn--bcher-kva.de/"), context()),
             StageResult::decided(RouteTarget::open(target("firefox")),
-                                 Reason{"session", "signed in to xn--bcher-kva.de"}));
+                                 Reason{"session", "signed in to bücher.de"}));
   EXPECT_EQ(stage.evaluate(request("https://bucher.de/"), context()),
             StageResult::abstain("no session for bucher.de"));
 }

@@ -3,6 +3,7 @@
 #include <unicode/uchar.h>
 
 #include <algorithm>
+#include <cstdio>
 
 #include "foundation/DisplayText.h"
 #include "foundation/L10n.h"
@@ -91,8 +92,37 @@ bool mixesAlphabets(const std::set<Script>& found) {
   return found.count(Script::latin) ? lookAlikes >= 1 : lookAlikes >= 2;
 }
 
+// True for what a name is written with: letters, combining marks and digits. Anything else
+// beyond ASCII (symbols, punctuation such as U+2044 FRACTION SLASH, spaces, invisible format
+// characters, unassigned code points) has no business in a name and can fake its structure:
+// "bank.example⁄login" is one label, not a host and a path.
+bool isNameCharacter(char32_t c) {
+  if (c < 0x80) return true;
+  switch (u_charType(static_cast<UChar32>(c))) {
+    case U_UPPERCASE_LETTER:
+    case U_LOWERCASE_LETTER:
+    case U_TITLECASE_LETTER:
+    case U_MODIFIER_LETTER:
+    case U_OTHER_LETTER:
+    case U_NON_SPACING_MARK:
+    case U_ENCLOSING_MARK:
+    case U_COMBINING_SPACING_MARK:
+    case U_DECIMAL_DIGIT_NUMBER:
+      return true;
+    default:
+      return false;
+  }
+}
+
+std::string codePointName(char32_t c) {
+  char text[16];
+  std::snprintf(text, sizeof text, "U+%04X", static_cast<unsigned>(c));
+  return text;
+}
+
 Finding finding(std::string_view code, std::string_view label, std::string excerpt) {
-  return Finding{std::string(code), L10n::tr(label), std::move(excerpt), Finding::Kind::domain};
+  return Finding{std::string(code), L10n::tr(label), std::move(excerpt), Finding::Kind::domain,
+                 LinkSafety::severityOf(code)};
 }
 
 }  // namespace
@@ -329,6 +359,18 @@ std::vector<Finding> inspectHost(std::string_view host) {
   }
   if (std::optional<std::string> skeleton = skeletonOfHost(hostForms->unicode)) {
     findings.push_back(finding("lookalike", "looks like", std::move(*skeleton)));
+  }
+  std::vector<std::string> unusual;
+  for (char32_t c : Text::codePoints(hostForms->unicode)) {
+    if (isNameCharacter(c)) continue;
+    std::string name = codePointName(c);
+    if (std::find(unusual.begin(), unusual.end(), name) == unusual.end()) {
+      unusual.push_back(std::move(name));
+    }
+  }
+  if (!unusual.empty()) {
+    findings.push_back(finding("unusual-character", "characters that are no letters",
+                               hostForms->ascii + " (" + Text::join(unusual, ", ") + ")"));
   }
   return findings;
 }

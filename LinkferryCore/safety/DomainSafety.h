@@ -60,7 +60,10 @@ std::optional<std::string> skeletonOfHost(std::string_view host);
 // once decoded (C0, DEL, C1, a bidirectional control or a line separator: DisplayText::isControl),
 // with the host as excerpt; then "too-long" (a label of the ASCII form longer than 63 bytes or the
 // whole longer than 253) with nothing after it, or "bad-punycode" with nothing after it, or "idn",
-// then "mixed-script" for each label that mixes alphabets, then "lookalike". Apart from
+// then "mixed-script" for each label that mixes alphabets, then "lookalike", then
+// "unusual-character" when the Unicode form holds anything beyond ASCII that is no letter, mark or
+// digit (a symbol, punctuation, a space, an invisible format character), its excerpt the ASCII
+// form and the code points ("xn--… (U+2044)"). Only "idn" is a notice; the others are danger. Apart from
 // "control-character", none for an empty host, an IP address or an IP literal ("[...]"), or a
 // plain ASCII host within the limits. `host` may be percent-encoded. Linear in the length of the
 // host.

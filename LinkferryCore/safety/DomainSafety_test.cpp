@@ -140,6 +140,42 @@ TEST(DomainSafety, InspectsTheHostOfALinkDecodingItOnce) {
   EXPECT_EQ(codes(DomainSafety::inspect(*URL::parse("https://%25D0%25B0pple.com/"))), Codes{});
 }
 
+// An international name alone is a notice: a German shop's "bücher.de" is not dangerous. What
+// imitates or hides is danger, and so is a name beyond ASCII that holds what is no letter: a
+// fraction slash that fakes a path, an invisible joiner, a symbol.
+TEST(DomainSafety, AnInternationalNameAloneIsANoticeAndDeceptionIsDanger) {
+  using Severity = LinkSafety::Finding::Severity;
+  const auto severities = [](const std::string& host) {
+    std::vector<std::pair<std::string, Severity>> result;
+    for (const auto& finding : DomainSafety::inspectHost(host)) {
+      result.emplace_back(finding.code, finding.severity);
+    }
+    return result;
+  };
+  using Expected = std::vector<std::pair<std::string, Severity>>;
+  EXPECT_EQ(severities("b\u00FCcher.de"), (Expected{{"idn", Severity::notice}}));
+  EXPECT_EQ(severities("\u043F\u0440\u0438\u043C\u0435\u0440.\u0440\u0444"),  // пример.рф
+            (Expected{{"idn", Severity::notice}}));
+  EXPECT_EQ(severities("\u4F8B\u3048.jp"), (Expected{{"idn", Severity::notice}}));
+  EXPECT_EQ(severities(kCyrillicApple + ".com"),
+            (Expected{{"idn", Severity::notice}, {"lookalike", Severity::danger}}));
+  EXPECT_EQ(severities("\xD0\xB6pple.com"),
+            (Expected{{"idn", Severity::notice}, {"mixed-script", Severity::danger}}));
+  EXPECT_EQ(severities("xn--ab_c.com"), (Expected{{"bad-punycode", Severity::danger}}));
+
+  const auto unusual = DomainSafety::inspectHost("bank.example\u2044login.evil.example");
+  ASSERT_EQ(codes(unusual), (Codes{"idn", "unusual-character"}));
+  EXPECT_EQ(unusual[1].severity, Severity::danger);
+  EXPECT_EQ(unusual[1].excerpt,
+            DomainSafety::forms("bank.example\u2044login.evil.example")->ascii + " (U+2044)");
+  for (const std::string host : {"a\u200Db.example", "\u2764.example", "a\u00A0b.example",
+                                 "xn--bank-yd7a.example" /* "bank" + U+202E */}) {
+    SCOPED_TRACE(host);
+    const auto findings = DomainSafety::inspectHost(host);
+    EXPECT_EQ(LinkSafety::worst(findings), Severity::danger) << testing::PrintToString(codes(findings));
+  }
+}
+
 // A decoded host with a control (terminal commands, a forged line, a bidi override that turns
 // "bank.example" + U+202E + "gnp.exe" into what reads "bank.exampleexe.png") is a finding of its
 // own, first, with the host as excerpt; the other checks still run.

@@ -124,8 +124,11 @@ Finding contentFinding(std::string_view code, std::string_view label, std::strin
 }  // namespace
 
 JsonValue Finding::toJson() const {
-  return JsonValue{
-      {"code", code}, {"label", label}, {"excerpt", excerpt}, {"kind", toString(kind)}};
+  return JsonValue{{"code", code},
+                   {"label", label},
+                   {"excerpt", excerpt},
+                   {"kind", toString(kind)},
+                   {"severity", toString(severity)}};
 }
 
 std::string_view toString(Finding::Kind kind) {
@@ -142,6 +145,34 @@ std::optional<Finding::Kind> kindFromString(std::string_view text) {
   if (text == "xss") return Finding::Kind::xss;
   if (text == "domain") return Finding::Kind::domain;
   return std::nullopt;
+}
+
+std::string_view toString(Finding::Severity severity) {
+  switch (severity) {
+    case Finding::Severity::notice:
+      return "notice";
+    case Finding::Severity::danger:
+      return "danger";
+  }
+  return "danger";
+}
+
+std::optional<Finding::Severity> severityFromString(std::string_view text) {
+  if (text == "notice") return Finding::Severity::notice;
+  if (text == "danger") return Finding::Severity::danger;
+  return std::nullopt;
+}
+
+Finding::Severity severityOf(std::string_view code) {
+  return code == "idn" ? Finding::Severity::notice : Finding::Severity::danger;
+}
+
+std::optional<Finding::Severity> worst(const std::vector<Finding>& findings) {
+  if (findings.empty()) return std::nullopt;
+  for (const Finding& finding : findings) {
+    if (finding.severity == Finding::Severity::danger) return Finding::Severity::danger;
+  }
+  return Finding::Severity::notice;
 }
 
 const std::set<std::string, std::less<>>& dangerousSchemes() {

@@ -21,13 +21,17 @@ namespace linkferry::LinkSafety {
 struct Finding {
   // "xss" for findings in the link's content, "domain" for findings on its host.
   enum class Kind { xss, domain };
+  // How the user is told: a notice informs ("idn": an international name, as a German shop's
+  // is), danger warns (everything that imitates, hides or injects).
+  enum class Severity { notice, danger };
 
   std::string code;     // stable identifier of the kind of problem ("script-tag", "idn", ...)
   std::string label;    // short name of the problem, localised for display
   std::string excerpt;  // the piece of the link that triggered the finding
   Kind kind = Kind::xss;
+  Severity severity = Severity::danger;
 
-  // {"code", "label", "excerpt", "kind"}.
+  // {"code", "label", "excerpt", "kind", "severity"}.
   JsonValue toJson() const;
 
   bool operator==(const Finding&) const = default;
@@ -35,6 +39,13 @@ struct Finding {
 
 std::string_view toString(Finding::Kind kind);
 std::optional<Finding::Kind> kindFromString(std::string_view text);
+std::string_view toString(Finding::Severity severity);  // "notice", "danger"
+std::optional<Finding::Severity> severityFromString(std::string_view text);
+// The severity of a finding with this code: notice for "idn", danger for every other code (an
+// unknown one included). For findings read from JSON written before findings had a severity.
+Finding::Severity severityOf(std::string_view code);
+// Danger when any finding is danger; notice when all are notices; nothing for no findings.
+std::optional<Finding::Severity> worst(const std::vector<Finding>& findings);
 
 // One content check: a stable code, its English label and an ICU regular expression that is
 // searched case-insensitively.
@@ -84,6 +95,7 @@ struct std::hash<linkferry::LinkSafety::Finding> {
     for (const std::string* part : {&finding.label, &finding.excerpt}) {
       hash ^= text(*part) + 0x9e3779b97f4a7c15ull + (hash << 6) + (hash >> 2);
     }
-    return hash ^ static_cast<std::size_t>(finding.kind);
+    return hash ^ static_cast<std::size_t>(finding.kind) ^
+           (static_cast<std::size_t>(finding.severity) << 1);
   }
 };

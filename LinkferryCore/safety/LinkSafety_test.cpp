@@ -124,8 +124,35 @@ TEST(LinkSafety, InspectAllAddsHostFindingsAfterContentFindings) {
   EXPECT_EQ(codes(LinkSafety::inspectAll(*URL::parse("https://b%C3%BCcher.de/"))), Codes{"idn"});
   EXPECT_EQ(codes(LinkSafety::inspectAll(*URL::parse("https://example.com/"))), Codes{});
   EXPECT_EQ(codes(LinkSafety::inspectAll(*URL::parse("file:///etc/passwd"))), Codes{});
-  EXPECT_EQ(LinkSafety::Finding({"idn", "l", "e", LinkSafety::Finding::Kind::domain}).toJson(),
-            JsonValue({{"code", "idn"}, {"label", "l"}, {"excerpt", "e"}, {"kind", "domain"}}));
+  EXPECT_EQ(LinkSafety::Finding({"idn", "l", "e", LinkSafety::Finding::Kind::domain,
+                                  LinkSafety::Finding::Severity::notice})
+                .toJson(),
+            JsonValue({{"code", "idn"},
+                       {"label", "l"},
+                       {"excerpt", "e"},
+                       {"kind", "domain"},
+                       {"severity", "notice"}}));
+}
+
+// The band a link gets: a notice for an international name and nothing else, danger as soon as
+// anything imitates, hides or injects.
+TEST(LinkSafety, TheWorstSeverityDecidesBetweenNoticeAndDanger) {
+  using Severity = LinkSafety::Finding::Severity;
+  const auto worst = [](const char* link) { return LinkSafety::worst(LinkSafety::inspectAll(*URL::parse(link))); };
+  EXPECT_EQ(worst("https://example.com/"), std::nullopt);
+  EXPECT_EQ(worst("https://b%C3%BCcher.de/"), Severity::notice);
+  EXPECT_EQ(worst("https://xn--bcher-kva.de/?q=<script>"), Severity::danger);
+  EXPECT_EQ(worst("https://\xD0\xB0pple.com/"), Severity::danger);
+  EXPECT_EQ(worst("https://www.paypal.com@b%C3%BCcher.de/"), Severity::danger);
+  EXPECT_EQ(worst("javascript:void(0)"), Severity::danger);
+  // Every content finding is danger, whatever its pattern.
+  for (const auto& finding : LinkSafety::inspect(*URL::parse("javascript:alert(1)"))) {
+    EXPECT_EQ(finding.severity, Severity::danger) << finding.code;
+  }
+  EXPECT_EQ(LinkSafety::severityOf("idn"), Severity::notice);
+  EXPECT_EQ(LinkSafety::severityOf("a-code-from-later"), Severity::danger);
+  EXPECT_EQ(LinkSafety::severityFromString("notice"), Severity::notice);
+  EXPECT_EQ(LinkSafety::severityFromString("red"), std::nullopt);
 }
 
 }  // namespace
