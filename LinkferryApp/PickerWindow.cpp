@@ -11,7 +11,6 @@
 #include "rules/RuleAuthoring.h"
 #include "rules/TargetLabel.h"
 #include "safety/PublicSuffixList.h"
-#include "safety/ReadableLink.h"
 
 namespace linkferry::PickerWindow {
 
@@ -20,18 +19,6 @@ namespace {
 bool isSet(const std::map<std::string, std::string>& environment, const std::string& name) {
   auto found = environment.find(name);
   return found != environment.end() && !found->second.empty();
-}
-
-// A scope's title with the name in it as the link's line shows it (ReadableLink): "bücher.de"
-// for "xn--bcher-kva.de", and a look-alike's ASCII form instead of the letters that imitate
-// another name. The host and domain scopes are a name; the page scope begins with the host.
-std::string readableTitle(const std::string& id, const std::string& title, const URL& url) {
-  if (id == "host" || id == "domain") return ReadableLink::host(title).shown;
-  const std::optional<std::string> host = url.host();
-  if (id != "page" || !host) return title;
-  const std::string lowered = Text::lowercased(*host);
-  if (!title.starts_with(lowered)) return title;
-  return ReadableLink::host(lowered).shown + title.substr(lowered.size());
 }
 
 // The scopes offered for the request's link, each with the RememberScope it stands for.
@@ -50,7 +37,7 @@ std::vector<std::pair<PickerProtocol::ScopeChoice, RememberScope>> scopes(
   for (auto& [id, scope] : offered) {
     std::optional<std::string> title = RuleAuthoring::describe(scope, request.url, psl);
     if (!title || !RuleAuthoring::matcher(scope, request.url, psl)) continue;
-    result.push_back({{id, readableTitle(id, *title, request.url), std::nullopt}, scope});
+    result.push_back({{id, *title, std::nullopt}, scope});
   }
   // The page's own expression is a valid start the user widens by editing it.
   if (auto expression = RuleAuthoring::pageRegex(request.url)) {

@@ -9,6 +9,7 @@
 #include "foundation/Regex.h"
 #include "foundation/Text.h"
 #include "foundation/Uuid.h"
+#include "safety/ReadableLink.h"
 
 namespace linkferry::RuleAuthoring {
 namespace {
@@ -17,6 +18,14 @@ std::optional<std::string> lowercasedHost(const URL& url) {
   auto host = url.host();
   if (!host || host->empty()) return std::nullopt;
   return Text::lowercased(*host);
+}
+
+// A name as the link's line shows it: "bücher.de" for "xn--bcher-kva.de", and a look-alike's
+// ASCII form instead of the letters that imitate another name, so neither a rule's name nor the
+// picker's offer reads as a site it is not.
+std::optional<std::string> shownName(const std::optional<std::string>& name) {
+  if (!name) return std::nullopt;
+  return ReadableLink::host(*name).shown;
 }
 
 std::string_view withoutTrailingSlashes(std::string_view path) {
@@ -133,13 +142,13 @@ std::optional<std::string> describe(const RememberScope& scope, const URL& url,
             return L10n::tr("links from %@", {w.scope.description()});
           },
           [&](const RememberScope::Page&) -> std::optional<std::string> {
-            auto host = lowercasedHost(url);
+            auto host = shownName(lowercasedHost(url));
             if (!host) return std::nullopt;
             return L10n::tr("%@ (any parameters)",
                             {*host + std::string(withoutTrailingSlashes(url.path()))});
           },
-          [&](const RememberScope::Host&) { return lowercasedHost(url); },
-          [&](const RememberScope::Domain&) { return ruleDomain(url, psl); },
+          [&](const RememberScope::Host&) { return shownName(lowercasedHost(url)); },
+          [&](const RememberScope::Domain&) { return shownName(ruleDomain(url, psl)); },
       },
       scope.value());
 }
@@ -173,8 +182,8 @@ std::optional<Rule> alwaysOpen(const URL& url, const BrowserTarget& target,
                                const PublicSuffixList& psl) {
   auto domain = ruleDomain(url, psl);
   if (!domain) return std::nullopt;
-  std::string name =
-      L10n::tr("Always open %@ in %@", {*domain, label ? *label : target.description()});
+  std::string name = L10n::tr("Always open %@ in %@",
+                              {*shownName(domain), label ? *label : target.description()});
   return openRule(std::move(name), Matcher::host("*." + *domain), target, std::nullopt);
 }
 

@@ -83,7 +83,11 @@ TEST(RuleAuthoring, DomainAndHostScopesJudgeTheSiteAndKeepTheHostsWriting) {
     }
     ASSERT_TRUE(rule);
     EXPECT_EQ(rule->match, Matcher::host("*." + *c.domain));
-    EXPECT_EQ(rule->name, "Always open " + *c.domain + " in firefox-esr");
+    // The name reads as the link's line does: an international name in its own letters.
+    const std::string shown = c.domain->starts_with("xn--") ? "bücher.de"
+                              : c.domain->starts_with("shop.xn--") ? "shop.公司.cn"
+                                                                 : *c.domain;
+    EXPECT_EQ(rule->name, "Always open " + shown + " in firefox-esr");
     EXPECT_TRUE(matches(rule->match, c.link));
   }
   const auto host = RuleAuthoring::remember(RememberScope::host(), url("https://Docs.Example.com/"),
@@ -91,6 +95,11 @@ TEST(RuleAuthoring, DomainAndHostScopesJudgeTheSiteAndKeepTheHostsWriting) {
   ASSERT_TRUE(host);
   EXPECT_EQ(host->match, Matcher::host("docs.example.com"));
   EXPECT_EQ(host->name, "Always open docs.example.com in Firefox");
+  // A look-alike of apple.com in Cyrillic letters is named by its ASCII form, never as "apple.com".
+  const auto lookAlike = RuleAuthoring::remember(RememberScope::host(), url("https://аррӏе.com/"),
+                                                 firefox(), "Firefox", std::nullopt, psl());
+  ASSERT_TRUE(lookAlike);
+  EXPECT_EQ(lookAlike->name, "Always open xn--80ak6aa92e.com in Firefox");
   EXPECT_EQ(host->action, RuleAction{.kind = RuleActionKind::open(firefox())});
   EXPECT_TRUE(host->enabled);
   EXPECT_TRUE(Uuid::parse(host->id));
