@@ -15,6 +15,7 @@
 #include "launching/DetachedLaunchRunner.h"
 #include "preparation/AppLinks.h"
 #include "rules/TargetLabel.h"
+#include "safety/LinkSafety.h"
 
 namespace linkferry {
 
@@ -130,6 +131,14 @@ ClickOutcome ClickHandler::answer(const PickerAnswer& answer, const Environment&
   if (answer.cancel) {
     m_router->cancel(request.id, std::nullopt);
     outcome.status = "cancelled";
+  } else if (answer.unasked && LinkSafety::worst(request.safety) ==
+                                    LinkSafety::Finding::Severity::danger) {
+    // A link the safety check warns of opens only after a person has seen the warning and chosen:
+    // with nobody to ask it is not opened, and the log and the notice say so.
+    m_router->cancel(request.id, "[unasked] " + *answer.unasked + ": " +
+                                     Router::kUnconfirmedDangerReason);
+    outcome.status = "cancelled";
+    outcome.reason = Router::kUnconfirmedDangerReason;
   } else if (answer.unasked) {
     std::function<void(const std::vector<std::string>&)> started;
     if (early) {

@@ -6,6 +6,7 @@
 #include "foundation/DisplayText.h"
 #include "foundation/Text.h"
 #include "router/ClickNotes.h"
+#include "router/Router.h"
 
 namespace linkferry::ClickNotice {
 namespace {
@@ -50,6 +51,11 @@ std::optional<Notice> of(const ClickOutcome& outcome,
     problems.push_back({0, "Could not open the link", *lateFailure});
   } else if (outcome.status == "pick") {
     return std::nullopt;
+  } else if (outcome.status == "cancelled" &&
+             outcome.reason == std::string(Router::kUnconfirmedDangerReason)) {
+    problems.push_back({0, "A dangerous link was not opened",
+                        "The link was not opened: it looks dangerous and there was no picker to "
+                        "confirm it; open it with linkferry open --pick to decide"});
   } else if (outcome.status == "failed") {
     const std::string where = outcome.target ? *outcome.target + ": " : "";
     problems.push_back({0, "Could not open the link",

@@ -1,6 +1,9 @@
 // What `linkferry open` and `linkferry-open` print for a click.
 #include "ClickOutcome.h"
 
+#include "ClickNotice.h"
+#include "router/Router.h"
+
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -38,6 +41,20 @@ TEST(ClickOutcome, TextShowsOutsideTextEscapedOneLineEach) {
                           [](char c) { return c == '\n' || (c >= 0x20 && c < 0x7f); }))
       << request;
   EXPECT_EQ(JsonValue::parse(request), *pick.picker);
+}
+
+// Only what the user could not see otherwise is told: a cancelled click is their own doing, a
+// dangerous link that nobody could confirm is not, and the notice says it was not opened.
+TEST(ClickNotice, ADangerousLinkNobodyConfirmedIsToldAPlainCancelIsNot) {
+  ClickOutcome outcome;
+  outcome.link = "https://docs.example/?next=javascript:alert(1)";
+  outcome.status = "cancelled";
+  EXPECT_FALSE(ClickNotice::of(outcome));
+  outcome.reason = Router::kUnconfirmedDangerReason;
+  const std::optional<ClickNotice::Notice> notice = ClickNotice::of(outcome);
+  ASSERT_TRUE(notice);
+  EXPECT_EQ(notice->summary, "A dangerous link was not opened");
+  EXPECT_TRUE(ClickNotice::line(*notice).starts_with("The link was not opened: it looks dangerous"));
 }
 
 }  // namespace

@@ -235,6 +235,28 @@ TEST_F(OpenCommand, NobodyToAskOpensTheBestCandidateAndTheLogSaysWhyButJsonCalle
       << entry.dump();
 }
 
+TEST_F(OpenCommand, NobodyToAskNeverOpensALinkTheSafetyCheckWarnsOf) {
+  folder.write("data/settings.json", R"({"alwaysAsk": false, "checkLinkSafety": true})");
+  writeRules(R"({"name": "Docs", "match": {"host": "docs.example"},
+                 "action": {"open": {"browser": "alpha"}}})");
+  auto result = run({"open", "https://docs.example/?next=javascript:alert(document.cookie)"});
+  EXPECT_EQ(result.exitStatus, 0) << result.standardError;
+  EXPECT_NE(result.standardOutput.find("cancelled: not opened: the link looks dangerous"),
+            std::string::npos)
+      << result.standardOutput;
+  EXPECT_EQ(launched(0).size(), 0u);
+  const JsonValue entry = log()[0];
+  EXPECT_EQ(entry["status"], "cancelled");
+  EXPECT_EQ(entry["trace"].back(),
+            "[unasked] no terminal and no display to show the picker on: not opened: the link "
+            "looks dangerous and nobody could confirm it");
+
+  // An international name alone is a notice: it is still opened.
+  auto notice = run({"open", "https://docs.xn--bcher-kva.example/"});
+  EXPECT_EQ(notice.exitStatus, 0) << notice.standardError;
+  EXPECT_EQ(log()[1]["status"], "routed") << log()[1].dump();
+}
+
 TEST_F(OpenCommand, NobodyToAskTriesTheNextCandidateWhenABrowserFails) {
   folder.write("data/browsers.json", browsers({"broken", "beta"}));
   auto opened = run({"open", "--pick", "https://docs.example/"});

@@ -84,6 +84,9 @@ class Router {
 
   // The reason logged for a link opened in its best candidate because nobody could be asked.
   static constexpr const char* kUnaskedReason = "nobody to ask: best suggestion";
+  // Why a link that looks dangerous was not opened when nobody could be asked.
+  static constexpr const char* kUnconfirmedDangerReason =
+      "not opened: the link looks dangerous and nobody could confirm it";
 
   // A pipeline trace entry as a log line: "[stage] summary (12.3 ms)".
   static std::string traceLine(const TraceEntry& entry);
