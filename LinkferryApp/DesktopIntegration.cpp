@@ -240,6 +240,9 @@ std::string desktopEntryText(const fs::path& program) {
 std::string desktopEntryText(const std::vector<std::string>& command, std::string_view icon) {
   std::string mimeTypes;
   for (const std::string& type : claimedTypes()) mimeTypes += type + ";";
+  // `xdg-settings set default-web-browser` also makes the browser the default for these, and
+  // rewrites an entry that does not list them, waiting four seconds after each rewrite.
+  mimeTypes += "x-scheme-handler/about;x-scheme-handler/unknown;";
   std::string exec;
   for (const std::string& word : command) exec += desktopString(execArgument(word)) + " ";
   return "[Desktop Entry]\n"

@@ -34,9 +34,12 @@ class Session {
                      {"XDG_DATA_DIRS", (m_folder.path() / "share").string()},
                      {"PATH", "/usr/local/bin:/usr/bin:/bin"}};
     fs::create_directories(m_folder.path() / "config");
+    // As xdg-settings leaves a browser of the user's folder once it has been the default (it adds
+    // about and unknown, then waits four seconds each time).
     m_folder.write("data/applications/oldbrowser.desktop",
                    "[Desktop Entry]\nType=Application\nName=Old Browser\nExec=/bin/true %u\n"
-                   "MimeType=text/html;x-scheme-handler/http;x-scheme-handler/https;\n");
+                   "MimeType=text/html;x-scheme-handler/http;x-scheme-handler/https;"
+                   "x-scheme-handler/about;x-scheme-handler/unknown;\n");
   }
 
   Process::Result run(const std::string& program, const std::vector<std::string>& arguments) const {
@@ -106,10 +109,10 @@ TEST(DesktopIntegration, InstallMakesLinkFerryTheDefaultAndUninstallGivesItBackE
   EXPECT_NE(entry.find("\nExec=" + (Session::program().parent_path() / "linkferry-open").string() +
                        " --start-service %u\n"),
             std::string::npos) << entry;
-  // Local pages as a browser claims them. xdg-settings adds the types it sets (about, unknown) to
-  // a desktop file of the user's folder.
-  EXPECT_NE(entry.find("x-scheme-handler/http;x-scheme-handler/https;text/html;"
-                       "application/xhtml+xml;\n"),
+  // Local pages as a browser claims them, and the two types xdg-settings sets for a browser as
+  // well, so that it has no reason to rewrite the entry: it stays as install wrote it.
+  EXPECT_NE(entry.find("\nMimeType=x-scheme-handler/http;x-scheme-handler/https;text/html;"
+                       "application/xhtml+xml;x-scheme-handler/about;x-scheme-handler/unknown;\n"),
             std::string::npos) << entry;
   EXPECT_NE(entry.find("\nCategories=Network;WebBrowser;\n"), std::string::npos);
   EXPECT_EQ(session.defaultBrowser(), "linkferry.desktop\n");
