@@ -51,37 +51,14 @@ struct LaunchArguments {
   bool verbose = false;
 };
 
-// A shell-style rendering for people to read; the plan itself never goes through a shell.
-std::string quoted(const std::string& argument) {
-  const bool plain = !argument.empty() && argument.find_first_not_of(
-                                              "abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWX"
-                                              "YZ0123456789_@%+=:,./-") == std::string::npos;
-  if (plain) return argument;
-  std::string text = "'";
-  for (char c : argument) {
-    if (c == '\'') {
-      text += "'\\''";
-    } else {
-      text += c;
-    }
-  }
-  return text + "'";
-}
-
-std::string commandLine(const LaunchPlan& plan) {
-  std::string line = quoted(plan.executable);
-  for (const std::string& argument : plan.arguments) line += " " + quoted(argument);
-  return line;
-}
-
 void printPlan(const LaunchPlan& plan, bool json) {
   if (json) {
     printJson(plan.toJson());
     return;
   }
-  std::cout << DisplayText::escaped(commandLine(plan)) << '\n';
+  std::cout << DisplayText::pasteable(plan.commandLine()) << '\n';
   for (const LaunchPlan& fallback : plan.fallbacks) {
-    std::cout << "fallback: " << DisplayText::escaped(commandLine(fallback)) << '\n';
+    std::cout << "fallback: " << DisplayText::pasteable(fallback.commandLine()) << '\n';
   }
 }
 

@@ -92,15 +92,6 @@ int runTest(const std::string& text, const std::optional<std::string>& sourceApp
 
   // Links, rule and profile names and program arguments are outside text: shown escaped.
   const auto shown = [](std::string_view text) { return DisplayText::escaped(text); };
-  // A command line is printed as it is, so it can be pasted into a shell (its quoting has
-  // backslashes of its own); only one holding a control character is escaped, and is then for
-  // reading, not pasting.
-  const auto shownCommand = [](const std::string& line) {
-    std::string backslashesDoubled;
-    for (char c : line) backslashesDoubled += c == '\\' ? std::string(2, c) : std::string(1, c);
-    const std::string escaped = DisplayText::escaped(line);
-    return escaped == backslashesDoubled ? line : escaped;
-  };
   std::cout << shown(ReadableLink::text(preparedRequest.url)) << '\n';
   for (const TraceEntry& entry : decision.trace) {
     // Preparation lines carry their own tag and took no measured time.
@@ -119,9 +110,9 @@ int runTest(const std::string& text, const std::optional<std::string>& sourceApp
   }
   if (plan) {
     // The plan `open` would run, quoted as a shell needs it, so the line can be pasted.
-    std::cout << "command: " << shownCommand(plan->commandLine()) << '\n';
+    std::cout << "command: " << DisplayText::pasteable(plan->commandLine()) << '\n';
     for (const LaunchPlan& fallback : plan->fallbacks) {
-      std::cout << "  if that fails: " << shownCommand(fallback.commandLine()) << '\n';
+      std::cout << "  if that fails: " << DisplayText::pasteable(fallback.commandLine()) << '\n';
     }
     for (const std::string& warning : plan->warnings) std::cout << "  warning: " << shown(warning) << '\n';
   }

@@ -1,5 +1,6 @@
 #include "foundation/DisplayText.h"
 
+#include <algorithm>
 #include <cstddef>
 #include <optional>
 
@@ -169,6 +170,13 @@ std::string escaped(std::string_view text) {
     at += decoded->length;
   }
   return result;
+}
+
+std::string pasteable(std::string_view text) {
+  const std::string shown = escaped(text);
+  // Nothing but the backslashes was escaped: the text is safe on a terminal as it is.
+  const auto backslashes = static_cast<std::size_t>(std::count(text.begin(), text.end(), '\\'));
+  return shown.size() == text.size() + backslashes ? std::string(text) : shown;
 }
 
 }  // namespace linkferry::DisplayText

@@ -29,6 +29,11 @@ std::string escaped(std::string_view text);
 // noncharacters and U+FFFD.
 bool isDeceptiveInLink(char32_t codePoint) noexcept;
 
+// `text` as it is when `escaped` would change nothing but its backslashes, else `escaped(text)`:
+// for a command line shown to be pasted into a shell, whose quoting has backslashes of its own.
+// One with a control character is shown escaped, for reading rather than pasting.
+std::string pasteable(std::string_view text);
+
 // A percent-encoded piece of a link (a path, a query, a fragment, user information) written for
 // reading: every run of escapes that spells a character beyond ASCII in UTF-8 becomes that
 // character ("/stra%C3%9Fe" -> "/straße"), unless it is one `isDeceptiveInLink` names. Escapes of

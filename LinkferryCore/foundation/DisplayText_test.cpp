@@ -55,6 +55,14 @@ TEST(DisplayText, BackslashesAreEscapedSoTheResultIsUnambiguous) {
   EXPECT_NE(escaped("\\u{202E}"), escaped("\u202E"));
 }
 
+// A command line keeps its shell quoting's backslashes, unless it holds a control: then it is
+// escaped whole, as any outside text is.
+TEST(DisplayText, PasteableKeepsBackslashesOfTextWithoutControls) {
+  EXPECT_EQ(DisplayText::pasteable(R"(firefox 'a='\''b')"), R"(firefox 'a='\''b')");
+  EXPECT_EQ(DisplayText::pasteable("firefox 'b\u00fccher'"), "firefox 'b\u00fccher'");
+  EXPECT_EQ(DisplayText::pasteable("firefox '\\x\x1b]0;'"), "firefox '\\\\x\\x1b]0;'");
+}
+
 TEST(DisplayText, ControlsAreExactlyTheEscapedSet) {
   EXPECT_TRUE(DisplayText::isControl(U'\t'));
   EXPECT_TRUE(DisplayText::isControl(0x9f));
