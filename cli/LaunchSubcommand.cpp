@@ -141,14 +141,17 @@ int runLaunch(const LaunchArguments& arguments) {
     throw InputError("not a link with a scheme: " + arguments.link);
   }
   std::vector<std::string> warnings = linkWarnings(arguments.link, *url);
-  const BrowserTarget target{arguments.browser, arguments.profile, arguments.container,
-                             arguments.privateMode};
   OpenOptions options;
   options.background = arguments.background;
   if (arguments.newWindow) options.openIn = OpenIn::newWindow;
   if (arguments.currentTab) options.openIn = OpenIn::currentTab;
 
   const BrowserCatalog catalog = machineCatalog();
+  // Names as `linkferry browsers` shows them work here as in rules ("Firefox", "Work").
+  const TargetResolution resolution = catalog.resolve(BrowserTarget{
+      arguments.browser, arguments.profile, arguments.container, arguments.privateMode});
+  for (const std::string& ambiguous : resolution.ambiguous) printError("warning: " + ambiguous);
+  const BrowserTarget& target = resolution.target;
   std::optional<LaunchPlan> plan;
   try {
     plan = LaunchCommand::plan(RouteTarget::open(target), *url, catalog, options,
@@ -176,10 +179,10 @@ RegisterCommand registerLaunch([](CLI::App& program) -> CommandAction {
       program.add_subcommand("launch", "Open a link in a browser, profile or container");
   auto arguments = std::make_shared<LaunchArguments>();
   command->add_option("url", arguments->link, "The link to open (with its scheme)")->required();
-  command->add_option("--browser", arguments->browser, "Browser identifier (see `browsers`)")
+  command->add_option("--browser", arguments->browser, "Browser identifier or name (see `browsers`)")
       ->required();
-  command->add_option("--profile", arguments->profile, "Profile identifier");
-  command->add_option("--container", arguments->container, "Firefox container identifier");
+  command->add_option("--profile", arguments->profile, "Profile identifier or name");
+  command->add_option("--container", arguments->container, "Firefox container identifier or name");
   command->add_flag("--private", arguments->privateMode, "Open in a private window");
   auto* newWindow = command->add_flag("--new-window", arguments->newWindow, "Open in a new window");
   auto* currentTab = command->add_flag("--current-tab", arguments->currentTab,

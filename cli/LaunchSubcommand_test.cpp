@@ -86,6 +86,12 @@ TEST_F(LaunchCommandLine, DryRunPrintsTheExactCommandLine) {
                                        "--incognito --new-window 'https://a.test/x?y=1'\n");
   EXPECT_EQ(result.standardError, "");
   EXPECT_FALSE(std::filesystem::exists(record())) << "a dry run must not run anything";
+
+  // The browser's and the profile's names, as `linkferry browsers` shows them, in any case.
+  const auto named = linkferry({"https://a.test/x?y=1", "--browser", "CHROMIUM", "--profile",
+                                "work", "--private", "--new-window", "--dry-run"});
+  EXPECT_EQ(named.exitStatus, 0) << named.standardError;
+  EXPECT_EQ(named.standardOutput, result.standardOutput);
 }
 
 TEST_F(LaunchCommandLine, DryRunAsJsonWithWarningsOnStandardError) {
