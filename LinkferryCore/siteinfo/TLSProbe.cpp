@@ -17,6 +17,7 @@
 #include <utility>
 #include <vector>
 
+#include "foundation/SigpipeGuard.h"
 #include "foundation/Timeout.h"
 #include "safety/DomainSafety.h"
 #include "siteinfo/SiteInfoError.h"
@@ -157,6 +158,8 @@ struct SSLFree {
 CertificateReport fetch(std::string_view host, int port, std::chrono::milliseconds timeout,
                         const Trust& trust) {
   const auto deadline = Clock::now() + timeout;
+  // A server that hangs up mid-handshake must give an error, not end the process.
+  const SigpipeGuard sigpipe;
   const auto forms = DomainSafety::forms(host);
   if (!forms || port <= 0 || port > 65535) throw SiteInfoError::noHost();
   std::string ascii = forms->ascii;
@@ -221,9 +224,8 @@ CertificateReport fetch(std::string_view host, int port, std::chrono::millisecon
     }
   }
   if (chainLength == 0) chainLength = 1;
-  auto report = CertificateReport::fromLeaf(leaf, chainLength, trusted, std::move(trustError));
-  SSL_shutdown(ssl.get());  // a courtesy close_notify; the answer does not matter
-  return report;
+  // The connection is dropped without a request: the certificate was all we came for.
+  return CertificateReport::fromLeaf(leaf, chainLength, trusted, std::move(trustError));
 }
 
 }  // namespace linkferry::TLSProbe
