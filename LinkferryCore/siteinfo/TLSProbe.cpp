@@ -193,6 +193,7 @@ CertificateReport fetch(std::string_view host, int port, std::chrono::millisecon
   SSL_set_fd(ssl.get(), socket.fd());
 
   for (;;) {
+    errno = 0;
     const int status = SSL_connect(ssl.get());
     if (status == 1) break;
     const int error = SSL_get_error(ssl.get(), status);
@@ -224,6 +225,7 @@ CertificateReport fetch(std::string_view host, int port, std::chrono::millisecon
     }
   }
   if (chainLength == 0) chainLength = 1;
+  ERR_clear_error();
   // The connection is dropped without a request: the certificate was all we came for.
   return CertificateReport::fromLeaf(leaf, chainLength, trusted, std::move(trustError));
 }

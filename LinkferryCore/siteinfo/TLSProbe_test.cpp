@@ -72,25 +72,15 @@ Certificate makeCertificate(const Subject& subject, EVP_PKEY* key, X509* issuer 
   };
   if (subject.organization) {
     if (subject.organizationAsBMP) {
-      // Big-endian UTF-16 of the (Latin-1 range) text given as UTF-8.
-      std::u32string scalars;
-      for (std::size_t i = 0; i < subject.organization->size();) {
-        const auto byte = static_cast<unsigned char>((*subject.organization)[i]);
-        if (byte < 0x80) {
-          scalars += byte;
-          i += 1;
-        } else {
-          scalars += static_cast<char32_t>(((byte & 0x1F) << 6) |
-                                           ((*subject.organization)[i + 1] & 0x3F));
-          i += 2;
-        }
-      }
-      std::string utf16;
-      for (char32_t scalar : scalars) {
-        utf16 += static_cast<char>(scalar >> 8);
-        utf16 += static_cast<char>(scalar & 0xFF);
-      }
-      add(NID_organizationName, V_ASN1_BMPSTRING, utf16);
+      ASN1_STRING* bmp = nullptr;
+      ASN1_mbstring_copy(&bmp, reinterpret_cast<const unsigned char*>(subject.organization->data()),
+                         static_cast<int>(subject.organization->size()), MBSTRING_UTF8,
+                         B_ASN1_BMPSTRING);
+      EXPECT_NE(bmp, nullptr);
+      if (bmp != nullptr) add(NID_organizationName, V_ASN1_BMPSTRING,
+          std::string(reinterpret_cast<const char*>(ASN1_STRING_get0_data(bmp)),
+                      static_cast<std::size_t>(ASN1_STRING_length(bmp))));
+      ASN1_STRING_free(bmp);
     } else {
       add(NID_organizationName, MBSTRING_UTF8, *subject.organization);
     }
