@@ -35,6 +35,9 @@ struct Request {
   // Fixed name resolutions, "host:port:address" (libcurl's CURLOPT_RESOLVE), for the caller's
   // own hosts; empty in ordinary use.
   std::vector<std::string> resolve;
+  // A PEM file of the only authorities trusted for https, instead of this system's store; empty
+  // in ordinary use.
+  std::string caFile;
 };
 
 struct Response {
@@ -53,6 +56,12 @@ struct Response {
 class HttpError : public std::runtime_error {
  public:
   using std::runtime_error::runtime_error;
+};
+
+// The body grew past `Request::maxBodyBytes`.
+class HttpBodyTooLarge : public HttpError {
+ public:
+  using HttpError::HttpError;
 };
 
 // Sends the request and returns the response, whatever its status. Throws HttpError when there is
