@@ -43,8 +43,8 @@ struct Request {
 struct Response {
   int status = 0;
   // The response head's fields in order, names as sent.
-  std::vector<std::pair<std::string, std::string>> headers;
-  std::string body;  // empty for HEAD and head-only GETs
+  std::vector<std::pair<std::string, std::string>> headers{};
+  std::string body{};  // empty for HEAD and head-only GETs
 
   // The first field of that name, compared without regard to ASCII case; values trimmed.
   std::optional<std::string> header(std::string_view name) const;

@@ -11,7 +11,7 @@ namespace linkferry {
 
 // Who registered a domain and when, condensed from an RDAP domain answer (RFC 9083).
 struct DomainRegistration {
-  std::string domain;  // lower-case ASCII form
+  std::string domain{};  // lower-case ASCII form
   std::optional<Date> registered{};
   std::optional<Date> expires{};
   std::optional<Date> lastChanged{};
