@@ -53,9 +53,8 @@ std::optional<std::string> published(const std::optional<std::string>& value) {
   std::string text(Text::trimmed(*value));
   if (text.empty()) return std::nullopt;
   std::string lower = Text::lowercased(text);
-  static constexpr std::array kMasks{"redacted",      "privacy",    "data protected",
-                                     "not disclosed", "withheld",   "non-public",
-                                     "statutory masking"};
+  static constexpr std::array kMasks{"redacted", "privacy",    "data protected",   "not disclosed",
+                                     "withheld", "non-public", "statutory masking"};
   for (const char* mask : kMasks) {
     if (lower.find(mask) != std::string::npos) return std::nullopt;
   }
@@ -88,7 +87,8 @@ std::vector<std::string> roles(const JsonValue& entity) {
   const JsonValue& list = member(entity, "roles");
   if (!list.is_array()) return result;
   for (const JsonValue& role : list) {
-    if (role.is_string()) result.push_back(Text::asciiLowercased(role.get_ref<const std::string&>()));
+    if (role.is_string())
+      result.push_back(Text::asciiLowercased(role.get_ref<const std::string&>()));
   }
   return result;
 }
@@ -146,9 +146,12 @@ DomainRegistration DomainRegistration::parse(std::string_view body) {
       std::optional<Date> date = RFC3339::parse(*dateText);  // fractions are dropped
       if (!date) continue;
       std::string lower = Text::asciiLowercased(*action);
-      if (lower == "registration") result.registered = date;
-      else if (lower == "expiration") result.expires = date;
-      else if (lower == "last changed") result.lastChanged = date;
+      if (lower == "registration")
+        result.registered = date;
+      else if (lower == "expiration")
+        result.expires = date;
+      else if (lower == "last changed")
+        result.lastChanged = date;
     }
   }
 

@@ -54,9 +54,11 @@ TEST(DomainRegistration, registrantOrganizationCountryAndMaskedValues) {
   auto registrant = [](const std::string& properties) {
     return DomainRegistration::parse(
         R"({"objectClassName": "domain", "ldhName": "beispiel.de", "entities": [{"roles": ["registrant"],
-            "vcardArray": ["vcard", [)" + properties + "]]}]}");
+            "vcardArray": ["vcard", [)" +
+        properties + "]]}]}");
   };
-  auto record = registrant(R"(["org", {}, "text", "REDACTED FOR PRIVACY"], ["fn", {}, "text", " Erika Muster "],
+  auto record = registrant(
+      R"(["org", {}, "text", "REDACTED FOR PRIVACY"], ["fn", {}, "text", " Erika Muster "],
                               ["adr", {"cc": "de"}, "text", ["", "", "", "", "", "", ""]])");
   EXPECT_EQ(record.registrantOrganization, "Erika Muster");
   EXPECT_EQ(record.registrantCountry, "DE");
@@ -68,7 +70,8 @@ TEST(DomainRegistration, registrantOrganizationCountryAndMaskedValues) {
   EXPECT_EQ(record.registrantCountry, "United Kingdom");
   EXPECT_TRUE(record.registrantHidden);
 
-  record = registrant(R"(["org", {}, "text", ["", "Nominet UK"]], ["adr", {}, "text", ["a", "b"]])");
+  record =
+      registrant(R"(["org", {}, "text", ["", "Nominet UK"]], ["adr", {}, "text", ["a", "b"]])");
   EXPECT_EQ(record.registrantOrganization, "Nominet UK");
   EXPECT_EQ(record.registrantCountry, std::nullopt);
 }

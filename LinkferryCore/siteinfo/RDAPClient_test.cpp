@@ -1,17 +1,13 @@
 #include "siteinfo/RDAPClient.h"
 
 #include <gtest/gtest.h>
-#include <poll.h>
-#include <unistd.h>
 
 #include <atomic>
 #include <map>
-#include <mutex>
-#include <thread>
 
+#include "fixtures/HttpsServer.h"
 #include "fixtures/TestAuthority.h"
 #include "foundation/Files.h"
-#include "foundation/SigpipeGuard.h"
 #include "safety/PublicSuffixList.h"
 #include "siteinfo/SiteInfoError.h"
 #include "siteinfo/SiteInfoFetch.h"
@@ -41,21 +37,15 @@ constexpr const char* kBootstrap = R"({"version": "1.0", "services": [
   [["broken"], ["not a url at all"]]
 ]})";
 
-std::string withPort(std::string text, int port) {
-  for (std::size_t at; (at = text.find("{port}")) != std::string::npos;) {
-    text.replace(at, 6, std::to_string(port));
-  }
-  return text;
-}
-
 TEST(RDAPBootstrap, suffixesPreferHttpsAndTheLongestMatch) {
-  const auto bootstrap = RDAPBootstrap::parse(withPort(kBootstrap, 1));
+  const auto bootstrap = RDAPBootstrap::parse(testing::withPort(kBootstrap, 1));
   EXPECT_EQ(bootstrap.baseURL("Example.COM"), "https://rdap.verisign.test:1/com/v1/");
   EXPECT_EQ(bootstrap.baseURL("beispiel.de"), "https://rdap.denic.test:1/");
   EXPECT_EQ(bootstrap.baseURL("a.example.co.uk."), "https://rdap.nominet.test:1/uk/");
   EXPECT_EQ(bootstrap.baseURL("example.broken"), std::nullopt);
   EXPECT_EQ(bootstrap.baseURL("example.org"), std::nullopt);
-  for (const char* body : {R"({"services": []})", R"({"services": [[["com"]]]})", "[]", "garbage"}) {
+  for (const char* body :
+       {R"({"services": []})", R"({"services": [[["com"]]]})", "[]", "garbage"}) {
     EXPECT_EQ(failureOf([&] { RDAPBootstrap::parse(body); }), Kind::invalidResponse) << body;
   }
 }
@@ -79,10 +69,11 @@ struct ScriptedFetch {
 TEST(RDAPClient, bootstrapIsCachedForAWeekAndStaleCopiesOutliveOutages) {
   testing::TemporaryDirectory folder;
   const auto cache = SiteInfo::bootstrapCache(folder.path());
-  const std::string first = withPort(kBootstrap, 1);
-  const std::string second = withPort(kBootstrap, 2);
+  const std::string first = testing::withPort(kBootstrap, 1);
+  const std::string second = testing::withPort(kBootstrap, 2);
   ScriptedFetch script{.answers = {std::nullopt, Http::Response{.status = 200, .body = first},
-                                   Http::Response{.status = 503}, Http::Response{.status = 200, .body = second}}};
+                                   Http::Response{.status = 503},
+                                   Http::Response{.status = 200, .body = second}}};
   RDAPClient client(cache, PublicSuffixList::icannShared(), script.fetch());
   const Date now = Date::now();
 
@@ -116,115 +107,12 @@ TEST(RDAPClient, hostsWithoutARegistrableDomainFailBeforeAnyRequest) {
   EXPECT_EQ(PublicSuffixList::shared().registrableDomain("someone.github.io"), "someone.github.io");
 }
 
-
-// One answer of the loopback RDAP service.
-struct Route {
-  int status = 200;
-  std::string body{};
-  std::string location{};
-  bool hang = false;                // read the request, never answer
-  std::size_t endlessBytes = 0;     // announce and stream this many bytes of filler
-};
-
-// An HTTPS server on 127.0.0.1 under names pinned by the test (a certificate of the test's own
-// authority names them all), answering by path. Connections are served one after another.
-class RDAPServer {
- public:
-  RDAPServer(X509* leaf, EVP_PKEY* key, std::map<std::string, Route> routes)
-      : m_context(SSL_CTX_new(TLS_server_method())), m_routes(std::move(routes)) {
-    SSL_CTX_use_certificate(m_context, leaf);
-    SSL_CTX_use_PrivateKey(m_context, key);
-    SSL_CTX_set_num_tickets(m_context, 0);
-    m_listener = testing::listenOnLoopback(m_port);
-    EXPECT_EQ(::pipe(m_stop), 0);
-    m_thread = std::thread([this] { serve(); });
-  }
-  ~RDAPServer() {
-    EXPECT_EQ(::write(m_stop[1], "x", 1), 1);
-    m_thread.join();
-    ::close(m_stop[0]);
-    ::close(m_stop[1]);
-    ::close(m_listener);
-    SSL_CTX_free(m_context);
-  }
-  int port() const { return m_port; }
-  std::vector<std::string> paths() const {
-    std::lock_guard lock(m_mutex);
-    return m_paths;
-  }
-
- private:
-  // Waits until the socket can be read or the server stops; false when it stops.
-  bool wait(int fd) const {
-    pollfd waits[2] = {{fd, POLLIN, 0}, {m_stop[0], POLLIN, 0}};
-    return ::poll(waits, 2, -1) > 0 && (waits[1].revents & POLLIN) == 0;
-  }
-
-  void serve() {
-    const SigpipeGuard sigpipe;
-    while (wait(m_listener)) {
-      const int client = ::accept4(m_listener, nullptr, nullptr, SOCK_CLOEXEC);
-      if (client < 0) continue;
-      SSL* ssl = SSL_new(m_context);
-      SSL_set_fd(ssl, client);
-      if (SSL_accept(ssl) == 1) answer(ssl, client);
-      SSL_free(ssl);
-      ::close(client);
-    }
-  }
-
-  void answer(SSL* ssl, int client) {
-    std::string head;
-    char buffer[4096];
-    while (head.find("\r\n\r\n") == std::string::npos) {
-      if (SSL_pending(ssl) == 0 && !wait(client)) return;
-      const int got = SSL_read(ssl, buffer, sizeof buffer);
-      if (got <= 0) return;
-      head.append(buffer, static_cast<std::size_t>(got));
-    }
-    const std::size_t start = head.find(' ') + 1;
-    const std::string path = head.substr(start, head.find(' ', start) - start);
-    {
-      std::lock_guard lock(m_mutex);
-      m_paths.push_back(path);
-    }
-    auto found = m_routes.find(path);
-    const Route route = found != m_routes.end() ? found->second : Route{.status = 404};
-    if (route.hang) {
-      while (wait(client) && SSL_read(ssl, buffer, sizeof buffer) > 0) {
-      }
-      return;
-    }
-    const std::string body = withPort(route.body, m_port);
-    const std::size_t length = route.endlessBytes != 0 ? route.endlessBytes : body.size();
-    std::string response = "HTTP/1.1 " + std::to_string(route.status) + " X\r\n" +
-                           "Content-Type: application/rdap+json\r\nConnection: close\r\n" +
-                           "Content-Length: " + std::to_string(length) + "\r\n";
-    if (!route.location.empty()) response += "Location: " + withPort(route.location, m_port) + "\r\n";
-    response += "\r\n" + body;
-    if (SSL_write(ssl, response.data(), static_cast<int>(response.size())) <= 0) return;
-    const std::string filler(64 * 1024, ' ');
-    for (std::size_t sent = 0; sent < route.endlessBytes; sent += filler.size()) {
-      if (SSL_write(ssl, filler.data(), static_cast<int>(filler.size())) <= 0) return;
-    }
-  }
-
-  SSL_CTX* m_context;
-  std::map<std::string, Route> m_routes;
-  int m_listener = -1;
-  int m_port = 0;
-  int m_stop[2] = {-1, -1};
-  std::thread m_thread;
-  mutable std::mutex m_mutex;
-  std::vector<std::string> m_paths;
-};
-
 constexpr const char* kRegistryHosts[] = {"rdap.verisign.test", "rdap.denic.test",
                                           "rdap.nominet.test", "rdap.tcinet.test",
                                           "rdap.registrar.test"};
 
-std::map<std::string, Route> rdapRoutes() {
-  std::map<std::string, Route> routes;
+std::map<std::string, testing::HttpsRoute> rdapRoutes() {
+  std::map<std::string, testing::HttpsRoute> routes;
   // A thin registry: the registrant is redacted and the registrar's record has it.
   routes["/com/v1/domain/example.com"] = {.body = R"({"objectClassName": "domain",
     "ldhName": "EXAMPLE.COM", "status": ["active"],
@@ -242,7 +130,8 @@ std::map<std::string, Route> rdapRoutes() {
   routes["/domain/xn--bcher-kva.de"] = {.body = R"({"objectClassName": "domain",
     "ldhName": "xn--bcher-kva.de", "unicodeName": "bücher.de", "status": ["active"],
     "entities": [{"roles": ["registrant"], "vcardArray": ["vcard", [["fn", {}, "text", "REDACTED"]]]}]})"};
-  routes["/uk/domain/example.co.uk"] = {.body = R"({"objectClassName": "domain", "ldhName": "example.co.uk",
+  routes["/uk/domain/example.co.uk"] = {
+      .body = R"({"objectClassName": "domain", "ldhName": "example.co.uk",
     "events": [{"eventAction": "registration", "eventDate": "1996-08-01T00:00:00.000Z"}],
     "entities": [{"roles": ["registrar"], "vcardArray": ["vcard", [["fn", {}, "text", "Nominet"]]]}]})"};
   routes["/rf/domain/xn--e1afmkfd.xn--p1ai"] = {.body = R"({"objectClassName": "domain",
@@ -272,7 +161,7 @@ class RDAPLoopbackTest : public ::testing::Test {
              .dnsNames = {std::begin(kRegistryHosts), std::end(kRegistryHosts)}},
             m_key.get(), m_ca.get(), m_caKey.get())),
         m_server(m_leaf.get(), m_key.get(), rdapRoutes()) {
-    m_folder.write("cache/rdap-dns.json", withPort(kBootstrap, m_server.port()));
+    m_folder.write("cache/rdap-dns.json", testing::withPort(kBootstrap, m_server.port()));
   }
 
   SiteInfo::FetchOptions options(std::chrono::milliseconds timeout = 10s) {
@@ -294,7 +183,7 @@ class RDAPLoopbackTest : public ::testing::Test {
   testing::Certificate m_ca;
   testing::Key m_key;
   testing::Certificate m_leaf;
-  RDAPServer m_server;
+  testing::HttpsServer m_server;
 };
 
 TEST_F(RDAPLoopbackTest, registryAnswersForEachKindOfRegistry) {
@@ -326,10 +215,10 @@ TEST_F(RDAPLoopbackTest, registryAnswersForEachKindOfRegistry) {
   EXPECT_EQ(rf.domain, "xn--e1afmkfd.xn--p1ai");
   EXPECT_EQ(rf.registrantOrganization, "Домен");
 
-  EXPECT_EQ(m_server.paths(),
-            (std::vector<std::string>{"/com/v1/domain/example.com", "/moved/example.com",
-                                      "/registrar/domain/example.com", "/domain/xn--bcher-kva.de",
-                                      "/uk/domain/example.co.uk", "/rf/domain/xn--e1afmkfd.xn--p1ai"}));
+  EXPECT_EQ(m_server.paths(), (std::vector<std::string>{
+                                  "/com/v1/domain/example.com", "/moved/example.com",
+                                  "/registrar/domain/example.com", "/domain/xn--bcher-kva.de",
+                                  "/uk/domain/example.co.uk", "/rf/domain/xn--e1afmkfd.xn--p1ai"}));
 }
 
 TEST_F(RDAPLoopbackTest, failuresEndWithinTheirLimitAsFixedErrors) {
@@ -338,12 +227,11 @@ TEST_F(RDAPLoopbackTest, failuresEndWithinTheirLimitAsFixedErrors) {
     const char* host;
     Kind kind;
   };
-  for (const Case& test : {Case{"nothing.com", Kind::notFound}, Case{"busy.com", Kind::http},
-                           Case{"garbage.com", Kind::invalidResponse},
-                           Case{"huge.com", Kind::invalidResponse},
-                           Case{"loop.com", Kind::invalidResponse},
-                           Case{"away.com", Kind::invalidResponse},
-                           Case{"example.org", Kind::noRDAP}, Case{"slow.com", Kind::network}}) {
+  for (const Case& test :
+       {Case{"nothing.com", Kind::notFound}, Case{"busy.com", Kind::http},
+        Case{"garbage.com", Kind::invalidResponse}, Case{"huge.com", Kind::invalidResponse},
+        Case{"loop.com", Kind::invalidResponse}, Case{"away.com", Kind::invalidResponse},
+        Case{"example.org", Kind::noRDAP}, Case{"slow.com", Kind::network}}) {
     const auto started = std::chrono::steady_clock::now();
     EXPECT_EQ(failureOf([&] { rdap.lookup(test.host); }), test.kind) << test.host;
     EXPECT_LT(std::chrono::steady_clock::now() - started, 10s) << test.host;
