@@ -137,6 +137,10 @@ std::map<std::string, testing::HttpsRoute> rdapRoutes() {
   routes["/rf/domain/xn--e1afmkfd.xn--p1ai"] = {.body = R"({"objectClassName": "domain",
     "ldhName": "xn--e1afmkfd.xn--p1ai", "entities": [{"roles": ["registrant"],
       "vcardArray": ["vcard", [["org", {}, "text", "Домен"]]]}]})"};
+  // A registrar link into the user's own network is never followed.
+  routes["/com/v1/domain/inside.com"] = {.body = R"({"objectClassName": "domain",
+    "links": [{"rel": "related", "type": "application/rdap+json",
+               "href": "https://localhost:{port}/registrar/domain/example.com"}]})"};
   routes["/com/v1/domain/garbage.com"] = {.body = "<html>Service temporarily unavailable</html>"};
   routes["/com/v1/domain/huge.com"] = {.endlessBytes = 100u * 1024 * 1024};
   routes["/com/v1/domain/slow.com"] = {.hang = true};
@@ -215,10 +219,15 @@ TEST_F(RDAPLoopbackTest, registryAnswersForEachKindOfRegistry) {
   EXPECT_EQ(rf.domain, "xn--e1afmkfd.xn--p1ai");
   EXPECT_EQ(rf.registrantOrganization, "Домен");
 
-  EXPECT_EQ(m_server.paths(), (std::vector<std::string>{
-                                  "/com/v1/domain/example.com", "/moved/example.com",
-                                  "/registrar/domain/example.com", "/domain/xn--bcher-kva.de",
-                                  "/uk/domain/example.co.uk", "/rf/domain/xn--e1afmkfd.xn--p1ai"}));
+  const DomainRegistration inside = rdap.lookup("inside.com");
+  EXPECT_EQ(inside.domain, "inside.com");
+  EXPECT_EQ(inside.registrantOrganization, std::nullopt);
+
+  EXPECT_EQ(m_server.paths(),
+            (std::vector<std::string>{
+                "/com/v1/domain/example.com", "/moved/example.com", "/registrar/domain/example.com",
+                "/domain/xn--bcher-kva.de", "/uk/domain/example.co.uk",
+                "/rf/domain/xn--e1afmkfd.xn--p1ai", "/com/v1/domain/inside.com"}));
 }
 
 TEST_F(RDAPLoopbackTest, failuresEndWithinTheirLimitAsFixedErrors) {

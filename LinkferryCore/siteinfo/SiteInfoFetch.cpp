@@ -25,6 +25,7 @@ RDAPClient::Fetch urlSessionFetch(FetchOptions options) {
     request.maxBodyBytes = options.maxBodyBytes;
     request.caFile = options.caFile;
     request.resolve = options.resolve;
+    request.publicAddressesOnly = options.publicAddressesOnly;
     for (int step = 0;; ++step) {
       auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now());
       if (left.count() <= 0) throw SiteInfoError::network("the request timed out");

@@ -17,7 +17,10 @@ struct FetchOptions {
   std::size_t maxBodyBytes = 4 * 1024 * 1024;
   // The only authorities trusted for https (a PEM file); empty = this system's store.
   std::string caFile{};
-  // Fixed name resolutions, "host:port:address"; empty in ordinary use.
+  // Registries' answers name further hosts (a registrar's record, a redirect): none of them may
+  // lead into the user's own network, whatever its name resolves to.
+  bool publicAddressesOnly = true;
+  // Fixed name resolutions, "host:port:address", exempt from that rule; empty in ordinary use.
   std::vector<std::string> resolve{};
 };
 
