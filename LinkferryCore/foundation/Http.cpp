@@ -223,6 +223,10 @@ Response send(const Request& request) {
     curl_easy_setopt(curl, CURLOPT_USERAGENT, request.userAgent.c_str());
   if (headers) curl_easy_setopt(curl, CURLOPT_HTTPHEADER, headers.get());
   if (resolve) curl_easy_setopt(curl, CURLOPT_RESOLVE, resolve.get());
+  if (!request.caFile.empty()) {
+    curl_easy_setopt(curl, CURLOPT_CAINFO, request.caFile.c_str());
+    curl_easy_setopt(curl, CURLOPT_CAPATH, nullptr);
+  }
   if (request.method == Method::head) curl_easy_setopt(curl, CURLOPT_NOBODY, 1L);
   curl_easy_setopt(curl, CURLOPT_HEADERFUNCTION, onHeader);
   curl_easy_setopt(curl, CURLOPT_HEADERDATA, &transfer);
@@ -239,7 +243,7 @@ Response send(const Request& request) {
       throw HttpError("connection to the non-public address " + *transfer.refusedAddress +
                       " refused");
     if (transfer.bodyTooLarge)
-      throw HttpError("the answer is larger than " + std::to_string(request.maxBodyBytes) +
+      throw HttpBodyTooLarge("the answer is larger than " + std::to_string(request.maxBodyBytes) +
                       " bytes");
     std::string reason = curl_easy_strerror(code);
     std::string detail(Text::trimmed(errorText, Text::TrimSet::whitespaceAndNewlines));

@@ -35,13 +35,16 @@ struct Request {
   // Fixed name resolutions, "host:port:address" (libcurl's CURLOPT_RESOLVE), for the caller's
   // own hosts; empty in ordinary use.
   std::vector<std::string> resolve;
+  // A PEM file of the only authorities trusted for https, instead of this system's store; empty
+  // in ordinary use.
+  std::string caFile;
 };
 
 struct Response {
   int status = 0;
   // The response head's fields in order, names as sent.
-  std::vector<std::pair<std::string, std::string>> headers;
-  std::string body;  // empty for HEAD and head-only GETs
+  std::vector<std::pair<std::string, std::string>> headers{};
+  std::string body{};  // empty for HEAD and head-only GETs
 
   // The first field of that name, compared without regard to ASCII case; values trimmed.
   std::optional<std::string> header(std::string_view name) const;
@@ -53,6 +56,12 @@ struct Response {
 class HttpError : public std::runtime_error {
  public:
   using std::runtime_error::runtime_error;
+};
+
+// The body grew past `Request::maxBodyBytes`.
+class HttpBodyTooLarge : public HttpError {
+ public:
+  using HttpError::HttpError;
 };
 
 // Sends the request and returns the response, whatever its status. Throws HttpError when there is

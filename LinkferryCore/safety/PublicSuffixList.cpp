@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <mutex>
 
+#include "foundation/Resources.h"
 #include "foundation/Text.h"
 #include "safety/PublicSuffixTable.h"
 #include "safety/Punycode.h"
@@ -94,6 +95,20 @@ const PublicSuffixList& PublicSuffixList::shared() {
     return compiled;
   }();
   return list;
+}
+
+const PublicSuffixList& PublicSuffixList::icannShared() {
+  // Never destroyed, like `shared()`.
+  static const PublicSuffixList& list = *[] {
+    std::string_view contents = Resources::find("public_suffix_list.dat").value_or("");
+    return new PublicSuffixList(icannSection(contents));
+  }();
+  return list;
+}
+
+std::string_view PublicSuffixList::icannSection(std::string_view contents) {
+  std::size_t end = contents.find("===END ICANN DOMAINS===");
+  return end == std::string_view::npos ? contents : contents.substr(0, end);
 }
 
 std::optional<std::string> PublicSuffixList::registrableDomain(std::string_view host) const {

@@ -24,6 +24,14 @@ class PublicSuffixList {
   // the program was built: the first lookup costs no more than any other.
   static const PublicSuffixList& shared();
 
+  // The compiled-in list without its private section: only the suffixes the registries delegate,
+  // so "example.github.io" reduces to "github.io", the name the registry actually knows. Parsed
+  // on the first call.
+  static const PublicSuffixList& icannShared();
+
+  // The text of a list up to its "===END ICANN DOMAINS===" line (the whole text without one).
+  static std::string_view icannSection(std::string_view contents);
+
   // The registrable domain of a host, the public suffix plus one label: "example.co.uk" for
   // "a.b.example.co.uk". The host is lower-cased and one trailing "." dropped. An IP address is
   // returned as it is; a single label that is no rule, a host that is itself a public suffix, an

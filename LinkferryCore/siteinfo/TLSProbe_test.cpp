@@ -15,6 +15,7 @@
 #include <unordered_set>
 #include <vector>
 
+#include "fixtures/TestAuthority.h"
 #include "foundation/SigpipeGuard.h"
 #include "siteinfo/SiteInfoError.h"
 #include "support/TestSupport.h"
@@ -24,107 +25,14 @@ namespace {
 
 using namespace std::chrono_literals;
 
-constexpr long kDay = 86400;
-
-struct KeyFree {
-  void operator()(EVP_PKEY* key) const { EVP_PKEY_free(key); }
-};
-struct CertificateFree {
-  void operator()(X509* certificate) const { X509_free(certificate); }
-};
-using Key = std::unique_ptr<EVP_PKEY, KeyFree>;
-using Certificate = std::unique_ptr<X509, CertificateFree>;
-
-struct Subject {
-  std::optional<std::string> commonName{};
-  std::optional<std::string> organization{};
-  bool organizationAsBMP = false;  // UTF-16 BMPString instead of UTF8String
-  std::vector<std::string> dnsNames{};
-  long validFrom = -kDay;  // seconds from now
-  long validUntil = 90 * kDay;
-  bool authority = false;
-};
-
-void addExtension(X509* certificate, X509* issuer, int nid, const std::string& value) {
-  X509V3_CTX context;
-  X509V3_set_ctx(&context, issuer, certificate, nullptr, nullptr, 0);
-  X509_EXTENSION* extension = X509V3_EXT_conf_nid(nullptr, &context, nid, value.c_str());
-  ASSERT_NE(extension, nullptr);
-  X509_add_ext(certificate, extension, -1);
-  X509_EXTENSION_free(extension);
-}
-
-// A certificate for `key`, signed by the issuer's key (or its own when there is no issuer).
-Certificate makeCertificate(const Subject& subject, EVP_PKEY* key, X509* issuer = nullptr,
-                            EVP_PKEY* issuerKey = nullptr) {
-  static long serial = 1;
-  Certificate certificate(X509_new());
-  X509* raw = certificate.get();
-  X509_set_version(raw, 2);
-  ASN1_INTEGER_set(X509_get_serialNumber(raw), serial++);
-  X509_gmtime_adj(X509_getm_notBefore(raw), subject.validFrom);
-  X509_gmtime_adj(X509_getm_notAfter(raw), subject.validUntil);
-  X509_set_pubkey(raw, key);
-  X509_NAME* name = X509_get_subject_name(raw);
-  auto add = [name](int nid, int type, const std::string& bytes) {
-    X509_NAME_add_entry_by_NID(name, nid, type, reinterpret_cast<const unsigned char*>(bytes.data()),
-                               static_cast<int>(bytes.size()), -1, 0);
-  };
-  if (subject.organization) {
-    if (subject.organizationAsBMP) {
-      ASN1_STRING* bmp = nullptr;
-      ASN1_mbstring_copy(&bmp, reinterpret_cast<const unsigned char*>(subject.organization->data()),
-                         static_cast<int>(subject.organization->size()), MBSTRING_UTF8,
-                         B_ASN1_BMPSTRING);
-      EXPECT_NE(bmp, nullptr);
-      if (bmp != nullptr) add(NID_organizationName, V_ASN1_BMPSTRING,
-          std::string(reinterpret_cast<const char*>(ASN1_STRING_get0_data(bmp)),
-                      static_cast<std::size_t>(ASN1_STRING_length(bmp))));
-      ASN1_STRING_free(bmp);
-    } else {
-      add(NID_organizationName, MBSTRING_UTF8, *subject.organization);
-    }
-  }
-  if (subject.commonName) add(NID_commonName, MBSTRING_UTF8, *subject.commonName);
-  X509_set_issuer_name(raw, issuer != nullptr ? X509_get_subject_name(issuer) : name);
-  X509* signer = issuer != nullptr ? issuer : raw;
-  if (subject.authority) {
-    addExtension(raw, signer, NID_basic_constraints, "critical,CA:TRUE");
-    addExtension(raw, signer, NID_key_usage, "critical,keyCertSign,cRLSign");
-  }
-  if (!subject.dnsNames.empty()) {
-    std::string names;
-    for (const auto& dns : subject.dnsNames) names += (names.empty() ? "DNS:" : ",DNS:") + dns;
-    addExtension(raw, signer, NID_subject_alt_name, names);
-  }
-  X509_sign(raw, issuerKey != nullptr ? issuerKey : key, EVP_sha256());
-  return certificate;
-}
-
-Key makeKey() { return Key(EVP_EC_gen("P-256")); }
-
-std::string pem(X509* certificate) {
-  BIO* out = BIO_new(BIO_s_mem());
-  PEM_write_bio_X509(out, certificate);
-  char* data = nullptr;
-  const long length = BIO_get_mem_data(out, &data);
-  std::string text(data, static_cast<std::size_t>(length));
-  BIO_free(out);
-  return text;
-}
-
-int listenOnLoopback(int& port) {
-  const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-  sockaddr_in address{};
-  address.sin_family = AF_INET;
-  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  ::bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address);
-  ::listen(fd, 8);
-  socklen_t length = sizeof address;
-  ::getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length);
-  port = ntohs(address.sin_port);
-  return fd;
-}
+using testing::Certificate;
+using testing::Key;
+using testing::kDay;
+using testing::listenOnLoopback;
+using testing::makeCertificate;
+using testing::makeKey;
+using testing::pem;
+using testing::Subject;
 
 // A TLS server on 127.0.0.1 that completes handshakes with the given chain until it is destroyed.
 // It listens before the constructor returns, so a client may connect at once.
