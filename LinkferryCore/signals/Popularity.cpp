@@ -296,13 +296,7 @@ std::string PopularityUpdater::firstEntry(std::string_view zip, std::uint64_t ma
 void PopularityUpdater::refresh() {
   std::lock_guard lock(m_mutex);
   m_running = true;
-  try {
-    refreshLocked();
-  } catch (...) {
-    m_running = false;
-    throw;
-  }
-  m_running = false;
+  refreshWhileRunning();
 }
 
 bool PopularityUpdater::refreshIfStale(double maxAge, Date now) {
@@ -314,14 +308,17 @@ bool PopularityUpdater::refreshIfStale(double maxAge, Date now) {
     m_running = false;
     return false;
   }
-  try {
-    refreshLocked();
-  } catch (...) {
-    m_running = false;
-    throw;
-  }
-  m_running = false;
+  refreshWhileRunning();
   return true;
+}
+
+void PopularityUpdater::refreshWhileRunning() {
+  // `running()` turns false however the refresh ends.
+  struct Clear {
+    std::atomic<bool>& running;
+    ~Clear() { running = false; }
+  } clear{m_running};
+  refreshLocked();
 }
 
 void PopularityUpdater::refreshLocked() {

@@ -148,6 +148,8 @@ class PopularityUpdater {
 
  private:
   void refreshLocked();
+  // refreshLocked with `m_running` already set, cleared when it returns or throws.
+  void refreshWhileRunning();
 
   PopularityStore m_store;
   Options m_options;

@@ -5,18 +5,16 @@
 #include <openssl/pem.h>
 #include <openssl/ssl.h>
 #include <openssl/x509v3.h>
-#include <poll.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
 #include <memory>
 #include <string>
-#include <thread>
 #include <unordered_set>
 #include <vector>
 
+#include "fixtures/HttpsServer.h"
 #include "fixtures/TestAuthority.h"
-#include "foundation/SigpipeGuard.h"
 #include "siteinfo/SiteInfoError.h"
 #include "support/TestSupport.h"
 
@@ -34,51 +32,11 @@ using testing::makeKey;
 using testing::pem;
 using testing::Subject;
 
-// A TLS server on 127.0.0.1 that completes handshakes with the given chain until it is destroyed.
-// It listens before the constructor returns, so a client may connect at once.
-class TLSServer {
+// A TLS server on 127.0.0.1 that completes handshakes until it is destroyed; the probe hangs up
+// once it has seen the certificate, so no route is ever asked for.
+class TLSServer : public testing::HttpsServer {
  public:
-  TLSServer(X509* leaf, EVP_PKEY* key, X509* intermediate = nullptr)
-      : m_context(SSL_CTX_new(TLS_server_method())) {
-    SSL_CTX_use_certificate(m_context, leaf);
-    SSL_CTX_use_PrivateKey(m_context, key);
-    if (intermediate != nullptr) SSL_CTX_add1_chain_cert(m_context, intermediate);
-    SSL_CTX_set_num_tickets(m_context, 0);
-    m_listener = listenOnLoopback(m_port);
-    EXPECT_EQ(::pipe(m_stop), 0);
-    m_thread = std::thread([this] { serve(); });
-  }
-  ~TLSServer() {
-    EXPECT_EQ(::write(m_stop[1], "x", 1), 1);
-    m_thread.join();
-    ::close(m_stop[0]);
-    ::close(m_stop[1]);
-    ::close(m_listener);
-    SSL_CTX_free(m_context);
-  }
-  int port() const { return m_port; }
-
- private:
-  void serve() {
-    const SigpipeGuard sigpipe;
-    for (;;) {
-      pollfd waits[2] = {{m_listener, POLLIN, 0}, {m_stop[0], POLLIN, 0}};
-      if (::poll(waits, 2, -1) < 0 || (waits[1].revents & POLLIN) != 0) return;
-      const int client = ::accept4(m_listener, nullptr, nullptr, SOCK_CLOEXEC);
-      if (client < 0) continue;
-      SSL* ssl = SSL_new(m_context);
-      SSL_set_fd(ssl, client);
-      SSL_accept(ssl);  // the probe hangs up once it has seen the certificate
-      SSL_free(ssl);
-      ::close(client);
-    }
-  }
-
-  SSL_CTX* m_context;
-  int m_listener = -1;
-  int m_port = 0;
-  int m_stop[2] = {-1, -1};
-  std::thread m_thread;
+  TLSServer(X509* leaf, EVP_PKEY* key) : HttpsServer(leaf, key, {}) {}
 };
 
 // One test authority, trusted only through its file in the probe's trust configuration.
