@@ -24,8 +24,8 @@ std::string sessionBusAddress(const std::map<std::string, std::string>& environm
 bool show(const std::string& summary, const std::string& body,
           const std::map<std::string, std::string>& environment);
 
-// `text` with "&", "<" and ">" written as entities, as the notification specification's body
-// markup asks.
+// `text` with "&", "<" and ">" written as entities: notification servers read the body as
+// markup, so outside text must not be taken for tags.
 std::string escapedBody(const std::string& text);
 
 }  // namespace DesktopNotifications
