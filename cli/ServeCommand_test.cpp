@@ -37,6 +37,19 @@ namespace {
 
 using testing::TemporaryDirectory;
 
+// The environment of a user whose folders are all below `root`, with the service's socket in
+// `root`/`runtime`/linkferry.
+std::map<std::string, std::string> userEnvironment(const std::filesystem::path& root,
+                                                   const std::string& runtime = "run") {
+  return {{"HOME", (root / "home").string()},
+          {"LINKFERRY_HOME", (root / "data").string()},
+          {"XDG_DATA_HOME", (root / "share").string()},
+          {"XDG_DATA_DIRS", (root / "none").string()},
+          {"XDG_CONFIG_HOME", (root / "home/.config").string()},
+          {"XDG_RUNTIME_DIR", (root / runtime).string()},
+          {"PATH", "/usr/bin:/bin"}};
+}
+
 // A client speaking the socket's protocol: one JSON line out, one in.
 class RawClient {
  public:
@@ -142,13 +155,7 @@ class Service : public ::testing::Test {
     ~Shared() { stop(service); }
 
     std::map<std::string, std::string> environment(bool withService = true) const {
-      return {{"HOME", (folder.path() / "home").string()},
-              {"LINKFERRY_HOME", (folder.path() / "data").string()},
-              {"XDG_DATA_HOME", (folder.path() / "share").string()},
-              {"XDG_DATA_DIRS", (folder.path() / "none").string()},
-              {"XDG_CONFIG_HOME", (folder.path() / "home/.config").string()},
-              {"XDG_RUNTIME_DIR", (folder.path() / (withService ? "run" : "elsewhere")).string()},
-              {"PATH", "/usr/bin:/bin"}};
+      return userEnvironment(folder.path(), withService ? "run" : "elsewhere");
     }
     std::filesystem::path socket() const { return folder.path() / "run/linkferry/router.sock"; }
 
@@ -521,14 +528,7 @@ TEST(ServiceOverRealBrowserData, RebuildsItsIndexAfterTheBrowserVisitsANewSite) 
                       {"dataDir", userData.string()}});
   folder.write("data/browsers.json", browsers.dump());
   fs::create_directories(folder.path() / "run");
-  const std::map<std::string, std::string> environment{
-      {"HOME", (folder.path() / "home").string()},
-      {"LINKFERRY_HOME", (folder.path() / "data").string()},
-      {"XDG_DATA_HOME", (folder.path() / "share").string()},
-      {"XDG_DATA_DIRS", (folder.path() / "none").string()},
-      {"XDG_CONFIG_HOME", (folder.path() / "home/.config").string()},
-      {"XDG_RUNTIME_DIR", (folder.path() / "run").string()},
-      {"PATH", "/usr/bin:/bin"}};
+  const std::map<std::string, std::string> environment = userEnvironment(folder.path());
   // Stopped however the test ends: a service left running would hold the test's output open.
   struct Stopped {
     pid_t pid;
@@ -624,13 +624,7 @@ class ServiceUpgrade : public ::testing::Test {
   }
 
   std::map<std::string, std::string> environment() const {
-    return {{"HOME", (folder.path() / "home").string()},
-            {"LINKFERRY_HOME", (folder.path() / "data").string()},
-            {"XDG_DATA_HOME", (folder.path() / "share").string()},
-            {"XDG_DATA_DIRS", (folder.path() / "none").string()},
-            {"XDG_CONFIG_HOME", (folder.path() / "home/.config").string()},
-            {"XDG_RUNTIME_DIR", (folder.path() / "run").string()},
-            {"PATH", "/usr/bin:/bin"}};
+    return userEnvironment(folder.path());
   }
   std::filesystem::path socket() const { return folder.path() / "run/linkferry/router.sock"; }
 
